@@ -1,0 +1,39 @@
+# Entry points. Each target first makes sure the Debian packages are there.
+#   make test       build and run every test (the README's test command)
+#   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make bench      build optimised and run the benchmarks
+#   make fuzz       build the libFuzzer targets and run each for FUZZ_SECONDS
+
+FUZZ_SECONDS ?= 30
+BENCH_FILTER ?= .
+
+.PHONY: setup test test-asan bench fuzz format clean
+
+setup:
+	@./scripts/setup.sh
+
+test: setup
+	cmake --preset default
+	cmake --build --preset default
+	ctest --preset default
+
+test-asan: setup
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+bench: setup
+	cmake --preset release
+	cmake --build --preset release --target benchmarks
+	./scripts/run-benchmarks.sh build/release '$(BENCH_FILTER)'
+
+fuzz: setup
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	./scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf build

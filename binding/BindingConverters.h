@@ -1,0 +1,367 @@
+#pragma once
+// BindingConverter<T>: the field converter of each native type the binding
+// supports, and the compile-time mapping from native types to type codes.
+//
+// Supported native types and their codes:
+//   bool                                  "bool"
+//   std::int8_t ... std::uint64_t         "int8" ... "uint64" (by width and sign)
+//   float, double                         "float", "double"
+//   std::string                           "string"
+//   BindingProperty                       "object" (held as is)
+//   std::vector<std::uint8_t>             "blob"
+//   std::vector<E>                        "vector" of E
+//   std::unordered_map<std::string, E>    "map" of E
+//   an enumeration (at most 32 bits)      "enum", registered with RegisterEnum
+//   any other class                       "struct", registered with RegisterStruct
+//   std::optional<E>                      E's code; see below
+// Element types nest freely (a vector of maps of structures).
+//
+// std::optional<E>: an empty input resets it to nullopt, any other input
+// engages it and converts into the value. nullopt converts to an empty value,
+// and a structure leaves such a member out (fields of optional type carry
+// kOmitWhenEmpty), while an engaged value is always written, even 0 or "".
+//
+// Enumerations and structures need their descriptor, which the registry
+// resolves; the converters get it as the `descriptor` argument (the innermost
+// registered type of the value, see BindingTypeIdentifier.h).
+
+#include <concepts>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "binding/BindingFieldConverter.h"
+#include "binding/BindingProperty.h"
+#include "binding/BindingResult.h"
+#include "binding/BindingStaticType.h"
+#include "binding/BindingTypeIdentifier.h"
+#include "binding/BindingTypeRegistry.h"
+#include "binding/detail/BindingConversionRules.h"
+
+namespace Nalo {
+
+namespace detail {
+
+template <class T>
+struct ContainerTraits {
+  using Element = void;
+  static constexpr bool kIsVector = false;
+  static constexpr bool kIsMap = false;
+  static constexpr bool kIsOptional = false;
+};
+template <class E>
+struct ContainerTraits<std::vector<E>> : ContainerTraits<void> {
+  using Element = E;
+  static constexpr bool kIsVector = true;
+};
+template <class E>
+struct ContainerTraits<std::unordered_map<std::string, E>> : ContainerTraits<void> {
+  using Element = E;
+  static constexpr bool kIsMap = true;
+};
+template <class E>
+struct ContainerTraits<std::optional<E>> : ContainerTraits<void> {
+  using Element = E;
+  static constexpr bool kIsOptional = true;
+};
+
+template <class T>
+inline constexpr bool kIsOptional = ContainerTraits<T>::kIsOptional;
+
+template <class T>
+concept BindingInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char> &&
+                         !std::same_as<T, wchar_t> && !std::same_as<T, char8_t> &&
+                         !std::same_as<T, char16_t> && !std::same_as<T, char32_t>;
+
+template <class>
+inline constexpr bool kUnsupported = false;
+
+// The type code of `T` (of its value, for an optional).
+template <class T>
+consteval BindingTypeId TypeIdOf() {
+  using Traits = ContainerTraits<T>;
+  if constexpr (Traits::kIsOptional) {
+    return TypeIdOf<typename Traits::Element>();
+  } else if constexpr (std::same_as<T, bool>) {
+    return BindingTypeId::Bool;
+  } else if constexpr (BindingInteger<T>) {
+    constexpr bool isSigned = std::is_signed_v<T>;
+    if constexpr (sizeof(T) == 1) {
+      return isSigned ? BindingTypeId::Int8 : BindingTypeId::Uint8;
+    } else if constexpr (sizeof(T) == 2) {
+      return isSigned ? BindingTypeId::Int16 : BindingTypeId::Uint16;
+    } else if constexpr (sizeof(T) == 4) {
+      return isSigned ? BindingTypeId::Int32 : BindingTypeId::Uint32;
+    } else {
+      static_assert(sizeof(T) == 8, "integers wider than 64 bits can't be bound");
+      return isSigned ? BindingTypeId::Int64 : BindingTypeId::Uint64;
+    }
+  } else if constexpr (std::same_as<T, float>) {
+    return BindingTypeId::Float;
+  } else if constexpr (std::same_as<T, double>) {
+    return BindingTypeId::Double;
+  } else if constexpr (std::same_as<T, std::string>) {
+    return BindingTypeId::String;
+  } else if constexpr (std::same_as<T, BindingProperty>) {
+    return BindingTypeId::Object;
+  } else if constexpr (std::same_as<T, std::vector<std::uint8_t>>) {
+    return BindingTypeId::Blob;
+  } else if constexpr (Traits::kIsVector) {
+    return BindingTypeId::Vector;
+  } else if constexpr (Traits::kIsMap) {
+    return BindingTypeId::Map;
+  } else if constexpr (std::is_enum_v<T>) {
+    static_assert(sizeof(T) <= sizeof(std::int32_t), "bound enumerations hold 32-bit values");
+    return BindingTypeId::Enum;
+  } else if constexpr (std::is_class_v<T>) {
+    return BindingTypeId::Struct;
+  } else {
+    static_assert(kUnsupported<T>, "this native type can't be bound");
+    return BindingTypeId::None;
+  }
+}
+
+// The innermost type of `T` once optionals and containers (but not blobs)
+// are peeled off.
+template <class T>
+struct LeafType {
+  using Type = T;
+};
+template <class E>
+struct LeafType<std::vector<E>> {
+  using Type = typename LeafType<E>::Type;
+};
+template <>
+struct LeafType<std::vector<std::uint8_t>> {
+  using Type = std::vector<std::uint8_t>;
+};
+template <class E>
+struct LeafType<std::unordered_map<std::string, E>> {
+  using Type = typename LeafType<E>::Type;
+};
+template <class E>
+struct LeafType<std::optional<E>> {
+  using Type = typename LeafType<E>::Type;
+};
+
+template <class T>
+constexpr bool IsRegisteredCode() {
+  constexpr BindingTypeId id = TypeIdOf<T>();
+  return id == BindingTypeId::Enum || id == BindingTypeId::Struct;
+}
+
+// The static type record of the innermost registered type of `T`, or null.
+template <class T>
+constexpr const BindingStaticType* LeafStaticType() {
+  using Leaf = typename LeafType<T>::Type;
+  if constexpr (IsRegisteredCode<Leaf>()) {
+    return &StaticTypeOf<Leaf>();
+  } else {
+    return nullptr;
+  }
+}
+
+// The descriptor converters of `T` need: its innermost registered type's.
+template <class T>
+const BindingTypeDescriptor* LeafDescriptor(const BindingTypeRegistry& registry) {
+  const BindingStaticType* leaf = LeafStaticType<T>();
+  return leaf != nullptr ? registry.descriptorFor(leaf->id) : nullptr;
+}
+
+template <class T>
+BindingTypeIdentifier IdentifierOf(const BindingTypeRegistry& registry) {
+  using Value = std::conditional_t<kIsOptional<T>, typename ContainerTraits<T>::Element, T>;
+  BindingTypeIdentifier identifier{TypeIdOf<Value>(), BindingTypeId::None,
+                                   LeafDescriptor<Value>(registry)};
+  if constexpr (ContainerTraits<Value>::kIsVector || ContainerTraits<Value>::kIsMap) {
+    if constexpr (TypeIdOf<Value>() != BindingTypeId::Blob) {
+      identifier.elementType = TypeIdOf<typename ContainerTraits<Value>::Element>();
+    }
+  }
+  return identifier;
+}
+
+// The field's identifier and, for a container, its element's.
+template <class T>
+void DescribeType(const BindingTypeRegistry& registry, BindingTypeIdentifier& type,
+                  BindingTypeIdentifier& element) {
+  using Value = std::conditional_t<kIsOptional<T>, typename ContainerTraits<T>::Element, T>;
+  type = IdentifierOf<Value>(registry);
+  element = {};
+  if constexpr ((ContainerTraits<Value>::kIsVector || ContainerTraits<Value>::kIsMap) &&
+                TypeIdOf<Value>() != BindingTypeId::Blob) {
+    element = IdentifierOf<typename ContainerTraits<Value>::Element>(registry);
+  }
+}
+
+template <class T>
+void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input,
+                 std::string_view fieldName, const BindingTypeDescriptor* descriptor,
+                 const BindingTypeRegistry& registry) {
+  constexpr BindingTypeId id = TypeIdOf<T>();
+  if constexpr (kIsOptional<T>) {
+    if (input.IsEmpty()) {
+      native.reset();
+      return;
+    }
+    ConvertFrom(context, native.emplace(), input, fieldName, descriptor, registry);
+  } else if constexpr (id == BindingTypeId::Bool) {
+    bool value = false;
+    if (BoolFromProperty(context, input, fieldName, value)) {
+      native = value;
+    }
+  } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
+    std::int64_t value = 0;
+    if (SignedFromProperty(context, input, fieldName, id, std::numeric_limits<T>::min(),
+                           std::numeric_limits<T>::max(), value)) {
+      native = static_cast<T>(value);
+    }
+  } else if constexpr (BindingInteger<T>) {
+    std::uint64_t value = 0;
+    if (UnsignedFromProperty(context, input, fieldName, id, std::numeric_limits<T>::max(), value)) {
+      native = static_cast<T>(value);
+    }
+  } else if constexpr (std::is_floating_point_v<T>) {
+    double value = 0;
+    if (FloatingFromProperty(context, input, fieldName, id, std::numeric_limits<T>::max(), value)) {
+      native = static_cast<T>(value);
+    }
+  } else if constexpr (id == BindingTypeId::String) {
+    static_cast<void>(StringFromProperty(context, input, fieldName, registry, native));
+  } else if constexpr (id == BindingTypeId::Object) {
+    native.assign(input);
+  } else if constexpr (id == BindingTypeId::Blob) {
+    static_cast<void>(BlobFromProperty(context, input, fieldName, native));
+  } else if constexpr (id == BindingTypeId::Vector) {
+    using Element = typename ContainerTraits<T>::Element;
+    native.clear();
+    if (!CheckVectorInput(context, input, fieldName)) {
+      return;
+    }
+    const auto elements = input.Elements();
+    native.resize(elements.size());
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+      if (elements[i].IsEmpty()) {
+        continue;
+      }
+      if constexpr (std::same_as<Element, bool>) {
+        // std::vector<bool> hands out proxies, not bool&.
+        bool value = false;
+        ConvertFrom(context, value, elements[i], fieldName, descriptor, registry);
+        native[i] = value;
+      } else {
+        ConvertFrom(context, native[i], elements[i], fieldName, descriptor, registry);
+      }
+      // A failure resets `context`, which may own `input`: stop touching it.
+      if (context.Failed()) {
+        return;
+      }
+    }
+  } else if constexpr (id == BindingTypeId::Map) {
+    native.clear();
+    if (!CheckMapInput(context, input, fieldName)) {
+      return;
+    }
+    native.reserve(input.size());
+    for (const auto member : input.Members()) {
+      if (member.value.IsEmpty()) {
+        continue;
+      }
+      ConvertFrom(context, native[std::string(member.name)], member.value, fieldName, descriptor,
+                  registry);
+      if (context.Failed()) {
+        return;
+      }
+    }
+  } else if constexpr (id == BindingTypeId::Enum) {
+    std::int32_t value = 0;
+    if (EnumFromProperty(context, input, fieldName, descriptor, value)) {
+      native = static_cast<T>(value);
+    }
+  } else {
+    StructFromProperty(context, &native, input, fieldName, descriptor, registry);
+  }
+}
+
+template <class T>
+[[nodiscard]] bool WriteValue(BindingProperty& target, const T& native,
+                              const BindingTypeDescriptor* descriptor,
+                              const BindingTypeRegistry& registry, std::string& error) {
+  constexpr BindingTypeId id = TypeIdOf<T>();
+  if constexpr (kIsOptional<T>) {
+    return !native.has_value() || WriteValue(target, *native, descriptor, registry, error);
+  } else if constexpr (id == BindingTypeId::Bool) {
+    target.SetBool(native);
+  } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
+    target.SetSigned(native);
+  } else if constexpr (BindingInteger<T>) {
+    target.SetUnsigned(native);
+  } else if constexpr (std::is_floating_point_v<T>) {
+    target.SetFloat(native);
+  } else if constexpr (id == BindingTypeId::String) {
+    target.SetString(std::string_view(native));
+  } else if constexpr (id == BindingTypeId::Object) {
+    target.assign(native);
+  } else if constexpr (id == BindingTypeId::Blob) {
+    target.SetBlob(native);
+  } else if constexpr (id == BindingTypeId::Vector) {
+    using Element = typename ContainerTraits<T>::Element;
+    target.MakeCollection();
+    target.reserve(native.size());
+    for (std::size_t i = 0; i < native.size(); ++i) {
+      const Element& element = native[i];
+      if (!WriteValue<Element>(target.at(i), element, descriptor, registry, error)) {
+        return false;
+      }
+    }
+  } else if constexpr (id == BindingTypeId::Map) {
+    target.MakeStructure();
+    for (const auto& [key, value] : native) {
+      if (!WriteValue(target.member(std::string_view(key)), value, descriptor, registry, error)) {
+        return false;
+      }
+    }
+  } else if constexpr (id == BindingTypeId::Enum) {
+    target.SetEnum(static_cast<std::int32_t>(native), descriptor);
+  } else {
+    return WriteStruct(target, &native, descriptor, registry, error);
+  }
+  return true;
+}
+
+}  // namespace detail
+
+// The converter of native type `T`; Instance() is the one object fields of
+// type `T` refer to.
+template <class T>
+class BindingConverter final : public BindingFieldConverter {
+ public:
+  static constexpr BindingTypeId kTypeId = detail::TypeIdOf<T>();
+
+  [[nodiscard]] static const BindingConverter& Instance() noexcept {
+    static const BindingConverter instance;
+    return instance;
+  }
+
+  void fromProperty(BindingResult& context, void* field, const BindingProperty& input,
+                    std::string_view fieldName, const BindingTypeDescriptor* descriptor,
+                    const BindingTypeRegistry& registry) const override {
+    if (context.Failed()) {
+      return;
+    }
+    detail::ConvertFrom(context, *static_cast<T*>(field), input, fieldName, descriptor, registry);
+  }
+
+  [[nodiscard]] bool Write(BindingProperty& target, const void* field,
+                           const BindingTypeDescriptor* descriptor,
+                           const BindingTypeRegistry& registry, std::string& error) const override {
+    return detail::WriteValue(target, *static_cast<const T*>(field), descriptor, registry, error);
+  }
+};
+
+}  // namespace Nalo

@@ -1,0 +1,52 @@
+#pragma once
+// BindingFieldConverter: the two conversion directions for one native type.
+//
+// Every field of a registered structure refers to the converter of its
+// native type; the structure converter walks the fields and calls them. One
+// immutable instance exists per native type (see BindingConverter<T> in
+// BindingConverters.h); fields only refer to it.
+
+#include <string>
+#include <string_view>
+
+namespace Nalo {
+
+class BindingProperty;
+class BindingResult;
+class BindingTypeDescriptor;
+class BindingTypeRegistry;
+
+class BindingFieldConverter {
+ public:
+  // Converts `input` into the native value at `field`. Does nothing when
+  // `context` has already failed; on failure `context` becomes the error
+  // result and the native value may be partly assigned. `fieldName` names the
+  // value in messages. `descriptor` is the innermost registered type of the
+  // value (the enum, the structure, or a container's element), else null.
+  virtual void fromProperty(BindingResult& context, void* field, const BindingProperty& input,
+                            std::string_view fieldName, const BindingTypeDescriptor* descriptor,
+                            const BindingTypeRegistry& registry) const = 0;
+
+  // Converts the native value at `field` into `result`, which is replaced by
+  // the produced value or by the error result.
+  void toProperty(BindingResult& result, const void* field, const BindingTypeDescriptor* descriptor,
+                  const BindingTypeRegistry& registry) const;
+
+  // Writes the native value at `field` into `target`, which must be empty, in
+  // place (no intermediate tree). Returns false with `error` set when the
+  // value can't be converted; `target` then holds a partial value.
+  [[nodiscard]] virtual bool Write(BindingProperty& target, const void* field,
+                                   const BindingTypeDescriptor* descriptor,
+                                   const BindingTypeRegistry& registry,
+                                   std::string& error) const = 0;
+
+ protected:
+  BindingFieldConverter() = default;
+  ~BindingFieldConverter() = default;
+  BindingFieldConverter(const BindingFieldConverter&) = default;
+  BindingFieldConverter& operator=(const BindingFieldConverter&) = default;
+  BindingFieldConverter(BindingFieldConverter&&) = default;
+  BindingFieldConverter& operator=(BindingFieldConverter&&) = default;
+};
+
+}  // namespace Nalo

@@ -1,0 +1,80 @@
+#pragma once
+// BindingStore: the storage behind one BindingProperty tree.
+//
+// A store interns every string of its tree once (a reference-counted hash set
+// keyed by 32-bit FNV-1a over the bytes up to the first NUL) and serves the
+// tree's out-of-line payloads from 18 size-class pools of 4 to 72 bytes. Each
+// class has a small inline first page (144 bytes) and further pages of 4096
+// bytes aligned to their size, so a freed block finds its page by rounding its
+// address down. Requests above 72 bytes go to the heap.
+//
+// A store is created by the first root value that needs one and destroyed with
+// it. Destroying a store releases every block it handed out, so a root drops
+// its whole tree at once instead of value by value. It takes no locks: a tree
+// is used by one thread at a time.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace Nalo {
+
+namespace detail {
+struct InternedString;
+struct PoolPage;
+struct PoolSizeClass;
+struct LargeBlock;
+}  // namespace detail
+
+class BindingStore {
+ public:
+  static constexpr std::size_t kSizeClassCount = 18;
+  static constexpr std::size_t kGranularity = 4;
+  static constexpr std::size_t kLargestPooledBlock = kSizeClassCount * kGranularity;  // 72
+  static constexpr std::size_t kInlinePageBytes = 144;
+  static constexpr std::size_t kPageBytes = 4096;
+
+  BindingStore() noexcept;
+  ~BindingStore();
+  BindingStore(const BindingStore&) = delete;
+  BindingStore& operator=(const BindingStore&) = delete;
+  BindingStore(BindingStore&&) = delete;
+  BindingStore& operator=(BindingStore&&) = delete;
+
+  // A block of at least `size` bytes, 8-byte aligned when `size` is a multiple
+  // of 8. Never returns null (allocation failure ends the process like
+  // operator new does).
+  void* Allocate(std::size_t size);
+  // Returns a block obtained from Allocate with the same `size`.
+  void Free(void* block, std::size_t size) noexcept;
+
+  // Finds or inserts `bytes` (all of them, NULs included) and takes one
+  // reference. The empty string is never interned: it yields the shared empty
+  // entry, which is never counted.
+  detail::InternedString* Intern(std::string_view bytes);
+  // Drops one reference; the entry is erased when none is left.
+  void Release(detail::InternedString* entry) noexcept;
+
+  // The shared empty entry every empty string value refers to.
+  static detail::InternedString* EmptyString() noexcept;
+
+  // 32-bit FNV-1a over the bytes up to the first NUL.
+  static std::uint32_t Hash(std::string_view bytes) noexcept;
+
+  // Distinct strings currently interned, and pool blocks in use. For tests
+  // and memory diagnostics.
+  [[nodiscard]] std::size_t InternedCount() const noexcept { return mInternedCount; }
+  [[nodiscard]] std::size_t PooledBlocksInUse() const noexcept;
+
+ private:
+  void GrowBuckets();
+  detail::PoolPage* NewPage(detail::PoolSizeClass& sizeClass);
+
+  detail::PoolSizeClass* mClasses;
+  detail::LargeBlock* mLargeBlocks = nullptr;  // kSizeClassCount entries, allocated with the store
+  detail::InternedString** mBuckets = nullptr;
+  std::size_t mBucketCount = 0;
+  std::size_t mInternedCount = 0;
+};
+
+}  // namespace Nalo

@@ -1,0 +1,548 @@
+// The conversion rules of every type code, and the structure walk.
+
+#include <charconv>
+#include <initializer_list>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#include "binding/BindingConvert.h"
+#include "binding/BindingTypeDescriptor.h"
+#include "binding/PositionalFormat.h"
+
+namespace Nalo {
+
+namespace {
+
+// Every conversion message, filled by FormatPositional.
+namespace Message {
+constexpr std::string_view kRequired = "A value for '%1' is required.";
+constexpr std::string_view kInvalidType =
+    "Couldn't assign value to '%1' of type %2 because the input is of an invalid type %3.";
+constexpr std::string_view kBoolFormat =
+    "Value %1 for '%2' of type bool is in an incorrect format. Options are \"true\", \"false\", "
+    "\"1\", \"0\".";
+constexpr std::string_view kBoolInvalidType =
+    "Couldn't assign value to '%1' of type bool because the input is of an invalid type %2.";
+constexpr std::string_view kNumberFormat = "Value %1 for '%2' of type %3 is in an incorrect format";
+constexpr std::string_view kNumberRange = "Value %1 for '%2' of type %3 is out of range";
+constexpr std::string_view kNotString =
+    "Couldn't assign value to '%1' because the input is not a string.";
+constexpr std::string_view kNoEnumeratorName = "%1 is not a valid enumeration value for '%2'.";
+constexpr std::string_view kInvalidEnumerator = "%1 is not a valid %2 enumeration value for '%3'.";
+constexpr std::string_view kEnumInvalidType =
+    "Couldn't assign value to '%1' of enum type because the input is of an invalid type %2.";
+constexpr std::string_view kVectorNotCollection =
+    "Couldn't assign value to '%1' of type vector because the input not a collection.";
+constexpr std::string_view kMapNotStructure =
+    "Couldn't assign value to '%1' of type map because the input not a structure.";
+constexpr std::string_view kUnregisteredNative =
+    "Couldn't convert native value because it's an unregistered structure.";
+constexpr std::string_view kUnregisteredInput =
+    "Couldn't assign value to '%1' because the input is an unregistered structure or not a "
+    "structure at all.";
+constexpr std::string_view kNotStructure =
+    "Couldn't assign value to '%1' of type %2 because the input not a structure.";
+constexpr std::string_view kMissingRequired =
+    "Couldn't assign value to '%1' of type %2 because the input structure doesn't have required "
+    "field '%3'.";
+}  // namespace Message
+
+// Formats the message before failing: the arguments may be part of the
+// context's own tree, which failing resets.
+bool Fail(BindingResult& context, std::string_view format,
+          std::initializer_list<FormatArgument> arguments) {
+  context.Fail(FormatPositional(format, arguments));
+  return false;
+}
+
+// --- Integer text with automatic base, as C's strtoll with base 0 reads it:
+// leading white space, an optional sign, then "0x"/"0X" and hexadecimal
+// digits, or "0" and octal digits, or decimal digits. Unlike strtoll, text
+// with no digit at all is malformed rather than 0.
+
+enum class ParseOutcome : std::uint8_t { Parsed, Malformed, Overflow };
+
+struct ParsedInteger {
+  bool negative = false;
+  std::uint64_t magnitude = 0;
+};
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+ParseOutcome ParseInteger(std::string_view text, ParsedInteger& parsed) {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) {
+    ++i;
+  }
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    parsed.negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '0') {
+    const bool hexPrefix = i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+                           DigitValue(text[i + 2]) >= 0;
+    base = hexPrefix ? 16 : 8;
+    i += hexPrefix ? 2 : 0;
+  }
+  const std::size_t firstDigit = i;
+  bool overflow = false;
+  for (; i < text.size(); ++i) {
+    const int digit = DigitValue(text[i]);
+    if (digit < 0 || digit >= base) {
+      break;
+    }
+    const auto limit = (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) /
+                       static_cast<unsigned>(base);
+    if (parsed.magnitude > limit) {
+      overflow = true;
+    } else {
+      parsed.magnitude =
+          parsed.magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+    }
+  }
+  if (i == firstDigit || i != text.size()) {
+    return ParseOutcome::Malformed;
+  }
+  return overflow ? ParseOutcome::Overflow : ParseOutcome::Parsed;
+}
+
+// The signed 64-bit value of `parsed`, or nothing when it doesn't fit.
+std::optional<std::int64_t> SignedValue(const ParsedInteger& parsed) {
+  constexpr auto kMagnitudeOfMin = std::uint64_t{1} << 63;
+  if (!parsed.negative) {
+    if (parsed.magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return std::nullopt;
+    }
+    return static_cast<std::int64_t>(parsed.magnitude);
+  }
+  if (parsed.magnitude > kMagnitudeOfMin) {
+    return std::nullopt;
+  }
+  return parsed.magnitude == kMagnitudeOfMin ? std::numeric_limits<std::int64_t>::min()
+                                             : -static_cast<std::int64_t>(parsed.magnitude);
+}
+
+// Whether a floating value lies inside an integer range once truncated
+// toward zero. The 64-bit limits aren't doubles, so their edges are tested
+// against the powers of two just beyond them. NaN is never inside.
+bool FloatingFitsSigned(double value, std::int64_t min, std::int64_t max) {
+  const bool belowMax = max == std::numeric_limits<std::int64_t>::max()
+                            ? value < 0x1p63
+                            : value <= static_cast<double>(max);
+  return value >= static_cast<double>(min) && belowMax;
+}
+
+bool FloatingFitsUnsigned(double value, std::uint64_t max) {
+  const bool belowMax = max == std::numeric_limits<std::uint64_t>::max()
+                            ? value < 0x1p64
+                            : value <= static_cast<double>(max);
+  return value >= 0 && belowMax;
+}
+
+}  // namespace
+
+namespace detail {
+
+bool BoolFromProperty(BindingResult& context, const BindingProperty& input,
+                      std::string_view fieldName, bool& out) {
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::Bool:
+      out = input.BoolValue();
+      return true;
+    case BindingKind::String: {
+      const std::string_view text = input.StringValue();
+      if (text == "true" || text == "1") {
+        out = true;
+        return true;
+      }
+      if (text == "false" || text == "0") {
+        out = false;
+        return true;
+      }
+      return Fail(context, Message::kBoolFormat, {text, fieldName});
+    }
+    default:
+      return Fail(context, Message::kBoolInvalidType, {fieldName, input.KindName()});
+  }
+}
+
+bool SignedFromProperty(BindingResult& context, const BindingProperty& input,
+                        std::string_view fieldName, BindingTypeId type, std::int64_t min,
+                        std::int64_t max, std::int64_t& out) {
+  const std::string_view typeName = BindingTypeIdName(type);
+  const auto accept = [&](std::int64_t value, FormatArgument text) {
+    if (value < min || value > max) {
+      return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+    }
+    out = value;
+    return true;
+  };
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::Signed:
+      return accept(input.GetSigned(0), input.GetSigned(0));
+    case BindingKind::Unsigned: {
+      const std::uint64_t value = input.GetUnsigned(0);
+      if (value > static_cast<std::uint64_t>(max)) {
+        return Fail(context, Message::kNumberRange, {value, fieldName, typeName});
+      }
+      out = static_cast<std::int64_t>(value);
+      return true;
+    }
+    case BindingKind::Float: {
+      const double value = input.GetFloat(0);
+      if (!FloatingFitsSigned(value, min, max)) {
+        return Fail(context, Message::kNumberRange, {value, fieldName, typeName});
+      }
+      out = static_cast<std::int64_t>(value);
+      return true;
+    }
+    case BindingKind::String: {
+      const std::string_view text = input.StringValue();
+      ParsedInteger parsed;
+      const ParseOutcome outcome = ParseInteger(text, parsed);
+      if (outcome == ParseOutcome::Malformed) {
+        return Fail(context, Message::kNumberFormat, {text, fieldName, typeName});
+      }
+      const std::optional<std::int64_t> value = SignedValue(parsed);
+      if (outcome == ParseOutcome::Overflow || !value) {
+        return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+      }
+      return accept(*value, text);
+    }
+    case BindingKind::Enum:
+      return accept(input.EnumValue(), input.EnumValue());
+    default:
+      return Fail(context, Message::kInvalidType, {fieldName, typeName, input.KindName()});
+  }
+}
+
+bool UnsignedFromProperty(BindingResult& context, const BindingProperty& input,
+                          std::string_view fieldName, BindingTypeId type, std::uint64_t max,
+                          std::uint64_t& out) {
+  const std::string_view typeName = BindingTypeIdName(type);
+  const auto acceptSigned = [&](std::int64_t value, FormatArgument text) {
+    if (value < 0 || static_cast<std::uint64_t>(value) > max) {
+      return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+    }
+    out = static_cast<std::uint64_t>(value);
+    return true;
+  };
+  const auto acceptUnsigned = [&](std::uint64_t value, FormatArgument text) {
+    if (value > max) {
+      return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+    }
+    out = value;
+    return true;
+  };
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::Signed:
+      return acceptSigned(input.GetSigned(0), input.GetSigned(0));
+    case BindingKind::Unsigned:
+      return acceptUnsigned(input.GetUnsigned(0), input.GetUnsigned(0));
+    case BindingKind::Float: {
+      const double value = input.GetFloat(0);
+      if (!FloatingFitsUnsigned(value, max)) {
+        return Fail(context, Message::kNumberRange, {value, fieldName, typeName});
+      }
+      out = static_cast<std::uint64_t>(value);
+      return true;
+    }
+    case BindingKind::String: {
+      const std::string_view text = input.StringValue();
+      ParsedInteger parsed;
+      const ParseOutcome outcome = ParseInteger(text, parsed);
+      if (outcome == ParseOutcome::Malformed) {
+        return Fail(context, Message::kNumberFormat, {text, fieldName, typeName});
+      }
+      // A minus sign is not wrapped around as strtoull would: "-1" is out of
+      // range, "-0" is 0.
+      if (outcome == ParseOutcome::Overflow || (parsed.negative && parsed.magnitude != 0)) {
+        return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+      }
+      return acceptUnsigned(parsed.magnitude, text);
+    }
+    case BindingKind::Enum:
+      return acceptSigned(input.EnumValue(), input.EnumValue());
+    default:
+      return Fail(context, Message::kInvalidType, {fieldName, typeName, input.KindName()});
+  }
+}
+
+bool FloatingFromProperty(BindingResult& context, const BindingProperty& input,
+                          std::string_view fieldName, BindingTypeId type, double max, double& out) {
+  const std::string_view typeName = BindingTypeIdName(type);
+  // NaN is neither below nor above the range, so it is accepted.
+  const auto accept = [&](double value, FormatArgument text) {
+    if (value < -max || value > max) {
+      return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+    }
+    out = value;
+    return true;
+  };
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::Signed:
+      return accept(static_cast<double>(input.GetSigned(0)), input.GetSigned(0));
+    case BindingKind::Unsigned:
+      return accept(static_cast<double>(input.GetUnsigned(0)), input.GetUnsigned(0));
+    case BindingKind::Float:
+      return accept(input.GetFloat(0), input.GetFloat(0));
+    case BindingKind::String: {
+      // Decimal or exponent notation in the C locale's form, as std::from_chars
+      // reads it ("inf" and "nan" included); no leading space or "+".
+      const std::string_view text = input.StringValue();
+      double value = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (error == std::errc::invalid_argument || end != text.data() + text.size()) {
+        return Fail(context, Message::kNumberFormat, {text, fieldName, typeName});
+      }
+      if (error == std::errc::result_out_of_range) {
+        return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+      }
+      return accept(value, text);
+    }
+    case BindingKind::Enum:
+      return accept(input.EnumValue(), input.EnumValue());
+    default:
+      return Fail(context, Message::kInvalidType, {fieldName, typeName, input.KindName()});
+  }
+}
+
+bool StringFromProperty(BindingResult& context, const BindingProperty& input,
+                        std::string_view fieldName, const BindingTypeRegistry& registry,
+                        std::string& out) {
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::String:
+      out.assign(input.StringValue());
+      return true;
+    case BindingKind::Enum: {
+      const BindingTypeDescriptor* descriptor = input.EnumDescriptor();
+      const std::optional<std::string_view> name =
+          descriptor != nullptr ? registry.enumeratorName(*descriptor, input.EnumValue())
+                                : std::nullopt;
+      if (!name) {
+        return Fail(context, Message::kNoEnumeratorName, {input.EnumValue(), fieldName});
+      }
+      out.assign(*name);
+      return true;
+    }
+    default:
+      return Fail(context, Message::kNotString, {fieldName});
+  }
+}
+
+bool BlobFromProperty(BindingResult& context, const BindingProperty& input,
+                      std::string_view fieldName, std::vector<std::uint8_t>& out) {
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::Blob: {
+      const auto bytes = input.BlobValue();
+      out.assign(bytes.begin(), bytes.end());
+      return true;
+    }
+    default:
+      return Fail(context, Message::kInvalidType,
+                  {fieldName, BindingTypeIdName(BindingTypeId::Blob), input.KindName()});
+  }
+}
+
+bool EnumFromProperty(BindingResult& context, const BindingProperty& input,
+                      std::string_view fieldName, const BindingTypeDescriptor* descriptor,
+                      std::int32_t& out) {
+  const std::string_view enumName = descriptor != nullptr ? descriptor->FullName() : "";
+  const auto isRegistered = [&](auto value) {
+    return descriptor != nullptr && std::in_range<std::int32_t>(value) &&
+           descriptor->HasEnumeratorValue(static_cast<std::int64_t>(value));
+  };
+  const auto accept = [&](auto value) {
+    if (!isRegistered(value)) {
+      return Fail(context, Message::kInvalidEnumerator, {value, enumName, fieldName});
+    }
+    out = static_cast<std::int32_t>(value);
+    return true;
+  };
+  switch (input.Kind()) {
+    case BindingKind::Empty:
+      return Fail(context, Message::kRequired, {fieldName});
+    case BindingKind::Signed:
+      return accept(input.GetSigned(0));
+    case BindingKind::Unsigned:
+      return accept(input.GetUnsigned(0));
+    case BindingKind::Enum:
+      return accept(input.EnumValue());
+    case BindingKind::String: {
+      const std::string_view text = input.StringValue();
+      if (descriptor != nullptr) {
+        const auto& enumerators = descriptor->Enumerators();
+        if (const auto byName = enumerators.find(text); byName != enumerators.end()) {
+          out = byName->second.value;
+          return true;
+        }
+      }
+      ParsedInteger parsed;
+      std::optional<std::int64_t> value;
+      if (ParseInteger(text, parsed) == ParseOutcome::Parsed) {
+        value = SignedValue(parsed);
+      }
+      if (!value || !isRegistered(*value)) {
+        return Fail(context, Message::kInvalidEnumerator, {text, enumName, fieldName});
+      }
+      out = static_cast<std::int32_t>(*value);
+      return true;
+    }
+    default:
+      return Fail(context, Message::kEnumInvalidType, {fieldName, input.KindName()});
+  }
+}
+
+bool CheckVectorInput(BindingResult& context, const BindingProperty& input,
+                      std::string_view fieldName) {
+  return input.Kind() == BindingKind::Collection ||
+         Fail(context, Message::kVectorNotCollection, {fieldName});
+}
+
+bool CheckMapInput(BindingResult& context, const BindingProperty& input,
+                   std::string_view fieldName) {
+  return input.Kind() == BindingKind::Structure ||
+         Fail(context, Message::kMapNotStructure, {fieldName});
+}
+
+void StructFromProperty(BindingResult& context, void* native, const BindingProperty& input,
+                        std::string_view fieldName, const BindingTypeDescriptor* descriptor,
+                        const BindingTypeRegistry& registry) {
+  if (input.IsEmpty()) {
+    Fail(context, Message::kRequired, {fieldName});
+    return;
+  }
+  if (descriptor == nullptr) {
+    Fail(context, Message::kUnregisteredInput, {fieldName});
+    return;
+  }
+  if (input.Kind() != BindingKind::Structure) {
+    Fail(context, Message::kNotStructure, {fieldName, descriptor->FullName()});
+    return;
+  }
+  auto* base = static_cast<unsigned char*>(native);
+  for (const BindingFieldDescriptor& field : descriptor->Fields()) {
+    const BindingProperty* member = input.Find(field.name);
+    if (member != nullptr && !member->IsEmpty()) {
+      field.converter->fromProperty(context, base + field.offset, *member, field.name,
+                                    field.type.descriptor, registry);
+      // A failure may have reset `input` (it can belong to `context`).
+      if (context.Failed()) {
+        return;
+      }
+    } else if ((field.flags & kRequired) != 0) {
+      Fail(context, Message::kMissingRequired, {fieldName, descriptor->FullName(), field.name});
+      return;
+    }
+  }
+}
+
+namespace {
+
+// The defaults kOmitWhenDefault leaves out.
+bool IsDefaultValue(const BindingProperty& value) {
+  switch (value.Kind()) {
+    case BindingKind::Empty:
+      return true;
+    case BindingKind::Bool:
+      return !value.BoolValue();
+    case BindingKind::Signed:
+      return value.GetSigned(1) == 0;
+    case BindingKind::Unsigned:
+      return value.GetUnsigned(1) == 0;
+    case BindingKind::Float:
+      return value.GetFloat(1) == 0;
+    case BindingKind::Enum:
+      return value.EnumValue() == 0;
+    default:
+      return value.size() == 0;
+  }
+}
+
+}  // namespace
+
+bool WriteStruct(BindingProperty& target, const void* native,
+                 const BindingTypeDescriptor* descriptor, const BindingTypeRegistry& registry,
+                 std::string& error) {
+  if (descriptor == nullptr) {
+    error = Message::kUnregisteredNative;
+    return false;
+  }
+  target.MakeStructure();
+  const auto* base = static_cast<const unsigned char*>(native);
+  for (const BindingFieldDescriptor& field : descriptor->Fields()) {
+    const void* address = base + field.offset;
+    BindingProperty& value = target.member(field.name);
+    if (!field.converter->Write(value, address, field.type.descriptor, registry, error)) {
+      return false;
+    }
+    const bool omitted = ((field.flags & kOmitWhenDefault) != 0 && IsDefaultValue(value)) ||
+                         ((field.flags & kOmitWhenEmpty) != 0 && value.IsEmpty());
+    if (omitted) {
+      target.RemoveMember(field.name);
+    }
+  }
+  return true;
+}
+
+}  // namespace detail
+
+void BindingFieldConverter::toProperty(BindingResult& result, const void* field,
+                                       const BindingTypeDescriptor* descriptor,
+                                       const BindingTypeRegistry& registry) const {
+  result.Clear();
+  std::string error;
+  if (!Write(result.Value(), field, descriptor, registry, error)) {
+    result.Fail(error);
+  }
+}
+
+BindingResult toProperty(const void* native, const BindingTypeDescriptor* descriptor,
+                         const BindingTypeRegistry& registry) {
+  BindingResult result;
+  std::string error;
+  if (!detail::WriteStruct(result.Value(), native, descriptor, registry, error)) {
+    result.Fail(error);
+  }
+  return result;
+}
+
+void fromProperty(BindingResult& context, void* native, const BindingProperty& input,
+                  std::string_view fieldName, const BindingTypeDescriptor* descriptor,
+                  const BindingTypeRegistry& registry) {
+  if (context.Failed()) {
+    return;
+  }
+  detail::StructFromProperty(context, native, input, fieldName, descriptor, registry);
+}
+
+}  // namespace Nalo

@@ -1,0 +1,322 @@
+#include "binding/BindingStore.h"
+
+#include <cassert>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "binding/BindingProperty.h"
+
+namespace Nalo {
+
+namespace {
+
+constexpr std::uint16_t kNoBlock = 0xFFFF;
+constexpr std::size_t kInitialBuckets = 8;
+
+std::size_t RoundUp(std::size_t size, std::size_t multiple) {
+  return (size + multiple - 1) / multiple * multiple;
+}
+
+// The shared empty string: a header followed by its terminating NUL.
+struct EmptyEntry {
+  detail::InternedString header{nullptr, 0x811c9dc5u, 0, 0, 0};
+  char terminator = '\0';
+};
+EmptyEntry gEmptyEntry;
+
+using Page = detail::PoolPage;
+using SizeClass = detail::PoolSizeClass;
+
+}  // namespace
+
+// A block above the largest size class, from the heap. The store links every
+// such block so that destroying the store releases the whole tree at once.
+struct detail::LargeBlock {
+  LargeBlock* previous;
+  LargeBlock* next;
+};
+static_assert(sizeof(detail::LargeBlock) % alignof(std::max_align_t) == 0);
+
+// A page of blocks of one size class. Heap pages are kPageBytes long and
+// aligned to kPageBytes, with this header at their start; the inline first
+// page of a class keeps its header in the class and its blocks beside it.
+// Free blocks are chained through their first two bytes by block index.
+struct detail::PoolPage {
+  Page* previousAvailable;  // list of pages with a free block
+  Page* nextAvailable;
+  Page* previousOwned;  // list of every heap page of the store
+  Page* nextOwned;
+  std::uint8_t* blocks;
+  std::uint16_t freeHead;
+  std::uint16_t used;
+  std::uint16_t untouched;  // blocks from here on were never handed out
+  std::uint16_t capacity;
+
+  [[nodiscard]] bool Full() const noexcept { return freeHead == kNoBlock && untouched == capacity; }
+};
+
+struct detail::PoolSizeClass {
+  Page inlinePage;
+  alignas(8) std::uint8_t inlineBlocks[BindingStore::kInlinePageBytes];
+  Page* available;  // head of the pages with a free block
+  std::uint32_t blockSize;
+};
+
+namespace {
+
+void PushAvailable(Page*& head, Page* page) {
+  page->previousAvailable = nullptr;
+  page->nextAvailable = head;
+  if (head != nullptr) {
+    head->previousAvailable = page;
+  }
+  head = page;
+}
+
+void RemoveAvailable(Page*& head, Page* page) {
+  if (page->previousAvailable != nullptr) {
+    page->previousAvailable->nextAvailable = page->nextAvailable;
+  } else {
+    head = page->nextAvailable;
+  }
+  if (page->nextAvailable != nullptr) {
+    page->nextAvailable->previousAvailable = page->previousAvailable;
+  }
+  page->previousAvailable = page->nextAvailable = nullptr;
+}
+
+constexpr std::size_t kPageHeaderBytes = (sizeof(Page) + 7) / 8 * 8;
+
+}  // namespace
+
+BindingStore::BindingStore() noexcept
+    : mClasses(static_cast<detail::PoolSizeClass*>(
+          ::operator new(sizeof(detail::PoolSizeClass) * kSizeClassCount))) {
+  for (std::size_t i = 0; i < kSizeClassCount; ++i) {
+    SizeClass& sizeClass = mClasses[i];
+    sizeClass.blockSize = static_cast<std::uint32_t>((i + 1) * kGranularity);
+    Page& page = sizeClass.inlinePage;
+    page = Page{nullptr, nullptr, nullptr, nullptr, sizeClass.inlineBlocks, kNoBlock, 0, 0,
+                static_cast<std::uint16_t>(kInlinePageBytes / sizeClass.blockSize)};
+    sizeClass.available = &page;
+  }
+}
+
+BindingStore::~BindingStore() {
+  // A root destroys its store without releasing its tree value by value:
+  // every block of the tree is on a page or in the list of large blocks.
+  detail::LargeBlock* large = mLargeBlocks;
+  while (large != nullptr) {
+    detail::LargeBlock* next = large->next;
+    ::operator delete(large);
+    large = next;
+  }
+  for (std::size_t i = 0; i < kSizeClassCount; ++i) {
+    Page* page = mClasses[i].inlinePage.nextOwned;
+    while (page != nullptr) {
+      Page* next = page->nextOwned;
+      ::operator delete(page, std::align_val_t(kPageBytes));
+      page = next;
+    }
+  }
+  ::operator delete(mClasses);
+  ::operator delete(mBuckets);
+}
+
+detail::PoolPage* BindingStore::NewPage(detail::PoolSizeClass& sizeClass) {
+  auto* memory = static_cast<std::uint8_t*>(::operator new(kPageBytes, std::align_val_t(kPageBytes)));
+  auto* page = new (memory) Page{
+      nullptr, nullptr, &sizeClass.inlinePage, sizeClass.inlinePage.nextOwned,
+      memory + kPageHeaderBytes, kNoBlock, 0, 0,
+      static_cast<std::uint16_t>((kPageBytes - kPageHeaderBytes) / sizeClass.blockSize)};
+  // The inline page heads the class's list of owned heap pages.
+  if (page->nextOwned != nullptr) {
+    page->nextOwned->previousOwned = page;
+  }
+  sizeClass.inlinePage.nextOwned = page;
+  PushAvailable(sizeClass.available, page);
+  return page;
+}
+
+void* BindingStore::Allocate(std::size_t size) {
+  if (size > kLargestPooledBlock) {
+    auto* large = static_cast<detail::LargeBlock*>(::operator new(sizeof(detail::LargeBlock) + size));
+    large->previous = nullptr;
+    large->next = mLargeBlocks;
+    if (mLargeBlocks != nullptr) {
+      mLargeBlocks->previous = large;
+    }
+    mLargeBlocks = large;
+    return large + 1;
+  }
+  SizeClass& sizeClass = mClasses[size == 0 ? 0 : (size - 1) / kGranularity];
+  Page* page = sizeClass.available;
+  if (page == nullptr) {
+    page = NewPage(sizeClass);
+  }
+  std::uint8_t* block;
+  if (page->freeHead != kNoBlock) {
+    block = page->blocks + std::size_t{page->freeHead} * sizeClass.blockSize;
+    std::memcpy(&page->freeHead, block, sizeof(std::uint16_t));
+  } else {
+    block = page->blocks + std::size_t{page->untouched} * sizeClass.blockSize;
+    ++page->untouched;
+  }
+  ++page->used;
+  if (page->Full()) {
+    RemoveAvailable(sizeClass.available, page);
+  }
+  return block;
+}
+
+void BindingStore::Free(void* block, std::size_t size) noexcept {
+  if (block == nullptr) {
+    return;
+  }
+  if (size > kLargestPooledBlock) {
+    auto* large = static_cast<detail::LargeBlock*>(block) - 1;
+    if (large->previous != nullptr) {
+      large->previous->next = large->next;
+    } else {
+      mLargeBlocks = large->next;
+    }
+    if (large->next != nullptr) {
+      large->next->previous = large->previous;
+    }
+    ::operator delete(large);
+    return;
+  }
+  SizeClass& sizeClass = mClasses[size == 0 ? 0 : (size - 1) / kGranularity];
+  auto* bytes = static_cast<std::uint8_t*>(block);
+  Page* page;
+  if (bytes >= sizeClass.inlineBlocks && bytes < sizeClass.inlineBlocks + kInlinePageBytes) {
+    page = &sizeClass.inlinePage;
+  } else {
+    page = reinterpret_cast<Page*>(reinterpret_cast<std::uintptr_t>(bytes) & ~(kPageBytes - 1));
+  }
+  assert(page->used > 0 && "a pool block was freed twice or into the wrong size class");
+  const bool wasFull = page->Full();
+  const auto index = static_cast<std::uint16_t>((bytes - page->blocks) / sizeClass.blockSize);
+  std::memcpy(bytes, &page->freeHead, sizeof(std::uint16_t));
+  page->freeHead = index;
+  --page->used;
+  if (wasFull) {
+    PushAvailable(sizeClass.available, page);
+  }
+  // An emptied heap page goes back to the heap unless it is the only page
+  // left with room, which saves a page round trip for a tree that keeps
+  // allocating and freeing one block.
+  if (page->used == 0 && page != &sizeClass.inlinePage &&
+      (page->previousAvailable != nullptr || page->nextAvailable != nullptr)) {
+    RemoveAvailable(sizeClass.available, page);
+    page->previousOwned->nextOwned = page->nextOwned;
+    if (page->nextOwned != nullptr) {
+      page->nextOwned->previousOwned = page->previousOwned;
+    }
+    ::operator delete(page, std::align_val_t(kPageBytes));
+  }
+}
+
+std::size_t BindingStore::PooledBlocksInUse() const noexcept {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < kSizeClassCount; ++i) {
+    for (const Page* page = &mClasses[i].inlinePage; page != nullptr; page = page->nextOwned) {
+      count += page->used;
+    }
+  }
+  return count;
+}
+
+std::uint32_t BindingStore::Hash(std::string_view bytes) noexcept {
+  std::uint32_t hash = 0x811c9dc5u;
+  for (const char byte : bytes) {
+    if (byte == '\0') {
+      break;
+    }
+    hash ^= static_cast<std::uint8_t>(byte);
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+detail::InternedString* BindingStore::EmptyString() noexcept { return &gEmptyEntry.header; }
+
+detail::InternedString* BindingStore::Intern(std::string_view bytes) {
+  if (bytes.empty()) {
+    return EmptyString();
+  }
+  const std::uint32_t hash = Hash(bytes);
+  if (mBuckets != nullptr) {
+    for (detail::InternedString* entry = mBuckets[hash & (mBucketCount - 1)]; entry != nullptr;
+         entry = entry->next) {
+      if (entry->hash == hash && entry->length == bytes.size() &&
+          std::memcmp(entry->Bytes(), bytes.data(), bytes.size()) == 0) {
+        ++entry->references;
+        return entry;
+      }
+    }
+  }
+  if (mInternedCount + 1 > mBucketCount) {
+    GrowBuckets();
+  }
+  const std::size_t allocationSize = RoundUp(sizeof(detail::InternedString) + bytes.size() + 1, 8);
+  auto* entry = static_cast<detail::InternedString*>(Allocate(allocationSize));
+  auto* text = reinterpret_cast<char*>(entry + 1);
+  std::memcpy(text, bytes.data(), bytes.size());
+  text[bytes.size()] = '\0';
+  detail::InternedString*& bucket = mBuckets[hash & (mBucketCount - 1)];
+  *entry = detail::InternedString{bucket, hash, 1, static_cast<std::uint32_t>(bytes.size()),
+                                  static_cast<std::uint32_t>(allocationSize)};
+  bucket = entry;
+  ++mInternedCount;
+  return entry;
+}
+
+void BindingStore::Release(detail::InternedString* entry) noexcept {
+  if (entry == EmptyString() || --entry->references != 0) {
+    return;
+  }
+  detail::InternedString** link = &mBuckets[entry->hash & (mBucketCount - 1)];
+  while (*link != entry) {
+    link = &(*link)->next;
+  }
+  *link = entry->next;
+  --mInternedCount;
+  Free(entry, entry->allocationSize);
+}
+
+void BindingStore::GrowBuckets() {
+  std::size_t count = mBucketCount == 0 ? kInitialBuckets : mBucketCount;
+  while (count < mInternedCount + 1) {
+    count *= 2;
+  }
+  if (count == mBucketCount) {
+    count *= 2;
+  }
+  auto** buckets = static_cast<detail::InternedString**>(::operator new(count * sizeof(void*)));
+  std::memset(buckets, 0, count * sizeof(void*));
+  for (std::size_t i = 0; i < mBucketCount; ++i) {
+    detail::InternedString* entry = mBuckets[i];
+    while (entry != nullptr) {
+      detail::InternedString* next = entry->next;
+      detail::InternedString*& bucket = buckets[entry->hash & (count - 1)];
+      entry->next = bucket;
+      bucket = entry;
+      entry = next;
+    }
+  }
+  ::operator delete(mBuckets);
+  mBuckets = buckets;
+  mBucketCount = count;
+}
+
+namespace detail {
+
+void* StoreAllocate(BindingStore& store, std::size_t size) { return store.Allocate(size); }
+void StoreFree(BindingStore& store, void* block, std::size_t size) noexcept {
+  store.Free(block, size);
+}
+
+}  // namespace detail
+}  // namespace Nalo

@@ -1,0 +1,423 @@
+#include "binding/Json.h"
+
+// RapidJSON 1.1's internal stack computes `null + size` before its first
+// allocation (its capacity check in Stack::Reserve). The pointer is never
+// used, but clang's UBSan reports it on every parse; the check is switched
+// off for RapidJSON's functions only.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((no_sanitize("pointer-overflow"))), apply_to = function)
+#endif
+#include <rapidjson/memorystream.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
+
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "binding/Base64.h"
+#include "binding/BindingLimits.h"
+#include "binding/BindingTypeRegistry.h"
+#include "binding/BindingVisitor.h"
+#include "diagnostics/Fatal.h"
+
+namespace Nalo {
+namespace {
+
+// --- Messages. ----------------------------------------------------------------
+
+// Every reading failure: the reason, then the byte offset where it was found.
+constexpr const char* kParseFailureTemplate = "Error: %s at offset %zu.";
+
+// The reader's English reasons, indexed by rapidjson::ParseErrorCode.
+constexpr const char* kParseErrorReasons[] = {
+    "No error.",
+    "The document is empty.",
+    "The document root must not be followed by other values.",
+    "Invalid value.",
+    "Missing a name for object member.",
+    "Missing a colon after a name of object member.",
+    "Missing a comma or '}' after an object member.",
+    "Missing a comma or ']' after an array element.",
+    "Incorrect hex digit after \\u escape in string.",
+    "The surrogate pair in string is invalid.",
+    "Invalid escape character in string.",
+    "Missing a closing quotation mark in string.",
+    "Invalid encoding in string.",
+    "Number too big to be stored in double.",
+    "Miss fraction part in number.",
+    "Miss exponent in number.",
+    "Terminate parsing due to Handler error.",
+    "Unspecific syntax error.",
+};
+constexpr const char* kUnknownParseErrorReason = "Unknown error.";
+static_assert(std::size(kParseErrorReasons) == rapidjson::kParseErrorUnspecificSyntaxError + 1,
+              "one reason per reader error code");
+
+// Reasons of our own, reported when the builder stops the reader.
+constexpr const char* kNestingTooDeepReason = "Nesting deeper than %zu levels is not supported";
+constexpr const char* kCollectionTooLongReason =
+    "Arrays longer than %zu elements are not supported";
+
+// ToJson has no error result: a writer call can fail only for a string of
+// 4 GiB or more (longer than the writer's 32-bit lengths) or through a bug in
+// the visitor, and output missing a value must never be mistaken for JSON.
+constexpr std::string_view kWriterRefusedExpression = "JsonWritingVisitor::Complete()";
+constexpr std::string_view kWriterRefusedDescription =
+    "The JSON writer refused a value; the output would not be the value's JSON.";
+
+// --- Reading. -----------------------------------------------------------------
+
+constexpr bool IsJsonWhitespace(char c) noexcept {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// Why the builder refused an event (the reader then reports "Terminate
+// parsing due to Handler error.", which we replace by the real reason).
+enum class BuilderRefusal : std::uint8_t { None, NestingTooDeep, CollectionTooLong, NumberTooBig };
+
+// Receives the reader's events and builds the value in place.
+//
+// The builder keeps the open containers on a stack and a slot pointer: the
+// value that receives the next scalar or container. Inside a structure the
+// slot is the member selected by the last key; inside a collection a fresh
+// element is appended for each value. Because a key selects member(name), a
+// repeated name reuses its member: a scalar replaces it, an object is merged
+// into it (MakeStructure keeps a structure) and an array appends to it
+// (MakeCollection keeps a collection).
+//
+// Pointers on the stack stay valid: structure members never move, and a
+// collection only grows while it is the innermost open container, so its
+// open ancestors never relocate.
+class JsonTreeBuilder {
+ public:
+  using Ch = char;
+
+  explicit JsonTreeBuilder(BindingProperty& root) : mSlot(&root) { mOpen.reserve(32); }
+
+  [[nodiscard]] BuilderRefusal Refusal() const noexcept { return mRefusal; }
+
+  bool Null() {
+    return Store([](BindingProperty& slot) { slot.Reset(); });
+  }
+  bool Bool(bool value) {
+    return Store([value](BindingProperty& slot) { slot.SetBool(value); });
+  }
+  // The reader reports a number with a minus sign through Int/Int64 and one
+  // without through Uint/Uint64, so "-0" is signed and "0" unsigned.
+  bool Int(int value) { return Int64(value); }
+  bool Uint(unsigned value) { return Uint64(value); }
+  bool Int64(std::int64_t value) {
+    return Store([value](BindingProperty& slot) { slot.SetSigned(value); });
+  }
+  bool Uint64(std::uint64_t value) {
+    return Store([value](BindingProperty& slot) { slot.SetUnsigned(value); });
+  }
+  bool Double(double value) {
+    // At normal precision the reader turns some overflowing numbers, such as
+    // 7387904e308, into infinity instead of reporting them. We report them as
+    // it does the others: JSON can't carry infinity, and a tree built from
+    // JSON must write back as JSON.
+    if (!std::isfinite(value)) [[unlikely]] {
+      mRefusal = BuilderRefusal::NumberTooBig;
+      return false;
+    }
+    return Store([value](BindingProperty& slot) { slot.SetFloat(value); });
+  }
+  // Only called with kParseNumbersAsStringsFlag, which we never pass.
+  bool RawNumber(const Ch* /*text*/, rapidjson::SizeType /*length*/, bool /*copy*/) {
+    assert(false && "numbers are parsed, never delivered as text");
+    return false;
+  }
+  bool String(const Ch* text, rapidjson::SizeType length, bool /*copy*/) {
+    // A \u0000 escape ends the stored string.
+    const void* nul = std::memchr(text, '\0', length);
+    const std::size_t kept = nul == nullptr ? length : static_cast<const Ch*>(nul) - text;
+    return Store([text, kept](BindingProperty& slot) { slot.SetString(std::string_view(text, kept)); });
+  }
+
+  bool StartObject() { return Open(BindingKind::Structure); }
+  bool Key(const Ch* name, rapidjson::SizeType length, bool /*copy*/) {
+    // member() keeps the bytes before the first NUL itself.
+    mSlot = &mOpen.back().container->member(std::string_view(name, length));
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType /*memberCount*/) {
+    Close();
+    return true;
+  }
+  bool StartArray() { return Open(BindingKind::Collection); }
+  bool EndArray(rapidjson::SizeType /*elementCount*/) {
+    Close();
+    return true;
+  }
+
+ private:
+  struct OpenContainer {
+    BindingProperty* container;
+    std::size_t elementCount;  // collections only: elements held so far
+    bool isCollection;
+  };
+
+  // Hands the slot for the next value to `set`; false when there is none.
+  template <class Setter>
+  bool Store(const Setter& set) {
+    BindingProperty* slot = Slot();
+    if (slot == nullptr) [[unlikely]] {
+      return false;
+    }
+    set(*slot);
+    return true;
+  }
+
+  // The value that receives the next event, or null (with mRefusal set) when
+  // the innermost collection is full.
+  BindingProperty* Slot() {
+    if (!mInCollection) {
+      return mSlot;
+    }
+    OpenContainer& open = mOpen.back();
+    if (open.elementCount >= kMaxCollectionSize) [[unlikely]] {
+      mRefusal = BuilderRefusal::CollectionTooLong;
+      return nullptr;
+    }
+    return &open.container->at(open.elementCount++);
+  }
+
+  bool Open(BindingKind kind) {
+    BindingProperty* slot = Slot();
+    if (slot == nullptr) {
+      return false;
+    }
+    // Refusing here also bounds the reader's own recursion: it stops at the
+    // level whose start we refuse.
+    if (mOpen.size() >= kMaxNestingDepth) [[unlikely]] {
+      mRefusal = BuilderRefusal::NestingTooDeep;
+      return false;
+    }
+    const bool isCollection = kind == BindingKind::Collection;
+    if (isCollection) {
+      // A repeated member name appends to the collection it already holds.
+      slot->MakeCollection();
+      mOpen.push_back({slot, slot->size(), true});
+    } else {
+      slot->MakeStructure();
+      mOpen.push_back({slot, 0, false});
+    }
+    mInCollection = isCollection;
+    return true;
+  }
+
+  void Close() {
+    mOpen.pop_back();
+    mInCollection = !mOpen.empty() && mOpen.back().isCollection;
+  }
+
+  BindingProperty* mSlot;
+  std::vector<OpenContainer> mOpen;
+  bool mInCollection = false;
+  BuilderRefusal mRefusal = BuilderRefusal::None;
+};
+
+std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offset,
+                               BuilderRefusal refusal) {
+  char reason[96];
+  const char* reasonText = kUnknownParseErrorReason;
+  if (code == rapidjson::kParseErrorTermination && refusal != BuilderRefusal::None) {
+    switch (refusal) {
+      case BuilderRefusal::NestingTooDeep:
+        std::snprintf(reason, sizeof reason, kNestingTooDeepReason, kMaxNestingDepth);
+        reasonText = reason;
+        break;
+      case BuilderRefusal::CollectionTooLong:
+        std::snprintf(reason, sizeof reason, kCollectionTooLongReason, kMaxCollectionSize);
+        reasonText = reason;
+        break;
+      case BuilderRefusal::NumberTooBig:
+        reasonText = kParseErrorReasons[rapidjson::kParseErrorNumberTooBig];
+        break;
+      case BuilderRefusal::None:
+        break;
+    }
+  } else if (static_cast<std::size_t>(code) < std::size(kParseErrorReasons)) {
+    reasonText = kParseErrorReasons[code];
+  }
+  char message[192];
+  const int length = std::snprintf(message, sizeof message, kParseFailureTemplate, reasonText, offset);
+  assert(length > 0 && static_cast<std::size_t>(length) < sizeof message &&
+         "every reason fits the message buffer");
+  return std::string(message, static_cast<std::size_t>(length));
+}
+
+// `stream` is positioned on the first non-whitespace byte, which is not the
+// end of the text; its offsets count from the start of the text.
+template <class Stream>
+BindingResult ParseStream(Stream& stream) {
+  BindingProperty root;
+  JsonTreeBuilder builder(root);
+  rapidjson::Reader reader;
+  if (!reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder)) {
+    return BindingResult::Error(
+        FormatParseFailure(reader.GetParseErrorCode(), reader.GetErrorOffset(), builder.Refusal()));
+  }
+  return BindingResult(std::move(root));
+}
+
+// --- Writing. -----------------------------------------------------------------
+
+// Drives one of RapidJSON's writers from a value walk. The writer's calls
+// report misuse and unwritable values by returning false; we record that
+// instead of ignoring it, and the caller checks Complete() once at the end.
+template <class Writer>
+class JsonWritingVisitor final : public BindingVisitor {
+ public:
+  JsonWritingVisitor(Writer& writer, const BindingTypeRegistry* registry) noexcept
+      : mWriter(writer), mRegistry(registry) {}
+
+  // True when every call succeeded and exactly one root value was written.
+  [[nodiscard]] bool Complete() const { return mAllWritten && mWriter.IsComplete(); }
+
+  void Null() override { Record(mWriter.Null()); }
+  void Bool(bool value) override { Record(mWriter.Bool(value)); }
+  void Int64(std::int64_t value) override { Record(mWriter.Int64(value)); }
+  void Uint64(std::uint64_t value) override { Record(mWriter.Uint64(value)); }
+  void Double(double value) override {
+    // The writer refuses NaN and infinities (after writing a separator), so
+    // they never reach it: null keeps the document valid JSON.
+    if (!std::isfinite(value)) {
+      Record(mWriter.Null());
+      return;
+    }
+    Record(mWriter.Double(value));
+  }
+  void String(std::string_view bytes) override { WriteString(bytes); }
+  void Blob(std::span<const std::uint8_t> bytes) override { WriteString(EncodeBase64(bytes)); }
+  void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override {
+    if (mRegistry != nullptr && descriptor != nullptr) {
+      if (const std::optional<std::string_view> name = mRegistry->enumeratorName(*descriptor, value)) {
+        WriteString(*name);
+        return;
+      }
+    }
+    Record(mWriter.Int64(value));
+  }
+  void StartArray(std::size_t /*count*/) override { Record(mWriter.StartArray()); }
+  void EndArray() override { Record(mWriter.EndArray()); }
+  void StartObject(std::size_t /*count*/) override { Record(mWriter.StartObject()); }
+  void Key(std::string_view name) override {
+    if (!FitsSizeType(name)) {
+      mAllWritten = false;
+      return;
+    }
+    Record(mWriter.Key(name.data(), static_cast<rapidjson::SizeType>(name.size())));
+  }
+  void EndObject() override { Record(mWriter.EndObject()); }
+
+ private:
+  static bool FitsSizeType(std::string_view text) noexcept {
+    return text.size() <= std::numeric_limits<rapidjson::SizeType>::max();
+  }
+  void WriteString(std::string_view text) {
+    if (!FitsSizeType(text)) {
+      mAllWritten = false;
+      return;
+    }
+    Record(mWriter.String(text.data(), static_cast<rapidjson::SizeType>(text.size())));
+  }
+  void Record(bool written) noexcept { mAllWritten = mAllWritten && written; }
+
+  Writer& mWriter;
+  const BindingTypeRegistry* mRegistry;
+  bool mAllWritten = true;
+};
+
+template <class Writer>
+void WriteValue(Writer& writer, const BindingProperty& value, const BindingTypeRegistry* registry) {
+  JsonWritingVisitor<Writer> visitor(writer, registry);
+  value.accept(visitor);
+  if (!visitor.Complete()) [[unlikely]] {
+    FatalWithDescription(kWriterRefusedExpression, kWriterRefusedDescription);
+  }
+}
+
+}  // namespace
+
+BindingResult ParseJson(const char* text) {
+  if (text == nullptr) {
+    return BindingResult();
+  }
+  rapidjson::StringStream stream(text);
+  while (IsJsonWhitespace(stream.Peek())) {
+    stream.Take();
+  }
+  if (stream.Peek() == '\0') {
+    return BindingResult();
+  }
+  return ParseStream(stream);
+}
+
+BindingResult ParseJson(const char* data, std::size_t length) {
+  if (length == 0) {
+    return BindingResult();
+  }
+  // The text ends at its first NUL byte.
+  if (const void* nul = std::memchr(data, '\0', length)) {
+    length = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
+  }
+  rapidjson::MemoryStream stream(data, length);
+  while (stream.Tell() < length && IsJsonWhitespace(stream.Peek())) {
+    stream.Take();
+  }
+  if (stream.Tell() == length) {
+    return BindingResult();
+  }
+  return ParseStream(stream);
+}
+
+BindingResult ParseJson(std::string_view text) { return ParseJson(text.data(), text.size()); }
+
+std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* registry,
+                   std::string_view lineSeparator) {
+  if (value.IsEmpty()) {
+    return {};
+  }
+  rapidjson::StringBuffer buffer;
+  if (lineSeparator.empty()) {
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    WriteValue(writer, value, registry);
+    return std::string(buffer.GetString(), buffer.GetSize());
+  }
+  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  writer.SetIndent(' ', 4);
+  WriteValue(writer, value, registry);
+  const std::string_view written(buffer.GetString(), buffer.GetSize());
+  if (lineSeparator == kJsonLineFeed) {
+    return std::string(written);
+  }
+  // Strings escape their own line feeds, so every raw line feed in the output
+  // is one the pretty writer put between items.
+  std::string text;
+  text.reserve(written.size());
+  std::size_t start = 0;
+  for (std::size_t feed = written.find('\n'); feed != std::string_view::npos;
+       feed = written.find('\n', start)) {
+    text.append(written.substr(start, feed - start));
+    text.append(lineSeparator);
+    start = feed + 1;
+  }
+  text.append(written.substr(start));
+  return text;
+}
+
+}  // namespace Nalo

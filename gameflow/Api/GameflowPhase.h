@@ -1,0 +1,30 @@
+#pragma once
+// GameflowPhase: where the player is on the way from lobby to the end of a
+// game, as published in the session resource.
+//
+// The enumerator names are also the names of the corresponding states of the
+// gameflow's state chart (which has further internal states that are not
+// phases), and they are the texts peers see in JSON.
+
+#include <cstdint>
+
+namespace Nalo::Client::Gameflow::Api {
+
+enum class GameflowPhase : std::int32_t {
+  None = 0,
+  Lobby = 1,
+  Matchmaking = 2,
+  CheckedIntoTournament = 3,
+  ReadyCheck = 4,
+  ChampSelect = 5,
+  GameStart = 6,
+  FailedToLaunch = 7,
+  InProgress = 8,
+  Reconnect = 9,
+  WaitingForStats = 10,
+  PreEndOfGame = 11,
+  EndOfGame = 12,
+  TerminatedInError = 13,
+};
+
+}  // namespace Nalo::Client::Gameflow::Api

@@ -1,0 +1,79 @@
+#pragma once
+// HostValue: a host value record (HostAbi.h) that the plugin allocated and
+// owns, and the conversions between host values and BindingProperty.
+//
+// Every payload that crosses the plugin boundary travels as a NaloHostValue.
+// Values the plugin builds are owned by a HostValue until they are handed
+// to the core with Release(); the receiver then gives the record back to
+// ReleaseHostValue (through the response's release function) when it is
+// done. Values the core passes in are only read: FromHostValue copies them
+// into a BindingProperty tree.
+//
+//   Nalo::HostValue payload = Nalo::ToHostValue(resource, registry);
+//   event.payload = payload.Record();       // lent for the length of the call
+//   core->sendEvent(core, &event);
+//
+//   Nalo::BindingResult value = Nalo::FromHostValue(argument.value, "queue");
+//   if (value.Failed()) { ... value.ErrorMessage() ... }
+//
+// Kinds: empty, bool, signed, unsigned, float, string, blob, collection and
+// structure become host kinds 0, 1, 2, 3, 4, 6, 8, 9 and 10; every text,
+// byte block and member name is copied and owned. An enum becomes its
+// enumerator's name (kind 6) when the registry knows one for its value, and
+// its number (kind 2) otherwise. Back from the host, kinds 5 and 6 both give
+// a string, 7 and 8 a blob, the others their own kind.
+
+#include <string_view>
+
+#include "binding/BindingProperty.h"
+#include "binding/BindingResult.h"
+#include "plugin/HostAbi.h"
+
+namespace Nalo {
+
+class BindingTypeRegistry;
+
+// Owns one host value record built with the plugin's allocation functions,
+// and everything it points at. Move-only.
+class HostValue {
+ public:
+  // A null value (kind 0).
+  HostValue() noexcept : mRecord{} {}
+  // Takes ownership of `record`, which the plugin must have built (with
+  // ToHostValue or another HostValue's Release()).
+  explicit HostValue(const NaloHostValue& record) noexcept : mRecord(record) {}
+  ~HostValue();
+
+  HostValue(HostValue&& other) noexcept : mRecord(other.Release()) {}
+  HostValue& operator=(HostValue&& other) noexcept;
+  HostValue(const HostValue&) = delete;
+  HostValue& operator=(const HostValue&) = delete;
+
+  // The record, valid while this owner holds it.
+  [[nodiscard]] const NaloHostValue& Record() const noexcept { return mRecord; }
+  // Hands the record out and leaves this owner null. Whoever takes it must
+  // pass it to ReleaseHostValue exactly once.
+  [[nodiscard]] NaloHostValue Release() noexcept;
+
+ private:
+  NaloHostValue mRecord;
+};
+
+// Frees everything a plugin-built record owns and makes it null (kind 0).
+// Must not be given a record the core built.
+void ReleaseHostValue(NaloHostValue& record) noexcept;
+
+// Copies `value` into a new host value. `registry` names enum values (see
+// above). Only allocation can fail, and it throws std::bad_alloc like every
+// allocation of the value model; nothing is leaked when it does.
+[[nodiscard]] HostValue ToHostValue(const BindingProperty& value,
+                                    const BindingTypeRegistry& registry);
+
+// Copies a host value into a BindingProperty. `name` names the value in
+// messages. Fails, as a whole, when any part is of an unknown kind ("Couldn't
+// assign value to '<name>' of type object because the input is of an
+// incompatible type ''."), when a pointer is null beside a non-zero length,
+// or when arrays and objects nest deeper than kMaxNestingDepth.
+[[nodiscard]] BindingResult FromHostValue(const NaloHostValue& value, std::string_view name);
+
+}  // namespace Nalo

@@ -1,0 +1,171 @@
+#include "routing/ParameterDecoding.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <initializer_list>
+
+#include "binding/Json.h"
+#include "binding/MessagePack.h"
+#include "binding/PositionalFormat.h"
+#include "binding/Yaml.h"
+#include "routing/src/RoutingMessages.h"
+
+namespace Nalo {
+
+namespace {
+
+namespace MediaTypes {
+constexpr std::string_view kMessagePack = "application/x-msgpack";
+constexpr std::string_view kMessagePackExtension = "application/x-msgpack-ext";
+constexpr std::string_view kJson = "application/json";
+constexpr std::string_view kJsonApi = "application/vnd.api+json";
+constexpr std::string_view kYamlBody = "application/x-yaml";
+constexpr std::string_view kYamlParameter = "text/x-yaml";
+constexpr std::string_view kOctetStream = "application/octet-stream";
+}  // namespace MediaTypes
+
+constexpr std::string_view kYamlDocumentStart = "---";
+constexpr std::string_view kBlanks = " \t";
+
+enum class Format : std::uint8_t { MessagePack, Json, Yaml, Blob, Text };
+
+bool EqualsIgnoringCase(std::string_view left, std::string_view right) noexcept {
+  return std::equal(left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(a) == lower(b);
+  });
+}
+
+bool IsOneOf(std::string_view mediaType, std::initializer_list<std::string_view> candidates) {
+  return std::any_of(candidates.begin(), candidates.end(), [&](std::string_view candidate) {
+    return EqualsIgnoringCase(mediaType, candidate);
+  });
+}
+
+std::string_view WithoutLeadingSpaces(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  return first == std::string_view::npos ? std::string_view() : text.substr(first);
+}
+
+// The format of a parameter without a content type, from its first bytes.
+Format SniffStructured(std::string_view text) {
+  if (!text.empty()) {
+    const auto first = static_cast<unsigned char>(text.front());
+    if ((first >= 0x80 && first <= 0x9F) || (first >= 0xDC && first <= 0xDF)) {
+      return Format::MessagePack;
+    }
+  }
+  const std::string_view trimmed = WithoutLeadingSpaces(text);
+  if (trimmed.starts_with('{') || trimmed.starts_with('[')) {
+    return Format::Json;
+  }
+  if (trimmed.starts_with(kYamlDocumentStart)) {
+    return Format::Yaml;
+  }
+  return Format::Text;
+}
+
+Format ParameterFormat(std::string_view text, std::string_view contentType, ParameterShape shape) {
+  const std::string_view mediaType = MediaType(contentType);
+  if (mediaType.empty()) {
+    return shape == ParameterShape::Structured ? SniffStructured(text) : Format::Text;
+  }
+  if (IsOneOf(mediaType, {MediaTypes::kMessagePack, MediaTypes::kMessagePackExtension})) {
+    return Format::MessagePack;
+  }
+  if (IsOneOf(mediaType, {MediaTypes::kJson})) {
+    return Format::Json;
+  }
+  if (IsOneOf(mediaType, {MediaTypes::kYamlParameter})) {
+    return Format::Yaml;
+  }
+  if (IsOneOf(mediaType, {MediaTypes::kOctetStream})) {
+    return Format::Blob;
+  }
+  return Format::Text;
+}
+
+std::span<const std::uint8_t> BytesOf(std::string_view text) noexcept {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+std::string_view MediaType(std::string_view contentType) noexcept {
+  std::string_view mediaType = contentType.substr(0, contentType.find(';'));
+  const std::size_t first = mediaType.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  mediaType.remove_prefix(first);
+  return mediaType.substr(0, mediaType.find_last_not_of(kBlanks) + 1);
+}
+
+BindingResult DecodeBody(std::string_view contentType, std::span<const std::uint8_t> body) {
+  const std::string_view mediaType = MediaType(contentType);
+  if (IsOneOf(mediaType, {MediaTypes::kMessagePack, MediaTypes::kMessagePackExtension})) {
+    MessagePackParse parsed = ParseMessagePack(body);
+    if (parsed.result.Succeeded() && parsed.end != body.size()) {
+      return BindingResult::Error(RoutingMessage::kExtraMessagePackBody);
+    }
+    return std::move(parsed.result);
+  }
+  const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
+  if (IsOneOf(mediaType, {MediaTypes::kJson, MediaTypes::kJsonApi})) {
+    return ParseJson(text.data(), text.size());
+  }
+  if (IsOneOf(mediaType, {MediaTypes::kYamlBody})) {
+    return ParseYaml(text);
+  }
+  return BindingResult::Error(RoutingMessage::kUnsupportedBody);
+}
+
+BindingResult DecodeParameter(std::string_view text, std::string_view contentType,
+                              ParameterShape shape, std::string_view parameterName,
+                              std::string_view functionName) {
+  BindingResult result;
+  switch (ParameterFormat(text, contentType, shape)) {
+    case Format::MessagePack: {
+      MessagePackParse parsed = ParseMessagePack(BytesOf(text));
+      if (parsed.result.Failed()) {
+        result.Fail(FormatPositional(RoutingMessage::kMessagePackParameter,
+                                     {parameterName, functionName, parsed.result.ErrorMessage()}));
+      } else if (parsed.end != text.size()) {
+        result.Fail(FormatPositional(
+            RoutingMessage::kMessagePackParameter,
+            {parameterName, functionName,
+             FormatPositional(RoutingMessage::kExtraMessagePackParameter, {parsed.end})}));
+      } else {
+        result = std::move(parsed.result);
+      }
+      return result;
+    }
+    case Format::Json: {
+      BindingResult parsed = ParseJson(text.data(), text.size());
+      if (parsed.Failed()) {
+        result.Fail(FormatPositional(RoutingMessage::kJsonParameter,
+                                     {parameterName, functionName, parsed.ErrorMessage()}));
+        return result;
+      }
+      return parsed;
+    }
+    case Format::Yaml: {
+      BindingResult parsed = ParseYaml(text);
+      if (parsed.Failed()) {
+        result.Fail(FormatPositional(RoutingMessage::kYamlParameter,
+                                     {parameterName, functionName, parsed.ErrorMessage()}));
+        return result;
+      }
+      return parsed;
+    }
+    case Format::Blob:
+      result.Value().SetBlob(BytesOf(text));
+      return result;
+    case Format::Text:
+      result.Value().SetString(text);
+      return result;
+  }
+  return result;
+}
+
+}  // namespace Nalo

@@ -1,0 +1,179 @@
+#include "routing/RouteTable.h"
+
+#include <exception>
+#include <limits>
+#include <set>
+#include <string>
+
+#include "binding/PositionalFormat.h"
+#include "diagnostics/Fatal.h"
+#include "routing/BoundFunctionName.h"
+#include "routing/QueryString.h"
+#include "routing/src/ArgumentBinding.h"
+#include "routing/src/ResponseWriter.h"
+#include "routing/src/RoutingMessages.h"
+
+namespace Nalo {
+
+namespace {
+
+constexpr std::uint32_t kNoMatchStatus = 404;
+constexpr std::uint32_t kUnhandledStatus = 500;
+
+[[noreturn]] void FatalRoute(std::string_view description) noexcept {
+  FatalWithDescription(RoutingMessage::kRouteTableExpression, description);
+}
+
+bool AcceptsMethod(const Endpoint& endpoint, const RouteRequest& request) noexcept {
+  if (endpoint.method == RequestMethod::None) {
+    return true;
+  }
+  if (endpoint.method != request.method) {
+    return false;
+  }
+  return endpoint.method != RequestMethod::Call || endpoint.callName == request.functionName;
+}
+
+std::string_view TextOf(const char* text) noexcept { return text != nullptr ? text : ""; }
+
+// Answers 500 naming what escaped the handler.
+void WriteUnhandled(NaloResponse& response, std::string_view what) noexcept {
+  try {
+    WriteErrorResponse(response, kUnhandledStatus,
+                       FormatPositional(RoutingMessage::kUnhandledException, {what}));
+  } catch (...) {
+    WriteErrorResponse(response, kUnhandledStatus, RoutingMessage::kUnknownException);
+  }
+}
+
+}  // namespace
+
+RouteTable::RouteTable(const BindingTypeRegistry& registry, std::string_view nameSpace)
+    : mRegistry(&registry), mNameSpace(nameSpace) {}
+
+RouteTable::~RouteTable() = default;
+
+void RouteTable::AddEndpoint(RequestMethod method, std::string_view path, std::string_view callName,
+                             BoundFunction function) {
+  if (path.size() > 1 && path.ends_with('/')) {
+    path.remove_suffix(1);
+  }
+  auto compiled = PathTemplate::Compile(path);
+  if (compiled.HasFailure()) {
+    FatalRoute(compiled.GetFailure().Message());
+  }
+  function.name = BoundFunctionName(method, path);
+  const std::string_view methodName = RequestMethodName(method);
+
+  std::set<std::string_view> names;
+  for (const BoundArgument& argument : function.arguments) {
+    if (!names.insert(argument.name).second) {
+      FatalRoute(FormatPositional(RoutingMessage::kDuplicateArgument,
+                                  {methodName, path, argument.name}));
+    }
+  }
+  for (const std::string& parameter : compiled.Value().Parameters()) {
+    const std::ptrdiff_t index = function.FindArgument(parameter);
+    const bool takesPath =
+        index >= 0 && (function.arguments[static_cast<std::size_t>(index)].location ==
+                           ArgumentLocation::Path ||
+                       function.arguments[static_cast<std::size_t>(index)].location ==
+                           ArgumentLocation::Anywhere);
+    if (!takesPath) {
+      FatalRoute(FormatPositional(RoutingMessage::kUnboundParameter, {methodName, path, parameter}));
+    }
+  }
+
+  Endpoint endpoint;
+  endpoint.method = method;
+  endpoint.path = std::move(compiled).Value();
+  endpoint.callName = callName;
+  endpoint.function = std::move(function);
+  mEndpoints.push_back(std::move(endpoint));
+}
+
+MaybeType<Failure, CallResult> RouteTable::Dispatch(const RouteRequest& request) const {
+  const std::string_view path = PathWithoutQuery(request.path);
+  const Endpoint* best = nullptr;
+  std::size_t bestLength = std::numeric_limits<std::size_t>::max();
+  std::vector<std::string_view> captures;
+  std::vector<std::string_view> bestCaptures;
+  for (const Endpoint& endpoint : mEndpoints) {
+    if (!AcceptsMethod(endpoint, request) || !endpoint.path.Match(path, captures)) {
+      continue;
+    }
+    std::size_t length = 0;
+    for (const std::string_view capture : captures) {
+      length += capture.size();
+    }
+    if (length < bestLength) {
+      best = &endpoint;
+      bestLength = length;
+      bestCaptures.swap(captures);
+    }
+    if (length == 0) {
+      break;
+    }
+  }
+  if (best == nullptr) {
+    return Failure(kNoMatchStatus, RoutingMessage::kInvalidFunction);
+  }
+
+  std::vector<BindingProperty> values(best->function.arguments.size());
+  auto bound = BindArguments(*best, bestCaptures, request, values);
+  if (bound.HasFailure()) {
+    return std::move(bound).GetFailure();
+  }
+  return best->function.invoker->Invoke(values, best->function.arguments, *mRegistry);
+}
+
+void RouteTable::dispatch(NaloResponse& response, const NaloRequest& request) const noexcept {
+  response = NaloResponse{};
+  try {
+    // The record is packed: read each field once, into aligned locals.
+    const NaloHeader* headerRecords = request.headers;
+    const std::size_t headerCount = headerRecords != nullptr ? request.headerCount : 0;
+    std::vector<RequestHeader> headers;
+    headers.reserve(headerCount);
+    for (std::size_t i = 0; i < headerCount; ++i) {
+      const NaloHeader header = headerRecords[i];
+      headers.push_back({TextOf(header.name), TextOf(header.value)});
+    }
+    const NaloRequestArgument* arguments = request.arguments;
+    const std::uint8_t* body = request.body;
+
+    RouteRequest view;
+    view.method = RequestMethodFromCode(request.method);
+    view.path = TextOf(request.path);
+    view.functionName = TextOf(request.functionName);
+    view.headers = headers;
+    if (arguments != nullptr) {
+      view.hostArguments = {arguments, request.argumentCount};
+    }
+    view.contentType = TextOf(request.contentType);
+    if (body != nullptr) {
+      view.body = {body, request.bodyLength};
+    }
+    view.callContext = request.callContext;
+    WriteResponse(response, Dispatch(view), *mRegistry);
+  } catch (const std::exception& exception) {
+    WriteUnhandled(response, exception.what());
+  } catch (...) {
+    WriteUnhandled(response, RoutingMessage::kUnknownException);
+  }
+}
+
+void NALO_ABI_CALL RouteTable::DispatchEntry(void* handlerData, NaloResponse* response,
+                                             const NaloRequest* request) noexcept {
+  if (response == nullptr) {
+    return;
+  }
+  if (handlerData == nullptr || request == nullptr) {
+    *response = NaloResponse{};
+    WriteErrorResponse(*response, kNoMatchStatus, RoutingMessage::kInvalidFunction);
+    return;
+  }
+  static_cast<const RouteTable*>(handlerData)->dispatch(*response, *request);
+}
+
+}  // namespace Nalo

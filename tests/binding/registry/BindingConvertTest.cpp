@@ -1,0 +1,479 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "binding/BindingConvert.h"
+#include "binding/BindingRegistration.h"
+#include "support/BindingMatchers.h"
+
+namespace Nalo {
+namespace {
+
+enum class Color { Red = 0, Green = 3, Blue = 7 };
+
+struct Scalars {
+  bool flag = false;
+  std::int8_t tiny = 0;
+  std::uint8_t byte = 0;
+  std::int16_t shortValue = 0;
+  std::uint16_t port = 0;
+  std::int32_t count = 0;
+  std::uint32_t size = 0;
+  std::int64_t big = 0;
+  std::uint64_t huge = 0;
+  float ratio = 0;
+  double real = 0;
+  std::string text;
+  Color color = Color::Red;
+  std::vector<std::uint8_t> bytes;
+};
+
+struct Tile {
+  std::int32_t x = 0;
+  std::string label;
+  bool operator==(const Tile&) const = default;
+};
+
+struct Board {
+  std::string name;
+  std::vector<Tile> tiles;
+  std::unordered_map<std::string, std::vector<Color>> palette;
+  std::optional<std::int32_t> limit;
+  BindingProperty extra;
+  std::vector<bool> marks;
+  std::vector<std::vector<std::int64_t>> grid;
+  std::uint16_t version = 0;
+  Color color = Color::Red;
+  std::string note;
+  bool operator==(const Board&) const = default;
+};
+
+struct Unregistered {
+  std::int32_t a = 0;
+};
+
+const BindingTypeRegistry& Registry() {
+  static const BindingTypeRegistry& registry = [&]() -> const BindingTypeRegistry& {
+    static BindingTypeRegistry instance;
+    RegisterEnum<Color>(instance, "Demo", "Color", "",
+                        {{"Red", Color::Red}, {"Green", Color::Green}, {"Blue", Color::Blue}});
+    RegisterStruct<Scalars>(instance, "Demo", "Scalars", "",
+                            {
+                                Field("flag", &Scalars::flag),
+                                Field("tiny", &Scalars::tiny),
+                                Field("byte", &Scalars::byte),
+                                Field("short", &Scalars::shortValue),
+                                Field("port", &Scalars::port),
+                                Field("count", &Scalars::count),
+                                Field("size", &Scalars::size),
+                                Field("big", &Scalars::big),
+                                Field("huge", &Scalars::huge),
+                                Field("ratio", &Scalars::ratio),
+                                Field("real", &Scalars::real),
+                                Field("text", &Scalars::text),
+                                Field("color", &Scalars::color),
+                                Field("bytes", &Scalars::bytes),
+                            });
+    RegisterStruct<Tile>(instance, "Demo", "Tile", "",
+                         {Field("x", &Tile::x), Field("label", &Tile::label, kOmitWhenDefault)});
+    RegisterStruct<Board>(instance, "Demo", "Board", "",
+                          {
+                              Field("name", &Board::name, kRequired),
+                              Field("tiles", &Board::tiles),
+                              Field("palette", &Board::palette),
+                              Field("limit", &Board::limit),
+                              Field("extra", &Board::extra),
+                              Field("marks", &Board::marks),
+                              Field("grid", &Board::grid),
+                              Field("version", &Board::version, kOmitWhenDefault),
+                              Field("color", &Board::color, kOmitWhenDefault),
+                              Field("note", &Board::note, kOmitWhenDefault),
+                          });
+    return instance;
+  }();
+  return registry;
+}
+
+const BindingTypeDescriptor* ColorType() {
+  return DescriptorOf<Color>(Registry());
+}
+
+// One input value of a table row.
+struct Input {
+  BindingKind kind = BindingKind::Empty;
+  std::int64_t signedValue = 0;
+  std::uint64_t unsignedValue = 0;
+  double floatValue = 0;
+  std::string_view text = {};
+  bool colorType = false;  // an enum input of type Color (else of no type)
+
+  BindingProperty Make() const {
+    BindingProperty value;
+    switch (kind) {
+      case BindingKind::Bool:
+        value.SetBool(signedValue != 0);
+        break;
+      case BindingKind::Signed:
+        value.SetSigned(signedValue);
+        break;
+      case BindingKind::Unsigned:
+        value.SetUnsigned(unsignedValue);
+        break;
+      case BindingKind::Float:
+        value.SetFloat(floatValue);
+        break;
+      case BindingKind::String:
+        value.SetString(text);
+        break;
+      case BindingKind::Enum:
+        value.SetEnum(static_cast<std::int32_t>(signedValue), colorType ? ColorType() : nullptr);
+        break;
+      case BindingKind::Collection:
+        value.MakeCollection();
+        break;
+      default:
+        break;
+    }
+    return value;
+  }
+};
+
+Input Signed(std::int64_t value) {
+  return {.kind = BindingKind::Signed, .signedValue = value};
+}
+Input Unsigned(std::uint64_t value) {
+  return {.kind = BindingKind::Unsigned, .unsignedValue = value};
+}
+Input Float(double value) {
+  return {.kind = BindingKind::Float, .floatValue = value};
+}
+Input Text(std::string_view text) {
+  return {.kind = BindingKind::String, .text = text};
+}
+Input Bool(bool value) {
+  return {.kind = BindingKind::Bool, .signedValue = value};
+}
+Input Enum(std::int32_t value, bool colorType = false) {
+  return {.kind = BindingKind::Enum, .signedValue = value, .colorType = colorType};
+}
+Input Collection() {
+  return {.kind = BindingKind::Collection};
+}
+
+struct ScalarCase {
+  std::string_view key;
+  Input input;
+  // The converted field read back as text (BindingProperty::AsString), or
+  // the whole error message.
+  std::string_view expected;
+};
+
+constexpr double kTwoTo63 = 9223372036854775808.0;
+
+const ScalarCase kScalarCases[] = {
+    // bool
+    {"flag", Text("true"), "true"},
+    {"flag", Text("True"),
+     "Value True for 'flag' of type bool is in an incorrect format. Options are \"true\", "
+     "\"false\", \"1\", \"0\"."},
+    {"flag", Signed(1),
+     "Couldn't assign value to 'flag' of type bool because the input is of an invalid type "
+     "signed."},
+    // signed integers
+    {"count", Text("0x7fffffff"), "2147483647"},
+    {"count", Text("2147483648"), "Value 2147483648 for 'count' of type int32 is out of range"},
+    {"count", Text("12abc"), "Value 12abc for 'count' of type int32 is in an incorrect format"},
+    {"count", Text(""), "Value  for 'count' of type int32 is in an incorrect format"},
+    {"count", Text("010"), "8"},
+    {"count", Text("08"), "Value 08 for 'count' of type int32 is in an incorrect format"},
+    {"count", Text(" -2147483648"), "-2147483648"},
+    {"count", Bool(true),
+     "Couldn't assign value to 'count' of type int32 because the input is of an invalid type "
+     "bool."},
+    {"count", Collection(),
+     "Couldn't assign value to 'count' of type int32 because the input is of an invalid type "
+     "collection."},
+    {"tiny", Signed(-129), "Value -129 for 'tiny' of type int8 is out of range"},
+    {"tiny", Enum(-128), "-128"},
+    {"tiny", Enum(128), "Value 128 for 'tiny' of type int8 is out of range"},
+    {"short", Float(-3.9), "-3"},
+    {"short", Float(32767.5), "Value 32767.5 for 'short' of type int16 is out of range"},
+    {"big", Text("-9223372036854775808"), "-9223372036854775808"},
+    {"big", Text("99999999999999999999"),
+     "Value 99999999999999999999 for 'big' of type int64 is out of range"},
+    {"big", Unsigned(9223372036854775808u),
+     "Value 9223372036854775808 for 'big' of type int64 is out of range"},
+    {"big", Float(kTwoTo63), "Value 9223372036854775808 for 'big' of type int64 is out of range"},
+    // unsigned integers
+    {"port", Signed(-1), "Value -1 for 'port' of type uint16 is out of range"},
+    {"port", Signed(65535), "65535"},
+    {"port", Unsigned(65536), "Value 65536 for 'port' of type uint16 is out of range"},
+    {"byte", Float(-0.5), "Value -0.5 for 'byte' of type uint8 is out of range"},
+    {"byte", Float(255.9), "Value 255.9 for 'byte' of type uint8 is out of range"},
+    {"byte", Float(254.9), "254"},
+    {"size", Enum(-1), "Value -1 for 'size' of type uint32 is out of range"},
+    {"huge", Text("18446744073709551615"), "18446744073709551615"},
+    {"huge", Text("0x1ffffffffffffffff"),
+     "Value 0x1ffffffffffffffff for 'huge' of type uint64 is out of range"},
+    {"huge", Text("-1"), "Value -1 for 'huge' of type uint64 is out of range"},
+    {"huge", Text("-0"), "0"},
+    {"huge", Float(kTwoTo63 * 2),
+     "Value 18446744073709551616 for 'huge' of type uint64 is out of range"},
+    // floating point
+    {"ratio", Float(1e39), "Value 1e+39 for 'ratio' of type float is out of range"},
+    {"real", Text("-0.25"), "-0.250000"},
+    {"real", Text("1e400"), "Value 1e400 for 'real' of type double is out of range"},
+    {"real", Text("2.5x"), "Value 2.5x for 'real' of type double is in an incorrect format"},
+    {"real", Float(std::numeric_limits<double>::infinity()),
+     "Value inf for 'real' of type double is out of range"},
+    {"real", Enum(3), "3.000000"},
+    {"real", Bool(false),
+     "Couldn't assign value to 'real' of type double because the input is of an invalid type "
+     "bool."},
+    // string
+    {"text", Text("plain"), "plain"},
+    {"text", Enum(3, true), "Green"},
+    {"text", Enum(5, true), "5 is not a valid enumeration value for 'text'."},
+    {"text", Signed(5), "Couldn't assign value to 'text' because the input is not a string."},
+    // enum
+    {"color", Text("Green"), "3"},
+    {"color", Text("7"), "7"},
+    {"color", Text("green"), "green is not a valid DemoColor enumeration value for 'color'."},
+    {"color", Text("4"), "4 is not a valid DemoColor enumeration value for 'color'."},
+    {"color", Signed(4), "4 is not a valid DemoColor enumeration value for 'color'."},
+    {"color", Signed(4294967299),
+     "4294967299 is not a valid DemoColor enumeration value for 'color'."},
+    {"color", Unsigned(3), "3"},
+    {"color", Float(3),
+     "Couldn't assign value to 'color' of enum type because the input is of an invalid type "
+     "float."},
+    // blob
+    {"bytes", Text("abc"),
+     "Couldn't assign value to 'bytes' of type blob because the input is of an invalid type "
+     "string."},
+};
+
+TEST(BindingConvert, ScalarRules) {
+  for (const ScalarCase& row : kScalarCases) {
+    SCOPED_TRACE(testing::Message() << "row " << (&row - kScalarCases) << ": " << row.key
+                                    << " from " << BindingKindName(row.input.kind));
+    BindingProperty input;
+    input.member(row.key) = row.input.Make();
+    Scalars native;
+    const BindingResult result = FromProperty(native, input, "scalars", Registry());
+    if (result.Failed()) {
+      EXPECT_EQ(result.ErrorMessage(), row.expected);
+      continue;
+    }
+    const BindingResult back = ToProperty(native, Registry());
+    ASSERT_THAT(back, BindingSucceeded());
+    const BindingProperty* member = back.Value().Find(row.key);
+    ASSERT_NE(member, nullptr);
+    EXPECT_EQ(member->AsString(), row.expected);
+  }
+}
+
+TEST(BindingConvert, EmptyTopLevelValues) {
+  const auto fromEmpty = [](auto native) { return FromProperty(native, {}, "arg", Registry()); };
+  constexpr std::string_view kRequiredText = "A value for 'arg' is required.";
+  EXPECT_THAT(fromEmpty(true), IsBindingError(kRequiredText));
+  EXPECT_THAT(fromEmpty(std::int32_t{1}), IsBindingError(kRequiredText));
+  EXPECT_THAT(fromEmpty(1.0), IsBindingError(kRequiredText));
+  EXPECT_THAT(fromEmpty(std::string()), IsBindingError(kRequiredText));
+  EXPECT_THAT(fromEmpty(Color::Blue), IsBindingError(kRequiredText));
+  EXPECT_THAT(fromEmpty(Tile()), IsBindingError(kRequiredText));
+  EXPECT_THAT(fromEmpty(std::vector<std::int32_t>()),
+              IsBindingError("Couldn't assign value to 'arg' of type vector because the input "
+                             "not a collection."));
+  std::optional<std::int32_t> maybe = 5;
+  EXPECT_THAT(FromProperty(maybe, {}, "arg", Registry()), BindingSucceeded());
+  EXPECT_EQ(maybe, std::nullopt);
+}
+
+Board SampleBoard() {
+  Board board;
+  board.name = "main";
+  board.tiles = {{1, "one"}, {2, ""}};
+  board.palette = {{"warm", {Color::Red, Color::Blue}}, {"none", {}}};
+  board.limit = 0;
+  board.extra.member("any").at(1).SetString("thing");
+  board.marks = {true, false};
+  board.grid = {{1, -2}, {}};
+  board.version = 3;
+  board.color = Color::Green;
+  return board;
+}
+
+TEST(BindingConvert, StructuresRoundTrip) {
+  const Board board = SampleBoard();
+  const BindingResult produced = ToProperty(board, Registry());
+  ASSERT_THAT(produced, BindingSucceeded());
+
+  BindingProperty expected;
+  expected.member("name").SetString("main");
+  expected.member("tiles").at(0).member("x").SetSigned(1);
+  expected.member("tiles").at(0).member("label").SetString("one");
+  expected.member("tiles").at(1).member("x").SetSigned(2);  // empty label left out
+  expected.member("palette").member("warm").at(0).SetEnum(0, ColorType());
+  expected.member("palette").member("warm").at(1).SetEnum(7, ColorType());
+  expected.member("palette").member("none").MakeCollection();
+  expected.member("limit").SetSigned(0);  // an engaged optional is written even when 0
+  expected.member("extra").member("any").at(1).SetString("thing");
+  expected.member("marks").at(0).SetBool(true);
+  expected.member("marks").at(1).SetBool(false);
+  expected.member("grid").at(0).at(0).SetSigned(1);
+  expected.member("grid").at(0).at(1).SetSigned(-2);
+  expected.member("grid").at(1).MakeCollection();
+  expected.member("version").SetUnsigned(3);
+  expected.member("color").SetEnum(3, ColorType());
+  EXPECT_EQ(produced.Value(), expected);
+
+  Board parsed;
+  ASSERT_THAT(FromProperty(parsed, produced.Value(), "board", Registry()), BindingSucceeded());
+  EXPECT_EQ(parsed, board);
+}
+
+TEST(BindingConvert, DefaultsAreLeftOut) {
+  Board board;
+  board.name = "main";
+  const BindingResult produced = ToProperty(board, Registry());
+  ASSERT_THAT(produced, BindingSucceeded());
+  std::vector<std::string_view> names;
+  for (const auto member : produced.Value().Members()) {
+    names.push_back(member.name);
+  }
+  // version 0, color Red (0), note "" and limit nullopt are left out; fields
+  // without a flag are written even when empty.
+  EXPECT_THAT(names, ::testing::ElementsAre("extra", "grid", "marks", "name", "palette", "tiles"));
+  EXPECT_TRUE(produced.Value().Find("extra")->IsEmpty());
+}
+
+TEST(BindingConvert, MissingAndEmptyMembersKeepNativeValues) {
+  BindingProperty input;
+  input.member("name").SetString("next");
+  input.member("note");  // empty: skipped
+  input.member("unknown").SetSigned(1);
+  input.member("tiles").at(0).member("x").SetSigned(5);
+  input.member("tiles").at(1);             // empty element: default Tile
+  input.member("palette").member("cold");  // empty member: no entry
+  Board board = SampleBoard();
+  ASSERT_THAT(FromProperty(board, input, "board", Registry()), BindingSucceeded());
+  EXPECT_EQ(board.name, "next");
+  EXPECT_EQ(board.tiles, (std::vector<Tile>{{5, ""}, {}}));
+  EXPECT_TRUE(board.palette.empty());
+  EXPECT_EQ(board.note, "");
+  EXPECT_EQ(board.version, 3);  // absent: as it was
+  EXPECT_EQ(board.limit, 0);
+}
+
+struct StructureCase {
+  std::string_view name;
+  void (*fill)(BindingProperty& input);
+  std::string_view expected;
+};
+
+const StructureCase kStructureCases[] = {
+    {"required field missing",
+     [](BindingProperty& input) { input.member("tiles").MakeCollection(); },
+     "Couldn't assign value to 'board' of type DemoBoard because the input structure doesn't "
+     "have required field 'name'."},
+    {"required field empty", [](BindingProperty& input) { input.member("name"); },
+     "Couldn't assign value to 'board' of type DemoBoard because the input structure doesn't "
+     "have required field 'name'."},
+    {"not a structure", [](BindingProperty& input) { input.SetString("board"); },
+     "Couldn't assign value to 'board' of type DemoBoard because the input not a structure."},
+    {"empty", [](BindingProperty&) {}, "A value for 'board' is required."},
+    {"vector from a string",
+     [](BindingProperty& input) {
+       input.member("name").SetString("n");
+       input.member("tiles").SetString("x");
+     },
+     "Couldn't assign value to 'tiles' of type vector because the input not a collection."},
+    {"map from a collection",
+     [](BindingProperty& input) {
+       input.member("name").SetString("n");
+       input.member("palette").MakeCollection();
+     },
+     "Couldn't assign value to 'palette' of type map because the input not a structure."},
+    {"innermost field named",
+     [](BindingProperty& input) {
+       input.member("name").SetString("n");
+       input.member("tiles").at(1).member("x").SetString("12abc");
+     },
+     "Value 12abc for 'x' of type int32 is in an incorrect format"},
+    {"enum inside a map of vectors",
+     [](BindingProperty& input) {
+       input.member("name").SetString("n");
+       input.member("palette").member("warm").at(0).SetString("Green");
+       input.member("palette").member("warm").at(1).SetString("Purple");
+     },
+     "Purple is not a valid DemoColor enumeration value for 'palette'."},
+    {"bool vector element",
+     [](BindingProperty& input) {
+       input.member("name").SetString("n");
+       input.member("marks").at(0).SetString("maybe");
+     },
+     "Value maybe for 'marks' of type bool is in an incorrect format. Options are \"true\", "
+     "\"false\", \"1\", \"0\"."},
+    {"nested vector element",
+     [](BindingProperty& input) {
+       input.member("name").SetString("n");
+       input.member("grid").at(0).at(0).SetFloat(1e19);
+     },
+     "Value 1e+19 for 'grid' of type int64 is out of range"},
+};
+
+TEST(BindingConvert, StructureRules) {
+  for (const StructureCase& row : kStructureCases) {
+    SCOPED_TRACE(row.name);
+    BindingProperty input;
+    row.fill(input);
+    Board board;
+    EXPECT_THAT(FromProperty(board, input, "board", Registry()), IsBindingError(row.expected));
+  }
+}
+
+TEST(BindingConvert, UnregisteredStructures) {
+  Unregistered native;
+  BindingProperty input;
+  input.member("a").SetSigned(1);
+  EXPECT_THAT(FromProperty(native, input, "thing", Registry()),
+              IsBindingError("Couldn't assign value to 'thing' because the input is an "
+                             "unregistered structure or not a structure at all."));
+  constexpr std::string_view kUnregisteredNative =
+      "Couldn't convert native value because it's an unregistered structure.";
+  EXPECT_THAT(ToProperty(native, Registry()), IsBindingError(kUnregisteredNative));
+  EXPECT_THAT(ToProperty(std::vector<Unregistered>{{}}, Registry()),
+              IsBindingError(kUnregisteredNative));
+  EXPECT_THAT(toProperty(&native, nullptr, Registry()), IsBindingError(kUnregisteredNative));
+}
+
+TEST(BindingConvert, UntypedEntryPoints) {
+  const Board board = SampleBoard();
+  const BindingTypeDescriptor* type = DescriptorOf<Board>(Registry());
+  const BindingResult produced = toProperty(&board, type, Registry());
+  ASSERT_THAT(produced, BindingSucceeded());
+  EXPECT_EQ(produced.Value(), ToProperty(board, Registry()).Value());
+
+  Board parsed;
+  BindingResult context;
+  fromProperty(context, &parsed, produced.Value(), "board", type, Registry());
+  EXPECT_THAT(context, BindingSucceeded());
+  EXPECT_EQ(parsed, board);
+
+  // A context that already failed is left alone.
+  BindingResult failed = BindingResult::Error("earlier");
+  Board untouched;
+  fromProperty(failed, &untouched, produced.Value(), "board", type, Registry());
+  EXPECT_THAT(failed, IsBindingError("earlier"));
+  EXPECT_EQ(untouched, Board());
+}
+
+}  // namespace
+}  // namespace Nalo
