@@ -144,7 +144,8 @@ class JsonTreeBuilder {
     // A \u0000 escape ends the stored string.
     const void* nul = std::memchr(text, '\0', length);
     const std::size_t kept = nul == nullptr ? length : static_cast<const Ch*>(nul) - text;
-    return Store([text, kept](BindingProperty& slot) { slot.SetString(std::string_view(text, kept)); });
+    return Store(
+        [text, kept](BindingProperty& slot) { slot.SetString(std::string_view(text, kept)); });
   }
 
   bool StartObject() { return Open(BindingKind::Structure); }
@@ -254,7 +255,8 @@ std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offse
     reasonText = kParseErrorReasons[code];
   }
   char message[192];
-  const int length = std::snprintf(message, sizeof message, kParseFailureTemplate, reasonText, offset);
+  const int length =
+      std::snprintf(message, sizeof message, kParseFailureTemplate, reasonText, offset);
   assert(length > 0 && static_cast<std::size_t>(length) < sizeof message &&
          "every reason fits the message buffer");
   return std::string(message, static_cast<std::size_t>(length));
@@ -305,7 +307,8 @@ class JsonWritingVisitor final : public BindingVisitor {
   void Blob(std::span<const std::uint8_t> bytes) override { WriteString(EncodeBase64(bytes)); }
   void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override {
     if (mRegistry != nullptr && descriptor != nullptr) {
-      if (const std::optional<std::string_view> name = mRegistry->enumeratorName(*descriptor, value)) {
+      if (const std::optional<std::string_view> name =
+              mRegistry->enumeratorName(*descriptor, value)) {
         WriteString(*name);
         return;
       }
@@ -385,7 +388,9 @@ BindingResult ParseJson(const char* data, std::size_t length) {
   return ParseStream(stream);
 }
 
-BindingResult ParseJson(std::string_view text) { return ParseJson(text.data(), text.size()); }
+BindingResult ParseJson(std::string_view text) {
+  return ParseJson(text.data(), text.size());
+}
 
 std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* registry,
                    std::string_view lineSeparator) {

@@ -213,6 +213,13 @@ TEST(BindingProperty, StringsAreInternedOncePerTree) {
   EXPECT_EQ(counted.size(), 3u);
 }
 
+TEST(BindingStore, InternHashIsFnv1aUpToTheFirstNul) {
+  EXPECT_EQ(BindingStore::Hash(""), 0x811c9dc5u);
+  EXPECT_EQ(BindingStore::Hash("a"), 0xe40c292cu);
+  EXPECT_EQ(BindingStore::Hash("foobar"), 0xbf9cf968u);
+  EXPECT_EQ(BindingStore::Hash(std::string_view("a\0b", 3)), BindingStore::Hash("a"));
+}
+
 TEST(BindingProperty, PoolsReturnEveryBlock) {
   BindingProperty root;
   for (int round = 0; round < 3; ++round) {
