@@ -196,8 +196,8 @@ class SummaryReporter final : public benchmark::ConsoleReporter {
           continue;
         }
         std::printf("%-14.*s %-24.*s %14.3f %14.3f %8.2f\n", static_cast<int>(ours.size()),
-                    ours.data(), static_cast<int>(document.size()), document.data(),
-                    ourTime / 1e6, found->second / 1e6, found->second / ourTime);
+                    ours.data(), static_cast<int>(document.size()), document.data(), ourTime / 1e6,
+                    found->second / 1e6, found->second / ourTime);
       }
     }
     std::printf("ratio = baseline time / our time (median CPU time; 1.0 = as fast)\n");

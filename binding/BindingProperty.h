@@ -98,6 +98,9 @@ class BindingProperty {
   // references stay valid until the member is removed or the value reset.
   BindingProperty& member(std::string_view name);
   BindingProperty& member(const char* name) { return member(std::string_view(name)); }
+  // The same for a name known to hold no NUL whose intern hash the caller
+  // already has (BindingStore::Hash), such as a registered field's name.
+  BindingProperty& member(std::string_view name, std::uint32_t nameHash);
 
   // Removes the member `name` of a structure and releases it. Returns false
   // when there is no such member or this is not a structure. References to

@@ -52,6 +52,12 @@ class BindingStore {
   // reference. The empty string is never interned: it yields the shared empty
   // entry, which is never counted.
   detail::InternedString* Intern(std::string_view bytes);
+  // The same for a caller that knows Hash(bytes) and that `bytes` holds no
+  // NUL (for example a registered field name).
+  detail::InternedString* InternHashed(std::string_view bytes, std::uint32_t hash);
+  // Interns the text of an entry of another store up to its first NUL, as
+  // the zero-terminated setter would, reusing the entry's hash.
+  detail::InternedString* InternCopy(const detail::InternedString& entry);
   // Drops one reference; the entry is erased when none is left.
   void Release(detail::InternedString* entry) noexcept;
 
@@ -67,6 +73,7 @@ class BindingStore {
   [[nodiscard]] std::size_t PooledBlocksInUse() const noexcept;
 
  private:
+  detail::InternedString* Insert(std::string_view bytes, std::uint32_t hash, bool containsNul);
   void GrowBuckets();
   detail::PoolPage* NewPage(detail::PoolSizeClass& sizeClass);
 

@@ -29,6 +29,9 @@
 // - A number too large for a double is an error ("Number too big to be
 //   stored in double."), also where the reader would round it to infinity,
 //   so a parsed tree never holds a non-finite float.
+// - Numbers are read at the reader's normal, not full, precision: a float
+//   written by ToJson reads back within a couple of units in the last place,
+//   not always bit for bit.
 // - Errors read "Error: <reason> at offset <byte offset>." with the reader's
 //   English reasons; on error no partial tree is returned.
 

@@ -16,19 +16,19 @@
 namespace Nalo {
 
 struct RequestHeader {
-  std::string_view name;
-  std::string_view value;
+  std::string_view name{};
+  std::string_view value{};
 };
 
 struct RouteRequest {
   RequestMethod method = RequestMethod::None;
-  std::string_view path;          // may carry "?query"
-  std::string_view functionName;  // RequestMethod::Call only
-  std::span<const RequestHeader> headers;
+  std::string_view path{};          // may carry "?query"
+  std::string_view functionName{};  // RequestMethod::Call only
+  std::span<const RequestHeader> headers{};
   // Directly passed arguments; the records belong to the caller.
-  std::span<const NaloRequestArgument> hostArguments;
-  std::string_view contentType;  // of the body
-  std::span<const std::uint8_t> body;
+  std::span<const NaloRequestArgument> hostArguments{};
+  std::string_view contentType{};  // of the body
+  std::span<const std::uint8_t> body{};
   void* callContext = nullptr;
 };
 

@@ -29,7 +29,8 @@ struct InternedString {
   std::uint32_t hash;    // 32-bit FNV-1a of the bytes up to the first NUL
   std::uint32_t references;
   std::uint32_t length;
-  std::uint32_t allocationSize;
+  std::uint32_t allocationSize : 31;
+  std::uint32_t containsNul : 1;  // a NUL byte lies within the length
 
   [[nodiscard]] const char* Bytes() const noexcept {
     return reinterpret_cast<const char*>(this + 1);
@@ -42,6 +43,11 @@ struct InternedString {
 struct MemberNameLess {
   using is_transparent = void;
   static int Compare(std::string_view left, std::string_view right) noexcept {
+    // Most member names already differ in their first byte; settle those
+    // without a call.
+    if (!left.empty() && !right.empty() && left[0] != right[0]) {
+      return static_cast<unsigned char>(left[0]) < static_cast<unsigned char>(right[0]) ? -1 : 1;
+    }
     const std::size_t common = left.size() < right.size() ? left.size() : right.size();
     const int byBytes = common == 0 ? 0 : std::memcmp(left.data(), right.data(), common);
     if (byBytes != 0) {

@@ -501,7 +501,7 @@ bool WriteStruct(BindingProperty& target, const void* native,
   const auto* base = static_cast<const unsigned char*>(native);
   for (const BindingFieldDescriptor& field : descriptor->Fields()) {
     const void* address = base + field.offset;
-    BindingProperty& value = target.member(field.name);
+    BindingProperty& value = target.member(field.name, field.nameHash);
     if (!field.converter->Write(value, address, field.type.descriptor, registry, error)) {
       return false;
     }

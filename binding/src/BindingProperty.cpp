@@ -312,13 +312,17 @@ BindingProperty& BindingProperty::at(std::size_t i) {
 
 BindingProperty& BindingProperty::member(std::string_view name) {
   name = UpToFirstNul(name);
+  return member(name, BindingStore::Hash(name));
+}
+
+BindingProperty& BindingProperty::member(std::string_view name, std::uint32_t nameHash) {
   MakeStructure();
   detail::MemberMap& members = mPayload.structure->members;
   auto position = members.lower_bound(name);
   if (position != members.end() && detail::MemberNameLess::Compare(position->first->View(), name) == 0) {
     return position->second;
   }
-  const detail::InternedString* key = mStore->Intern(name);
+  const detail::InternedString* key = mStore->InternHashed(name, nameHash);
   position = members.emplace_hint(position, key, BindingProperty());
   position->second.mStore = mStore;
   return position->second;
@@ -363,10 +367,14 @@ void BindingProperty::assign(const BindingProperty& other) {
       mKind = other.mKind;
       mPayload.bits = other.mPayload.bits;
       break;
-    case BindingKind::String:
-      // Copies go through the zero-terminated setter.
-      SetString(other.mPayload.string->Bytes());
+    case BindingKind::String: {
+      // Copies keep the text up to its first NUL, as the zero-terminated
+      // setter would.
+      detail::InternedString* entry = EnsureStore().InternCopy(*other.mPayload.string);
+      ReleasePayload();
+      SetInterned(entry);
       break;
+    }
     case BindingKind::Blob:
       SetBlob(other.BlobValue());
       break;
@@ -390,7 +398,7 @@ void BindingProperty::assign(const BindingProperty& other) {
       for (const auto& [name, value] : other.mPayload.structure->members) {
         // Names arrive in order, so each insertion goes at the end.
         auto position =
-            members.emplace_hint(members.end(), mStore->Intern(name->Bytes()), BindingProperty());
+            members.emplace_hint(members.end(), mStore->InternCopy(*name), BindingProperty());
         position->second.mStore = mStore;
         position->second.assign(value);
       }

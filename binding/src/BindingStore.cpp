@@ -20,7 +20,7 @@ std::size_t RoundUp(std::size_t size, std::size_t multiple) {
 
 // The shared empty string: a header followed by its terminating NUL.
 struct EmptyEntry {
-  detail::InternedString header{nullptr, 0x811c9dc5u, 0, 0, 0};
+  detail::InternedString header{nullptr, 0x811c9dc5u, 0, 0, 0, 0};
   char terminator = '\0';
 };
 EmptyEntry gEmptyEntry;
@@ -228,18 +228,29 @@ std::size_t BindingStore::PooledBlocksInUse() const noexcept {
   return count;
 }
 
-std::uint32_t BindingStore::Hash(std::string_view bytes) noexcept {
-  // Find the end first (memchr is vectorised), so the hashing loop itself
-  // has no branch per byte.
-  const void* nul = std::memchr(bytes.data(), '\0', bytes.size());
-  const std::size_t length =
-      nul == nullptr ? bytes.size() : static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data());
-  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+namespace {
+
+std::uint32_t Fnv1a(const char* bytes, std::size_t length) noexcept {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes);
   std::uint32_t hash = 0x811c9dc5u;
   for (std::size_t i = 0; i < length; ++i) {
     hash = (hash ^ data[i]) * 16777619u;
   }
   return hash;
+}
+
+// The length of `bytes` up to its first NUL (memchr is vectorised, which
+// keeps the hashing loop free of a branch per byte).
+std::size_t LengthBeforeNul(std::string_view bytes) noexcept {
+  const void* nul = std::memchr(bytes.data(), '\0', bytes.size());
+  return nul == nullptr ? bytes.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data());
+}
+
+}  // namespace
+
+std::uint32_t BindingStore::Hash(std::string_view bytes) noexcept {
+  return Fnv1a(bytes.data(), LengthBeforeNul(bytes));
 }
 
 detail::InternedString* BindingStore::EmptyString() noexcept { return &gEmptyEntry.header; }
@@ -248,7 +259,30 @@ detail::InternedString* BindingStore::Intern(std::string_view bytes) {
   if (bytes.empty()) {
     return EmptyString();
   }
-  const std::uint32_t hash = Hash(bytes);
+  const std::size_t hashedLength = LengthBeforeNul(bytes);
+  return Insert(bytes, Fnv1a(bytes.data(), hashedLength), hashedLength != bytes.size());
+}
+
+detail::InternedString* BindingStore::InternHashed(std::string_view bytes, std::uint32_t hash) {
+  assert(hash == Hash(bytes) && "the caller's hash must be the text's own");
+  if (bytes.empty()) {
+    return EmptyString();
+  }
+  return Insert(bytes, hash, false);
+}
+
+detail::InternedString* BindingStore::InternCopy(const detail::InternedString& entry) {
+  if (entry.containsNul) {
+    return Intern(std::string_view(entry.Bytes()));
+  }
+  if (entry.length == 0) {
+    return EmptyString();
+  }
+  return Insert(entry.View(), entry.hash, false);
+}
+
+detail::InternedString* BindingStore::Insert(std::string_view bytes, std::uint32_t hash,
+                                             bool containsNul) {
   if (mBuckets != nullptr) {
     for (detail::InternedString* entry = mBuckets[hash & (mBucketCount - 1)]; entry != nullptr;
          entry = entry->next) {
@@ -269,7 +303,7 @@ detail::InternedString* BindingStore::Intern(std::string_view bytes) {
   text[bytes.size()] = '\0';
   detail::InternedString*& bucket = mBuckets[hash & (mBucketCount - 1)];
   *entry = detail::InternedString{bucket, hash, 1, static_cast<std::uint32_t>(bytes.size()),
-                                  static_cast<std::uint32_t>(allocationSize)};
+                                  static_cast<std::uint32_t>(allocationSize), containsNul};
   bucket = entry;
   ++mInternedCount;
   return entry;

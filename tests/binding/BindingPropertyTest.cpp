@@ -332,6 +332,12 @@ TEST(BindingProperty, CopiesAreDeepAndIndependent) {
   target.member("copy") = original;
   EXPECT_EQ(target.member("copy"), original);
 
+  // A copy keeps a string up to its first NUL, like the zero-terminated setter.
+  BindingProperty counted = String(std::string_view("ab\0c", 4));
+  BindingProperty copied;
+  copied.member("text").assign(counted);
+  EXPECT_EQ(copied.member("text").StringValue(), "ab");
+
   // Self-assignment changes nothing.
   const BindingProperty before(original);
   BindingProperty& alias = original;

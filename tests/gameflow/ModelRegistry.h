@@ -22,6 +22,8 @@ inline RegisteredModel& Model() {
   return *model;
 }
 
-inline const BindingTypeRegistry& Registry() { return Model().registry; }
+inline const BindingTypeRegistry& Registry() {
+  return Model().registry;
+}
 
 }  // namespace Nalo::Client::Gameflow::Testing

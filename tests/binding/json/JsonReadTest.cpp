@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -16,111 +15,107 @@ namespace {
 
 using namespace std::string_literals;
 
-// A failure as a caller sees it: the structure {"error": message}, with no
-// trace of the partial tree.
-void ExpectFailure(const BindingResult& result, std::string_view message) {
-  EXPECT_THAT(result, IsBindingError(message));
-  EXPECT_EQ(result.Value().size(), 1u);
-}
-
-struct ErrorCase {
+struct TextCase {
   std::string_view name;
   std::string text;
-  std::string_view message;
+  std::string_view expected;  // the error message, or the value written compactly
 };
 
+// Every text parses the same through the counted and the zero-terminated
+// overload. A failure is {"error": message} with no trace of the partial tree.
+void ExpectFailure(const TextCase& c) {
+  SCOPED_TRACE(c.name);
+  for (const BindingResult& result :
+       {ParseJson(std::string_view(c.text)), ParseJson(c.text.c_str())}) {
+    EXPECT_THAT(result, IsBindingError(c.expected));
+    EXPECT_EQ(result.Value().size(), 1u);
+  }
+}
+
+void ExpectBuilt(const TextCase& c) {
+  SCOPED_TRACE(c.name);
+  for (const BindingResult& result :
+       {ParseJson(std::string_view(c.text)), ParseJson(c.text.c_str())}) {
+    ASSERT_THAT(result, BindingSucceeded());
+    EXPECT_EQ(ToJson(result.Value()), c.expected);
+  }
+}
+
 TEST(JsonRead, ErrorsNameTheReasonAndTheOffset) {
-  const ErrorCase cases[] = {
-      {"second root", "1 2", "The document root must not be followed by other values. at offset 2"},
-      {"offsets count leading whitespace", "  [1,]", "Invalid value. at offset 5"},
-      {"bad literal", "[nul]", "Invalid value. at offset 4"},
-      {"NaN literal", "NaN", "Invalid value. at offset 0"},
-      {"comment", "[1] // no", "The document root must not be followed by other values. at offset 4"},
-      {"trailing comma in object", "{\"a\":1,}", "Missing a name for object member. at offset 7"},
-      {"unquoted name", "{a:1}", "Missing a name for object member. at offset 1"},
-      {"no colon", "{\"a\" 1}", "Missing a colon after a name of object member. at offset 5"},
+  const TextCase cases[] = {
+      {"second root", "1 2",
+       "Error: The document root must not be followed by other values. at offset 2."},
+      {"offsets count leading whitespace", "  [1,]", "Error: Invalid value. at offset 5."},
+      {"bad literal", "[nul]", "Error: Invalid value. at offset 4."},
+      {"NaN literal", "NaN", "Error: Invalid value. at offset 0."},
+      {"only JSON whitespace is skipped", "\v1", "Error: Invalid value. at offset 0."},
+      {"trailing comma in object", "{\"a\":1,}",
+       "Error: Missing a name for object member. at offset 7."},
+      {"no colon", "{\"a\" 1}",
+       "Error: Missing a colon after a name of object member. at offset 5."},
       {"no comma in object", "{\"a\":1 \"b\":2}",
-       "Missing a comma or '}' after an object member. at offset 7"},
-      {"no comma in array", "[1 2]", "Missing a comma or ']' after an array element. at offset 3"},
-      {"unclosed array", "[1,2", "Missing a comma or ']' after an array element. at offset 4"},
-      {"bad hex escape", "\"\\u12G4\"", "Incorrect hex digit after \\u escape in string. at offset 1"},
+       "Error: Missing a comma or '}' after an object member. at offset 7."},
+      {"no comma in array", "[1 2]",
+       "Error: Missing a comma or ']' after an array element. at offset 3."},
+      {"bad hex escape", "\"\\u12G4\"",
+       "Error: Incorrect hex digit after \\u escape in string. at offset 1."},
       {"lone high surrogate", "\"\\uD800\\u0041\"",
-       "The surrogate pair in string is invalid. at offset 1"},
-      {"bad escape", "\"\\x\"", "Invalid escape character in string. at offset 1"},
-      {"unclosed string", "\"abc", "Missing a closing quotation mark in string. at offset 4"},
-      {"raw control byte in string", "\"a\x01\"", "Invalid escape character in string. at offset 2"},
-      {"number too big", "1e400", "Number too big to be stored in double. at offset 0"},
+       "Error: The surrogate pair in string is invalid. at offset 1."},
+      {"bad escape", "\"\\x\"", "Error: Invalid escape character in string. at offset 1."},
+      {"raw control byte", "\"a\x01\"", "Error: Invalid escape character in string. at offset 2."},
+      {"unclosed string", "\"abc",
+       "Error: Missing a closing quotation mark in string. at offset 4."},
+      {"number too big", "1e400", "Error: Number too big to be stored in double. at offset 0."},
       {"number the reader rounds to infinity", "[0, -7387904e308]",
-       "Number too big to be stored in double. at offset 4"},
-      {"no fraction", "1.", "Miss fraction part in number. at offset 2"},
-      {"no exponent", "1e", "Miss exponent in number. at offset 2"},
+       "Error: Number too big to be stored in double. at offset 4."},
+      {"no fraction", "1.", "Error: Miss fraction part in number. at offset 2."},
+      {"no exponent", "1e", "Error: Miss exponent in number. at offset 2."},
       {"text ends at the first NUL", "[1,2\0]"s,
-       "Missing a comma or ']' after an array element. at offset 4"},
+       "Error: Missing a comma or ']' after an array element. at offset 4."},
   };
-  for (const ErrorCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string expected = "Error: " + std::string(c.message) + ".";
-    ExpectFailure(ParseJson(std::string_view(c.text)), expected);
-    // The zero-terminated overload reads the same text and fails the same way.
-    EXPECT_THAT(ParseJson(c.text.c_str()), IsBindingError(expected));
+  for (const TextCase& c : cases) {
+    ExpectFailure(c);
   }
 }
 
 TEST(JsonRead, NestingIsBoundedWithAMessageNamingTheLimit) {
-  const std::string deepest = std::string(kMaxNestingDepth, '[') + std::string(kMaxNestingDepth, ']');
-  EXPECT_THAT(ParseJson(deepest), BindingSucceeded());
+  ExpectBuilt({"at the limit",
+               std::string(kMaxNestingDepth, '[') + std::string(kMaxNestingDepth, ']'),
+               std::string(kMaxNestingDepth, '[') + std::string(kMaxNestingDepth, ']')});
 
-  struct Case {
-    std::string_view name;
-    std::string text;
-    std::string_view message;
-  };
-  const Case cases[] = {
+  std::string objects;
+  for (std::size_t level = 0; level <= kMaxNestingDepth; ++level) {
+    objects += "{\"a\":";
+  }
+  const TextCase cases[] = {
       {"one array too many", std::string(kMaxNestingDepth + 1, '['),
        "Error: Nesting deeper than 512 levels is not supported at offset 513."},
-      // Stopped at the refusing level: no stack overflow in reader or tree.
+      // Stopped at the refusing level: neither the reader nor the tree recurses further.
       {"a million arrays", std::string(1'000'000, '['),
        "Error: Nesting deeper than 512 levels is not supported at offset 513."},
-      {"objects count too", [] {
-         std::string text;
-         for (std::size_t level = 0; level <= kMaxNestingDepth; ++level) {
-           text += "{\"a\":";
-         }
-         return text;
-       }(),
+      {"objects", objects,
        "Error: Nesting deeper than 512 levels is not supported at offset 2561."},
-      {"mixed, after a sibling", "[[]," + std::string(kMaxNestingDepth, '['),
+      {"after a closed sibling", "[[]," + std::string(kMaxNestingDepth, '['),
        "Error: Nesting deeper than 512 levels is not supported at offset 516."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ExpectFailure(ParseJson(c.text), c.message);
+  for (const TextCase& c : cases) {
+    ExpectFailure(c);
   }
 }
 
-TEST(JsonRead, EmptyTextIsAnEmptyValue) {
-  const std::string texts[] = {"", "   ", " \t\r\n", "\0[1]"s, "  \0 x"s};
-  for (const std::string& text : texts) {
+TEST(JsonRead, TextEndsAtItsFirstNulOrLength) {
+  for (const std::string& text : {""s, "   "s, " \t\r\n"s, "\0[1]"s, "  \0 x"s}) {
     SCOPED_TRACE(testing::PrintToString(text));
-    const BindingResult counted = ParseJson(std::string_view(text));
-    EXPECT_THAT(counted, BindingSucceeded());
-    EXPECT_TRUE(counted.Value().IsEmpty());
-    EXPECT_TRUE(ParseJson(text.c_str()).Value().IsEmpty());
+    const BindingResult result = ParseJson(std::string_view(text));
+    EXPECT_THAT(result, BindingSucceeded());
+    EXPECT_TRUE(result.Value().IsEmpty());
   }
   EXPECT_TRUE(ParseJson(nullptr).Value().IsEmpty());
   EXPECT_TRUE(ParseJson(nullptr, 0).Value().IsEmpty());
-  // Whitespace other than the four JSON bytes is not skipped.
-  EXPECT_THAT(ParseJson("\v"), IsBindingError("Error: Invalid value. at offset 0."));
-}
 
-TEST(JsonRead, CountedTextNeedsNoTerminator) {
-  const char buffer[] = {'[', '1', ',', '2', ']', 'x', 'y'};
-  const BindingResult result = ParseJson(buffer, 5);
-  ASSERT_THAT(result, BindingSucceeded());
-  EXPECT_EQ(ToJson(result.Value()), "[1,2]");
-  EXPECT_THAT(ParseJson(buffer, 4),
-              IsBindingError("Error: Missing a comma or ']' after an array element. at offset 4."));
-  EXPECT_THAT(ParseJson(std::string_view(buffer, 7)),
+  const char unterminated[] = {'[', '1', ',', '2', ']', 'x'};
+  EXPECT_EQ(ToJson(ParseJson(unterminated, 5).Value()), "[1,2]");
+  EXPECT_THAT(ParseJson(unterminated, 6),
               IsBindingError(
                   "Error: The document root must not be followed by other values. at offset 5."));
 }
@@ -134,17 +129,14 @@ TEST(JsonRead, NumberKinds) {
   const Case cases[] = {
       {"0", BindingKind::Unsigned, "0"},
       {"-0", BindingKind::Signed, "0"},
-      {"7", BindingKind::Unsigned, "7"},
       {"-1", BindingKind::Signed, "-1"},
       {"4294967296", BindingKind::Unsigned, "4294967296"},
-      {"-2147483649", BindingKind::Signed, "-2147483649"},
       {"18446744073709551615", BindingKind::Unsigned, "18446744073709551615"},
       {"18446744073709551616", BindingKind::Float, "18446744073709553000.0"},
       {"-9223372036854775808", BindingKind::Signed, "-9223372036854775808"},
       {"-9223372036854775809", BindingKind::Float, "-9223372036854776000.0"},
       {"1.0", BindingKind::Float, "1.0"},
       {"-0.0", BindingKind::Float, "-0.0"},
-      {"1e2", BindingKind::Float, "100.0"},
       {"2.5E-3", BindingKind::Float, "0.0025"},
       {"1e-400", BindingKind::Float, "0.0"},
   };
@@ -155,92 +147,50 @@ TEST(JsonRead, NumberKinds) {
     EXPECT_EQ(result.Value().Kind(), c.kind);
     EXPECT_EQ(ToJson(result.Value()), c.written);
   }
-
-  const BindingResult mixed = ParseJson("[1,-1,1.0]");
-  ASSERT_THAT(mixed, BindingSucceeded());
-  const auto elements = mixed.Value().Elements();
-  ASSERT_EQ(elements.size(), 3u);
-  EXPECT_EQ(elements[0].GetUnsigned(0), 1u);
-  EXPECT_EQ(elements[1].GetSigned(0), -1);
-  EXPECT_EQ(elements[2].GetFloat(0), 1.0);
 }
 
-TEST(JsonRead, StringsAndNamesEndAtTheirFirstNul) {
+TEST(JsonRead, StringsEndAtTheirFirstNul) {
   struct Case {
     std::string_view text;
     std::string_view stored;
   };
-  const Case strings[] = {
-      {R"("plain")", "plain"},
+  const Case cases[] = {
       {R"("a\u0000b")", "a"},
-      {R"("\u0000")", ""},
       {R"("\u00e9\ud83d\ude00")", "\xC3\xA9\xF0\x9F\x98\x80"},
       {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
       {"\"\xFF\xFE\"", "\xFF\xFE"},  // bytes are not validated
   };
-  for (const Case& c : strings) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const BindingResult result = ParseJson(c.text);
     ASSERT_THAT(result, BindingSucceeded());
-    EXPECT_EQ(result.Value().Kind(), BindingKind::String);
     EXPECT_EQ(result.Value().StringValue(), c.stored);
   }
-
-  const BindingResult named = ParseJson(R"({"a\u0000b":1,"a":2})");
-  ASSERT_THAT(named, BindingSucceeded());
-  EXPECT_EQ(ToJson(named.Value()), R"({"a":2})");
 }
 
 // A member name seen again selects the same member: later scalars replace,
 // later objects merge, later arrays append.
-TEST(JsonRead, RepeatedMemberNames) {
-  struct Case {
-    std::string_view text;
-    std::string_view built;
+TEST(JsonRead, BuildsTreesWithRepeatedMembersMerged) {
+  const TextCase cases[] = {
+      {"literals and empty containers", " [null,true,false,[],{},[{}]] ",
+       "[null,true,false,[],{},[{}]]"},
+      {"whitespace everywhere", " {\n\t\"k\" : [ 1 , { \"n\" : null } ] }\r\n",
+       R"({"k":[1,{"n":null}]})"},
+      {"members in byte order", R"({"b":1,"a":2,"B":3})", R"({"B":3,"a":2,"b":1})"},
+      {"scalar replaces", R"({"a":1,"a":"x"})", R"({"a":"x"})"},
+      {"null replaces", R"({"a":1,"a":null})", R"({"a":null})"},
+      {"array appends", R"({"a":[1],"a":[2]})", R"({"a":[1,2]})"},
+      {"nested arrays append", R"({"a":[[1]],"a":[[2]]})", R"({"a":[[1],[2]]})"},
+      {"object merges", R"({"a":{"x":1,"y":1},"a":{"y":2,"z":[3]},"a":{"z":[4]}})",
+       R"({"a":{"x":1,"y":2,"z":[3,4]}})"},
+      {"object replaces array", R"({"a":[1],"a":{"b":2}})", R"({"a":{"b":2}})"},
+      {"array replaces object", R"({"a":{"b":2},"a":[1]})", R"({"a":[1]})"},
+      {"only within one object", R"([{"a":1,"a":2},{"a":3}])", R"([{"a":2},{"a":3}])"},
+      {"names end at their first NUL", R"({"a\u0000b":1,"a":2})", R"({"a":2})"},
   };
-  const Case cases[] = {
-      {R"({"a":1,"a":"x"})", R"({"a":"x"})"},
-      {R"({"a":1,"a":null})", R"({"a":null})"},
-      {R"({"a":[1],"a":[2]})", R"({"a":[1,2]})"},
-      {R"({"a":[[1]],"a":[[2]]})", R"({"a":[[1],[2]]})"},
-      {R"({"a":{"x":1,"y":1},"a":{"y":2,"z":2}})", R"({"a":{"x":1,"y":2,"z":2}})"},
-      {R"({"a":{"x":[1]},"a":{"x":[2]}})", R"({"a":{"x":[1,2]}})"},
-      {R"({"a":[1],"a":{"b":2}})", R"({"a":{"b":2}})"},
-      {R"({"a":{"b":2},"a":[1]})", R"({"a":[1]})"},
-      {R"({"a":{"b":2},"a":3})", R"({"a":3})"},
-      {R"([{"a":1,"a":2},{"a":3}])", R"([{"a":2},{"a":3}])"},
-      {R"({"b":1,"a":2,"B":3})", R"({"B":3,"a":2,"b":1})"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const BindingResult result = ParseJson(c.text);
-    ASSERT_THAT(result, BindingSucceeded());
-    EXPECT_EQ(ToJson(result.Value()), c.built);
+  for (const TextCase& c : cases) {
+    ExpectBuilt(c);
   }
-}
-
-TEST(JsonRead, ContainersAndLiterals) {
-  struct Case {
-    std::string_view text;
-    std::string_view built;
-  };
-  const Case cases[] = {
-      {" [ ] ", "[]"},
-      {"{}", "{}"},
-      {"[null,true,false]", "[null,true,false]"},
-      {"[[],{},[{}]]", "[[],{},[{}]]"},
-      {" {\n\t\"k\" : [ 1 , { \"n\" : null } ] }\r\n", R"({"k":[1,{"n":null}]})"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const BindingResult result = ParseJson(c.text);
-    ASSERT_THAT(result, BindingSucceeded());
-    EXPECT_EQ(ToJson(result.Value()), c.built);
-  }
-  // A lone null is an empty value, which writes as nothing at the root.
-  const BindingResult null = ParseJson("null");
-  EXPECT_THAT(null, BindingSucceeded());
-  EXPECT_TRUE(null.Value().IsEmpty());
 }
 
 }  // namespace

@@ -1,0 +1,162 @@
+// Request dispatch through the core's records (RouteTable::DispatchEntry,
+// then the response's release), over a table shaped like the gameflow's 29
+// routes: all literal templates, a few POSTs with one body or query argument.
+//
+//   GetLiteral/first      GET of the first route: match, bind nothing, 204
+//   GetLiteral/last       GET of the last route: every other template compared first
+//   PostJsonBody/1KB      POST whose body is a 1 KB JSON object, bound to a
+//                         structure argument (parse, convert, call, 204)
+//   ParseJsonOnly/1KB     baseline: ParseJson of the same body alone
+//
+// Requests are built once, outside the timed loops.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/BindingRegistration.h"
+#include "binding/BindingTypeRegistry.h"
+#include "binding/Json.h"
+#include "routing/RouteTable.h"
+
+namespace {
+
+struct Player {
+  std::string name;
+  std::uint64_t id = 0;
+  std::vector<std::string> tags;
+};
+
+struct Dodge {
+  std::string state;
+  std::vector<Player> players;
+};
+
+// The shape of the gameflow's table: 29 literal routes, in its order.
+constexpr std::string_view kGetPaths[] = {
+    "/tav-gameflow/v1/availability",         "/tav-gameflow/v1/extra-game-client-args",
+    "/tav-gameflow/v1/session",              "/tav-gameflow/v1/active-patcher-lock",
+    "/tav-gameflow/v1/watch",                "/tav-gameflow/v1/spectate",
+    "/tav-gameflow/v1/spectate/delayed-launch", "/tav-gameflow/v1/basic-tutorial",
+    "/tav-gameflow/v1/battle-training",      "/tav-gameflow/v1/gameflow-metadata/player-status",
+};
+constexpr std::string_view kPostPaths[] = {
+    "/tav-gameflow/v1/reconnect",
+    "/tav-gameflow/v1/ack-failed-to-launch",
+    "/tav-gameflow/v1/session/event",
+    "/tav-gameflow/v1/session/game-configuration",
+    "/tav-gameflow/v1/session/request-lobby",
+    "/tav-gameflow/v1/session/request-tournament-checkin",
+    "/tav-gameflow/v1/session/tournament-ended",
+    "/tav-gameflow/v1/tick",
+    "/tav-gameflow/v1/pre-end-game-transition",
+    "/tav-gameflow/v1/client-received-message",
+    "/tav-gameflow/v1/watch/launch",
+    "/tav-gameflow/v1/spectate/launch",
+    "/tav-gameflow/v1/spectate/quit",
+    "/tav-gameflow/v1/battle-training/start",
+    "/tav-gameflow/v1/battle-training/stop",
+    "/tav-gameflow/v1/basic-tutorial/start",
+    "/tav-gameflow/v1/extra-game-client-args",
+    "/tav-gameflow/v1/gameflow-metadata/player-status",
+};
+constexpr std::string_view kDodgePath = "/tav-gameflow/v1/session/dodge";
+
+struct Routes {
+  Nalo::BindingTypeRegistry registry;
+  Nalo::RouteTable table{registry};
+
+  Routes() {
+    using namespace Nalo;
+    RegisterStruct<Player>(registry, "Bench", "Player", "",
+                           {Field("name", &Player::name), Field("id", &Player::id),
+                            Field("tags", &Player::tags)});
+    RegisterStruct<Dodge>(registry, "Bench", "Dodge", "",
+                          {Field("state", &Dodge::state), Field("players", &Dodge::players)});
+    for (const std::string_view path : kGetPaths) {
+      table.Get(path, [] {});
+    }
+    for (const std::string_view path : kPostPaths) {
+      table.Post(path, [](std::string) {}, InBody("argument").Optional());
+    }
+    table.Post(kDodgePath, [](const Dodge& dodge) { benchmark::DoNotOptimize(dodge); },
+               InBody("dodgeData"));
+  }
+};
+
+const Routes& Table() {
+  static const Routes* routes = new Routes();
+  return *routes;
+}
+
+// A JSON object of about `size` bytes for the dodge route.
+std::string DodgeBody(std::size_t size) {
+  std::string body = R"({"state":"Dodged","players":[)";
+  for (int i = 0; body.size() + 80 < size; ++i) {
+    if (i > 0) {
+      body += ',';
+    }
+    body += R"({"name":"Summoner )" + std::to_string(i) + R"(","id":)" +
+            std::to_string(1000000 + i) + R"(,"tags":["ranked","duo"]})";
+  }
+  body += "]}";
+  return body;
+}
+
+void Serve(benchmark::State& state, const NaloRequest& request) {
+  const Routes& routes = Table();
+  for (auto _ : state) {
+    NaloResponse response;
+    Nalo::RouteTable::DispatchEntry(const_cast<Nalo::RouteTable*>(&routes.table), &response,
+                                    &request);
+    benchmark::DoNotOptimize(response.status);
+    if (response.error != nullptr) {
+      state.SkipWithError(response.error);
+    }
+    response.release(&response);
+  }
+}
+
+void GetLiteral(benchmark::State& state, std::string_view path) {
+  const std::string text(path);
+  NaloRequest request{};
+  request.method = NALO_METHOD_GET;
+  request.path = text.c_str();
+  Serve(state, request);
+}
+
+void PostJsonBody(benchmark::State& state, std::size_t size) {
+  const std::string body = DodgeBody(size);
+  const std::string path(kDodgePath);
+  NaloRequest request{};
+  request.method = NALO_METHOD_POST;
+  request.path = path.c_str();
+  request.contentType = "application/json; charset=utf-8";
+  request.body = reinterpret_cast<const std::uint8_t*>(body.data());
+  request.bodyLength = body.size();
+  Serve(state, request);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+}
+
+void ParseJsonOnly(benchmark::State& state, std::size_t size) {
+  const std::string body = DodgeBody(size);
+  for (auto _ : state) {
+    Nalo::BindingResult parsed = Nalo::ParseJson(body.data(), body.size());
+    benchmark::DoNotOptimize(parsed);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(GetLiteral, first, kGetPaths[0]);
+BENCHMARK_CAPTURE(GetLiteral, last, "/tav-gameflow/v1/gameflow-metadata/player-status");
+BENCHMARK_CAPTURE(PostJsonBody, 1KB, 1024);
+BENCHMARK_CAPTURE(ParseJsonOnly, 1KB, 1024);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,207 @@
+#pragma once
+// Host: the stand-in core. It loads plugin shared objects, performs the
+// handshake, hands each plugin a NaloCoreApi table and carries everything the
+// plugin asks of the core: requests (to the plugins' routes or to the
+// stand-in peers of Peers.h), events, tasks and timers, waits and log lines.
+//
+// A Host plays the core's plugin thread: every plugin callback runs on the
+// thread that calls into the Host, one at a time. A Host is not thread-safe.
+//
+// Time. With ClockMode::Virtual (tests and scenarios) time moves only when
+// Advance() moves it; advancing runs, in order, every task, timer firing and
+// event delivery that falls due, and returns when none is left before the
+// new time. With ClockMode::Real (the interactive program) time is the
+// system's monotonic clock and RunDueTasks() runs whatever is due.
+//
+// Deliveries are queued, never nested: an event sent by a plugin (or
+// published by a peer) is delivered to each subscriber as a task due now,
+// after the current callback returns. Every top-level call (Request,
+// Advance, the Peers mutators, RunDueTasks) ends by running all work that is
+// due at the current time.
+//
+//   Nalo::Host::Host host({.stateFolder = tempDir});
+//   auto loaded = host.Load("build/tests/plugin/libtest_plugin.so");
+//   if (loaded.HasFailure()) { ... loaded.GetFailure().Message() ... }
+//   host.GetPeers().SetResource("/tav-login/v1/session", session);
+//   Nalo::Host::Response response = host.Request("GET", "/test-plugin/v1/value");
+//   host.Advance(std::chrono::seconds(2));         // runs timers due by then
+//   EXPECT_EQ(host.PublishedEvents().back().uri, "/test-plugin/v1/value");
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/BindingProperty.h"
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
+#include "plugin/HostAbi.h"
+
+namespace Nalo::Host {
+
+class Peers;
+class TaskQueue;
+class EventBus;
+
+enum class ClockMode { Virtual, Real };
+
+struct HostOptions {
+  // The core's plugin API version offered in the handshake.
+  std::uint32_t coreMajor = NALO_PLUGIN_API_MAJOR;
+  std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
+  std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
+  ClockMode clock = ClockMode::Virtual;
+  // Where the data store keeps its file ("data-store.json"); empty keeps the
+  // data store in memory only.
+  std::filesystem::path stateFolder;
+  // The host's own command line, served at /naloclient/command-line-args.
+  std::vector<std::string> commandLine;
+  // Largest piece a response body stream hands out per read call (>= 1).
+  std::size_t streamPieceSize = 4096;
+  // Called with every log line as it is written (besides recording it);
+  // the program echoes lines to standard error with it.
+  std::function<void(std::string_view line)> logEcho;
+};
+
+// A response as the caller of Host::Request sees it.
+struct Response {
+  std::uint32_t status = 0;
+  std::string reason;
+  // Empty for success; the error text otherwise.
+  std::string error;
+  // The body value (empty for no content). A streamed body is read to its
+  // end and parsed as JSON; `bodyText` keeps the text as it arrived.
+  BindingProperty body;
+  std::string bodyText;
+
+  [[nodiscard]] bool Succeeded() const noexcept { return status < 400 && error.empty(); }
+};
+
+// An event a plugin sent with NaloCoreApi.sendEvent or a peer published,
+// in the order they were sent.
+struct PublishedEvent {
+  std::string name;          // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
+  BindingProperty payload;   // the whole payload
+  std::string uri;           // payload "uri" of a resource event, else empty
+  std::string eventType;     // "Create", "Update", "Delete" for resource events, else empty
+  std::uint64_t atNanoseconds = 0;
+  std::uint32_t senderHandle = 0;  // 0 for a peer of the host
+};
+
+// One call a plugin made into its NaloCoreApi table, in call order. Tests of
+// the runtime compare these sequences ("subscribe once, unsubscribe once").
+enum class CoreEntry { Request, SendEvent, Subscribe, Unsubscribe, PostTask, Pump, BeginWait, EndWait, Log };
+struct CoreCall {
+  CoreEntry entry = CoreEntry::Log;
+  std::uint32_t pluginHandle = 0;
+  // Request: "GET /path"; SendEvent, Subscribe, Unsubscribe: the event name;
+  // PostTask and BeginWait: the label; Log: the message; otherwise empty.
+  std::string text;
+  std::uint32_t flags = 0;         // Subscribe, PostTask
+  double delaySeconds = 0;         // PostTask
+};
+
+struct LogLine {
+  std::uint32_t level = 0;  // NALO_LOG_*
+  std::uint32_t pluginHandle = 0;  // 0: the host's own line
+  std::string text;
+  std::uint64_t atNanoseconds = 0;
+};
+
+class Host {
+ public:
+  explicit Host(HostOptions options = {});
+  // Shuts every loaded plugin down (in reverse load order) and unloads it.
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+  Host(Host&&) = delete;
+  Host& operator=(Host&&) = delete;
+
+  // Loads the shared object at `path`, calls its export load_<name> (the
+  // first exported symbol whose name begins with "load_"), checks that the
+  // registration record came back complete (callbacks, context, short name,
+  // description and every callback) and calls Initialize with this host's
+  // NaloCoreApi table. Fails with code 500 and a message naming the path
+  // when the object can't be opened, has no export, leaves the record
+  // incomplete, or Initialize returns 0. A failing plugin is shut down (when
+  // it got as far as Initialize) and unloaded. An incompatible version ends
+  // the process inside the plugin's export; the host can't prevent that.
+  // `entryName` names the export when the object has several "load_"
+  // symbols; empty looks it up.
+  [[nodiscard]] MaybeType<Failure, void> Load(const std::filesystem::path& path,
+                                              std::string_view entryName = {});
+  // Shuts every loaded plugin down and unloads it. Safe to call twice.
+  void Shutdown();
+
+  // The short names of the loaded plugins, in load order.
+  [[nodiscard]] std::vector<std::string> PluginNames() const;
+  // The plugin's memory counters (GetMemoryStatistics), 14 words; nullopt
+  // when no plugin of that short name is loaded.
+  [[nodiscard]] std::optional<std::vector<std::uint32_t>> MemoryStatistics(
+      std::string_view shortName) const;
+
+  // A request from outside every plugin (the user interface, a scenario).
+  // `method` is a method name in capitals ("GET"); an unknown one answers
+  // 400. The path goes to the plugin whose route matches it or whose short
+  // name is its first segment, else to the peers. The body is passed raw
+  // with its content type to a plugin; a peer parses it as JSON, or as YAML
+  // for "application/x-yaml" and "text/x-yaml". Runs due work afterwards.
+  Response Request(std::string_view method, std::string_view path, std::string_view body = {},
+                   std::string_view contentType = "application/json");
+  // The same with one positional argument value instead of a body, as a
+  // plugin sends it.
+  Response RequestWithArgument(std::string_view method, std::string_view path,
+                               const BindingProperty& argument);
+
+  // Virtual clock: moves time forward by `duration` (>= 0), running every
+  // due task in due order (ties in posting order) at its due time. Real
+  // clock: runs what is due now and ignores `duration`.
+  void Advance(std::chrono::nanoseconds duration);
+  // Runs every task due at the current time, including those they post with
+  // no delay.
+  void RunDueTasks();
+  // Nanoseconds since the host started (virtual or real).
+  [[nodiscard]] std::uint64_t NowNanoseconds() const noexcept;
+  // Time until the next pending task; nullopt when none is pending.
+  [[nodiscard]] std::optional<std::chrono::nanoseconds> TimeUntilNextTask() const;
+  [[nodiscard]] std::size_t PendingTaskCount() const noexcept;
+
+  // The stand-in peers: resources, data store, telemetry, LCDS, faults.
+  [[nodiscard]] Peers& GetPeers() noexcept;
+
+  // Everything recorded since the start (or the last ClearRecords()).
+  [[nodiscard]] const std::vector<LogLine>& LogLines() const noexcept;
+  [[nodiscard]] const std::vector<PublishedEvent>& PublishedEvents() const noexcept;
+  [[nodiscard]] const std::vector<CoreCall>& CoreCalls() const noexcept;
+  void ClearRecords();
+
+  // Writes a line of the host's own into its log (pluginHandle 0).
+  void WriteLog(std::uint32_t level, std::string_view text);
+  // Replaces HostOptions::logEcho.
+  void SetLogEcho(std::function<void(std::string_view line)> echo);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> mImpl;
+};
+
+// The method code of a method name in capitals ("GET" -> NALO_METHOD_GET);
+// NALO_METHOD_NONE for an unknown name.
+[[nodiscard]] std::uint32_t MethodCode(std::string_view name) noexcept;
+// The name of a method code; "" for an unknown code.
+[[nodiscard]] std::string_view MethodName(std::uint32_t code) noexcept;
+
+// The resource event name of a URI: "OnJsonApiEvent" and the first 3 pieces
+// of the URI (5 under "tav-platform-config"), joined with "_".
+[[nodiscard]] std::string ResourceEventName(std::string_view uri);
+// "OnLcdsEvent_" and the type name with every "." replaced by "_".
+[[nodiscard]] std::string LcdsEventName(std::string_view typeName);
+
+}  // namespace Nalo::Host

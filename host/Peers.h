@@ -1,0 +1,134 @@
+#pragma once
+// Peers: the plugins and services that stand around a loaded plugin inside
+// the stand-in core, reached by every request whose path no loaded plugin
+// serves.
+//
+//   resources    GET, POST, PUT, DELETE on any other path. POST and PUT store
+//                the value (the first request argument, else the parsed
+//                body) and publish it as a resource event (Create the first
+//                time, Update after); DELETE removes it and publishes Delete.
+//                A GET of a path without a value answers 404.
+//   data store   /data-store/v1/install-settings/<key>: the same verbs, kept
+//                in "data-store.json" in the state folder, rewritten
+//                atomically (temporary file, then rename) after each change,
+//                so that values survive a restart of the host.
+//   telemetry    POST /telemetry/v1/events/<name>: recorded, answers 204.
+//   LCDS relay   POST /tav-login/v1/session/invoke (destination, method,
+//                arguments): answered from a table keyed "destination.method"
+//                with a PluginLcdsResponse {typeName, body} or a failure; a
+//                call without an answer gets 404. Every call is recorded.
+//   host         GET /naloclient/command-line-args answers the host's command
+//                line; other /naloclient paths are plain resources.
+//
+// Pushes (LCDS messages, service-proxy replies) and published resources are
+// delivered to the plugins' subscriptions as queued events; the Host runs
+// them before the mutator returns.
+//
+// Fault injection comes first: while a path has faults left, each request to
+// it (a peer's or a plugin's) answers the fault's status and error text and
+// uses one up.
+//
+//   host.GetPeers().SetResource("/patcher/v1/products/tavora/state", state);
+//   host.GetPeers().SetLcdsAnswer("gameService", "retrieveInProgressGameInfo",
+//                                 {.typeName = "com.example.ReconnectInfo", .body = info});
+//   host.GetPeers().InjectFault("/naloclient/app-port", 1, 500, "Port not open.");
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/BindingProperty.h"
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
+
+namespace Nalo::Host {
+
+// Answer of the LCDS relay for one destination.method.
+struct LcdsAnswer {
+  std::string typeName;
+  BindingProperty body;
+  // Set: the relay answers this failure (its code as the status) instead.
+  std::optional<Failure> failure;
+};
+
+// One call that reached the LCDS relay.
+struct LcdsCall {
+  std::string destination;
+  std::string method;
+  BindingProperty arguments;  // the array of arguments as sent
+};
+
+struct TelemetryRecord {
+  std::string name;  // the event name: the path after /telemetry/v1/events/
+  BindingProperty data;
+  std::uint64_t atNanoseconds = 0;
+};
+
+// One request that reached the peers, in order (after fault injection).
+struct PeerRequest {
+  std::string method;
+  std::string path;
+  BindingProperty value;  // the argument or body; empty when none
+};
+
+// Service-proxy reply kinds, one per event name.
+enum class ServiceProxyKind { Uuid, Method, Async };
+
+struct ServiceProxyReply {
+  std::string uuid;
+  std::string serviceName;
+  std::string methodName;
+  std::string payload;
+  std::string status;
+  std::string error;
+};
+
+class Peers {
+ public:
+  virtual ~Peers() = default;
+
+  // Resources (the data store included, by its paths).
+  // Stores `value` at `path` and publishes it (Create or Update).
+  virtual void SetResource(std::string_view path, const BindingProperty& value) = 0;
+  // Stores `value` without publishing: initial values.
+  virtual void SeedResource(std::string_view path, const BindingProperty& value) = 0;
+  // Publishes `value` for `path` without storing it (Update).
+  virtual void PublishResource(std::string_view path, const BindingProperty& value) = 0;
+  // Removes the value (if any) and publishes a Delete.
+  virtual void DeleteResource(std::string_view path) = 0;
+  // The stored value, or nullopt.
+  [[nodiscard]] virtual std::optional<BindingProperty> Resource(std::string_view path) const = 0;
+
+  // LCDS.
+  virtual void SetLcdsAnswer(std::string_view destination, std::string_view method,
+                             LcdsAnswer answer) = 0;
+  // Delivers a platform-server message to the subscribers of
+  // "OnLcdsEvent_<typeName with . as _>" as a PluginLcdsEvent.
+  virtual void PushLcds(std::string_view typeName, const BindingProperty& body,
+                        std::string_view subtopic = {}, std::string_view clientId = {}) = 0;
+  [[nodiscard]] virtual const std::vector<LcdsCall>& LcdsCalls() const = 0;
+
+  // Delivers a service-proxy reply as OnServiceProxyUuidEvent,
+  // OnServiceProxyMethodEvent or OnServiceProxyAsyncEvent.
+  virtual void SendServiceProxyReply(ServiceProxyKind kind, const ServiceProxyReply& reply) = 0;
+
+  // The next `count` requests to exactly `path` (without query) answer
+  // `status` with `error`. Replaces the faults left for that path.
+  virtual void InjectFault(std::string_view path, std::uint32_t count, std::uint32_t status,
+                           std::string_view error) = 0;
+
+  [[nodiscard]] virtual const std::vector<TelemetryRecord>& Telemetry() const = 0;
+  [[nodiscard]] virtual const std::vector<PeerRequest>& Requests() const = 0;
+
+ protected:
+  Peers() = default;
+  Peers(const Peers&) = default;
+  Peers& operator=(const Peers&) = default;
+  Peers(Peers&&) = default;
+  Peers& operator=(Peers&&) = default;
+};
+
+}  // namespace Nalo::Host

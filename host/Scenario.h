@@ -1,0 +1,120 @@
+#pragma once
+// Scenario: a YAML script that drives a plugin through the stand-in core and
+// checks what it does. docs/scenarios.md describes the format with examples.
+//
+//   auto scenario = Nalo::Host::ParseScenario(text);
+//   if (scenario.HasFailure()) { ... scenario.GetFailure().Message() ... }
+//   Nalo::Host::ScenarioOutcome outcome =
+//       Nalo::Host::RunScenario(scenario.Value(), pluginPath, stateFolder);
+//   if (!outcome.passed) std::cerr << outcome.report;
+//
+// A scenario runs on a virtual clock. The plugin is loaded before the first
+// step unless a `load` step (or an `expect-fatal` around one) comes first.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/BindingProperty.h"
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
+#include "host/Peers.h"
+#include "plugin/HostAbi.h"
+
+namespace Nalo::Host {
+
+enum class StepKind {
+  Load,
+  Restart,
+  Set,
+  Publish,
+  Delete,
+  PushLcds,
+  LcdsAnswer,
+  Fault,
+  ServiceProxy,
+  Request,
+  Advance,
+  ExpectResponse,
+  ExpectPublished,
+  ExpectNotPublished,
+  ExpectSequence,
+  ExpectResource,
+  ExpectLog,
+  ExpectNoLog,
+  ExpectTelemetry,
+  ExpectLcdsCall,
+  ExpectFatal,
+};
+
+// What a response must show; unset parts aren't checked.
+struct ResponseExpectation {
+  std::optional<std::uint32_t> status;
+  std::optional<BindingProperty> body;
+  bool subset = false;  // body is compared as a subset
+  std::optional<std::string> error;  // a text the error must contain
+};
+
+struct ScenarioStep {
+  StepKind kind = StepKind::Load;
+  std::size_t index = 0;  // 1-based position in its list
+  std::string title;      // "request POST /a/b", for reports
+  std::string path;
+  std::string method;
+  std::string text;         // raw body, log text, LCDS call, type name, event name, fatal code
+  std::string contentType;
+  std::string member;       // expect-sequence: dotted member path, "" for the whole value
+  std::string subtopic;     // push-lcds
+  std::string clientId;     // push-lcds
+  BindingProperty value;    // stored, published, pushed or expected value
+  bool hasValue = false;
+  bool subset = false;
+  std::uint32_t count = 1;
+  std::uint32_t status = 500;
+  std::chrono::nanoseconds duration{0};
+  ServiceProxyKind proxyKind = ServiceProxyKind::Uuid;
+  ServiceProxyReply reply;
+  LcdsAnswer answer;
+  std::optional<ResponseExpectation> expect;  // request, expect-response
+  std::vector<ScenarioStep> during;           // expect-fatal
+};
+
+struct Scenario {
+  std::string name;
+  std::vector<std::string> commandLine;
+  std::uint32_t coreMajor = NALO_PLUGIN_API_MAJOR;
+  std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
+  std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
+  std::size_t streamPieceSize = 4096;
+  std::vector<std::pair<std::string, BindingProperty>> resources;  // seeded, not published
+  std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
+};
+
+// Parses a scenario. Fails with 400 and a message naming the step (its
+// position and kind) and the problem: unknown step kinds, missing members,
+// values of the wrong kind and unreadable durations are all refused.
+[[nodiscard]] MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText);
+
+struct ScenarioOutcome {
+  bool passed = false;
+  // On failure: the first failing step, what was expected and what was seen.
+  // On success: one line naming the scenario and its step count.
+  std::string report;
+};
+
+// Runs `scenario` against the plugin at `plugin`, with a virtual clock and
+// `stateFolder` as the host's state folder (empty: in memory). Stops at the
+// first failing step.
+[[nodiscard]] ScenarioOutcome RunScenario(const Scenario& scenario,
+                                          const std::filesystem::path& plugin,
+                                          const std::filesystem::path& stateFolder);
+
+// Parses a duration: a number of seconds, or a number followed by "ms", "s"
+// or "min" ("500ms", "1.5s"). Nothing for anything else or a negative value.
+[[nodiscard]] std::optional<std::chrono::nanoseconds> ParseDuration(const BindingProperty& value);
+
+}  // namespace Nalo::Host

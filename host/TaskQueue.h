@@ -1,0 +1,81 @@
+#pragma once
+// TaskQueue: the stand-in core's clock and its queue of due work (plugin
+// tasks, timer firings, event deliveries).
+//
+// Guarantees:
+// - A task runs at most once, never before its due time, and is moved out of
+//   the queue before it runs, so it may post or cancel other tasks.
+// - Tasks run in order of due time; tasks due at the same time run in the
+//   order they were posted.
+// - Virtual clock: time moves only in AdvanceBy/JumpToNext. AdvanceBy(d)
+//   runs each task due before now + d at its own due time (Now() reads that
+//   time while it runs), tasks those tasks post included, then sets Now() to
+//   now + d.
+// - Real clock: Now() is the system's monotonic time since construction;
+//   AdvanceBy only runs what is due.
+//
+//   Nalo::Host::TaskQueue queue(Nalo::Host::ClockMode::Virtual);
+//   queue.Post("tick", 0, 500'000'000, [] { ... });
+//   queue.AdvanceBy(std::chrono::seconds(1));   // the tick ran at 0.5 s
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "host/Host.h"
+
+namespace Nalo::Host {
+
+class TaskQueue {
+ public:
+  explicit TaskQueue(ClockMode mode);
+
+  [[nodiscard]] ClockMode Mode() const noexcept { return mMode; }
+  // Nanoseconds since construction.
+  [[nodiscard]] std::uint64_t Now() const noexcept;
+
+  // Queues `task` due `delayNanoseconds` from now. `owner` (a plugin handle,
+  // or 0 for the host) lets CancelOwnedBy drop the task. Returns its id.
+  std::uint64_t Post(std::string label, std::uint32_t owner, std::uint64_t delayNanoseconds,
+                     std::function<void()> task);
+  // Drops every queued task of `owner` without running it.
+  void CancelOwnedBy(std::uint32_t owner);
+
+  // Runs the first task due now, if any; false when none is due.
+  bool RunOne();
+  // Runs tasks due now until none is left (tasks they post with no delay
+  // included).
+  void RunDue();
+  // See the guarantees above.
+  void AdvanceBy(std::chrono::nanoseconds duration);
+  // Virtual clock only: moves time to the next task's due time (when it is
+  // later than now) and runs it. False when the queue is empty.
+  bool JumpToNext();
+
+  [[nodiscard]] std::optional<std::uint64_t> NextDue() const;
+  [[nodiscard]] std::size_t Size() const noexcept { return mTasks.size(); }
+
+ private:
+  struct Task {
+    std::string label;
+    std::uint32_t owner = 0;
+    std::function<void()> run;
+  };
+  // Keyed by (due time, posting sequence): the map's order is the run order.
+  using Key = std::pair<std::uint64_t, std::uint64_t>;
+
+  void RunFirst();
+
+  ClockMode mMode;
+  std::chrono::steady_clock::time_point mStart;
+  std::uint64_t mVirtualNow = 0;
+  std::uint64_t mNextSequence = 1;
+  std::map<Key, Task> mTasks;
+};
+
+}  // namespace Nalo::Host

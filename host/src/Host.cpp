@@ -1,0 +1,880 @@
+// The stand-in core: plugin loading, the NaloCoreApi table, request routing
+// and event fan-out. Everything runs on the caller's thread, which plays the
+// core's plugin thread.
+
+#include "host/Host.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <regex>
+#include <span>
+#include <utility>
+
+#include "binding/BindingTypeRegistry.h"
+#include "binding/Json.h"
+#include "binding/Yaml.h"
+#include "host/TaskQueue.h"
+#include "host/src/PeerServices.h"
+#include "host/src/PluginLibrary.h"
+#include "plugin/HostValue.h"
+
+namespace Nalo::Host {
+
+namespace {
+
+constexpr std::uint32_t kBadRequest = 400;
+constexpr std::uint32_t kInternalError = 500;
+constexpr std::uint32_t kLoadFailure = 500;
+constexpr std::string_view kResourceEventPrefix = "OnJsonApiEvent";
+constexpr std::string_view kLcdsEventPrefix = "OnLcdsEvent_";
+constexpr std::string_view kPlatformConfigPiece = "tav-platform-config";
+// A wait whose pumps find nothing due this many times in a row lets virtual
+// time move on to the next task, as wall time would pass on a real core.
+constexpr std::uint32_t kIdlePumpsBeforeTimeMoves = 64;
+constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
+// The host reads a plugin's streamed response in blocks of this size.
+constexpr std::size_t kDispatchReadBlock = 65536;
+constexpr std::size_t kMemoryStatisticsWords = 14;
+
+namespace Message {
+constexpr std::string_view kIncomplete =
+    "The plugin {path} left its registration record incomplete: {missing} is missing.";
+constexpr std::string_view kIncompatible =
+    "The plugin {path} speaks plugin API {plugin}, which a core with {core} can't run.";
+constexpr std::string_view kInitializeFailed = "The plugin {name} ({path}) failed to initialise.";
+constexpr std::string_view kDuplicate = "A plugin named {name} is already loaded.";
+constexpr std::string_view kUnknownMethod = "Unknown method {method}.";
+constexpr std::string_view kUnreadableBody = "The request body can't be read: {error}";
+constexpr std::string_view kStreamFailed = "The response stream of {path} failed.";
+constexpr std::string_view kBadArgument = "A request argument can't be read: {error}";
+}  // namespace Message
+
+constexpr std::array<std::string_view, 8> kMethodNames = {"",        "DELETE", "GET",   "HEAD",
+                                                           "OPTIONS", "PATCH",  "POST",  "PUT"};
+
+char* CopyText(std::string_view text) {
+  char* block = new char[text.size() + 1];
+  std::memcpy(block, text.data(), text.size());
+  block[text.size()] = '\0';
+  return block;
+}
+
+std::string VersionText(std::uint32_t major, std::uint32_t minor, std::uint32_t patch) {
+  return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
+}
+
+std::string_view WithoutQuery(std::string_view path) { return path.substr(0, path.find('?')); }
+
+// A body stream over a text, handed out in pieces of at most `piece` bytes.
+struct TextStream {
+  std::string text;
+  std::size_t offset = 0;
+  std::size_t piece = 0;
+};
+
+std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, std::size_t* count,
+                                          std::uint8_t* more) noexcept {
+  if (handle == nullptr || count == nullptr || more == nullptr) {
+    return 0;
+  }
+  auto* stream = static_cast<TextStream*>(handle);
+  const std::size_t left = stream->text.size() - stream->offset;
+  const std::size_t delivered = std::min({*count, stream->piece, left});
+  if (delivered > 0) {
+    if (buffer == nullptr) {
+      return 0;
+    }
+    std::memcpy(buffer, stream->text.data() + stream->offset, delivered);
+  }
+  stream->offset += delivered;
+  *count = delivered;
+  *more = stream->offset < stream->text.size() ? 1 : 0;
+  return 1;
+}
+
+void NALO_ABI_CALL CloseTextStream(void* handle) noexcept {
+  delete static_cast<TextStream*>(handle);
+}
+
+void NALO_ABI_CALL ReleaseHostResponse(NaloResponse* response) noexcept {
+  if (response == nullptr) {
+    return;
+  }
+  ReleaseHostValue(response->body);
+  delete[] response->error;
+  response->error = nullptr;
+  delete[] response->reason;
+  response->reason = nullptr;
+}
+
+std::string_view ReasonPhrase(std::uint32_t status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 204:
+      return "No Content";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return status < 400 ? "OK" : "Error";
+  }
+}
+
+BindingResult ParseBody(std::string_view body, std::string_view contentType) {
+  if (contentType.starts_with("application/x-yaml") || contentType.starts_with("text/x-yaml")) {
+    return ParseYaml(body);
+  }
+  return ParseJson(body);
+}
+
+}  // namespace
+
+std::uint32_t MethodCode(std::string_view name) noexcept {
+  for (std::uint32_t code = 1; code < kMethodNames.size(); ++code) {
+    if (kMethodNames[code] == name) {
+      return code;
+    }
+  }
+  return NALO_METHOD_NONE;
+}
+
+std::string_view MethodName(std::uint32_t code) noexcept {
+  return code < kMethodNames.size() ? kMethodNames[code] : std::string_view();
+}
+
+std::string ResourceEventName(std::string_view uri) {
+  std::vector<std::string_view> pieces;
+  std::size_t start = 0;
+  while (start <= uri.size()) {
+    const std::size_t end = std::min(uri.find('/', start), uri.size());
+    if (end > start) {
+      pieces.push_back(uri.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  const std::size_t keep = !pieces.empty() && pieces.front() == kPlatformConfigPiece ? 5 : 3;
+  std::string name(kResourceEventPrefix);
+  for (std::size_t i = 0; i < pieces.size() && i < keep; ++i) {
+    name += '_';
+    name += pieces[i];
+  }
+  return name;
+}
+
+std::string LcdsEventName(std::string_view typeName) {
+  std::string name(kLcdsEventPrefix);
+  for (char c : typeName) {
+    name += c == '.' ? '_' : c;
+  }
+  return name;
+}
+
+class Host::Impl {
+ public:
+  explicit Impl(HostOptions options);
+  ~Impl() { Shutdown(); }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  Impl(Impl&&) = delete;
+  Impl& operator=(Impl&&) = delete;
+
+  MaybeType<Failure, void> Load(const std::filesystem::path& path, std::string_view entryName);
+  void Shutdown();
+  // Routes a request from `caller` (0: from outside every plugin).
+  Response Route(std::uint32_t method, std::string_view path,
+                 std::span<const NaloRequestArgument> arguments, std::string_view contentType,
+                 std::string_view body, std::uint32_t caller);
+  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text);
+  void Publish(std::string_view name, const BindingProperty& payload, std::uint32_t sender);
+  void Pump(std::uint32_t handle);
+
+  // One table per plugin: `api` first, so that the table pointer the plugin
+  // passes back leads to its plugin.
+  struct CoreTable {
+    NaloCoreApi api;
+    Impl* host;
+    std::uint32_t handle;
+  };
+  struct CompiledRoute {
+    const NaloRoute* record;
+    std::optional<std::regex> pattern;  // unset for a literal template
+  };
+  struct Plugin {
+    std::optional<detail::PluginLibrary> library;
+    NaloPluginRegistration registration{};
+    CoreTable core{};
+    NaloHostServices services{};
+    std::string shortName;
+    std::vector<CompiledRoute> routes;
+    bool initialized = false;
+  };
+  struct Subscription {
+    std::uint64_t id;
+    std::string name;
+    std::uint32_t handle;
+    NaloEventCallback callback;
+    void* userData;
+    std::uint32_t flags;
+  };
+
+  static Impl& HostOf(const NaloCoreApi* core) { return *AsTable(core)->host; }
+  static const CoreTable* AsTable(const NaloCoreApi* core) {
+    static_assert(std::is_standard_layout_v<CoreTable>, "the table pointer is the record's");
+    return reinterpret_cast<const CoreTable*>(core);
+  }
+  [[nodiscard]] Plugin* Owner(std::string_view path) const;
+  [[nodiscard]] Plugin* Find(std::uint32_t handle) const;
+  Response Dispatch(Plugin& plugin, std::uint32_t method, std::string_view path,
+                    std::span<const NaloRequestArgument> arguments, std::string_view contentType,
+                    std::string_view body, std::uint32_t caller);
+  void Unload(Plugin& plugin);
+  void Record(CoreEntry entry, std::uint32_t handle, std::string_view text,
+              std::uint32_t flags = 0, double delay = 0) {
+    mCoreCalls.push_back({entry, handle, std::string(text), flags, delay});
+  }
+
+  // NaloCoreApi entries.
+  static void NALO_ABI_CALL CoreRequest(const NaloCoreApi* core, NaloResponse* response,
+                                        const NaloRequest* request) noexcept;
+  static uintptr_t NALO_ABI_CALL CoreReserved(const NaloCoreApi*, uintptr_t, uintptr_t) noexcept {
+    return 0;
+  }
+  static void NALO_ABI_CALL CoreSendEvent(const NaloCoreApi* core, const NaloEvent* event) noexcept;
+  static void NALO_ABI_CALL CoreSubscribe(const NaloCoreApi* core, const char* name,
+                                          std::uint32_t pluginHandle, NaloEventCallback callback,
+                                          void* userData, std::uint32_t flags) noexcept;
+  static void NALO_ABI_CALL CoreUnsubscribe(const NaloCoreApi* core, const char* name,
+                                            std::uint32_t pluginHandle) noexcept;
+  static std::uint8_t NALO_ABI_CALL CorePostTask(const NaloCoreApi* core, const char* label,
+                                                 NaloTaskCallback callback, void* userData,
+                                                 double delaySeconds,
+                                                 std::uint32_t flags) noexcept;
+  static void NALO_ABI_CALL CorePump(const NaloCoreApi* core) noexcept;
+  static void NALO_ABI_CALL CoreBeginWait(const NaloCoreApi* core, const char* label,
+                                          std::uint32_t reserved) noexcept;
+  static void NALO_ABI_CALL CoreEndWait(const NaloCoreApi* core) noexcept;
+  static void NALO_ABI_CALL CoreLog(const NaloCoreApi* core, std::uint32_t level,
+                                    const char* message) noexcept;
+
+  HostOptions mOptions;
+  TaskQueue mQueue;
+  BindingTypeRegistry mRegistry;
+  detail::PeerServices mPeers;
+  std::vector<std::unique_ptr<Plugin>> mPlugins;
+  std::vector<Subscription> mSubscriptions;
+  std::uint64_t mNextSubscription = 1;
+  std::uint32_t mNextHandle = 1;
+  std::uint32_t mWaitDepth = 0;
+  std::uint32_t mIdlePumps = 0;
+  std::vector<LogLine> mLogLines;
+  std::vector<PublishedEvent> mEvents;
+  std::vector<CoreCall> mCoreCalls;
+};
+
+Host::Impl::Impl(HostOptions options)
+    : mOptions(std::move(options)),
+      mQueue(mOptions.clock),
+      mPeers(mOptions,
+             detail::PeerServices::Wiring{
+                 .publish = [this](std::string_view name,
+                                   const BindingProperty& payload) { Publish(name, payload, 0); },
+                 .runDue = [this] { mQueue.RunDue(); },
+                 .now = [this] { return mQueue.Now(); },
+                 .log = [this](std::uint32_t level, std::string_view text) { Log(level, 0, text); },
+             }) {
+  if (mOptions.streamPieceSize == 0) {
+    mOptions.streamPieceSize = 1;
+  }
+  if (auto loaded = mPeers.LoadDataStore(); loaded.HasFailure()) {
+    Log(NALO_LOG_ERROR, 0, loaded.GetFailure().Message());
+  }
+}
+
+MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
+                                          std::string_view entryName) {
+  auto library = detail::PluginLibrary::Open(path, entryName);
+  if (library.HasFailure()) {
+    return library.GetFailure();
+  }
+  auto plugin = std::make_unique<Plugin>();
+  plugin->library.emplace(std::move(library).Value());
+  NaloPluginRegistration& registration = plugin->registration;
+  registration.major = mOptions.coreMajor;
+  registration.minor = mOptions.coreMinor;
+  registration.patch = mOptions.corePatch;
+  plugin->library->Entry()(&registration);
+
+  const auto incomplete = [&path](std::string_view missing) {
+    return Failure(kLoadFailure, Message::kIncomplete, {{"path", path.string()}, {"missing", missing}});
+  };
+  if (registration.callbacks == nullptr) {
+    return incomplete("the callbacks table");
+  }
+  if (registration.callbacks->initialize == nullptr || registration.callbacks->shutdown == nullptr ||
+      registration.callbacks->getMemoryStatistics == nullptr) {
+    return incomplete("a callback");
+  }
+  if (registration.context == nullptr) {
+    return incomplete("the context");
+  }
+  if (registration.shortName == nullptr || registration.shortName[0] == '\0') {
+    return incomplete("the short name");
+  }
+  if (registration.description == nullptr ||
+      (registration.description->routeCount > 0 && registration.description->routes == nullptr)) {
+    return incomplete("the route description");
+  }
+  if (!NaloPluginApiIsCompatible(registration.major, registration.minor, registration.patch,
+                                 mOptions.coreMajor, mOptions.coreMinor, mOptions.corePatch)) {
+    return Failure(kLoadFailure, Message::kIncompatible,
+                   {{"path", path.string()},
+                    {"plugin", VersionText(registration.major, registration.minor, registration.patch)},
+                    {"core", VersionText(mOptions.coreMajor, mOptions.coreMinor, mOptions.corePatch)}});
+  }
+  plugin->shortName = registration.shortName;
+  for (const auto& other : mPlugins) {
+    if (other->shortName == plugin->shortName) {
+      return Failure(kLoadFailure, Message::kDuplicate, {{"name", plugin->shortName}});
+    }
+  }
+  const NaloApiDescription& description = *registration.description;
+  for (std::size_t i = 0; i < description.routeCount; ++i) {
+    const NaloRoute& route = description.routes[i];
+    if (route.dispatch == nullptr || route.pathTemplate == nullptr) {
+      return incomplete("a route's template or dispatch entry");
+    }
+    CompiledRoute compiled{&route, std::nullopt};
+    if (route.pattern != nullptr && route.pattern[0] != '\0') {
+      try {
+        compiled.pattern.emplace(route.pattern, std::regex::ECMAScript);
+      } catch (const std::regex_error&) {
+        return incomplete("a valid route pattern");
+      }
+    }
+    plugin->routes.push_back(std::move(compiled));
+  }
+
+  plugin->core.api = NaloCoreApi{&CoreRequest,  &CoreReserved,  &CoreSendEvent, &CoreSubscribe,
+                                 &CoreUnsubscribe, &CorePostTask, &CorePump,     &CoreBeginWait,
+                                 &CoreEndWait,  &CoreLog};
+  plugin->core.host = this;
+  plugin->core.handle = mNextHandle++;
+  plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
+  Plugin& loaded = *plugin;
+  mPlugins.push_back(std::move(plugin));
+  const std::uint8_t initialized =
+      loaded.registration.callbacks->initialize(loaded.registration.context, &loaded.services);
+  loaded.initialized = true;
+  if (initialized == 0) {
+    Failure failure(kLoadFailure, Message::kInitializeFailed,
+                    {{"name", loaded.shortName}, {"path", path.string()}});
+    Unload(loaded);
+    return failure;
+  }
+  Log(NALO_LOG_OKAY, 0,
+      "Loaded the plugin " + loaded.shortName + " from " + path.string() + " as handle " +
+          std::to_string(loaded.core.handle) + ".");
+  mQueue.RunDue();
+  return {};
+}
+
+void Host::Impl::Unload(Plugin& plugin) {
+  const std::uint32_t handle = plugin.core.handle;
+  if (plugin.initialized) {
+    plugin.initialized = false;
+    plugin.registration.callbacks->shutdown(plugin.registration.context);
+  }
+  mQueue.CancelOwnedBy(handle);
+  std::erase_if(mSubscriptions, [handle](const Subscription& s) { return s.handle == handle; });
+  std::erase_if(mPlugins, [&plugin](const auto& p) { return p.get() == &plugin; });
+}
+
+void Host::Impl::Shutdown() {
+  while (!mPlugins.empty()) {
+    Unload(*mPlugins.back());
+  }
+}
+
+Host::Impl::Plugin* Host::Impl::Owner(std::string_view path) const {
+  const std::string bare(WithoutQuery(path));
+  for (const auto& plugin : mPlugins) {
+    for (const CompiledRoute& route : plugin->routes) {
+      if (route.pattern ? std::regex_match(bare, *route.pattern)
+                        : bare == route.record->pathTemplate) {
+        return plugin.get();
+      }
+    }
+  }
+  for (const auto& plugin : mPlugins) {
+    if (bare.starts_with("/" + plugin->shortName + "/") && !plugin->routes.empty()) {
+      return plugin.get();
+    }
+  }
+  return nullptr;
+}
+
+Host::Impl::Plugin* Host::Impl::Find(std::uint32_t handle) const {
+  for (const auto& plugin : mPlugins) {
+    if (plugin->core.handle == handle) {
+      return plugin.get();
+    }
+  }
+  return nullptr;
+}
+
+Response Host::Impl::Route(std::uint32_t method, std::string_view path,
+                           std::span<const NaloRequestArgument> arguments,
+                           std::string_view contentType, std::string_view body,
+                           std::uint32_t caller) {
+  if (MethodName(method).empty()) {
+    Response response;
+    response.status = kBadRequest;
+    response.error = std::string(Failure(kBadRequest, Message::kUnknownMethod,
+                                         {{"method", std::to_string(method)}})
+                                     .Message());
+    return response;
+  }
+  if (std::optional<Response> fault = mPeers.TakeFault(path)) {
+    fault->reason = ReasonPhrase(fault->status);
+    return std::move(*fault);
+  }
+  if (Plugin* plugin = Owner(path)) {
+    return Dispatch(*plugin, method, path, arguments, contentType, body, caller);
+  }
+  std::vector<BindingProperty> values;
+  for (const NaloRequestArgument& argument : arguments) {
+    BindingResult value = FromHostValue(argument.value, "argument");
+    if (value.Failed()) {
+      Response response;
+      response.status = kBadRequest;
+      response.error = std::string(
+          Failure(kBadRequest, Message::kBadArgument, {{"error", value.ErrorMessage()}}).Message());
+      return response;
+    }
+    values.push_back(std::move(value.Value()));
+  }
+  if (values.empty() && !body.empty()) {
+    BindingResult parsed = ParseBody(body, contentType);
+    if (parsed.Failed()) {
+      Response response;
+      response.status = kBadRequest;
+      response.error = std::string(
+          Failure(kBadRequest, Message::kUnreadableBody, {{"error", parsed.ErrorMessage()}})
+              .Message());
+      return response;
+    }
+    values.push_back(std::move(parsed.Value()));
+  }
+  Response response = mPeers.Handle(method, path, values);
+  response.reason = ReasonPhrase(response.status);
+  if (!response.body.IsEmpty()) {
+    response.bodyText = ToJson(response.body);
+  }
+  return response;
+}
+
+Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_view path,
+                              std::span<const NaloRequestArgument> arguments,
+                              std::string_view contentType, std::string_view body,
+                              std::uint32_t caller) {
+  const std::string pathText(path);
+  const std::string contentTypeText(contentType);
+  const std::string bare(WithoutQuery(path));
+  const CompiledRoute* chosen = &plugin.routes.front();
+  for (const CompiledRoute& route : plugin.routes) {
+    if (route.pattern ? std::regex_match(bare, *route.pattern) : bare == route.record->pathTemplate) {
+      chosen = &route;
+      break;
+    }
+  }
+  NaloRequest request{};
+  request.method = method;
+  request.path = pathText.c_str();
+  request.arguments = arguments.data();
+  request.argumentCount = arguments.size();
+  request.contentType = body.empty() ? nullptr : contentTypeText.c_str();
+  request.body = reinterpret_cast<const std::uint8_t*>(body.data());
+  request.bodyLength = body.size();
+  request.pluginHandle = caller;
+  NaloResponse raw{};
+  chosen->record->dispatch(chosen->record->handlerData, &raw, &request);
+
+  Response response;
+  response.status = raw.status;
+  response.reason = raw.reason != nullptr ? raw.reason : std::string(ReasonPhrase(raw.status));
+  if (raw.error != nullptr) {
+    response.error = raw.error;
+  }
+  if (raw.stream != nullptr && raw.read != nullptr) {
+    std::string text;
+    std::string block(kDispatchReadBlock, '\0');
+    bool failed = false;
+    for (;;) {
+      std::size_t count = block.size();
+      std::uint8_t more = 0;
+      if (raw.read(raw.stream, reinterpret_cast<std::uint8_t*>(block.data()), &count, &more) == 0) {
+        failed = true;
+        break;
+      }
+      text.append(block.data(), count);
+      if (more == 0) {
+        break;
+      }
+    }
+    if (raw.close != nullptr) {
+      raw.close(raw.stream);
+    }
+    if (failed) {
+      response.status = kInternalError;
+      response.error = std::string(Failure(kInternalError, Message::kStreamFailed,
+                                           {{"path", path}}).Message());
+    }
+    response.bodyText = std::move(text);
+    BindingResult parsed = ParseJson(response.bodyText);
+    if (parsed.Succeeded()) {
+      response.body = std::move(parsed.Value());
+    } else {
+      response.body.SetString(std::string_view(response.bodyText));
+    }
+  } else {
+    BindingResult value = FromHostValue(raw.body, "<response>");
+    if (value.Succeeded()) {
+      response.body = std::move(value.Value());
+      if (!response.body.IsEmpty()) {
+        response.bodyText = ToJson(response.body);
+      }
+    } else {
+      response.error = std::string(value.ErrorMessage());
+      response.status = kInternalError;
+    }
+  }
+  if (raw.release != nullptr) {
+    raw.release(&raw);
+  }
+  return response;
+}
+
+void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text) {
+  mLogLines.push_back({level, handle, std::string(text), mQueue.Now()});
+  if (mOptions.logEcho) {
+    mOptions.logEcho(text);
+  }
+}
+
+void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
+                         std::uint32_t sender) {
+  PublishedEvent event;
+  event.name = std::string(name);
+  event.payload = payload;
+  if (const BindingProperty* uri = payload.Find("uri")) {
+    event.uri = uri->AsString();
+    if (!event.uri.empty() && event.uri.front() != '/') {
+      event.uri.insert(0, "/");
+    }
+  }
+  if (const BindingProperty* type = payload.Find("eventType")) {
+    event.eventType = type->AsString();
+  }
+  event.atNanoseconds = mQueue.Now();
+  event.senderHandle = sender;
+  mEvents.push_back(std::move(event));
+
+  auto shared = std::make_shared<const BindingProperty>(payload);
+  for (const Subscription& subscription : mSubscriptions) {
+    if (subscription.name != name) {
+      continue;
+    }
+    const std::uint64_t id = subscription.id;
+    mQueue.Post("Event: " + std::string(name), subscription.handle, 0, [this, id, shared] {
+      auto found = std::find_if(mSubscriptions.begin(), mSubscriptions.end(),
+                                [id](const Subscription& s) { return s.id == id; });
+      if (found == mSubscriptions.end()) {
+        return;  // unsubscribed since the event was sent
+      }
+      const Subscription target = *found;
+      HostValue value = ToHostValue(*shared, mRegistry);
+      NaloEvent record{};
+      record.name = target.name.c_str();
+      record.payload = value.Record();
+      record.userData = target.userData;
+      target.callback(&record);
+    });
+  }
+}
+
+void Host::Impl::Pump(std::uint32_t handle) {
+  Record(CoreEntry::Pump, handle, {});
+  if (mQueue.RunOne()) {
+    mIdlePumps = 0;
+    mQueue.RunDue();
+    return;
+  }
+  if (mQueue.Mode() == ClockMode::Virtual && mWaitDepth > 0 &&
+      ++mIdlePumps >= kIdlePumpsBeforeTimeMoves) {
+    mIdlePumps = 0;
+    static_cast<void>(mQueue.JumpToNext());  // false: nothing pending; the wait spins on
+  }
+}
+
+void NALO_ABI_CALL Host::Impl::CoreRequest(const NaloCoreApi* core, NaloResponse* response,
+                                           const NaloRequest* request) noexcept {
+  if (core == nullptr || response == nullptr || request == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  const std::uint32_t handle = AsTable(core)->handle;
+  *response = NaloResponse{};
+  response->release = &ReleaseHostResponse;
+  try {
+    const std::string path = request->path != nullptr ? request->path : "";
+    host.Record(CoreEntry::Request, handle, std::string(MethodName(request->method)) + " " + path);
+    const std::string_view contentType =
+        request->contentType != nullptr ? request->contentType : "application/json";
+    const std::string_view body(reinterpret_cast<const char*>(request->body),
+                                request->body != nullptr ? request->bodyLength : 0);
+    Response answer = host.Route(request->method, path,
+                                 std::span(request->arguments, request->arguments != nullptr
+                                                                   ? request->argumentCount
+                                                                   : 0),
+                                 contentType, body, handle);
+    response->status = answer.status;
+    response->reason = CopyText(answer.reason.empty() ? ReasonPhrase(answer.status) : answer.reason);
+    if (!answer.error.empty()) {
+      response->error = CopyText(answer.error);
+      return;
+    }
+    if (!answer.body.IsEmpty()) {
+      response->body = ToHostValue(answer.body, host.mRegistry).Release();
+      auto* stream = new TextStream{ToJson(answer.body), 0, host.mOptions.streamPieceSize};
+      response->expectedBodySize = stream->text.size();
+      response->stream = stream;
+      response->read = &ReadTextStream;
+      response->close = &CloseTextStream;
+    }
+  } catch (const std::exception& error) {
+    ReleaseHostResponse(response);
+    response->status = kInternalError;
+    response->error = CopyText(std::string("The host failed to answer: ") + error.what());
+  }
+}
+
+void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
+                                             const NaloEvent* event) noexcept {
+  if (core == nullptr || event == nullptr || event->name == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  const std::uint32_t handle = AsTable(core)->handle;
+  host.Record(CoreEntry::SendEvent, handle, event->name);
+  BindingResult payload = FromHostValue(event->payload, "payload");
+  if (payload.Failed()) {
+    host.Log(NALO_LOG_ERROR, 0,
+             "Dropped the event " + std::string(event->name) + " of an unreadable payload: " +
+                 std::string(payload.ErrorMessage()));
+    return;
+  }
+  host.Publish(event->name, payload.Value(), handle);
+}
+
+void NALO_ABI_CALL Host::Impl::CoreSubscribe(const NaloCoreApi* core, const char* name,
+                                             std::uint32_t pluginHandle, NaloEventCallback callback,
+                                             void* userData, std::uint32_t flags) noexcept {
+  if (core == nullptr || name == nullptr || callback == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  const std::uint32_t handle = AsTable(core)->handle;
+  host.Record(CoreEntry::Subscribe, pluginHandle, name, flags);
+  // One subscription per plugin and name: subscribing again replaces it.
+  std::erase_if(host.mSubscriptions, [&](const Subscription& s) {
+    return s.handle == handle && s.name == name;
+  });
+  host.mSubscriptions.push_back(
+      {host.mNextSubscription++, name, handle, callback, userData, flags});
+}
+
+void NALO_ABI_CALL Host::Impl::CoreUnsubscribe(const NaloCoreApi* core, const char* name,
+                                               std::uint32_t pluginHandle) noexcept {
+  if (core == nullptr || name == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  const std::uint32_t handle = AsTable(core)->handle;
+  host.Record(CoreEntry::Unsubscribe, pluginHandle, name);
+  std::erase_if(host.mSubscriptions, [&](const Subscription& s) {
+    return s.handle == handle && s.name == name;
+  });
+}
+
+std::uint8_t NALO_ABI_CALL Host::Impl::CorePostTask(const NaloCoreApi* core, const char* label,
+                                                    NaloTaskCallback callback, void* userData,
+                                                    double delaySeconds,
+                                                    std::uint32_t flags) noexcept {
+  if (core == nullptr || callback == nullptr) {
+    return 0;
+  }
+  Impl& host = HostOf(core);
+  const std::uint32_t handle = AsTable(core)->handle;
+  const std::string text = label != nullptr ? label : "";
+  host.Record(CoreEntry::PostTask, handle, text, flags, delaySeconds);
+  const double seconds = delaySeconds > 0 ? delaySeconds : 0;
+  const auto delay = static_cast<std::uint64_t>(seconds * kNanosecondsPerSecond + 0.5);
+  host.mQueue.Post(text, handle, delay, [callback, userData] { callback(userData); });
+  return 1;
+}
+
+void NALO_ABI_CALL Host::Impl::CorePump(const NaloCoreApi* core) noexcept {
+  if (core != nullptr) {
+    HostOf(core).Pump(AsTable(core)->handle);
+  }
+}
+
+void NALO_ABI_CALL Host::Impl::CoreBeginWait(const NaloCoreApi* core, const char* label,
+                                             std::uint32_t /*reserved*/) noexcept {
+  if (core == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  host.Record(CoreEntry::BeginWait, AsTable(core)->handle, label != nullptr ? label : "");
+  ++host.mWaitDepth;
+  host.mIdlePumps = 0;
+}
+
+void NALO_ABI_CALL Host::Impl::CoreEndWait(const NaloCoreApi* core) noexcept {
+  if (core == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  host.Record(CoreEntry::EndWait, AsTable(core)->handle, {});
+  if (host.mWaitDepth > 0) {
+    --host.mWaitDepth;
+  }
+  host.mIdlePumps = 0;
+}
+
+void NALO_ABI_CALL Host::Impl::CoreLog(const NaloCoreApi* core, std::uint32_t level,
+                                       const char* message) noexcept {
+  if (core == nullptr || message == nullptr) {
+    return;
+  }
+  Impl& host = HostOf(core);
+  host.Record(CoreEntry::Log, AsTable(core)->handle, message);
+  host.Log(level, AsTable(core)->handle, message);
+}
+
+// ---------------------------------------------------------------------------
+
+Host::Host(HostOptions options) : mImpl(std::make_unique<Impl>(std::move(options))) {}
+
+Host::~Host() = default;
+
+MaybeType<Failure, void> Host::Load(const std::filesystem::path& path, std::string_view entryName) {
+  return mImpl->Load(path, entryName);
+}
+
+void Host::Shutdown() { mImpl->Shutdown(); }
+
+std::vector<std::string> Host::PluginNames() const {
+  std::vector<std::string> names;
+  for (const auto& plugin : mImpl->mPlugins) {
+    names.push_back(plugin->shortName);
+  }
+  return names;
+}
+
+std::optional<std::vector<std::uint32_t>> Host::MemoryStatistics(std::string_view shortName) const {
+  for (const auto& plugin : mImpl->mPlugins) {
+    if (plugin->shortName == shortName) {
+      std::vector<std::uint32_t> words(kMemoryStatisticsWords, 0);
+      plugin->registration.callbacks->getMemoryStatistics(plugin->registration.context,
+                                                           words.data());
+      return words;
+    }
+  }
+  return std::nullopt;
+}
+
+Response Host::Request(std::string_view method, std::string_view path, std::string_view body,
+                       std::string_view contentType) {
+  const std::uint32_t code = MethodCode(method);
+  if (code == NALO_METHOD_NONE) {
+    Response response;
+    response.status = kBadRequest;
+    response.reason = ReasonPhrase(kBadRequest);
+    response.error = std::string(
+        Failure(kBadRequest, Message::kUnknownMethod, {{"method", method}}).Message());
+    return response;
+  }
+  Response response = mImpl->Route(code, path, {}, contentType, body, 0);
+  mImpl->mQueue.RunDue();
+  return response;
+}
+
+Response Host::RequestWithArgument(std::string_view method, std::string_view path,
+                                   const BindingProperty& argument) {
+  const std::uint32_t code = MethodCode(method);
+  if (code == NALO_METHOD_NONE) {
+    return Request(method, path);
+  }
+  HostValue value = ToHostValue(argument, mImpl->mRegistry);
+  const NaloRequestArgument record{value.Record(), nullptr};
+  Response response = mImpl->Route(code, path, std::span(&record, 1), {}, {}, 0);
+  mImpl->mQueue.RunDue();
+  return response;
+}
+
+void Host::Advance(std::chrono::nanoseconds duration) { mImpl->mQueue.AdvanceBy(duration); }
+
+void Host::RunDueTasks() { mImpl->mQueue.RunDue(); }
+
+std::uint64_t Host::NowNanoseconds() const noexcept { return mImpl->mQueue.Now(); }
+
+std::optional<std::chrono::nanoseconds> Host::TimeUntilNextTask() const {
+  const std::optional<std::uint64_t> due = mImpl->mQueue.NextDue();
+  if (!due) {
+    return std::nullopt;
+  }
+  const std::uint64_t now = mImpl->mQueue.Now();
+  return std::chrono::nanoseconds(*due > now ? *due - now : 0);
+}
+
+std::size_t Host::PendingTaskCount() const noexcept { return mImpl->mQueue.Size(); }
+
+Peers& Host::GetPeers() noexcept { return mImpl->mPeers; }
+
+const std::vector<LogLine>& Host::LogLines() const noexcept { return mImpl->mLogLines; }
+
+const std::vector<PublishedEvent>& Host::PublishedEvents() const noexcept {
+  return mImpl->mEvents;
+}
+
+const std::vector<CoreCall>& Host::CoreCalls() const noexcept { return mImpl->mCoreCalls; }
+
+void Host::ClearRecords() {
+  mImpl->mLogLines.clear();
+  mImpl->mEvents.clear();
+  mImpl->mCoreCalls.clear();
+  mImpl->mPeers.ClearRecords();
+}
+
+void Host::WriteLog(std::uint32_t level, std::string_view text) { mImpl->Log(level, 0, text); }
+
+void Host::SetLogEcho(std::function<void(std::string_view line)> echo) {
+  mImpl->mOptions.logEcho = std::move(echo);
+}
+
+}  // namespace Nalo::Host

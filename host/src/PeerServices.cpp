@@ -1,0 +1,357 @@
+#include "host/src/PeerServices.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+#include "binding/Json.h"
+
+namespace Nalo::Host::detail {
+
+namespace {
+
+constexpr std::string_view kDataStorePrefix = "/data-store/v1/install-settings/";
+constexpr std::string_view kTelemetryPrefix = "/telemetry/v1/events/";
+constexpr std::string_view kLcdsInvokePath = "/tav-login/v1/session/invoke";
+constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
+constexpr std::string_view kDataStoreFile = "data-store.json";
+
+constexpr std::string_view kResourceEvent = "OnJsonApiEvent";
+constexpr std::string_view kCreate = "Create";
+constexpr std::string_view kUpdate = "Update";
+constexpr std::string_view kDelete = "Delete";
+
+constexpr std::uint32_t kOk = 200;
+constexpr std::uint32_t kNoContent = 204;
+constexpr std::uint32_t kBadRequest = 400;
+constexpr std::uint32_t kNotFound = 404;
+constexpr std::uint32_t kNotAllowed = 405;
+constexpr std::uint32_t kInternalError = 500;
+
+namespace Message {
+constexpr std::string_view kNoValue = "No value at {path}.";
+constexpr std::string_view kMethodNotAllowed = "{method} is not supported at {path}.";
+constexpr std::string_view kLcdsArguments =
+    "An LCDS invocation takes a destination, a method and an array of arguments.";
+constexpr std::string_view kNoLcdsAnswer = "No answer is set for the LCDS call {call}.";
+constexpr std::string_view kUnreadableDataStore = "Couldn't read the data store file {file}: {error}";
+constexpr std::string_view kUnwritableDataStore =
+    "Couldn't write the data store file {file}: {error}";
+}  // namespace Message
+
+std::string_view WithoutQuery(std::string_view path) {
+  return path.substr(0, path.find('?'));
+}
+
+Response Answer(std::uint32_t status, BindingProperty body = {}) {
+  Response response;
+  response.status = status;
+  response.body = std::move(body);
+  return response;
+}
+
+Response Refusal(const Failure& failure) {
+  Response response;
+  response.status = failure.Code() == 0 ? kInternalError : failure.Code();
+  response.error = std::string(failure.Message());
+  return response;
+}
+
+const char* ServiceProxyEventName(ServiceProxyKind kind) {
+  switch (kind) {
+    case ServiceProxyKind::Uuid:
+      return "OnServiceProxyUuidEvent";
+    case ServiceProxyKind::Method:
+      return "OnServiceProxyMethodEvent";
+    case ServiceProxyKind::Async:
+      return "OnServiceProxyAsyncEvent";
+  }
+  return "OnServiceProxyUuidEvent";
+}
+
+}  // namespace
+
+PeerServices::PeerServices(const HostOptions& options, Wiring wiring)
+    : mOptions(options), mWiring(std::move(wiring)) {}
+
+MaybeType<Failure, void> PeerServices::LoadDataStore() {
+  if (mOptions.stateFolder.empty()) {
+    return {};
+  }
+  const std::filesystem::path file = mOptions.stateFolder / kDataStoreFile;
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) {
+    return {};
+  }
+  std::ifstream stream(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(stream)),
+                         std::istreambuf_iterator<char>());
+  BindingResult parsed = ParseJson(text);
+  if (parsed.Failed()) {
+    return Failure(kInternalError, Message::kUnreadableDataStore,
+                   {{"file", file.string()}, {"error", parsed.ErrorMessage()}});
+  }
+  for (const auto& member : parsed.Value().Members()) {
+    mResources[std::string(kDataStorePrefix) + std::string(member.name)] = member.value;
+  }
+  return {};
+}
+
+MaybeType<Failure, void> PeerServices::SaveDataStore() const {
+  if (mOptions.stateFolder.empty()) {
+    return {};
+  }
+  BindingProperty contents;
+  contents.MakeStructure();
+  for (const auto& [path, value] : mResources) {
+    if (path.starts_with(kDataStorePrefix)) {
+      contents.member(std::string_view(path).substr(kDataStorePrefix.size())) = value;
+    }
+  }
+  const std::filesystem::path file = mOptions.stateFolder / kDataStoreFile;
+  std::filesystem::path temporary = file;
+  temporary += ".tmp";
+  std::error_code error;
+  std::filesystem::create_directories(mOptions.stateFolder, error);
+  {
+    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
+    stream << ToJson(contents);
+    stream.flush();
+    if (!stream) {
+      return Failure(kInternalError, Message::kUnwritableDataStore,
+                     {{"file", temporary.string()}, {"error", "the write failed"}});
+    }
+  }
+  // rename() replaces the old file in one step: a reader (or a crash) sees
+  // the old contents or the new, never a part.
+  std::filesystem::rename(temporary, file, error);
+  if (error) {
+    return Failure(kInternalError, Message::kUnwritableDataStore,
+                   {{"file", file.string()}, {"error", error.message()}});
+  }
+  return {};
+}
+
+std::optional<Response> PeerServices::TakeFault(std::string_view path) {
+  auto found = mFaults.find(WithoutQuery(path));
+  if (found == mFaults.end()) {
+    return std::nullopt;
+  }
+  Response response;
+  response.status = found->second.status;
+  response.error = found->second.error;
+  if (--found->second.count == 0) {
+    mFaults.erase(found);
+  }
+  return response;
+}
+
+MaybeType<Failure, void> PeerServices::Store(std::string_view path, const BindingProperty& value,
+                                             bool& created) {
+  auto [position, inserted] = mResources.try_emplace(std::string(path));
+  position->second = value;
+  created = inserted;
+  if (path.starts_with(kDataStorePrefix)) {
+    return SaveDataStore();
+  }
+  return {};
+}
+
+MaybeType<Failure, void> PeerServices::Remove(std::string_view path, bool& removed) {
+  auto found = mResources.find(path);
+  removed = found != mResources.end();
+  if (!removed) {
+    return {};
+  }
+  mResources.erase(found);
+  if (path.starts_with(kDataStorePrefix)) {
+    return SaveDataStore();
+  }
+  return {};
+}
+
+void PeerServices::Publish(std::string_view path, std::string_view eventType,
+                           const BindingProperty& value) {
+  BindingProperty payload;
+  payload.member("uri").SetString(path);
+  payload.member("eventType").SetString(eventType);
+  payload.member("data") = value;
+  const std::string name = ResourceEventName(path);
+  mWiring.publish(name, payload);
+  if (name != kResourceEvent) {
+    mWiring.publish(kResourceEvent, payload);
+  }
+}
+
+Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
+                              std::span<const BindingProperty> arguments) {
+  const std::string_view path = WithoutQuery(fullPath);
+  const BindingProperty noValue;
+  const BindingProperty& value = arguments.empty() ? noValue : arguments.front();
+  mRequests.push_back({std::string(MethodName(method)), std::string(fullPath), value});
+
+  if (path == kLcdsInvokePath && method == NALO_METHOD_POST) {
+    return InvokeLcds(arguments);
+  }
+  if (path.starts_with(kTelemetryPrefix) && method == NALO_METHOD_POST) {
+    mTelemetry.push_back(
+        {std::string(path.substr(kTelemetryPrefix.size())), value, mWiring.now()});
+    return Answer(kNoContent);
+  }
+  if (path == kCommandLinePath && method == NALO_METHOD_GET) {
+    BindingProperty line;
+    line.MakeCollection();
+    for (const std::string& argument : mOptions.commandLine) {
+      line.at(line.size()).SetString(std::string_view(argument));
+    }
+    return Answer(kOk, std::move(line));
+  }
+  switch (method) {
+    case NALO_METHOD_GET: {
+      auto found = mResources.find(path);
+      if (found == mResources.end()) {
+        return Refusal(Failure(kNotFound, Message::kNoValue, {{"path", path}}));
+      }
+      return Answer(kOk, found->second);
+    }
+    case NALO_METHOD_POST:
+    case NALO_METHOD_PUT: {
+      bool created = false;
+      if (auto stored = Store(path, value, created); stored.HasFailure()) {
+        mWiring.log(NALO_LOG_ERROR, stored.GetFailure().Message());
+        return Refusal(stored.GetFailure());
+      }
+      Publish(path, created ? kCreate : kUpdate, value);
+      return Answer(kNoContent);
+    }
+    case NALO_METHOD_DELETE: {
+      bool removed = false;
+      if (auto erased = Remove(path, removed); erased.HasFailure()) {
+        mWiring.log(NALO_LOG_ERROR, erased.GetFailure().Message());
+        return Refusal(erased.GetFailure());
+      }
+      if (!removed) {
+        return Refusal(Failure(kNotFound, Message::kNoValue, {{"path", path}}));
+      }
+      Publish(path, kDelete, BindingProperty());
+      return Answer(kNoContent);
+    }
+    default:
+      return Refusal(Failure(kNotAllowed, Message::kMethodNotAllowed,
+                             {{"method", MethodName(method)}, {"path", path}}));
+  }
+}
+
+Response PeerServices::InvokeLcds(std::span<const BindingProperty> arguments) {
+  // A request from outside the plugins sends the three as one array body.
+  std::span<const BindingProperty> parts = arguments;
+  if (parts.size() == 1 && parts.front().Kind() == BindingKind::Collection) {
+    parts = parts.front().Elements();
+  }
+  if (parts.size() < 2 || parts[0].Kind() != BindingKind::String ||
+      parts[1].Kind() != BindingKind::String) {
+    return Refusal(Failure(kBadRequest, Message::kLcdsArguments));
+  }
+  LcdsCall call{std::string(parts[0].StringValue()), std::string(parts[1].StringValue()),
+                parts.size() > 2 ? parts[2] : BindingProperty()};
+  const std::string key = call.destination + "." + call.method;
+  mLcdsCalls.push_back(std::move(call));
+  auto found = mLcdsAnswers.find(key);
+  if (found == mLcdsAnswers.end()) {
+    return Refusal(Failure(kNotFound, Message::kNoLcdsAnswer, {{"call", key}}));
+  }
+  if (found->second.failure) {
+    return Refusal(*found->second.failure);
+  }
+  BindingProperty reply;
+  reply.member("typeName").SetString(std::string_view(found->second.typeName));
+  reply.member("body") = found->second.body;
+  return Answer(kOk, std::move(reply));
+}
+
+void PeerServices::SetResource(std::string_view path, const BindingProperty& value) {
+  bool created = false;
+  if (auto stored = Store(path, value, created); stored.HasFailure()) {
+    mWiring.log(NALO_LOG_ERROR, stored.GetFailure().Message());
+  }
+  Publish(path, created ? kCreate : kUpdate, value);
+  mWiring.runDue();
+}
+
+void PeerServices::SeedResource(std::string_view path, const BindingProperty& value) {
+  bool created = false;
+  if (auto stored = Store(path, value, created); stored.HasFailure()) {
+    mWiring.log(NALO_LOG_ERROR, stored.GetFailure().Message());
+  }
+}
+
+void PeerServices::PublishResource(std::string_view path, const BindingProperty& value) {
+  Publish(path, kUpdate, value);
+  mWiring.runDue();
+}
+
+void PeerServices::DeleteResource(std::string_view path) {
+  bool removed = false;
+  if (auto erased = Remove(path, removed); erased.HasFailure()) {
+    mWiring.log(NALO_LOG_ERROR, erased.GetFailure().Message());
+  }
+  Publish(path, kDelete, BindingProperty());
+  mWiring.runDue();
+}
+
+std::optional<BindingProperty> PeerServices::Resource(std::string_view path) const {
+  auto found = mResources.find(path);
+  if (found == mResources.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+void PeerServices::SetLcdsAnswer(std::string_view destination, std::string_view method,
+                                 LcdsAnswer answer) {
+  mLcdsAnswers.insert_or_assign(std::string(destination) + "." + std::string(method),
+                                std::move(answer));
+}
+
+void PeerServices::PushLcds(std::string_view typeName, const BindingProperty& body,
+                            std::string_view subtopic, std::string_view clientId) {
+  BindingProperty payload;
+  payload.member("clientId").SetString(clientId);
+  payload.member("subtopic").SetString(subtopic);
+  payload.member("typeName").SetString(typeName);
+  payload.member("body") = body;
+  mWiring.publish(LcdsEventName(typeName), payload);
+  mWiring.runDue();
+}
+
+void PeerServices::SendServiceProxyReply(ServiceProxyKind kind, const ServiceProxyReply& reply) {
+  BindingProperty payload;
+  payload.member("uuid").SetString(std::string_view(reply.uuid));
+  payload.member("serviceName").SetString(std::string_view(reply.serviceName));
+  payload.member("methodName").SetString(std::string_view(reply.methodName));
+  payload.member("payload").SetString(std::string_view(reply.payload));
+  payload.member("status").SetString(std::string_view(reply.status));
+  payload.member("error").SetString(std::string_view(reply.error));
+  mWiring.publish(ServiceProxyEventName(kind), payload);
+  mWiring.runDue();
+}
+
+void PeerServices::InjectFault(std::string_view path, std::uint32_t count, std::uint32_t status,
+                               std::string_view error) {
+  if (count == 0) {
+    mFaults.erase(std::string(WithoutQuery(path)));
+    return;
+  }
+  mFaults.insert_or_assign(std::string(WithoutQuery(path)),
+                           Fault{count, status, std::string(error)});
+}
+
+void PeerServices::ClearRecords() {
+  mLcdsCalls.clear();
+  mTelemetry.clear();
+  mRequests.clear();
+}
+
+}  // namespace Nalo::Host::detail

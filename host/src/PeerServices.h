@@ -1,0 +1,93 @@
+#pragma once
+// PeerServices: the Peers of a Host (Peers.h), and the request handling
+// behind them.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/Host.h"
+#include "host/Peers.h"
+
+namespace Nalo::Host::detail {
+
+class PeerServices final : public Peers {
+ public:
+  // What the peers need of their host.
+  struct Wiring {
+    // Fans an event out to the subscribers (queued) and records it.
+    std::function<void(std::string_view name, const BindingProperty& payload)> publish;
+    // Runs the work that is due now; called at the end of every mutator.
+    std::function<void()> runDue;
+    std::function<std::uint64_t()> now;
+    // Writes one of the host's own log lines.
+    std::function<void(std::uint32_t level, std::string_view text)> log;
+  };
+
+  PeerServices(const HostOptions& options, Wiring wiring);
+
+  // Reads the data store file of the state folder, when there is one. A file
+  // that can't be parsed fails with 500 naming it.
+  [[nodiscard]] MaybeType<Failure, void> LoadDataStore();
+
+  // Uses up one injected fault of `path` (without query): the answer, or
+  // nullopt when the path has none left.
+  [[nodiscard]] std::optional<Response> TakeFault(std::string_view path);
+
+  // Answers a request that no plugin serves. `arguments` are the request's
+  // positional values; when there are none the parsed body stands in as the
+  // single argument (empty when there is no body).
+  [[nodiscard]] Response Handle(std::uint32_t method, std::string_view path,
+                                std::span<const BindingProperty> arguments);
+
+  void SetResource(std::string_view path, const BindingProperty& value) override;
+  void SeedResource(std::string_view path, const BindingProperty& value) override;
+  void PublishResource(std::string_view path, const BindingProperty& value) override;
+  void DeleteResource(std::string_view path) override;
+  [[nodiscard]] std::optional<BindingProperty> Resource(std::string_view path) const override;
+  void SetLcdsAnswer(std::string_view destination, std::string_view method,
+                     LcdsAnswer answer) override;
+  void PushLcds(std::string_view typeName, const BindingProperty& body, std::string_view subtopic,
+                std::string_view clientId) override;
+  [[nodiscard]] const std::vector<LcdsCall>& LcdsCalls() const override { return mLcdsCalls; }
+  void SendServiceProxyReply(ServiceProxyKind kind, const ServiceProxyReply& reply) override;
+  void InjectFault(std::string_view path, std::uint32_t count, std::uint32_t status,
+                   std::string_view error) override;
+  [[nodiscard]] const std::vector<TelemetryRecord>& Telemetry() const override {
+    return mTelemetry;
+  }
+  [[nodiscard]] const std::vector<PeerRequest>& Requests() const override { return mRequests; }
+
+  void ClearRecords();
+
+ private:
+  struct Fault {
+    std::uint32_t count = 0;
+    std::uint32_t status = 0;
+    std::string error;
+  };
+
+  // Stores without running due work; true when the value is new.
+  [[nodiscard]] MaybeType<Failure, void> Store(std::string_view path, const BindingProperty& value,
+                                               bool& created);
+  [[nodiscard]] MaybeType<Failure, void> Remove(std::string_view path, bool& removed);
+  void Publish(std::string_view path, std::string_view eventType, const BindingProperty& value);
+  [[nodiscard]] MaybeType<Failure, void> SaveDataStore() const;
+  [[nodiscard]] Response InvokeLcds(std::span<const BindingProperty> arguments);
+
+  HostOptions mOptions;
+  Wiring mWiring;
+  std::map<std::string, BindingProperty, std::less<>> mResources;
+  std::map<std::string, LcdsAnswer, std::less<>> mLcdsAnswers;
+  std::map<std::string, Fault, std::less<>> mFaults;
+  std::vector<LcdsCall> mLcdsCalls;
+  std::vector<TelemetryRecord> mTelemetry;
+  std::vector<PeerRequest> mRequests;
+};
+
+}  // namespace Nalo::Host::detail

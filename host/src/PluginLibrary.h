@@ -1,0 +1,48 @@
+#pragma once
+// PluginLibrary: an opened plugin shared object and its export.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
+#include "plugin/HostAbi.h"
+
+namespace Nalo::Host::detail {
+
+// Owns a dlopen handle; closing it unloads the object.
+class PluginLibrary {
+ public:
+  // Opens `path` (RTLD_NOW | RTLD_LOCAL) and finds the export named
+  // `entryName`, or, when that is empty, the one defined function whose name
+  // begins with "load_". Fails with 500 and a message naming the path.
+  [[nodiscard]] static MaybeType<Failure, PluginLibrary> Open(const std::filesystem::path& path,
+                                                              std::string_view entryName);
+
+  PluginLibrary(PluginLibrary&& other) noexcept;
+  PluginLibrary& operator=(PluginLibrary&& other) noexcept;
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+  ~PluginLibrary();
+
+  [[nodiscard]] NaloPluginEntry Entry() const noexcept { return mEntry; }
+  [[nodiscard]] const std::string& EntryName() const noexcept { return mEntryName; }
+
+ private:
+  PluginLibrary(void* handle, NaloPluginEntry entry, std::string entryName) noexcept
+      : mHandle(handle), mEntry(entry), mEntryName(std::move(entryName)) {}
+
+  void* mHandle = nullptr;
+  NaloPluginEntry mEntry = nullptr;
+  std::string mEntryName;
+};
+
+// The names of the defined global functions in the dynamic symbol table of
+// the ELF file at `path` that begin with `prefix`. Empty when the file can't
+// be read or isn't a 64-bit ELF object.
+[[nodiscard]] std::vector<std::string> ExportedFunctions(const std::filesystem::path& path,
+                                                         std::string_view prefix);
+
+}  // namespace Nalo::Host::detail

@@ -1,0 +1,463 @@
+// Scenario parsing: YAML text to the typed step list.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+#include "binding/Json.h"
+#include "binding/Yaml.h"
+#include "host/Host.h"
+#include "host/Scenario.h"
+
+namespace Nalo::Host {
+
+namespace {
+
+constexpr std::uint32_t kBadScenario = 400;
+
+namespace Message {
+constexpr std::string_view kUnreadable = "The scenario can't be read: {error}";
+constexpr std::string_view kNotAMapping = "The scenario must be a mapping with a list of steps.";
+constexpr std::string_view kStep = "Step {index} ({kind}): {problem}";
+constexpr std::string_view kHeader = "The scenario's {key}: {problem}";
+}  // namespace Message
+
+struct StepName {
+  std::string_view name;
+  StepKind kind;
+};
+constexpr std::array<StepName, 21> kStepNames = {{
+    {"load", StepKind::Load},
+    {"restart", StepKind::Restart},
+    {"set", StepKind::Set},
+    {"publish", StepKind::Publish},
+    {"delete", StepKind::Delete},
+    {"push-lcds", StepKind::PushLcds},
+    {"lcds-answer", StepKind::LcdsAnswer},
+    {"fault", StepKind::Fault},
+    {"service-proxy", StepKind::ServiceProxy},
+    {"request", StepKind::Request},
+    {"advance", StepKind::Advance},
+    {"expect-response", StepKind::ExpectResponse},
+    {"expect-published", StepKind::ExpectPublished},
+    {"expect-not-published", StepKind::ExpectNotPublished},
+    {"expect-sequence", StepKind::ExpectSequence},
+    {"expect-resource", StepKind::ExpectResource},
+    {"expect-log", StepKind::ExpectLog},
+    {"expect-no-log", StepKind::ExpectNoLog},
+    {"expect-telemetry", StepKind::ExpectTelemetry},
+    {"expect-lcds-call", StepKind::ExpectLcdsCall},
+    {"expect-fatal", StepKind::ExpectFatal},
+}};
+
+// A problem found in one step; turned into a Failure naming the step.
+struct Problem {
+  std::string text;
+};
+
+// Reads the members of one step's mapping.
+class StepReader {
+ public:
+  explicit StepReader(const BindingProperty& body) : mBody(body) {}
+
+  [[nodiscard]] const BindingProperty* Get(std::string_view key) const { return mBody.Find(key); }
+  [[nodiscard]] bool Has(std::string_view key) const { return Get(key) != nullptr; }
+
+  // A text member; scalars are taken in their text form.
+  std::string Text(std::string_view key, bool required, std::string fallback = {}) const {
+    const BindingProperty* value = Get(key);
+    if (value == nullptr || value->IsEmpty()) {
+      if (required) {
+        throw Problem{"the member \"" + std::string(key) + "\" is missing"};
+      }
+      return fallback;
+    }
+    if (value->Kind() == BindingKind::Structure || value->Kind() == BindingKind::Collection) {
+      throw Problem{"the member \"" + std::string(key) + "\" must be a text"};
+    }
+    return value->AsString();
+  }
+
+  std::uint32_t Number(std::string_view key, std::uint32_t fallback) const {
+    const BindingProperty* value = Get(key);
+    if (value == nullptr) {
+      return fallback;
+    }
+    if (value->Kind() != BindingKind::Unsigned || value->GetUnsigned(0) > UINT32_MAX) {
+      throw Problem{"the member \"" + std::string(key) + "\" must be a whole number"};
+    }
+    return static_cast<std::uint32_t>(value->GetUnsigned(0));
+  }
+
+ private:
+  const BindingProperty& mBody;
+};
+
+ResponseExpectation ReadExpectation(const BindingProperty& body) {
+  StepReader reader(body);
+  ResponseExpectation expectation;
+  if (reader.Has("status")) {
+    expectation.status = reader.Number("status", 0);
+  }
+  if (const BindingProperty* value = reader.Get("body")) {
+    expectation.body = *value;
+  } else if (const BindingProperty* subset = reader.Get("body-subset")) {
+    expectation.body = *subset;
+    expectation.subset = true;
+  }
+  if (reader.Has("error")) {
+    expectation.error = reader.Text("error", true);
+  }
+  return expectation;
+}
+
+// Reads "value" or "subset" into the step; true when either was given.
+bool ReadExpectedValue(const StepReader& reader, ScenarioStep& step) {
+  if (const BindingProperty* value = reader.Get("value")) {
+    step.value = *value;
+    step.hasValue = true;
+  } else if (const BindingProperty* subset = reader.Get("subset")) {
+    step.value = *subset;
+    step.hasValue = true;
+    step.subset = true;
+  }
+  return step.hasValue;
+}
+
+ScenarioStep ReadStep(const BindingProperty& entry, std::size_t index);
+
+void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
+  if (kind == StepKind::Advance) {
+    std::optional<std::chrono::nanoseconds> duration = ParseDuration(body);
+    if (!duration) {
+      throw Problem{"\"" + body.AsString() +
+                    "\" is not a duration (write seconds, or a number with ms, s or min)"};
+    }
+    step.duration = *duration;
+    step.title += " " + body.AsString();
+    return;
+  }
+  if (kind == StepKind::ExpectLog || kind == StepKind::ExpectNoLog) {
+    step.text = body.Kind() == BindingKind::String ? std::string(body.StringValue())
+                                                    : StepReader(body).Text("contains", true);
+    step.title += " " + step.text;
+    return;
+  }
+  if (kind == StepKind::Load || kind == StepKind::Restart) {
+    return;
+  }
+  if (body.Kind() != BindingKind::Structure) {
+    throw Problem{"the step needs a mapping of its members"};
+  }
+  StepReader reader(body);
+  switch (kind) {
+    case StepKind::Set:
+    case StepKind::Publish:
+      step.path = reader.Text("path", true);
+      if (!ReadExpectedValue(reader, step)) {
+        throw Problem{"the member \"value\" is missing"};
+      }
+      break;
+    case StepKind::Delete:
+      step.path = reader.Text("path", true);
+      break;
+    case StepKind::PushLcds:
+      step.text = reader.Text("type", true);
+      if (const BindingProperty* value = reader.Get("body")) {
+        step.value = *value;
+      }
+      step.subtopic = reader.Text("subtopic", false);
+      step.clientId = reader.Text("client-id", false);
+      break;
+    case StepKind::LcdsAnswer: {
+      step.text = reader.Text("call", true);
+      if (step.text.find('.') == std::string::npos) {
+        throw Problem{"the call must be written destination.method"};
+      }
+      if (reader.Has("error") || reader.Has("status")) {
+        step.answer.failure =
+            Failure(reader.Number("status", 500), reader.Text("error", false, "LCDS call failed."));
+      } else {
+        step.answer.typeName = reader.Text("type", false);
+        if (const BindingProperty* value = reader.Get("body")) {
+          step.answer.body = *value;
+        }
+      }
+      break;
+    }
+    case StepKind::Fault:
+      step.path = reader.Text("path", true);
+      step.count = reader.Number("count", 1);
+      step.status = reader.Number("status", 500);
+      step.text = reader.Text("error", false, "Injected fault.");
+      break;
+    case StepKind::ServiceProxy: {
+      const std::string proxyKind = reader.Text("kind", true);
+      if (proxyKind == "uuid") {
+        step.proxyKind = ServiceProxyKind::Uuid;
+      } else if (proxyKind == "method") {
+        step.proxyKind = ServiceProxyKind::Method;
+      } else if (proxyKind == "async") {
+        step.proxyKind = ServiceProxyKind::Async;
+      } else {
+        throw Problem{"the kind must be uuid, method or async"};
+      }
+      step.reply = {reader.Text("uuid", false),    reader.Text("service", false),
+                    reader.Text("method", false),  reader.Text("payload", false),
+                    reader.Text("status", false),  reader.Text("error", false)};
+      break;
+    }
+    case StepKind::Request:
+      step.method = reader.Text("method", false, "GET");
+      if (MethodCode(step.method) == NALO_METHOD_NONE) {
+        throw Problem{"\"" + step.method + "\" is not a method"};
+      }
+      step.path = reader.Text("path", true);
+      step.contentType = reader.Text("content-type", false, "application/json");
+      if (reader.Has("body-text")) {
+        step.text = reader.Text("body-text", true);
+      } else if (const BindingProperty* value = reader.Get("body")) {
+        step.text = ToJson(*value);
+      }
+      if (const BindingProperty* expect = reader.Get("expect")) {
+        if (expect->Kind() != BindingKind::Structure) {
+          throw Problem{"the member \"expect\" must be a mapping"};
+        }
+        step.expect = ReadExpectation(*expect);
+      }
+      step.title += " " + step.method + " " + step.path;
+      return;
+    case StepKind::ExpectResponse:
+      step.expect = ReadExpectation(body);
+      break;
+    case StepKind::ExpectPublished:
+    case StepKind::ExpectResource:
+      step.path = reader.Text("path", true);
+      ReadExpectedValue(reader, step);
+      if (reader.Has("deleted")) {
+        step.method = "Delete";
+      }
+      break;
+    case StepKind::ExpectNotPublished:
+      step.path = reader.Text("path", true);
+      break;
+    case StepKind::ExpectSequence: {
+      step.path = reader.Text("path", true);
+      step.member = reader.Text("member", false);
+      const BindingProperty* values = reader.Get("values");
+      if (values == nullptr || values->Kind() != BindingKind::Collection) {
+        throw Problem{"the member \"values\" must be a list"};
+      }
+      step.value = *values;
+      step.hasValue = true;
+      break;
+    }
+    case StepKind::ExpectTelemetry:
+      step.text = reader.Text("name", true);
+      ReadExpectedValue(reader, step);
+      break;
+    case StepKind::ExpectLcdsCall:
+      step.text = reader.Text("call", true);
+      if (const BindingProperty* arguments = reader.Get("arguments")) {
+        step.value = *arguments;
+        step.hasValue = true;
+        step.subset = true;
+      }
+      break;
+    case StepKind::ExpectFatal: {
+      step.text = reader.Text("code", true);
+      const BindingProperty* during = reader.Get("during");
+      if (during == nullptr || during->Kind() != BindingKind::Collection || during->size() == 0) {
+        throw Problem{"the member \"during\" must be a list of steps"};
+      }
+      std::size_t inner = 0;
+      for (const BindingProperty& entry : during->Elements()) {
+        step.during.push_back(ReadStep(entry, ++inner));
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  if (!step.path.empty()) {
+    step.title += " " + step.path;
+  } else if (!step.text.empty()) {
+    step.title += " " + step.text;
+  }
+}
+
+ScenarioStep ReadStep(const BindingProperty& entry, std::size_t index) {
+  ScenarioStep step;
+  step.index = index;
+  std::string_view name;
+  const BindingProperty* body = nullptr;
+  const BindingProperty none;
+  if (entry.Kind() == BindingKind::String) {
+    name = entry.StringValue();
+    body = &none;
+  } else if (entry.Kind() == BindingKind::Structure && entry.size() == 1) {
+    const auto member = *entry.Members().begin();
+    name = member.name;
+    body = &member.value;
+  } else {
+    throw Failure(kBadScenario, Message::kStep,
+                  {{"index", index}, {"kind", "?"}, {"problem", "a step is a mapping with one key"}});
+  }
+  const auto known = std::ranges::find(kStepNames, name, &StepName::name);
+  if (known == kStepNames.end()) {
+    throw Failure(kBadScenario, Message::kStep,
+                  {{"index", index}, {"kind", name}, {"problem", "no such step"}});
+  }
+  step.kind = known->kind;
+  step.title = std::string(name);
+  try {
+    ReadBody(step.kind, *body, step);
+  } catch (const Problem& problem) {
+    throw Failure(kBadScenario, Message::kStep,
+                  {{"index", index}, {"kind", name}, {"problem", problem.text}});
+  }
+  return step;
+}
+
+bool ParseVersion(std::string_view text, Scenario& scenario) {
+  std::array<std::uint32_t, 3> parts{};
+  const char* position = text.data();
+  const char* end = text.data() + text.size();
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    auto [next, error] = std::from_chars(position, end, parts[i]);
+    if (error != std::errc()) {
+      return false;
+    }
+    position = next;
+    if (i + 1 < parts.size()) {
+      if (position == end || *position != '.') {
+        return false;
+      }
+      ++position;
+    }
+  }
+  if (position != end) {
+    return false;
+  }
+  scenario.coreMajor = parts[0];
+  scenario.coreMinor = parts[1];
+  scenario.corePatch = parts[2];
+  return true;
+}
+
+void ReadHeader(const BindingProperty& document, Scenario& scenario) {
+  const auto headerFailure = [](std::string_view key, std::string_view problem) {
+    return Failure(kBadScenario, Message::kHeader, {{"key", key}, {"problem", problem}});
+  };
+  if (const BindingProperty* name = document.Find("name")) {
+    scenario.name = name->AsString();
+  }
+  const BindingProperty* host = document.Find("host");
+  if (host != nullptr && host->Kind() == BindingKind::Structure) {
+    if (const BindingProperty* line = host->Find("command-line")) {
+      if (line->Kind() != BindingKind::Collection) {
+        throw headerFailure("command-line", "it must be a list of texts");
+      }
+      for (const BindingProperty& argument : line->Elements()) {
+        scenario.commandLine.push_back(argument.AsString());
+      }
+    }
+    if (const BindingProperty* version = host->Find("core-version")) {
+      if (!ParseVersion(version->AsString(), scenario)) {
+        throw headerFailure("core-version", "it must be written major.minor.patch");
+      }
+    }
+    if (const BindingProperty* piece = host->Find("stream-piece-size")) {
+      if (piece->Kind() != BindingKind::Unsigned || piece->GetUnsigned(0) == 0) {
+        throw headerFailure("stream-piece-size", "it must be a positive whole number");
+      }
+      scenario.streamPieceSize = piece->GetUnsigned(0);
+    }
+  } else if (host != nullptr && !host->IsEmpty()) {
+    throw headerFailure("host", "it must be a mapping");
+  }
+  if (const BindingProperty* resources = document.Find("resources")) {
+    for (const auto& member : resources->Members()) {
+      scenario.resources.emplace_back(std::string(member.name), member.value);
+    }
+  }
+  if (const BindingProperty* answers = document.Find("lcds")) {
+    for (const auto& member : answers->Members()) {
+      BindingProperty entry;
+      entry.member("lcds-answer") = member.value;
+      entry.member("lcds-answer").member("call").SetString(member.name);
+      ScenarioStep step = ReadStep(entry, 0);
+      scenario.steps.push_back(std::move(step));
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<std::chrono::nanoseconds> ParseDuration(const BindingProperty& value) {
+  double seconds = -1;
+  switch (value.Kind()) {
+    case BindingKind::Unsigned:
+      seconds = static_cast<double>(value.GetUnsigned(0));
+      break;
+    case BindingKind::Float:
+      seconds = value.GetFloat(-1);
+      break;
+    case BindingKind::String: {
+      const std::string_view text = value.StringValue();
+      double scale = 1;
+      std::string_view number = text;
+      if (text.ends_with("ms")) {
+        scale = 1e-3;
+        number.remove_suffix(2);
+      } else if (text.ends_with("min")) {
+        scale = 60;
+        number.remove_suffix(3);
+      } else if (text.ends_with("s")) {
+        number.remove_suffix(1);
+      }
+      double parsed = 0;
+      auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), parsed);
+      if (error != std::errc() || end != number.data() + number.size()) {
+        return std::nullopt;
+      }
+      seconds = parsed * scale;
+      break;
+    }
+    default:
+      return std::nullopt;
+  }
+  if (!(seconds >= 0) || !std::isfinite(seconds)) {
+    return std::nullopt;
+  }
+  return std::chrono::nanoseconds(static_cast<std::int64_t>(std::llround(seconds * 1e9)));
+}
+
+MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
+  BindingResult parsed = ParseYaml(yamlText);
+  if (parsed.Failed()) {
+    return Failure(kBadScenario, Message::kUnreadable, {{"error", parsed.ErrorMessage()}});
+  }
+  const BindingProperty& document = parsed.Value();
+  const BindingProperty* steps = document.Find("steps");
+  if (document.Kind() != BindingKind::Structure || steps == nullptr ||
+      steps->Kind() != BindingKind::Collection) {
+    return Failure(kBadScenario, Message::kNotAMapping);
+  }
+  Scenario scenario;
+  // Failures travel as exceptions only inside this function; none leaves it.
+  try {
+    ReadHeader(document, scenario);
+    std::size_t index = 0;
+    for (const BindingProperty& entry : steps->Elements()) {
+      scenario.steps.push_back(ReadStep(entry, ++index));
+    }
+  } catch (Failure& failure) {
+    return std::move(failure);
+  }
+  return scenario;
+}
+
+}  // namespace Nalo::Host

@@ -1,0 +1,225 @@
+// The host program.
+//
+//   host --plugin PATH --scenario FILE [--state DIR]
+//       runs a scenario; exit status 0 when every step holds, 1 otherwise
+//       (the report names the first failing step), 2 for bad usage.
+//   host --plugin PATH [--state DIR] [--core-version X.Y.Z] [-- HOST ARGS...]
+//       loads the plugin(s) on a real clock and reads requests from standard
+//       input, one per line:
+//         GET /path            POST /path {"json": 1}      PUT|DELETE ...
+//         set /path {json}     (a peer value, published)
+//         lcds TYPE {json}     (a platform-server push)
+//         quit
+//       Responses and published events are printed to standard output, log
+//       lines to standard error.
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "binding/Json.h"
+#include "host/Host.h"
+#include "host/Peers.h"
+#include "host/Scenario.h"
+#include "host/ValueMatch.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr std::string_view kUsage =
+    "usage: host --plugin PATH [--plugin PATH...] [--scenario FILE] [--state DIR]\n"
+    "            [--core-version X.Y.Z] [-- HOST COMMAND LINE...]\n";
+
+struct Arguments {
+  std::vector<std::string> plugins;
+  std::string scenario;
+  std::string stateFolder;
+  std::string coreVersion;
+  std::vector<std::string> commandLine;
+};
+
+bool ParseArguments(int count, char** values, Arguments& arguments) {
+  for (int i = 1; i < count; ++i) {
+    const std::string_view argument = values[i];
+    const auto next = [&](std::string& into) {
+      if (i + 1 >= count) {
+        return false;
+      }
+      into = values[++i];
+      return true;
+    };
+    if (argument == "--") {
+      arguments.commandLine.assign(values + i + 1, values + count);
+      break;
+    }
+    std::string value;
+    if (argument == "--plugin" && next(value)) {
+      arguments.plugins.push_back(value);
+    } else if (argument == "--scenario" && next(arguments.scenario)) {
+    } else if (argument == "--state" && next(arguments.stateFolder)) {
+    } else if (argument == "--core-version" && next(arguments.coreVersion)) {
+    } else {
+      return false;
+    }
+  }
+  return !arguments.plugins.empty();
+}
+
+int RunScenarioFile(const Arguments& arguments) {
+  std::ifstream file(arguments.scenario, std::ios::binary);
+  if (!file) {
+    std::cerr << "Can't read the scenario " << arguments.scenario << ".\n";
+    return kUsageError;
+  }
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  auto scenario = Nalo::Host::ParseScenario(text);
+  if (scenario.HasFailure()) {
+    std::cerr << arguments.scenario << ": " << scenario.GetFailure().Message() << "\n";
+    return 1;
+  }
+  // Without --state each run gets a state folder of its own, so that runs
+  // don't see each other's data store and a restart step still finds it.
+  std::filesystem::path stateFolder = arguments.stateFolder;
+  bool temporary = false;
+  if (stateFolder.empty()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nalo-host-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::cerr << "Can't create a temporary state folder.\n";
+      return kUsageError;
+    }
+    stateFolder = pattern;
+    temporary = true;
+  }
+  Nalo::Host::ScenarioOutcome outcome =
+      Nalo::Host::RunScenario(scenario.Value(), arguments.plugins.front(), stateFolder);
+  if (temporary) {
+    std::error_code ignored;  // a leftover temporary folder harms nobody
+    std::filesystem::remove_all(stateFolder, ignored);
+  }
+  (outcome.passed ? std::cout : std::cerr) << outcome.report;
+  return outcome.passed ? 0 : 1;
+}
+
+// Prints every event published since `printed`.
+void PrintEvents(const Nalo::Host::Host& host, std::size_t& printed) {
+  const auto& events = host.PublishedEvents();
+  for (; printed < events.size(); ++printed) {
+    std::cout << "event " << events[printed].name << " " << Nalo::Host::Describe(events[printed].payload)
+              << "\n";
+  }
+  std::cout.flush();
+}
+
+void HandleLine(Nalo::Host::Host& host, const std::string& line) {
+  std::istringstream stream(line);
+  std::string verb;
+  std::string target;
+  stream >> verb >> target;
+  std::string rest;
+  std::getline(stream, rest);
+  const std::size_t start = rest.find_first_not_of(' ');
+  rest = start == std::string::npos ? std::string() : rest.substr(start);
+  if (verb == "set" || verb == "lcds") {
+    Nalo::BindingResult value = Nalo::ParseJson(rest);
+    if (value.Failed()) {
+      std::cout << "error " << value.ErrorMessage() << "\n";
+      return;
+    }
+    if (verb == "set") {
+      host.GetPeers().SetResource(target, value.Value());
+    } else {
+      host.GetPeers().PushLcds(target, value.Value());
+    }
+    return;
+  }
+  const Nalo::Host::Response response = host.Request(verb, target, rest);
+  std::cout << response.status << " " << response.reason;
+  if (!response.error.empty()) {
+    std::cout << " error: " << response.error;
+  }
+  if (!response.body.IsEmpty()) {
+    std::cout << " " << Nalo::ToJson(response.body);
+  }
+  std::cout << "\n";
+}
+
+int RunInteractive(const Arguments& arguments) {
+  Nalo::Host::HostOptions options;
+  options.clock = Nalo::Host::ClockMode::Real;
+  options.stateFolder = arguments.stateFolder;
+  options.commandLine = arguments.commandLine;
+  options.logEcho = [](std::string_view line) { std::cerr << line << "\n"; };
+  if (!arguments.coreVersion.empty()) {
+    unsigned major = 0, minor = 0, patch = 0;
+    if (std::sscanf(arguments.coreVersion.c_str(), "%u.%u.%u", &major, &minor, &patch) != 3) {
+      std::cerr << "The core version must be written X.Y.Z.\n";
+      return kUsageError;
+    }
+    options.coreMajor = major;
+    options.coreMinor = minor;
+    options.corePatch = patch;
+  }
+  Nalo::Host::Host host(std::move(options));
+  for (const std::string& plugin : arguments.plugins) {
+    auto loaded = host.Load(plugin);
+    if (loaded.HasFailure()) {
+      std::cerr << loaded.GetFailure().Message() << "\n";
+      return 1;
+    }
+  }
+  std::size_t printed = 0;
+  std::string pending;
+  for (;;) {
+    host.RunDueTasks();
+    PrintEvents(host, printed);
+    int timeout = -1;
+    if (auto next = host.TimeUntilNextTask()) {
+      timeout = static_cast<int>(
+          std::chrono::ceil<std::chrono::milliseconds>(*next).count());
+    }
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, timeout) <= 0) {
+      continue;
+    }
+    char buffer[4096];
+    const ssize_t count = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (count <= 0) {
+      break;
+    }
+    pending.append(buffer, static_cast<std::size_t>(count));
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (line == "quit") {
+        return 0;
+      }
+      if (!line.empty()) {
+        HandleLine(host, line);
+        PrintEvents(host, printed);
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int count, char** values) {
+  Arguments arguments;
+  if (!ParseArguments(count, values, arguments)) {
+    std::cerr << kUsage;
+    return kUsageError;
+  }
+  return arguments.scenario.empty() ? RunInteractive(arguments) : RunScenarioFile(arguments);
+}

@@ -1,0 +1,195 @@
+// The host driving a real shared object: the C fixture plugin.
+
+#include "host/Host.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "binding/Json.h"
+#include "host/Peers.h"
+
+namespace Nalo::Host {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+std::vector<std::string> FixtureLines(const Host& host) {
+  std::vector<std::string> lines;
+  for (const LogLine& line : host.LogLines()) {
+    if (line.text.starts_with("fixture: ")) {
+      lines.push_back(line.text.substr(9));
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> Entries(const Host& host, CoreEntry entry) {
+  std::vector<std::string> texts;
+  for (const CoreCall& call : host.CoreCalls()) {
+    if (call.entry == entry) {
+      texts.push_back(call.text);
+    }
+  }
+  return texts;
+}
+
+BindingProperty Text(std::string_view text) {
+  BindingProperty value;
+  value.SetString(text);
+  return value;
+}
+
+struct RefusalCase {
+  const char* path;
+  std::string_view message;
+};
+
+TEST(HostLoading, RefusesObjectsThatAreNoCompletePlugin) {
+  const RefusalCase cases[] = {
+      {FIXTURE_NO_EXPORT_PLUGIN, "has no export \"load_<short name>\"; it is not a plugin."},
+      {FIXTURE_INCOMPLETE_PLUGIN,
+       "left its registration record incomplete: the route description is missing."},
+      {"/nonexistent/libnothing.so", "Couldn't open the plugin /nonexistent/libnothing.so: "},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.path);
+    Host host;
+    auto loaded = host.Load(c.path);
+    ASSERT_TRUE(loaded.HasFailure());
+    EXPECT_EQ(loaded.GetFailure().Code(), 500u);
+    EXPECT_THAT(std::string(loaded.GetFailure().Message()), HasSubstr(c.message));
+    EXPECT_TRUE(host.PluginNames().empty());
+  }
+}
+
+TEST(HostLoading, HandshakeOffersTheConfiguredCoreVersion) {
+  HostOptions newer;
+  newer.coreMinor = 5;
+  Host host(newer);
+  ASSERT_FALSE(host.Load(FIXTURE_PLUGIN).HasFailure());
+  EXPECT_THAT(host.PluginNames(), ElementsAre("hostfixture"));
+  EXPECT_THAT(FixtureLines(host), ElementsAre("initialized"));
+  EXPECT_EQ(host.MemoryStatistics("hostfixture")->at(13), 13u);
+  EXPECT_THAT(Entries(host, CoreEntry::Subscribe),
+              ElementsAre("OnJsonApiEvent_peer_v1_thing", "OnLcdsEvent_com_example_Game"));
+}
+
+TEST(HostLoadingDeathTest, AnIncompatibleCoreEndsTheProcessInsideTheExport) {
+  HostOptions older;
+  older.coreMajor = 17;
+  EXPECT_DEATH(
+      {
+        Host host(older);
+        static_cast<void>(host.Load(FIXTURE_PLUGIN));
+      },
+      "ALE-EECF0606");
+}
+
+class HostWithFixture : public ::testing::Test {
+ protected:
+  void Load(HostOptions options = {}) {
+    mHost = std::make_unique<Host>(std::move(options));
+    ASSERT_FALSE(mHost->Load(FIXTURE_PLUGIN).HasFailure());
+  }
+  Host& host() { return *mHost; }
+
+ private:
+  std::unique_ptr<Host> mHost;
+};
+
+TEST_F(HostWithFixture, RequestsReachThePluginsRoutesOrThePeers) {
+  Load();
+  const Response echoed = host().Request("POST", "/hostfixture/v1/echo", "hello");
+  EXPECT_EQ(echoed.status, 200u);
+  EXPECT_EQ(echoed.body.StringValue(), "hello");
+  const Response unknown = host().Request("GET", "/hostfixture/v1/nothing");
+  EXPECT_EQ(unknown.status, 404u);
+  EXPECT_EQ(unknown.error, "Invalid function");
+  // Not the plugin's: the resource peer answers.
+  EXPECT_EQ(host().Request("GET", "/hostfixture2/v1/echo").error, "No value at /hostfixture2/v1/echo.");
+}
+
+TEST_F(HostWithFixture, ResponseBodiesArriveInPiecesAndThePluginYieldsBetweenThem) {
+  HostOptions options;
+  options.streamPieceSize = 5;
+  Load(options);
+  host().GetPeers().SeedResource("/peer/v1/thing", Text("abcdefghijkl"));  // 14 bytes of JSON
+  const Response fetched = host().Request("GET", "/hostfixture/v1/fetch?/peer/v1/thing");
+  EXPECT_EQ(fetched.body.StringValue(), "3:\"abcdefghijkl\"");
+  EXPECT_THAT(Entries(host(), CoreEntry::BeginWait), ElementsAre("Wait: yield", "Wait: yield"));
+  EXPECT_EQ(Entries(host(), CoreEntry::Pump).size(), 2u);
+  EXPECT_EQ(Entries(host(), CoreEntry::EndWait).size(), 2u);
+  EXPECT_THAT(Entries(host(), CoreEntry::Request), ElementsAre("GET /peer/v1/thing"));
+
+  host().GetPeers().InjectFault("/peer/v1/thing", 1, 503, "Down for now.");
+  const Response failed = host().Request("GET", "/hostfixture/v1/fetch?/peer/v1/thing");
+  EXPECT_EQ(failed.status, 503u);
+  EXPECT_EQ(failed.error, "Down for now.");
+}
+
+TEST_F(HostWithFixture, EventsFanOutToSubscribersOnly) {
+  Load();
+  Peers& peers = host().GetPeers();
+  peers.SetResource("/peer/v1/thing/a", Text("1"));
+  peers.SetResource("/peer/v1/thing/a", Text("2"));
+  peers.SetResource("/peer/v1/other", Text("3"));
+  peers.DeleteResource("/peer/v1/thing/a");
+  peers.PushLcds("com.example.Game", Text("{}"));
+  peers.PushLcds("com.example.Other", Text("{}"));
+  EXPECT_THAT(FixtureLines(host()),
+              ElementsAre("initialized", "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Create",
+                          "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Update",
+                          "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Delete",
+                          "event OnLcdsEvent_com_example_Game com.example.Game "));
+}
+
+TEST_F(HostWithFixture, PluginEventsAreRecordedWithTheirSender) {
+  Load();
+  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/publish", "v").status, 204u);
+  ASSERT_EQ(host().PublishedEvents().size(), 1u);
+  const PublishedEvent& event = host().PublishedEvents().front();
+  EXPECT_EQ(event.name, "OnJsonApiEvent_hostfixture_v1_value");
+  EXPECT_EQ(event.uri, "/hostfixture/v1/value");
+  EXPECT_EQ(event.eventType, "Create");
+  EXPECT_EQ(event.senderHandle, 1u);
+}
+
+TEST_F(HostWithFixture, TasksRunWhenVirtualTimeReachesThem) {
+  Load();
+  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/later?1.5").status, 204u);
+  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/later?0").status, 204u);
+  EXPECT_THAT(FixtureLines(host()), ElementsAre("initialized", "task 2 ran"));
+  host().Advance(1s);
+  EXPECT_EQ(FixtureLines(host()).size(), 2u);
+  host().Advance(500ms);
+  EXPECT_THAT(FixtureLines(host()), Contains("task 1 ran"));
+  EXPECT_EQ(host().PendingTaskCount(), 0u);
+  EXPECT_THAT(host().CoreCalls(), Contains(::testing::Field(&CoreCall::delaySeconds, 1.5)));
+}
+
+TEST_F(HostWithFixture, AWaitThatFindsNothingDueLetsVirtualTimePass) {
+  Load();
+  const Response woke = host().Request("GET", "/hostfixture/v1/wait");
+  EXPECT_EQ(woke.body.StringValue(), "woke");
+  EXPECT_EQ(host().NowNanoseconds(), 10'000'000'000u);
+  EXPECT_THAT(Entries(host(), CoreEntry::BeginWait), ElementsAre("Wait: future<fixture>"));
+}
+
+TEST_F(HostWithFixture, ShutdownCancelsThePluginsTasks) {
+  Load();
+  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/later?5").status, 204u);
+  host().Shutdown();
+  EXPECT_EQ(host().PendingTaskCount(), 0u);
+  EXPECT_THAT(Entries(host(), CoreEntry::Unsubscribe),
+              ElementsAre("OnJsonApiEvent_peer_v1_thing", "OnLcdsEvent_com_example_Game"));
+  EXPECT_EQ(host().Request("GET", "/hostfixture/v1/echo").status, 404u);
+}
+
+}  // namespace
+}  // namespace Nalo::Host
