@@ -312,7 +312,7 @@ BindingProperty& BindingProperty::at(std::size_t i) {
 
 BindingProperty& BindingProperty::member(std::string_view name) {
   name = UpToFirstNul(name);
-  return member(name, BindingStore::Hash(name));
+  return member(name, BindingStore::HashWithoutNul(name));
 }
 
 BindingProperty& BindingProperty::member(std::string_view name, std::uint32_t nameHash) {

@@ -253,6 +253,10 @@ std::uint32_t BindingStore::Hash(std::string_view bytes) noexcept {
   return Fnv1a(bytes.data(), LengthBeforeNul(bytes));
 }
 
+std::uint32_t BindingStore::HashWithoutNul(std::string_view bytes) noexcept {
+  return Fnv1a(bytes.data(), bytes.size());
+}
+
 detail::InternedString* BindingStore::EmptyString() noexcept { return &gEmptyEntry.header; }
 
 detail::InternedString* BindingStore::Intern(std::string_view bytes) {
