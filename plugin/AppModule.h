@@ -130,8 +130,9 @@ class AppModule : public ModuleBase {
   // --- LCDS ------------------------------------------------------------------------
 
   template <class Result = void, class... Arguments>
-  [[nodiscard]] std::future<MaybeType<Failure, Result>> LcdsInvoke(
-      std::string_view destination, std::string_view method, const Arguments&... arguments) {
+  [[nodiscard]] std::future<MaybeType<Failure, Result>> LcdsInvoke(std::string_view destination,
+                                                                   std::string_view method,
+                                                                   const Arguments&... arguments) {
     std::promise<MaybeType<Failure, Result>> promise;
     std::future<MaybeType<Failure, Result>> future = promise.get_future();
     BindingProperty argumentArray;

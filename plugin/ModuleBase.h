@@ -238,8 +238,7 @@ class ModuleBase : public EventSubscriber {
   // are dropped. Replaces an earlier handler of the name and subscribes with
   // the core (flags 0 for resource events, 1 for the others).
   template <class T>
-  void SubscribeEvent(std::string_view name, std::function<void(T&)> handler,
-                      std::uint32_t flags) {
+  void SubscribeEvent(std::string_view name, std::function<void(T&)> handler, std::uint32_t flags) {
     SubscribeRawEvent(name, std::make_shared<detail::TypedEventHandler<T>>(std::move(handler)),
                       flags);
   }

@@ -9,7 +9,8 @@
 //
 //   BindingProperty data;
 //   data.member("delayMs").SetUnsigned(1500);
-//   auto sent = Telemetry().Send("gameflow.reconnect", data);   // POST /telemetry/v1/events/gameflow.reconnect
+//   auto sent = Telemetry().Send("gameflow.reconnect", data);   // POST
+//   /telemetry/v1/events/gameflow.reconnect
 
 #include <future>
 #include <string_view>
@@ -34,8 +35,8 @@ class TelemetrySink {
   // Sends the event `eventName` (appended to the URL unchanged) with `data`
   // as its one argument. The result is the request's: success or its
   // Failure.
-  [[nodiscard]] virtual std::future<MaybeType<Failure, void>> Send(
-      std::string_view eventName, const BindingProperty& data) = 0;
+  [[nodiscard]] virtual std::future<MaybeType<Failure, void>> Send(std::string_view eventName,
+                                                                   const BindingProperty& data) = 0;
 };
 
 }  // namespace Nalo

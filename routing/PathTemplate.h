@@ -29,8 +29,10 @@
 
 namespace Nalo {
 
-// Longest path a template with parameters is matched against, in bytes.
-inline constexpr std::size_t kMaxPatternPathLength = 2048;
+// Longest path a template with parameters is matched against, in bytes:
+// far beyond any real resource path, and shallow enough for the regex
+// engine's recursion on a 1 MB thread stack.
+inline constexpr std::size_t kMaxPatternPathLength = 1024;
 
 // What toRegex makes of a template.
 struct RegexPattern {

@@ -358,9 +358,12 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
       return incomplete("a route's template or dispatch entry");
     }
     CompiledRoute compiled{&route, std::nullopt};
-    if (route.pattern != nullptr && route.pattern[0] != '\0') {
+    // Copied out first: the record is packed, so its pointer member may be
+    // misaligned and must not be bound to a reference.
+    const char* pattern = route.pattern;
+    if (pattern != nullptr && pattern[0] != '\0') {
       try {
-        compiled.pattern.emplace(route.pattern, std::regex::ECMAScript);
+        compiled.pattern.emplace(pattern, std::regex::ECMAScript);
       } catch (const std::regex_error&) {
         return incomplete("a valid route pattern");
       }

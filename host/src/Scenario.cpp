@@ -136,13 +136,13 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
                     "\" is not a duration (write seconds, or a number with ms, s or min)"};
     }
     step.duration = *duration;
-    step.title += " " + body.AsString();
+    step.title.append(" ").append(body.AsString());
     return;
   }
   if (kind == StepKind::ExpectLog || kind == StepKind::ExpectNoLog) {
     step.text = body.Kind() == BindingKind::String ? std::string(body.StringValue())
                                                     : StepReader(body).Text("contains", true);
-    step.title += " " + step.text;
+    step.title.append(" ").append(step.text);
     return;
   }
   if (kind == StepKind::Load || kind == StepKind::Restart) {
@@ -227,7 +227,7 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
         }
         step.expect = ReadExpectation(*expect);
       }
-      step.title += " " + step.method + " " + step.path;
+      step.title.append(" ").append(step.method + " " + step.path);
       return;
     case StepKind::ExpectResponse:
       step.expect = ReadExpectation(body);
@@ -282,9 +282,9 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
       break;
   }
   if (!step.path.empty()) {
-    step.title += " " + step.path;
+    step.title.append(" ").append(step.path);
   } else if (!step.text.empty()) {
-    step.title += " " + step.text;
+    step.title.append(" ").append(step.text);
   }
 }
 

@@ -29,7 +29,9 @@ constexpr std::string_view kLcdsClassMember = "__class";
 constexpr std::string_view kPluginsLogGroup = "Plugins";
 constexpr std::string_view kPluginLogGroupPrefix = "Plugin ";
 
-std::string_view MethodText(RequestMethod method) { return RequestMethodName(method); }
+std::string_view MethodText(RequestMethod method) {
+  return RequestMethodName(method);
+}
 
 // Releases a response filled by the core, exactly once, on every path.
 class CoreResponse {
@@ -104,8 +106,8 @@ void AppModule::Register(NaloPluginRegistration& registration, std::string_view 
   const PluginApiVersion own = RuntimePluginApiVersion();
   const PluginApiVersion core{registration.major, registration.minor, registration.patch, {}, {}};
   if (!IsCompatible(own, core)) {
-    const std::string message = detail::FillPositional(
-        detail::kIncompatibleCoreMessage, {shortName, own.Text(), core.Text()});
+    const std::string message = detail::FillPositional(detail::kIncompatibleCoreMessage,
+                                                       {shortName, own.Text(), core.Text()});
     Log(LogLevel::Error, kLogGroupDebug, "%s", message.c_str());
     Fatal(detail::kIncompatibleCoreFatal);
   }
@@ -148,8 +150,8 @@ bool AppModule::Initialize(const NaloHostServices& services) {
   return OnInitialize();
 }
 
-std::uint8_t NALO_ABI_CALL AppModule::InitializeCallback(void* context,
-                                                         const NaloHostServices* services) noexcept {
+std::uint8_t NALO_ABI_CALL
+AppModule::InitializeCallback(void* context, const NaloHostServices* services) noexcept {
   if (context == nullptr || services == nullptr || services->core == nullptr) {
     return 0;
   }
@@ -185,8 +187,9 @@ void NALO_ABI_CALL AppModule::ShutdownCallback(void* context) noexcept {
 void NALO_ABI_CALL AppModule::MemoryStatisticsCallback(void* /*context*/,
                                                        std::uint32_t* words) noexcept {
   if (words != nullptr) {
-    WriteMemoryStatisticsWords(CurrentMemoryStatistics(),
-                               std::span<std::uint32_t, kMemoryStatisticsWords>(words, kMemoryStatisticsWords));
+    WriteMemoryStatisticsWords(
+        CurrentMemoryStatistics(),
+        std::span<std::uint32_t, kMemoryStatisticsWords>(words, kMemoryStatisticsWords));
   }
 }
 
@@ -218,10 +221,9 @@ Failure AppModule::ResponseFailure(RequestMethod method, std::string_view url,
                  {{"method", MethodText(method)}, {"url", url}, {"error", error}});
 }
 
-MaybeType<Failure, BindingProperty> AppModule::SendRequest(RequestMethod method,
-                                                           std::string_view url,
-                                                           const std::vector<BindingProperty>& values,
-                                                           ResponseUse use) {
+MaybeType<Failure, BindingProperty> AppModule::SendRequest(
+    RequestMethod method, std::string_view url, const std::vector<BindingProperty>& values,
+    ResponseUse use) {
   std::vector<HostValue> hostValues;
   hostValues.reserve(values.size());
   std::vector<NaloRequestArgument> arguments;
@@ -262,7 +264,9 @@ MaybeType<Failure, BindingProperty> AppModule::SendRequest(RequestMethod method,
   }
 
   std::string text;
-  text.reserve(static_cast<std::size_t>(std::min(record.expectedBodySize, kMaxReservedBodySize)));
+  // Copied out first: std::min would bind a reference to the packed member.
+  const std::uint64_t expectedBodySize = record.expectedBodySize;
+  text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expectedBodySize, kMaxReservedBodySize)));
   std::array<std::uint8_t, kStreamPieceSize> buffer{};
   for (;;) {
     std::size_t count = buffer.size();

@@ -66,6 +66,8 @@ bool MatchesUriPattern(std::string_view pattern, std::string_view uri) noexcept 
   return u == uri.size();
 }
 
-bool IsUriPattern(std::string_view text) noexcept { return text.find('*') != std::string_view::npos; }
+bool IsUriPattern(std::string_view text) noexcept {
+  return text.find('*') != std::string_view::npos;
+}
 
 }  // namespace Nalo

@@ -60,10 +60,18 @@ void* AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new(std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+  return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return Allocate(size);
+}
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return AllocateAlignedOrThrow(size, alignment);
 }
@@ -77,16 +85,36 @@ void* operator new[](std::size_t size, std::align_val_t alignment, const std::no
   return AllocateAligned(size, alignment);
 }
 
-void operator delete(void* block) noexcept { Release(block); }
-void operator delete[](void* block) noexcept { Release(block); }
-void operator delete(void* block, std::size_t) noexcept { Release(block); }
-void operator delete[](void* block, std::size_t) noexcept { Release(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { Release(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { Release(block); }
-void operator delete(void* block, std::align_val_t) noexcept { Release(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { Release(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { Release(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { Release(block); }
+void operator delete(void* block) noexcept {
+  Release(block);
+}
+void operator delete[](void* block) noexcept {
+  Release(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  Release(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  Release(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  Release(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  Release(block);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+  Release(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+  Release(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  Release(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+  Release(block);
+}
 void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
   Release(block);
 }

@@ -36,8 +36,7 @@ void CountAllocation(std::size_t usableBytes) noexcept {
   while (inUse > peak) {
     if (gCounters.peakBytesInUse.compare_exchange_weak(peak, inUse, std::memory_order_relaxed)) {
       gCounters.allocationsOutstandingAtPeak.store(
-          allocations - gCounters.frees.load(std::memory_order_relaxed),
-          std::memory_order_relaxed);
+          allocations - gCounters.frees.load(std::memory_order_relaxed), std::memory_order_relaxed);
       break;
     }
   }
@@ -64,12 +63,10 @@ MemoryStatistics CurrentMemoryStatistics() noexcept {
 
 void WriteMemoryStatisticsWords(const MemoryStatistics& statistics,
                                 std::span<std::uint32_t, kMemoryStatisticsWords> words) noexcept {
-  const std::uint64_t counters[] = {statistics.peakBytesInUse,
-                                    statistics.allocationsOutstandingAtPeak,
-                                    statistics.bytesAllocated,
-                                    statistics.allocations,
-                                    statistics.bytesFreed,
-                                    statistics.frees};
+  const std::uint64_t counters[] = {
+      statistics.peakBytesInUse, statistics.allocationsOutstandingAtPeak,
+      statistics.bytesAllocated, statistics.allocations,
+      statistics.bytesFreed,     statistics.frees};
   std::size_t word = 0;
   for (const std::uint64_t counter : counters) {
     words[word++] = static_cast<std::uint32_t>(counter & 0xFFFFFFFFu);

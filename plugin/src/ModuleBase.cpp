@@ -48,7 +48,9 @@ std::uintptr_t ModuleBase::HostCall1(std::uintptr_t first, std::uintptr_t second
   return Core().reserved1(&Core(), first, second);
 }
 
-void ModuleBase::HostSendEvent(const NaloEvent* event) { Core().sendEvent(&Core(), event); }
+void ModuleBase::HostSendEvent(const NaloEvent* event) {
+  Core().sendEvent(&Core(), event);
+}
 
 void ModuleBase::HostSubscribe(const char* name, std::uint32_t pluginHandle,
                                NaloEventCallback callback, void* userData, std::uint32_t flags) {
@@ -64,13 +66,17 @@ std::uint8_t ModuleBase::HostPostTask(const char* label, NaloTaskCallback callba
   return Core().postTask(&Core(), label, callback, userData, delaySeconds, flags);
 }
 
-void ModuleBase::HostPump() { Core().pump(&Core()); }
+void ModuleBase::HostPump() {
+  Core().pump(&Core());
+}
 
 void ModuleBase::HostBeginWait(const char* label, std::uint32_t reserved) {
   Core().beginWait(&Core(), label, reserved);
 }
 
-void ModuleBase::HostEndWait() { Core().endWait(&Core()); }
+void ModuleBase::HostEndWait() {
+  Core().endWait(&Core());
+}
 
 void ModuleBase::AttachHost(const NaloHostServices& services) {
   mServices = &services;
@@ -283,8 +289,8 @@ void ModuleBase::OnServiceProxyReply(std::string key, PluginServiceProxyResponse
   const std::lock_guard lock(mModuleMutex);
   mStoredServiceProxyReplies.insert_or_assign(std::move(key), std::move(reply));
   // One pairing per pass: the first stored reply whose request waits.
-  for (auto stored = mStoredServiceProxyReplies.begin();
-       stored != mStoredServiceProxyReplies.end(); ++stored) {
+  for (auto stored = mStoredServiceProxyReplies.begin(); stored != mStoredServiceProxyReplies.end();
+       ++stored) {
     const auto pending = mPendingServiceProxyRequests.find(stored->first);
     if (pending == mPendingServiceProxyRequests.end()) {
       continue;
@@ -324,9 +330,9 @@ bool ModuleBase::PostTask(std::string_view label, std::uint64_t deadlineNanoseco
   // same moment ("now + 1 s" in two handlers of one callback) reach the core
   // as the same delay, so they run in posting order.
   const std::uint64_t delayMilliseconds =
-      deadlineNanoseconds > now
-          ? (deadlineNanoseconds - now + kNanosecondsPerMillisecond / 2) / kNanosecondsPerMillisecond
-          : 0;
+      deadlineNanoseconds > now ? (deadlineNanoseconds - now + kNanosecondsPerMillisecond / 2) /
+                                      kNanosecondsPerMillisecond
+                                : 0;
   const double delay = static_cast<double>(delayMilliseconds) / kMillisecondsPerSecond;
   TaskRecord* record = nullptr;
   std::uint64_t id = 0;
@@ -384,7 +390,8 @@ void ModuleBase::RunGuarded(std::string_view what, const std::function<void()>& 
 
 void ModuleBase::SetTimer(std::string_view name, double intervalSeconds, Task callable) {
   const std::uint64_t deadline =
-      NowNanoseconds() + static_cast<std::uint64_t>(std::llround(intervalSeconds * kNanosecondsPerSecond));
+      NowNanoseconds() +
+      static_cast<std::uint64_t>(std::llround(intervalSeconds * kNanosecondsPerSecond));
   const auto [position, inserted] = mTimers.try_emplace(std::string(name));
   Timer& timer = position->second;
   timer.callable = std::make_shared<Task>(std::move(callable));
@@ -400,7 +407,9 @@ void ModuleBase::RemoveTimer(std::string_view name) {
   }
 }
 
-bool ModuleBase::HasTimer(std::string_view name) const { return mTimers.contains(name); }
+bool ModuleBase::HasTimer(std::string_view name) const {
+  return mTimers.contains(name);
+}
 
 void ModuleBase::ScheduleTimer(const std::string& name, std::uint64_t generation,
                                std::uint64_t deadlineNanoseconds) {
@@ -419,8 +428,8 @@ void ModuleBase::FireTimer(const std::string& name, std::uint64_t generation) {
     return;  // set again since this firing was scheduled
   }
   const std::uint64_t nextDeadline =
-      NowNanoseconds() +
-      static_cast<std::uint64_t>(std::llround(found->second.intervalSeconds * kNanosecondsPerSecond));
+      NowNanoseconds() + static_cast<std::uint64_t>(
+                             std::llround(found->second.intervalSeconds * kNanosecondsPerSecond));
   found->second.nextDeadlineNanoseconds = nextDeadline;
   // Held by a copy: the callable may set or remove its own timer.
   const std::shared_ptr<Task> callable = found->second.callable;

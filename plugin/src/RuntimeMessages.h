@@ -21,9 +21,9 @@ inline constexpr std::string_view kUserAgentFormat = "NaloClient/%1 (%2)";
 // Events.
 inline constexpr const char* kMissingAsyncHandlerFormat =
     "%s: Could not find registered handler for async service proxy event %s";
-inline constexpr const char* kFulfilledServiceProxyFormat = "%s: Fulfilled service proxy request: %s";
-inline constexpr std::string_view kPublishFailed =
-    "Resource {uri} not published: {error}";
+inline constexpr const char* kFulfilledServiceProxyFormat =
+    "%s: Fulfilled service proxy request: %s";
+inline constexpr std::string_view kPublishFailed = "Resource {uri} not published: {error}";
 inline constexpr std::string_view kLcdsTaskLabel = "Event: OnLcdsEvent (%1)";
 
 // Tasks and timers.

@@ -8,11 +8,12 @@ namespace Nalo {
 
 void RegisterRuntimeTypes(BindingTypeRegistry& registry) {
   const std::string_view ns = kRuntimeTypeNameSpace;
-  RegisterEnum<PluginManagerState>(registry, ns, "PluginManagerState", "",
-                                   {
-                                       {"NotReady", PluginManagerState::NotReady},
-                                       {"PluginsInitialized", PluginManagerState::PluginsInitialized},
-                                   });
+  RegisterEnum<PluginManagerState>(
+      registry, ns, "PluginManagerState", "",
+      {
+          {"NotReady", PluginManagerState::NotReady},
+          {"PluginsInitialized", PluginManagerState::PluginsInitialized},
+      });
   RegisterStruct<PluginManagerResource>(registry, ns, "PluginManagerResource", "",
                                         {Field("state", &PluginManagerResource::state)});
   RegisterEnum<PluginResourceEventType>(registry, ns, "PluginResourceEventType", "",

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +34,13 @@ BindingProperty Json(std::string_view text) {
 
 // Values compared as compact JSON: a number's signedness depends on its
 // source, not on what a reader sees.
-std::string JsonText(const BindingProperty& value) { return ToJson(value); }
+std::string JsonText(const BindingProperty& value) {
+  return ToJson(value);
+}
 
-std::string Path(std::string_view rest) { return std::string(kPrefix) + std::string(rest); }
+std::string Path(std::string_view rest) {
+  return std::string(kPrefix) + std::string(rest);
+}
 
 // The failure message a route answered: routes send a failure with fields
 // as its JSON text.
@@ -146,7 +151,9 @@ class PluginRuntime : public ::testing::Test {
 // --- Handshake ------------------------------------------------------------------------
 
 TEST(PluginHandshake, CompatibleCoresLoadThePlugin) {
-  struct Version { std::uint32_t major, minor, patch; };
+  struct Version {
+    std::uint32_t major, minor, patch;
+  };
   for (const Version version : {Version{18, 0, 0}, Version{18, 5, 0}, Version{18, 0, 7}}) {
     SCOPED_TRACE(std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
                  std::to_string(version.patch));
@@ -184,8 +191,7 @@ TEST(PluginInitialize, SubscribesTheServiceEventsAndLogsThroughTheCore) {
                           "OnServiceProxyAsyncEvent/1", "OnLcdsEvent_com_example_GameDTO/1"));
 
   // A runtime line reaches the core's log with its level.
-  host.GetPeers().SendServiceProxyReply(Host::ServiceProxyKind::Async,
-                                        Reply("", "svc", "m", ""));
+  host.GetPeers().SendServiceProxyReply(Host::ServiceProxyKind::Async, Reply("", "svc", "m", ""));
   std::vector<std::string> errors;
   for (const Host::LogLine& line : host.LogLines()) {
     if (line.pluginHandle != 0 && line.level == NALO_LOG_ERROR) {
@@ -216,11 +222,12 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
   for (const Host::PublishedEvent& event : mHost.PublishedEvents()) {
     events.push_back(event.name + " " + event.uri + " " + event.eventType);
   }
-  EXPECT_THAT(events,
-              ElementsAre("OnJsonApiEvent_tav-testplugin_v1_items /tav-testplugin/v1/items/a Create",
-                          "OnJsonApiEvent /tav-testplugin/v1/items/a Create",
-                          "OnJsonApiEvent_tav-testplugin_v1_items /tav-testplugin/v1/items/a Delete",
-                          "OnJsonApiEvent /tav-testplugin/v1/items/a Delete"));
+  EXPECT_THAT(
+      events,
+      ElementsAre("OnJsonApiEvent_tav-testplugin_v1_items /tav-testplugin/v1/items/a Create",
+                  "OnJsonApiEvent /tav-testplugin/v1/items/a Create",
+                  "OnJsonApiEvent_tav-testplugin_v1_items /tav-testplugin/v1/items/a Delete",
+                  "OnJsonApiEvent /tav-testplugin/v1/items/a Delete"));
   EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].payload.Find("data")),
             R"({"count":2,"name":"a","tags":["x"]})");
   EXPECT_TRUE(mHost.PublishedEvents()[2].payload.Find("data") == nullptr ||
@@ -257,15 +264,12 @@ TEST_F(PluginRuntime, ResourceEventsReachTypedExactAndPatternHandlers) {
   peers.SetResource("/peer/v1/things/b/c", Json("3"));  // "*" stops at "/"
   peers.DeleteResource("/peer/v1/things/a");
 
-  EXPECT_THAT(Journal(), ElementsAre("item /peer/v1/item Create x/3",
-                                     "item /peer/v1/item Update x/4",
-                                     "item /peer/v1/item Update y/5",
-                                     "item /peer/v1/item Delete -",
-                                     "exact /peer/v1/things/a Create 1",
-                                     "pattern /peer/v1/things/a Create",
-                                     "pattern /peer/v1/things/b Create",
-                                     "exact /peer/v1/things/a Delete -",
-                                     "pattern /peer/v1/things/a Delete"));
+  EXPECT_THAT(Journal(),
+              ElementsAre("item /peer/v1/item Create x/3", "item /peer/v1/item Update x/4",
+                          "item /peer/v1/item Update y/5", "item /peer/v1/item Delete -",
+                          "exact /peer/v1/things/a Create 1", "pattern /peer/v1/things/a Create",
+                          "pattern /peer/v1/things/b Create", "exact /peer/v1/things/a Delete -",
+                          "pattern /peer/v1/things/a Delete"));
 }
 
 TEST_F(PluginRuntime, LcdsMessagesRunAsTasks) {
@@ -291,8 +295,7 @@ TEST_F(PluginRuntime, ServiceProxyRepliesWaitForTheirRequest) {
 
   // The next reply's pass pairs the stored a1 (first in key order) and stops,
   // leaving svc.m for a later pass.
-  peers.SendServiceProxyReply(Host::ServiceProxyKind::Method,
-                              Reply("", "svc", "m", "two"));
+  peers.SendServiceProxyReply(Host::ServiceProxyKind::Method, Reply("", "svc", "m", "two"));
   EXPECT_THAT(Journal(), ElementsAre("proxy a1 one"));
   EXPECT_EQ(Call("GET", "/service-proxy/stored").body.AsUnsigned(), 1u);
   EXPECT_THAT(PluginLogLines(NALO_LOG_ALWAYS),
@@ -379,14 +382,12 @@ TEST_F(PluginRuntime, LcdsCallsTagArgumentsAndCheckTheReplyClass) {
             Json(R"([{"gameId":5,"requester":{"__class":"com.example.Participant","name":"tester"}},
                      "plain"])"));
 
-  peers.SetLcdsAnswer("gameService", "getGame",
-                      Answer("com.example.Other", R"({"gameId":"x"})"));
+  peers.SetLcdsAnswer("gameService", "getGame", Answer("com.example.Other", R"({"gameId":"x"})"));
   EXPECT_EQ(ErrorMessage(Call("GET", "/lcds/game?id=5")),
             "Expected 'com.example.GameDTO' as LCDS response for gameService.getGame, but got "
             "'com.example.Other'");
 
-  peers.SetLcdsAnswer("gameService", "getGame",
-                      Answer("com.example.GameDTO", R"({"gameId":"x"})"));
+  peers.SetLcdsAnswer("gameService", "getGame", Answer("com.example.GameDTO", R"({"gameId":"x"})"));
   EXPECT_EQ(ErrorMessage(Call("GET", "/lcds/game?id=5")),
             R"(Couldn't convert LCDS DTO TestLcdsGameDTO to C++ from {"gameId":"x"})");
 
@@ -406,9 +407,25 @@ TEST_F(PluginRuntime, AwaitPumpsOnlyWhileTheFutureIsNotReady) {
   EXPECT_THAT(WaitCalls(), IsEmpty());
 
   EXPECT_TRUE(Call("GET", "/await?pumps=3").Succeeded());
-  EXPECT_THAT(WaitCalls(),
-              ElementsAre("begin Wait: future<Nalo::MaybeType<Nalo::Failure, Nalo::BindingProperty>>",
-                          "pump", "pump", "pump", "end"));
+  EXPECT_THAT(
+      WaitCalls(),
+      ElementsAre("begin Wait: future<Nalo::MaybeType<Nalo::Failure, Nalo::BindingProperty>>",
+                  "pump", "pump", "pump", "end"));
+}
+
+void AwaitBrokenPromise() {
+  // After Initialize the plugin logs only to the core; the host echoes its
+  // lines to standard error, where the death test reads the report.
+  Host::HostOptions options;
+  options.logEcho = [](std::string_view line) { std::cerr << line << std::endl; };
+  Host::Host host(options);
+  ASSERT_THAT(host.Load(kPluginPath), Succeeded());
+  host.Request("GET", Path("/await-broken"));
+}
+
+TEST(PluginRuntimeDeathTest, AwaitOnABrokenPromiseEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(AwaitBrokenPromise(), "ALE-6D828C10");
 }
 
 TEST_F(PluginRuntime, TasksRunOnceInDeadlineThenPostingOrder) {
@@ -513,8 +530,8 @@ TEST_F(PluginRuntime, MemoryStatisticsCountThePluginsAllocations) {
   const auto counter = [&](std::size_t index) {
     return (std::uint64_t{(*words)[2 * index + 1]} << 32) | (*words)[2 * index];
   };
-  EXPECT_GT(counter(3), 0u);                     // allocations
-  EXPECT_GE(counter(2), counter(4));             // bytes allocated >= bytes freed
+  EXPECT_GT(counter(3), 0u);                       // allocations
+  EXPECT_GE(counter(2), counter(4));               // bytes allocated >= bytes freed
   EXPECT_GE(counter(0), counter(2) - counter(4));  // peak >= in use
   EXPECT_EQ((*words)[12], 0u);
   EXPECT_EQ((*words)[13], 0u);

@@ -18,9 +18,14 @@ TEST(PluginApiVersion, TextAndCompatibility) {
   EXPECT_EQ((PluginApiVersion{1, 2, 3, "", ""}.Text()), "1.2.3");
   EXPECT_EQ((PluginApiVersion{1, 2, 3, "", "7"}.Text()), "1.2.3+7");
 
-  struct Case { PluginApiVersion core; bool compatible; };
-  const Case cases[] = {{{18, 0, 0, "", ""}, true},  {{18, 5, 0, "", ""}, true},
-                        {{18, 0, 7, "", ""}, true},  {{17, 9, 9, "", ""}, false},
+  struct Case {
+    PluginApiVersion core;
+    bool compatible;
+  };
+  const Case cases[] = {{{18, 0, 0, "", ""}, true},
+                        {{18, 5, 0, "", ""}, true},
+                        {{18, 0, 7, "", ""}, true},
+                        {{17, 9, 9, "", ""}, false},
                         {{19, 0, 0, "", ""}, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.core.Text());
@@ -44,7 +49,9 @@ TEST(PluginNames, FullNameFromTypePrefix) {
 }
 
 TEST(EventNames, ResourceAndLcdsNames) {
-  struct Case { std::string_view uri, name; };
+  struct Case {
+    std::string_view uri, name;
+  };
   constexpr Case cases[] = {
       {"/tav-gameflow/v1/session", "OnJsonApiEvent_tav-gameflow_v1_session"},
       {"/tav-gameflow/v1/session/deeper/still", "OnJsonApiEvent_tav-gameflow_v1_session"},
@@ -62,11 +69,14 @@ TEST(EventNames, ResourceAndLcdsNames) {
 }
 
 TEST(EventNames, UriPatterns) {
-  struct Case { std::string_view pattern, uri; bool matches; };
+  struct Case {
+    std::string_view pattern, uri;
+    bool matches;
+  };
   constexpr Case cases[] = {
-      {"/a/*/c", "/a/b/c", true},   {"/a/*/c", "/a//c", true},   {"/a/*", "/a/b", true},
-      {"/a/*", "/a/", false},       {"/a/*", "/a/b/c", false},   {"/a/*/c", "/a/b/d", false},
-      {"/a/b", "/a/b", true},       {"/a/b", "/a/bc", false},    {"/a/*x", "/a/bx", false},
+      {"/a/*/c", "/a/b/c", true}, {"/a/*/c", "/a//c", true}, {"/a/*", "/a/b", true},
+      {"/a/*", "/a/", false},     {"/a/*", "/a/b/c", false}, {"/a/*/c", "/a/b/d", false},
+      {"/a/b", "/a/b", true},     {"/a/b", "/a/bc", false},  {"/a/*x", "/a/bx", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.pattern) + " " + std::string(c.uri));

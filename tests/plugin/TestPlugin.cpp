@@ -92,13 +92,14 @@ class TestPlugin final : public AppModule {
     routes.Get("/tav-testplugin/v1/lcds/game", &TestPlugin::LcdsGame, InQuery("id"));
     routes.Post("/tav-testplugin/v1/lcds/ack", &TestPlugin::LcdsAck, InQuery("text"));
     routes.Get("/tav-testplugin/v1/await", &TestPlugin::AwaitAfterPumps, InQuery("pumps"));
+    routes.Get("/tav-testplugin/v1/await-broken", &TestPlugin::AwaitBrokenPromise);
     routes.Post("/tav-testplugin/v1/timers/{name}", &TestPlugin::PostTimer, InPath("name"),
                 InQuery("interval"), InQuery("mode").Optional());
     routes.Delete("/tav-testplugin/v1/timers/{name}", &TestPlugin::DeleteTimer, InPath("name"));
     routes.Post("/tav-testplugin/v1/tasks", &TestPlugin::PostTaskRoute, InQuery("label"),
                 InQuery("delay"), InQuery("mode").Optional());
-    routes.Post("/tav-testplugin/v1/telemetry/{event}", &TestPlugin::PostTelemetry,
-                InPath("event"), InBody("data"));
+    routes.Post("/tav-testplugin/v1/telemetry/{event}", &TestPlugin::PostTelemetry, InPath("event"),
+                InBody("data"));
     routes.Get("/tav-testplugin/v1/memory-probe", &TestPlugin::ProbeMemory);
     routes.Post("/tav-testplugin/v1/service-proxy/pending", &TestPlugin::AddPending,
                 InQuery("key"));
@@ -109,14 +110,12 @@ class TestPlugin final : public AppModule {
   }
 
   bool OnInitialize() override {
-    AddResourceHandler<Item>("/peer/v1/item",
-                             [this](std::string_view uri, PluginResourceEventType type,
-                                    const Item* item) {
-                               Note("item " + std::string(uri) + " " + TypeText(type) + " " +
-                                    (item != nullptr ? item->name + "/" +
-                                                           std::to_string(item->count)
-                                                     : std::string("-")));
-                             });
+    AddResourceHandler<Item>("/peer/v1/item", [this](std::string_view uri,
+                                                     PluginResourceEventType type,
+                                                     const Item* item) {
+      Note("item " + std::string(uri) + " " + TypeText(type) + " " +
+           (item != nullptr ? item->name + "/" + std::to_string(item->count) : std::string("-")));
+    });
     AddResourceHandler<BindingProperty>(
         "/peer/v1/things/a",
         [this](std::string_view uri, PluginResourceEventType type, const BindingProperty* value) {
@@ -181,8 +180,8 @@ class TestPlugin final : public AppModule {
     std::vector<std::string>* journal = nullptr;
   };
 
-  static std::uint8_t NALO_ABI_CALL FakeRead(void* stream, std::uint8_t* buffer,
-                                             std::size_t* count, std::uint8_t* more) {
+  static std::uint8_t NALO_ABI_CALL FakeRead(void* stream, std::uint8_t* buffer, std::size_t* count,
+                                             std::uint8_t* more) {
     auto* answer = static_cast<FakeAnswer*>(stream);
     if (answer->failRead) {
       return 0;
@@ -202,24 +201,24 @@ class TestPlugin final : public AppModule {
 
   void RegisterTypes() {
     BindingTypeRegistry& registry = Registry();
-    RegisterStruct<Item>(registry, "TavTestplugin", "Item", "",
-                         {Field("name", &Item::name), Field("count", &Item::count),
-                          Field("tags", &Item::tags)});
+    RegisterStruct<Item>(
+        registry, "TavTestplugin", "Item", "",
+        {Field("name", &Item::name), Field("count", &Item::count), Field("tags", &Item::tags)});
     RegisterStruct<Participant>(registry, "", "TestLcdsParticipant", "",
                                 {Field("name", &Participant::name)});
-    RegisterStruct<GameDto>(registry, "", "TestLcdsGameDTO", "",
-                            {Field("gameId", &GameDto::gameId),
-                             Field("gameState", &GameDto::gameState),
-                             Field("players", &GameDto::players)});
-    RegisterStruct<GameQuery>(registry, "", "TestLcdsGameQuery", "",
-                              {Field("gameId", &GameQuery::gameId),
-                               Field("requester", &GameQuery::requester)});
-    RegisterStruct<MemoryProbe>(registry, "TavTestplugin", "MemoryProbe", "",
-                                {Field("bytesAllocated", &MemoryProbe::bytesAllocated),
-                                 Field("allocations", &MemoryProbe::allocations),
-                                 Field("bytesFreed", &MemoryProbe::bytesFreed),
-                                 Field("frees", &MemoryProbe::frees),
-                                 Field("peakRise", &MemoryProbe::peakRise)});
+    RegisterStruct<GameDto>(
+        registry, "", "TestLcdsGameDTO", "",
+        {Field("gameId", &GameDto::gameId), Field("gameState", &GameDto::gameState),
+         Field("players", &GameDto::players)});
+    RegisterStruct<GameQuery>(
+        registry, "", "TestLcdsGameQuery", "",
+        {Field("gameId", &GameQuery::gameId), Field("requester", &GameQuery::requester)});
+    RegisterStruct<MemoryProbe>(
+        registry, "TavTestplugin", "MemoryProbe", "",
+        {Field("bytesAllocated", &MemoryProbe::bytesAllocated),
+         Field("allocations", &MemoryProbe::allocations),
+         Field("bytesFreed", &MemoryProbe::bytesFreed), Field("frees", &MemoryProbe::frees),
+         Field("peakRise", &MemoryProbe::peakRise)});
     LcdsClasses().Register<Participant>("TestLcdsParticipant", "com.example.Participant");
     LcdsClasses().Register<GameDto>("TestLcdsGameDTO", "com.example.GameDTO");
   }
@@ -288,6 +287,16 @@ class TestPlugin final : public AppModule {
     return result;
   }
 
+  // The promise is destroyed unfulfilled: its future holds a broken promise.
+  MaybeType<Failure, void> AwaitBrokenPromise() {
+    std::future<MaybeType<Failure, void>> future;
+    {
+      std::promise<MaybeType<Failure, void>> promise;
+      future = promise.get_future();
+    }
+    return Await(std::move(future));
+  }
+
   void PostTimer(std::string name, double interval, std::string mode) {
     SetTimer(name, interval, [this, name, interval, mode] {
       Note("timer " + name);
@@ -327,8 +336,7 @@ class TestPlugin final : public AppModule {
     const MemoryStatistics after = CurrentMemoryStatistics();
     return MemoryProbe{allocated.bytesAllocated - before.bytesAllocated,
                        after.allocations - before.allocations,
-                       after.bytesFreed - allocated.bytesFreed,
-                       after.frees - before.frees,
+                       after.bytesFreed - allocated.bytesFreed, after.frees - before.frees,
                        after.peakBytesInUse - before.peakBytesInUse};
   }
 

@@ -55,6 +55,9 @@ struct MatchCase {
 };
 
 const std::string kLongPath = "/files/" + std::string(kMaxPatternPathLength, 'a');
+// The longest path a pattern is matched against, and what it captures.
+const std::string kLongestPath = "/files/" + std::string(kMaxPatternPathLength - 7, 'a');
+const std::string kLongestMatch = "0:" + std::string(kMaxPatternPathLength - 7, 'a');
 
 // clang-format off
 const MatchCase kMatchCases[] = {
@@ -74,6 +77,7 @@ const MatchCase kMatchCases[] = {
     {"parentheses are literal",  {"/f(x)/{id}"},                "/f(x)/1",         "0:1"},
     {"query stripped before a pattern", {"/a/{id}"},            "/a/7?",           "0:7"},
     {"over-long path never reaches the regex", {"/files/{+rest}"}, kLongPath,      ""},
+    {"longest path still matches", {"/files/{+rest}"},          kLongestPath,      kLongestMatch},
     {"equal capture lengths: earlier wins", {"/x/{id}", "/x/{+rest}"}, "/x/ab",    "0:ab"},
     {"equal capture lengths, other order", {"/x/{+rest}", "/x/{id}"},  "/x/ab",    "0:ab"},
     {"literal beats both",       {"/x/{id}", "/x/{+rest}", "/x/ab"}, "/x/ab",      "2:"},
