@@ -66,8 +66,8 @@ class BindingStore {
 
   // 32-bit FNV-1a over the bytes up to the first NUL.
   static std::uint32_t Hash(std::string_view bytes) noexcept;
-  // The same for bytes known to hold no NUL.
-  static std::uint32_t HashWithoutNul(std::string_view bytes) noexcept;
+  // The same, also giving the number of bytes before the first NUL.
+  static std::uint32_t Hash(std::string_view bytes, std::size_t& hashedLength) noexcept;
 
   // Distinct strings currently interned, and pool blocks in use. For tests
   // and memory diagnostics.

@@ -311,8 +311,9 @@ BindingProperty& BindingProperty::at(std::size_t i) {
 }
 
 BindingProperty& BindingProperty::member(std::string_view name) {
-  name = UpToFirstNul(name);
-  return member(name, BindingStore::HashWithoutNul(name));
+  std::size_t nameLength = 0;
+  const std::uint32_t hash = BindingStore::Hash(name, nameLength);
+  return member(name.substr(0, nameLength), hash);
 }
 
 BindingProperty& BindingProperty::member(std::string_view name, std::uint32_t nameHash) {

@@ -230,31 +230,43 @@ std::size_t BindingStore::PooledBlocksInUse() const noexcept {
 
 namespace {
 
-std::uint32_t Fnv1a(const char* bytes, std::size_t length) noexcept {
-  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes);
-  std::uint32_t hash = 0x811c9dc5u;
-  for (std::size_t i = 0; i < length; ++i) {
-    hash = (hash ^ data[i]) * 16777619u;
-  }
-  return hash;
-}
+constexpr std::uint32_t kFnvBasis = 0x811c9dc5u;
+constexpr std::uint32_t kFnvPrime = 16777619u;
 
-// The length of `bytes` up to its first NUL (memchr is vectorised, which
-// keeps the hashing loop free of a branch per byte).
-std::size_t LengthBeforeNul(std::string_view bytes) noexcept {
-  const void* nul = std::memchr(bytes.data(), '\0', bytes.size());
-  return nul == nullptr ? bytes.size()
-                        : static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data());
+// FNV-1a over the bytes before the first NUL, in one pass: eight bytes are
+// tested for a NUL at once, so the hashing chain has no branch per byte.
+// `hashedLength` receives the number of bytes hashed.
+std::uint32_t Fnv1aUpToNul(std::string_view bytes, std::size_t& hashedLength) noexcept {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::size_t size = bytes.size();
+  std::uint32_t hash = kFnvBasis;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + i, sizeof word);
+    if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0) {
+      break;  // a NUL lies in these eight bytes
+    }
+    for (std::size_t k = 0; k < 8; ++k) {
+      hash = (hash ^ data[i + k]) * kFnvPrime;
+    }
+  }
+  for (; i < size && data[i] != 0; ++i) {
+    hash = (hash ^ data[i]) * kFnvPrime;
+  }
+  hashedLength = i;
+  return hash;
 }
 
 }  // namespace
 
 std::uint32_t BindingStore::Hash(std::string_view bytes) noexcept {
-  return Fnv1a(bytes.data(), LengthBeforeNul(bytes));
+  std::size_t hashedLength = 0;
+  return Fnv1aUpToNul(bytes, hashedLength);
 }
 
-std::uint32_t BindingStore::HashWithoutNul(std::string_view bytes) noexcept {
-  return Fnv1a(bytes.data(), bytes.size());
+std::uint32_t BindingStore::Hash(std::string_view bytes, std::size_t& hashedLength) noexcept {
+  return Fnv1aUpToNul(bytes, hashedLength);
 }
 
 detail::InternedString* BindingStore::EmptyString() noexcept { return &gEmptyEntry.header; }
@@ -263,8 +275,9 @@ detail::InternedString* BindingStore::Intern(std::string_view bytes) {
   if (bytes.empty()) {
     return EmptyString();
   }
-  const std::size_t hashedLength = LengthBeforeNul(bytes);
-  return Insert(bytes, Fnv1a(bytes.data(), hashedLength), hashedLength != bytes.size());
+  std::size_t hashedLength = 0;
+  const std::uint32_t hash = Fnv1aUpToNul(bytes, hashedLength);
+  return Insert(bytes, hash, hashedLength != bytes.size());
 }
 
 detail::InternedString* BindingStore::InternHashed(std::string_view bytes, std::uint32_t hash) {
