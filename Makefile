@@ -1,4 +1,5 @@
 # Entry points. Each target first makes sure the Debian packages are there.
+#   make run        build the stand-in host and run the plugin scenarios in it
 #   make test       build and run every test (the README's test command)
 #   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench      build optimised and run the benchmarks
@@ -7,10 +8,18 @@
 FUZZ_SECONDS ?= 30
 BENCH_FILTER ?= .
 
-.PHONY: setup test test-asan bench fuzz format clean
+.PHONY: setup run test test-asan bench fuzz format clean
 
 setup:
 	@./scripts/setup.sh
+
+run: setup
+	cmake --preset default
+	cmake --build --preset default --target host test_plugin
+	@for scenario in tests/scenarios/*.yaml; do \
+	  build/default/host/host --plugin build/default/tests/plugin/libtest_plugin.so \
+	    --scenario "$$scenario" || exit 1; \
+	done
 
 test: setup
 	cmake --preset default
