@@ -33,7 +33,7 @@ test-asan: setup
 
 bench: setup
 	cmake --preset release
-	cmake --build --preset release --target benchmarks
+	cmake --build --preset release
 	./scripts/run-benchmarks.sh build/release '$(BENCH_FILTER)'
 
 fuzz: setup

@@ -22,14 +22,13 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
-#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "bench/support/BenchmarkData.h"
+#include "bench/support/RatioReport.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
@@ -42,11 +41,7 @@ namespace {
 using namespace Nalo::Client::Gameflow::Api;
 using Nalo::BindingKind;
 using Nalo::BindingProperty;
-
-[[noreturn]] void Abort(std::string_view why) {
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(why.size()), why.data());
-  std::exit(1);
-}
+using Nalo::Bench::Abort;
 
 const Nalo::BindingTypeRegistry& Registry() {
   static const Nalo::BindingTypeRegistry& registry = []() -> const Nalo::BindingTypeRegistry& {
@@ -757,61 +752,16 @@ BENCHMARK(SessionFromJson);
 
 // --- Summary. -----------------------------------------------------------------------
 
-constexpr std::pair<std::string_view, std::string_view> kComparisons[] = {
+constexpr Nalo::Bench::RatioComparison kComparisons[] = {
     {"SessionToJson", "RapidJsonWriteSession"},
     {"SessionFromJson", "RapidJsonReadSession"},
-};
-
-// Prints as usual and keeps each benchmark's median CPU time (the single run
-// when there are no repetitions) for the summary.
-class SummaryReporter final : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) {
-        continue;
-      }
-      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (single || median) {
-        mCpuTimes[run.run_name.function_name] = run.GetAdjustedCPUTime();
-      }
-    }
-  }
-
-  void PrintSummary() const {
-    std::printf("\n%-16s %-22s %12s %14s %8s\n", "ours", "baseline", "ours (us)", "baseline (us)",
-                "ratio");
-    for (const auto& [ours, baseline] : kComparisons) {
-      const auto ourTime = mCpuTimes.find(std::string(ours));
-      const auto baselineTime = mCpuTimes.find(std::string(baseline));
-      if (ourTime == mCpuTimes.end() || baselineTime == mCpuTimes.end()) {
-        continue;
-      }
-      std::printf("%-16.*s %-22.*s %12.2f %14.2f %8.2f\n", static_cast<int>(ours.size()),
-                  ours.data(), static_cast<int>(baseline.size()), baseline.data(),
-                  ourTime->second / 1e3, baselineTime->second / 1e3,
-                  baselineTime->second / ourTime->second);
-    }
-    std::printf("ratio = baseline time / our time (median CPU time; 1.0 = as fast)\n");
-  }
-
- private:
-  std::map<std::string, double> mCpuTimes;  // nanoseconds per iteration
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-    return 1;
-  }
   SessionJson();  // checks the baseline against ours before anything is timed
-  SummaryReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintSummary();
-  benchmark::Shutdown();
-  return 0;
+  return Nalo::Bench::RunWithRatioSummary(argc, argv, kComparisons,
+                                          {.baseline = Nalo::Bench::BaselineColumn::Shown,
+                                           .unit = Nalo::Bench::SummaryTimeUnit::Microseconds});
 }

@@ -1,14 +1,13 @@
 // The conversion rules of every type code, and the structure walk.
 
-#include <charconv>
 #include <initializer_list>
 #include <limits>
-#include <system_error>
 #include <utility>
 
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeDescriptor.h"
 #include "binding/PositionalFormat.h"
+#include "binding/src/NumberText.h"
 
 namespace Nalo {
 
@@ -56,87 +55,13 @@ bool Fail(BindingResult& context, std::string_view format,
   return false;
 }
 
-// --- Integer text with automatic base, as C's strtoll with base 0 reads it:
-// leading white space, an optional sign, then "0x"/"0X" and hexadecimal
-// digits, or "0" and octal digits, or decimal digits. Unlike strtoll, text
-// with no digit at all is malformed rather than 0.
-
-enum class ParseOutcome : std::uint8_t { Parsed, Malformed, Overflow };
-
-struct ParsedInteger {
-  bool negative = false;
-  std::uint64_t magnitude = 0;
-};
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-ParseOutcome ParseInteger(std::string_view text, ParsedInteger& parsed) {
-  std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) {
-    ++i;
-  }
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    parsed.negative = text[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < text.size() && text[i] == '0') {
-    const bool hexPrefix = i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-                           DigitValue(text[i + 2]) >= 0;
-    base = hexPrefix ? 16 : 8;
-    i += hexPrefix ? 2 : 0;
-  }
-  const std::size_t firstDigit = i;
-  bool overflow = false;
-  for (; i < text.size(); ++i) {
-    const int digit = DigitValue(text[i]);
-    if (digit < 0 || digit >= base) {
-      break;
-    }
-    const auto limit = (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) /
-                       static_cast<unsigned>(base);
-    if (parsed.magnitude > limit) {
-      overflow = true;
-    } else {
-      parsed.magnitude =
-          parsed.magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-    }
-  }
-  if (i == firstDigit || i != text.size()) {
-    return ParseOutcome::Malformed;
-  }
-  return overflow ? ParseOutcome::Overflow : ParseOutcome::Parsed;
-}
-
-// The signed 64-bit value of `parsed`, or nothing when it doesn't fit.
-std::optional<std::int64_t> SignedValue(const ParsedInteger& parsed) {
-  constexpr auto kMagnitudeOfMin = std::uint64_t{1} << 63;
-  if (!parsed.negative) {
-    if (parsed.magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      return std::nullopt;
-    }
-    return static_cast<std::int64_t>(parsed.magnitude);
-  }
-  if (parsed.magnitude > kMagnitudeOfMin) {
-    return std::nullopt;
-  }
-  return parsed.magnitude == kMagnitudeOfMin ? std::numeric_limits<std::int64_t>::min()
-                                             : -static_cast<std::int64_t>(parsed.magnitude);
+// The message for number text that didn't read.
+bool FailNumberText(BindingResult& context, detail::NumberTextOutcome outcome,
+                    std::string_view text, std::string_view fieldName, std::string_view typeName) {
+  return Fail(context,
+              outcome == detail::NumberTextOutcome::IncorrectFormat ? Message::kNumberFormat
+                                                                    : Message::kNumberRange,
+              {text, fieldName, typeName});
 }
 
 // Whether a floating value lies inside an integer range once truncated
@@ -219,16 +144,11 @@ bool SignedFromProperty(BindingResult& context, const BindingProperty& input,
     }
     case BindingKind::String: {
       const std::string_view text = input.StringValue();
-      ParsedInteger parsed;
-      const ParseOutcome outcome = ParseInteger(text, parsed);
-      if (outcome == ParseOutcome::Malformed) {
-        return Fail(context, Message::kNumberFormat, {text, fieldName, typeName});
+      const auto [outcome, value] = ParseSignedText(text);
+      if (outcome != NumberTextOutcome::Ok) {
+        return FailNumberText(context, outcome, text, fieldName, typeName);
       }
-      const std::optional<std::int64_t> value = SignedValue(parsed);
-      if (outcome == ParseOutcome::Overflow || !value) {
-        return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
-      }
-      return accept(*value, text);
+      return accept(value, text);
     }
     case BindingKind::Enum:
       return accept(input.EnumValue(), input.EnumValue());
@@ -272,17 +192,11 @@ bool UnsignedFromProperty(BindingResult& context, const BindingProperty& input,
     }
     case BindingKind::String: {
       const std::string_view text = input.StringValue();
-      ParsedInteger parsed;
-      const ParseOutcome outcome = ParseInteger(text, parsed);
-      if (outcome == ParseOutcome::Malformed) {
-        return Fail(context, Message::kNumberFormat, {text, fieldName, typeName});
+      const auto [outcome, value] = ParseUnsignedText(text);
+      if (outcome != NumberTextOutcome::Ok) {
+        return FailNumberText(context, outcome, text, fieldName, typeName);
       }
-      // A minus sign is not wrapped around as strtoull would: "-1" is out of
-      // range, "-0" is 0.
-      if (outcome == ParseOutcome::Overflow || (parsed.negative && parsed.magnitude != 0)) {
-        return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
-      }
-      return acceptUnsigned(parsed.magnitude, text);
+      return acceptUnsigned(value, text);
     }
     case BindingKind::Enum:
       return acceptSigned(input.EnumValue(), input.EnumValue());
@@ -312,16 +226,10 @@ bool FloatingFromProperty(BindingResult& context, const BindingProperty& input,
     case BindingKind::Float:
       return accept(input.GetFloat(0), input.GetFloat(0));
     case BindingKind::String: {
-      // Decimal or exponent notation in the C locale's form, as std::from_chars
-      // reads it ("inf" and "nan" included); no leading space or "+".
       const std::string_view text = input.StringValue();
-      double value = 0;
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (error == std::errc::invalid_argument || end != text.data() + text.size()) {
-        return Fail(context, Message::kNumberFormat, {text, fieldName, typeName});
-      }
-      if (error == std::errc::result_out_of_range) {
-        return Fail(context, Message::kNumberRange, {text, fieldName, typeName});
+      const auto [outcome, value] = ParseDoubleText(text);
+      if (outcome != NumberTextOutcome::Ok) {
+        return FailNumberText(context, outcome, text, fieldName, typeName);
       }
       return accept(value, text);
     }
@@ -406,15 +314,11 @@ bool EnumFromProperty(BindingResult& context, const BindingProperty& input,
           return true;
         }
       }
-      ParsedInteger parsed;
-      std::optional<std::int64_t> value;
-      if (ParseInteger(text, parsed) == ParseOutcome::Parsed) {
-        value = SignedValue(parsed);
-      }
-      if (!value || !isRegistered(*value)) {
+      const auto [outcome, value] = ParseSignedText(text);
+      if (outcome != NumberTextOutcome::Ok || !isRegistered(value)) {
         return Fail(context, Message::kInvalidEnumerator, {text, enumName, fieldName});
       }
-      out = static_cast<std::int32_t>(*value);
+      out = static_cast<std::int32_t>(value);
       return true;
     }
     default:

@@ -42,9 +42,9 @@ inline constexpr std::string_view kYamlAliasExpansionMessage =
     "Aliases expand to more than %1 values. At line: %2 col: %3";
 
 // Tagged numbers (%1: the text, %2: kYamlFieldName, %3: one of the type
-// names below).
-// FIXME: these repeat the texts of the type registry's string conversions;
-// call those conversions instead once the registry offers them on their own.
+// names below). The texts read like the type registry's, but the reader names
+// the C++ types ("int64_t") where the registry names its own ("int64"), so
+// it keeps them here and shares only the reading (NumberText.h).
 inline constexpr std::string_view kYamlIncorrectFormatMessage =
     "Value %1 for '%2' of type %3 is in an incorrect format";
 inline constexpr std::string_view kYamlOutOfRangeMessage =

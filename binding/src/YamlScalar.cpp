@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "binding/PositionalFormat.h"
+#include "binding/src/NumberText.h"
 #include "binding/src/YamlMessages.h"
 
 namespace Nalo::detail {
@@ -55,111 +56,36 @@ bool HasHexPrefix(std::string_view text) noexcept {
 
 // --- Tagged integers and floats. ------------------------------------------------
 
-enum class Conversion : std::uint8_t { Done, IncorrectFormat, OutOfRange };
-
-// Integer text with automatic base, read as the type registry reads it:
-// leading white space, an optional sign, then "0x"/"0X" and hexadecimal
-// digits, or "0" and octal digits, or decimal digits; at least one digit and
-// nothing after the digits.
-struct SignedMagnitude {
-  bool negative = false;
-  std::uint64_t magnitude = 0;
-};
-
-int DigitValue(char c) noexcept {
-  if (IsDecimalDigit(c)) {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-bool IsSpace(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-Conversion ParseInteger(std::string_view text, SignedMagnitude& parsed) noexcept {
-  std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) {
-    ++i;
-  }
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    parsed.negative = text[i] == '-';
-    ++i;
-  }
-  unsigned base = 10;
-  if (i < text.size() && text[i] == '0') {
-    const bool hex = i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-                     DigitValue(text[i + 2]) >= 0;
-    base = hex ? 16 : 8;
-    i += hex ? 2 : 0;
-  }
-  const std::size_t firstDigit = i;
-  bool overflow = false;
-  for (; i < text.size(); ++i) {
-    const int digit = DigitValue(text[i]);
-    if (digit < 0 || static_cast<unsigned>(digit) >= base) {
-      break;
-    }
-    const std::uint64_t limit =
-        (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) / base;
-    if (parsed.magnitude > limit) {
-      overflow = true;
-    } else {
-      parsed.magnitude = parsed.magnitude * base + static_cast<unsigned>(digit);
-    }
-  }
-  if (i == firstDigit || i != text.size()) {
-    return Conversion::IncorrectFormat;
-  }
-  return overflow ? Conversion::OutOfRange : Conversion::Done;
-}
-
 // `asSigned`: the text starts with "-" and is read as int64_t, else as
 // uint64_t (where only zero may carry a minus sign).
-Conversion ParseTaggedInteger(std::string_view text, bool asSigned,
-                              BindingProperty& target) noexcept {
-  SignedMagnitude parsed;
-  const Conversion conversion = ParseInteger(text, parsed);
-  if (conversion != Conversion::Done) {
-    return conversion;
-  }
-  constexpr std::uint64_t kMagnitudeOfLowest = std::uint64_t{1} << 63;
-  if (!asSigned) {
-    if (parsed.negative && parsed.magnitude != 0) {
-      return Conversion::OutOfRange;
+NumberTextOutcome ParseTaggedInteger(std::string_view text, bool asSigned,
+                                     BindingProperty& target) noexcept {
+  if (asSigned) {
+    const auto [outcome, value] = ParseSignedText(text);
+    if (outcome == NumberTextOutcome::Ok) {
+      target.SetSigned(value);
     }
-    target.SetUnsigned(parsed.magnitude);
-    return Conversion::Done;
+    return outcome;
   }
-  if (parsed.magnitude > (parsed.negative ? kMagnitudeOfLowest : kMagnitudeOfLowest - 1)) {
-    return Conversion::OutOfRange;
+  const auto [outcome, value] = ParseUnsignedText(text);
+  if (outcome == NumberTextOutcome::Ok) {
+    target.SetUnsigned(value);
   }
-  target.SetSigned(parsed.negative ? static_cast<std::int64_t>(0 - parsed.magnitude)
-                                   : static_cast<std::int64_t>(parsed.magnitude));
-  return Conversion::Done;
+  return outcome;
 }
 
-// Decimal or exponent notation as std::from_chars reads it, independent of
-// the process locale, within the finite range of a double.
-Conversion ParseTaggedFloat(std::string_view text, BindingProperty& target) noexcept {
-  double value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, status] = std::from_chars(text.data(), end, value);
-  if (text.empty() || stop != end || status == std::errc::invalid_argument) {
-    return Conversion::IncorrectFormat;
+// Within the finite range of a double; NaN is kept.
+NumberTextOutcome ParseTaggedFloat(std::string_view text, BindingProperty& target) noexcept {
+  const auto [outcome, value] = ParseDoubleText(text);
+  if (outcome != NumberTextOutcome::Ok) {
+    return outcome;
   }
   constexpr double kHighest = std::numeric_limits<double>::max();
-  if (status != std::errc() || value < -kHighest || value > kHighest) {
-    return Conversion::OutOfRange;
+  if (value < -kHighest || value > kHighest) {
+    return NumberTextOutcome::OutOfRange;
   }
   target.SetFloat(value);
-  return Conversion::Done;
+  return NumberTextOutcome::Ok;
 }
 
 // --- Plain numbers. -------------------------------------------------------------
@@ -252,10 +178,11 @@ void ResolvePlain(std::string_view text, BindingProperty& target) {
   target.SetString(text);
 }
 
-std::string ConversionMessage(Conversion conversion, std::string_view text,
+std::string ConversionMessage(NumberTextOutcome outcome, std::string_view text,
                               std::string_view typeName) {
-  return FormatPositional(conversion == Conversion::IncorrectFormat ? kYamlIncorrectFormatMessage
-                                                                    : kYamlOutOfRangeMessage,
+  return FormatPositional(outcome == NumberTextOutcome::IncorrectFormat
+                              ? kYamlIncorrectFormatMessage
+                              : kYamlOutOfRangeMessage,
                           {text, kYamlFieldName, typeName});
 }
 
@@ -278,18 +205,18 @@ bool ResolveYamlScalar(const YamlScalar& scalar, BindingProperty& target, std::s
   }
   if (tag == kYamlIntegerTag) {
     const bool asSigned = !text.empty() && text[0] == '-';
-    const Conversion conversion = ParseTaggedInteger(text, asSigned, target);
-    if (conversion != Conversion::Done) {
-      error = ConversionMessage(conversion, text,
-                                asSigned ? kYamlSignedTypeName : kYamlUnsignedTypeName);
+    const NumberTextOutcome outcome = ParseTaggedInteger(text, asSigned, target);
+    if (outcome != NumberTextOutcome::Ok) {
+      error =
+          ConversionMessage(outcome, text, asSigned ? kYamlSignedTypeName : kYamlUnsignedTypeName);
       return false;
     }
     return true;
   }
   if (tag == kYamlFloatTag) {
-    const Conversion conversion = ParseTaggedFloat(text, target);
-    if (conversion != Conversion::Done) {
-      error = ConversionMessage(conversion, text, kYamlFloatTypeName);
+    const NumberTextOutcome outcome = ParseTaggedFloat(text, target);
+    if (outcome != NumberTextOutcome::Ok) {
+      error = ConversionMessage(outcome, text, kYamlFloatTypeName);
       return false;
     }
     return true;

@@ -44,8 +44,7 @@ LogManager::LogManager() {
 LogManager::~LogManager() {
   std::lock_guard lock(mMutex);
   for (LogTarget* target : mTargets) {
-    std::lock_guard targetLock(target->mMutex);
-    target->mManager = nullptr;
+    target->mFunctions->detach(target);
   }
   mTargets.clear();
 }
@@ -79,10 +78,11 @@ void LogManager::LogV(LogLevel level, std::uint64_t groups, const char* format,
   const std::size_t messageLength =
       length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof message - 1);
   message[messageLength] = '\0';
-  const LogRecord record{.time = detail::Platform::LocalTimeNow(),
-                         .level = level,
-                         .groups = groups,
-                         .message = std::string_view(message, messageLength)};
+  const LogTargetRecord record{.time = detail::Platform::LocalTimeNow(),
+                               .level = static_cast<std::int32_t>(level),
+                               .groups = groups,
+                               .message = message,
+                               .messageLength = messageLength};
 
   std::lock_guard lock(mMutex);
   if (level == LogLevel::Warn) {
@@ -92,7 +92,23 @@ void LogManager::LogV(LogLevel level, std::uint64_t groups, const char* format,
   }
   DispatchScope dispatching;
   for (LogTarget* target : mTargets) {
-    target->Offer(record);
+    // Each table call takes the target's lock on its own; a setting changed
+    // between them applies from the next record on.
+    const LogTargetFunctions& functions = *target->mFunctions;
+    if (record.level < functions.getMinimumLevel(target)) {
+      continue;
+    }
+    if (groups != 0) {
+      if ((groups & functions.getExcludeMask(target)) != 0) {
+        continue;
+      }
+      const std::uint64_t included = functions.getIncludeMask(target);
+      if (included != 0 && (groups & included) == 0) {
+        continue;
+      }
+    }
+    // A failing write is not the caller's problem: logging never fails.
+    static_cast<void>(functions.write(target, &record));
   }
 }
 
@@ -113,23 +129,22 @@ std::uint64_t LogManager::GetExcludedGroups() const noexcept {
 }
 
 void LogManager::Attach(LogTarget& target) {
-  LogManager* current = nullptr;
+  bool listedHere = false;
   {
-    std::lock_guard targetLock(target.mMutex);
-    current = target.mManager;
+    std::lock_guard lock(mMutex);
+    listedHere = std::find(mTargets.begin(), mTargets.end(), &target) != mTargets.end();
   }
-  // Detach from another manager outside our lock, so that two manager locks
-  // are never held together.
-  if (current != nullptr && current != this) {
-    current->Detach(target);
+  // A target attached elsewhere leaves that manager outside our lock, so that
+  // two manager locks are never held together.
+  if (!listedHere && target.mFunctions->isAttached(&target) != 0) {
+    target.Detach();
   }
   std::lock_guard lock(mMutex);
   if (std::find(mTargets.begin(), mTargets.end(), &target) != mTargets.end()) {
     return;
   }
   mTargets.push_back(&target);
-  std::lock_guard targetLock(target.mMutex);
-  target.mManager = this;
+  target.mFunctions->attach(&target, this);
 }
 
 void LogManager::Detach(LogTarget& target) {
@@ -143,38 +158,38 @@ void LogManager::DetachLocked(LogTarget& target) {
     return;
   }
   mTargets.erase(found);
-  std::lock_guard targetLock(target.mMutex);
-  target.mManager = nullptr;
+  target.mFunctions->detach(&target);
 }
 
 void LogManager::Configure(LogTarget& target, const LogTargetConfig& config) {
-  if (target.IsAttached()) {
+  const LogTargetFunctions& functions = *target.mFunctions;
+  if (functions.isAttached(&target) != 0) {
     target.Detach();
   }
+  // Holding our lock through the whole change keeps log calls from seeing a
+  // half-configured target.
   std::lock_guard lock(mMutex);
   DetachLocked(target);
-  std::lock_guard targetLock(target.mMutex);
-  target.mMinimumLevel = config.minimumLevel;
-  target.mIncludeMask = config.includeGroups & ~config.excludeGroups;
-  target.mExcludeMask = config.excludeGroups;
-  target.mFormat.assign(config.format);
+  functions.setMinimumLevel(&target, static_cast<std::int32_t>(config.minimumLevel));
+  functions.setMasks(&target, config.includeGroups & ~config.excludeGroups, config.excludeGroups);
+  functions.setFormat(&target, config.format.data(), config.format.size());
   mTargets.push_back(&target);
-  target.mManager = this;
+  functions.attach(&target, this);
 }
 
 LogTarget* LogManager::FindTarget(std::string_view name) {
   std::lock_guard lock(mMutex);
-  const auto found =
-      std::find_if(mTargets.begin(), mTargets.end(),
-                   [name](const LogTarget* target) { return target->GetName() == name; });
+  const auto found = std::find_if(mTargets.begin(), mTargets.end(), [name](LogTarget* target) {
+    const LogTargetText targetName = target->mFunctions->getName(target);
+    return std::string_view(targetName.data, targetName.length) == name;
+  });
   return found == mTargets.end() ? nullptr : *found;
 }
 
 void LogManager::FlushAll() {
   std::lock_guard lock(mMutex);
   for (LogTarget* target : mTargets) {
-    std::lock_guard targetLock(target->mMutex);
-    target->Flush();
+    target->mFunctions->flush(target);
   }
 }
 
