@@ -27,8 +27,10 @@
 // - An alias receives a deep copy of the anchored container as it is when the
 //   alias is read; an alias of a scalar anchor is the anchored text as a
 //   string. Anchors can't be redefined, and an alias can't name a container
-//   that encloses it. Aliases may copy at most kMaxYamlAliasValues values per
-//   text, so a small text can't expand into an enormous tree.
+//   that encloses it. Aliases may copy at most kMaxYamlAliasValues values
+//   and kMaxYamlAliasBytes bytes of strings per text (an alias of a scalar is
+//   one value of its text's length), so a small text can't expand into an
+//   enormous tree.
 // - Only one document: a second document after a non-empty first one is
 //   refused.
 // - Containers nested deeper than kMaxNestingDepth (BindingLimits.h), counting
@@ -46,6 +48,9 @@ namespace Nalo {
 
 // Most values that aliases may copy into the tree of one text.
 inline constexpr std::size_t kMaxYamlAliasValues = 1'000'000;
+// Most bytes of string and blob payload that aliases may copy into the tree
+// of one text (16 MiB).
+inline constexpr std::size_t kMaxYamlAliasBytes = std::size_t{16} << 20;
 
 // Parses `text` (UTF-8; every byte is read, a NUL byte is a parse error).
 // Never throws on bad input: every libyaml error and every rule above gives

@@ -3,6 +3,7 @@
 #include <yaml.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <span>
 #include <string>
@@ -94,7 +95,9 @@ std::string_view Text(const yaml_char_t* text) noexcept {
 // Anchors record where their node is, not a pointer to it: a closed
 // collection may still be relocated when its parent grows. A container's
 // anchor keeps the path of steps (element index or member name) from the root,
-// a scalar's anchor its text.
+// a scalar's anchor its text. Each open container holds its step from its
+// parent in a node shared with its children's, so recording an anchor costs
+// no more than holding one pointer, however deep or long-named the path.
 class YamlTreeBuilder {
  public:
   explicit YamlTreeBuilder(BindingProperty& root) : mRoot(root) {}
@@ -132,21 +135,30 @@ class YamlTreeBuilder {
   [[nodiscard]] const std::string& Error() const noexcept { return mError; }
 
  private:
-  struct Frame {
-    BindingProperty* container;
-    // The container's anchor, or empty.
-    std::string_view anchor;
-    bool isCollection;
-  };
-
   struct PathStep {
     std::size_t index;
     std::string name;
     bool isIndex;
   };
 
+  // The last step to a container and the node of its parent; the root has
+  // no node.
+  struct PathNode {
+    std::shared_ptr<const PathNode> parent;
+    PathStep step;
+  };
+
+  struct Frame {
+    BindingProperty* container;
+    // The container's anchor, or empty.
+    std::string_view anchor;
+    // The path to the container.
+    std::shared_ptr<const PathNode> path;
+    bool isCollection;
+  };
+
   struct Anchor {
-    std::vector<PathStep> path;
+    std::shared_ptr<const PathNode> path;
     std::string text;
     bool isContainer;
   };
@@ -156,7 +168,14 @@ class YamlTreeBuilder {
   // What an alias would copy in.
   struct Extent {
     std::size_t values = 0;
+    std::size_t bytes = 0;
     std::size_t levels = 0;
+  };
+
+  // What aliases may still copy in.
+  struct Budget {
+    std::size_t values;
+    std::size_t bytes;
   };
 
   static std::size_t Line(const yaml_event_t& event) noexcept { return event.start_mark.line + 1; }
@@ -223,6 +242,7 @@ class YamlTreeBuilder {
         return Fail(kYamlInvalidKeyMessage, event);
       }
       mPendingValue = &mOpen.back().container->member(text);
+      mPendingKey.assign(text);
       return true;
     }
     BindingProperty* slot = Slot(event);
@@ -251,6 +271,15 @@ class YamlTreeBuilder {
         return false;
       }
     }
+    // The step from the parent, taken before Slot() appends the element or
+    // clears the pending key.
+    std::shared_ptr<const PathNode> path;
+    if (!mOpen.empty()) {
+      const Frame& parent = mOpen.back();
+      PathStep step = parent.isCollection ? PathStep{parent.container->size(), {}, true}
+                                          : PathStep{0, mPendingKey, false};
+      path = std::make_shared<const PathNode>(PathNode{parent.path, std::move(step)});
+    }
     BindingProperty* slot = Slot(event);
     if (slot == nullptr) {
       return false;
@@ -260,42 +289,28 @@ class YamlTreeBuilder {
     } else {
       slot->MakeStructure();
     }
-    // The frame refers to the name kept as the table's key: table entries
-    // never move.
-    mOpen.push_back({slot, anchor == nullptr ? std::string_view() : anchor->first, isCollection});
     if (anchor != nullptr) {
       anchor->second.isContainer = true;
-      anchor->second.path = CurrentPath();
+      anchor->second.path = path;
     }
+    // The frame refers to the name kept as the table's key: table entries
+    // never move.
+    mOpen.push_back({slot, anchor == nullptr ? std::string_view() : anchor->first,
+                     std::move(path), isCollection});
     return true;
-  }
-
-  // The path from the root to the innermost open container.
-  std::vector<PathStep> CurrentPath() const {
-    std::vector<PathStep> path;
-    path.reserve(mOpen.size());
-    for (std::size_t i = 1; i < mOpen.size(); ++i) {
-      const BindingProperty& parent = *mOpen[i - 1].container;
-      const BindingProperty* child = mOpen[i].container;
-      if (mOpen[i - 1].isCollection) {
-        path.push_back({static_cast<std::size_t>(child - parent.Elements().data()), {}, true});
-        continue;
-      }
-      for (const detail::MemberView member : parent.Members()) {
-        if (&member.value == child) {
-          path.push_back({0, std::string(member.name), false});
-          break;
-        }
-      }
-    }
-    return path;
   }
 
   // The node at `path` now, or null when later input replaced a container on
   // the way by a scalar.
-  const BindingProperty* Follow(const std::vector<PathStep>& path) const noexcept {
+  const BindingProperty* Follow(const std::shared_ptr<const PathNode>& path) const {
+    // Steps run from the container up; the walk goes down from the root.
+    std::vector<const PathStep*> steps;
+    for (const PathNode* node = path.get(); node != nullptr; node = node->parent.get()) {
+      steps.push_back(&node->step);
+    }
     const BindingProperty* node = &mRoot;
-    for (const PathStep& step : path) {
+    for (auto position = steps.rbegin(); position != steps.rend(); ++position) {
+      const PathStep& step = **position;
       if (step.isIndex) {
         const std::span<const BindingProperty> elements = node->Elements();
         node = step.index < elements.size() ? &elements[step.index] : nullptr;
@@ -309,20 +324,24 @@ class YamlTreeBuilder {
     return node;
   }
 
-  // Counts the values of `node` (itself included) and its container levels,
-  // stopping once the count passes `budget`. The tree's depth is bounded, so
-  // the recursion is too.
-  static void Measure(const BindingProperty& node, std::size_t level, std::size_t budget,
+  // Counts the values of `node` (itself included), their string and blob
+  // bytes and its container levels, stopping once either count passes
+  // `budget`. The tree's depth is bounded, so the recursion is too.
+  static void Measure(const BindingProperty& node, std::size_t level, const Budget& budget,
                       Extent& extent) {
     ++extent.values;
     const BindingKind kind = node.Kind();
+    if (kind == BindingKind::String || kind == BindingKind::Blob) {
+      extent.bytes += node.size();
+      return;
+    }
     if (kind != BindingKind::Collection && kind != BindingKind::Structure) {
       return;
     }
     extent.levels = std::max(extent.levels, level + 1);
     if (kind == BindingKind::Collection) {
       for (const BindingProperty& element : node.Elements()) {
-        if (extent.values > budget) {
+        if (Exceeds(extent, budget)) {
           return;
         }
         Measure(element, level + 1, budget, extent);
@@ -330,11 +349,33 @@ class YamlTreeBuilder {
       return;
     }
     for (const detail::MemberView member : node.Members()) {
-      if (extent.values > budget) {
+      if (Exceeds(extent, budget)) {
         return;
       }
       Measure(member.value, level + 1, budget, extent);
     }
+  }
+
+  static bool Exceeds(const Extent& extent, const Budget& budget) noexcept {
+    return extent.values > budget.values || extent.bytes > budget.bytes;
+  }
+
+  // Charges what an alias copies in against the text's budget; false (with
+  // the error set) when it would pass either limit.
+  bool ChargeAlias(const Extent& extent, const Budget& budget, const yaml_event_t& event) {
+    if (extent.values > budget.values) {
+      return Fail(kYamlAliasExpansionMessage, kMaxYamlAliasValues, event);
+    }
+    if (extent.bytes > budget.bytes) {
+      return Fail(kYamlAliasBytesMessage, kMaxYamlAliasBytes, event);
+    }
+    mAliasValues += extent.values;
+    mAliasBytes += extent.bytes;
+    return true;
+  }
+
+  Budget RemainingBudget() const noexcept {
+    return {kMaxYamlAliasValues - mAliasValues, kMaxYamlAliasBytes - mAliasBytes};
   }
 
   bool ApplyAlias(const yaml_event_t& event) {
@@ -354,6 +395,7 @@ class YamlTreeBuilder {
         return Fail(kYamlInvalidKeyMessage, event);
       }
       mPendingValue = &mOpen.back().container->member(anchor.text);
+      mPendingKey = anchor.text;
       return true;
     }
     // Choose the slot first: appending it may relocate the anchored node,
@@ -363,6 +405,9 @@ class YamlTreeBuilder {
       return false;
     }
     if (!anchor.isContainer) {
+      if (!ChargeAlias({.values = 1, .bytes = anchor.text.size()}, RemainingBudget(), event)) {
+        return false;
+      }
       slot->SetString(anchor.text);
       return true;
     }
@@ -378,16 +423,18 @@ class YamlTreeBuilder {
         return Fail(kYamlCyclicAliasMessage, name, event);
       }
     }
-    const std::size_t budget = kMaxYamlAliasValues - mAliasValues;
+    const Budget budget = RemainingBudget();
     Extent extent;
     Measure(*source, 0, budget, extent);
-    if (extent.values > budget) {
-      return Fail(kYamlAliasExpansionMessage, kMaxYamlAliasValues, event);
+    if (Exceeds(extent, budget)) {
+      return ChargeAlias(extent, budget, event);
     }
     if (mOpen.size() + extent.levels > kMaxNestingDepth) {
       return Fail(kYamlNestingTooDeepMessage, kMaxNestingDepth, event);
     }
-    mAliasValues += extent.values;
+    if (!ChargeAlias(extent, budget, event)) {
+      return false;
+    }
     slot->assign(*source);
     return true;
   }
@@ -396,8 +443,11 @@ class YamlTreeBuilder {
   std::vector<Frame> mOpen;
   // The member selected by the pending key, or null when no key is pending.
   BindingProperty* mPendingValue = nullptr;
+  // The name of that member, as the key was written.
+  std::string mPendingKey;
   AnchorTable mAnchors;
   std::size_t mAliasValues = 0;
+  std::size_t mAliasBytes = 0;
   std::string mError;
 };
 

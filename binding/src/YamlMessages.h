@@ -40,6 +40,8 @@ inline constexpr std::string_view kYamlSequenceTooLongMessage =
     "Sequences longer than %1 elements are not supported. At line: %2 col: %3";
 inline constexpr std::string_view kYamlAliasExpansionMessage =
     "Aliases expand to more than %1 values. At line: %2 col: %3";
+inline constexpr std::string_view kYamlAliasBytesMessage =
+    "Aliases expand to more than %1 bytes of text. At line: %2 col: %3";
 
 // Tagged numbers (%1: the text, %2: kYamlFieldName, %3: one of the type
 // names below). The texts read like the type registry's, but the reader names

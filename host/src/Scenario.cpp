@@ -236,7 +236,9 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     case StepKind::ExpectResource:
       step.path = reader.Text("path", true);
       ReadExpectedValue(reader, step);
-      if (reader.Has("deleted")) {
+      // "deleted: false" asks for a value, like leaving the member out.
+      if (const BindingProperty* deleted = reader.Get("deleted");
+          deleted != nullptr && deleted->AsBool()) {
         step.method = "Delete";
       }
       break;

@@ -191,5 +191,17 @@ TEST_F(HostWithFixture, ShutdownCancelsThePluginsTasks) {
   EXPECT_EQ(host().Request("GET", "/hostfixture/v1/echo").status, 404u);
 }
 
+
+TEST_F(HostWithFixture, FaultsAnswerForThePluginsRoutesTooWithoutReachingThePlugin) {
+  Load();
+  host().GetPeers().InjectFault("/hostfixture/v1/echo", 1, 500, "Plugin down.");
+  const Response faulty = host().Request("POST", "/hostfixture/v1/echo", "hello");
+  EXPECT_EQ(faulty.status, 500u);
+  EXPECT_EQ(faulty.error, "Plugin down.");
+  EXPECT_TRUE(Entries(host(), CoreEntry::Request).empty());
+  EXPECT_TRUE(host().GetPeers().Requests().empty());
+  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/echo", "again").body.StringValue(), "again");
+}
+
 }  // namespace
 }  // namespace Nalo::Host

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -183,6 +185,213 @@ TEST(HostPeers, TelemetryCommandLineAndFaults) {
   EXPECT_EQ(host.Request("GET", "/naloclient/app-port").bodyText, "2999");
   // Seeding publishes nothing; telemetry and the command line neither.
   EXPECT_TRUE(host.PublishedEvents().empty());
+}
+
+
+// What the Peers mutators store and publish, as a plugin subscribed to the
+// URI sees it: seeding counts as the first value, publishing stores nothing,
+// deleting a missing value still tells the subscribers.
+TEST(ResourcePeer, MutatorsStoreAndPublishAsDocumented) {
+  struct Case {
+    const char* what;
+    void (*act)(Peers&);
+    std::vector<std::string> published;  // event type and data, own-name events only
+    std::optional<std::string> stored;   // JSON of the value left, or none
+  };
+  const Case cases[] = {
+      {"seed then POST is an update",
+       [](Peers& peers) {
+         peers.SeedResource("/peer/v1/r", Json("1"));
+         peers.SetResource("/peer/v1/r", Json("2"));
+       },
+       {"Update 2"},
+       "2"},
+      {"publish stores nothing",
+       [](Peers& peers) { peers.PublishResource("/peer/v1/r", Json("3")); },
+       {"Update 3"},
+       std::nullopt},
+      {"publish keeps the stored value",
+       [](Peers& peers) {
+         peers.SeedResource("/peer/v1/r", Json("1"));
+         peers.PublishResource("/peer/v1/r", Json("3"));
+       },
+       {"Update 3"},
+       "1"},
+      {"delete of a missing value still publishes",
+       [](Peers& peers) { peers.DeleteResource("/peer/v1/r"); },
+       {"Delete null"},
+       std::nullopt},
+      {"set, delete, set again creates anew",
+       [](Peers& peers) {
+         peers.SetResource("/peer/v1/r", Json("1"));
+         peers.DeleteResource("/peer/v1/r");
+         peers.SetResource("/peer/v1/r", Json("4"));
+       },
+       {"Create 1", "Delete null", "Create 4"},
+       "4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Host host;
+    c.act(host.GetPeers());
+    std::vector<std::string> seen;
+    for (const PublishedEvent& event : host.PublishedEvents()) {
+      if (event.name == "OnJsonApiEvent_peer_v1_r") {
+        EXPECT_EQ(event.uri, "/peer/v1/r");
+        EXPECT_EQ(event.senderHandle, 0u);
+        seen.push_back(event.eventType + " " + Describe(*event.payload.Find("data")));
+      }
+    }
+    EXPECT_EQ(seen, c.published);
+    const std::optional<BindingProperty> stored = host.GetPeers().Resource("/peer/v1/r");
+    EXPECT_EQ(stored ? std::optional<std::string>(ToJson(*stored)) : std::nullopt, c.stored);
+    const Response fetched = host.Request("GET", "/peer/v1/r");
+    EXPECT_EQ(fetched.status, c.stored ? 200u : 404u);
+  }
+}
+
+TEST(ResourcePeer, RequestsAreRecordedWithQueryAndValueButFaultsAreNot) {
+  Host host;
+  host.GetPeers().InjectFault("/peer/v1/f", 1, 500, "Broken.");
+  EXPECT_EQ(host.Request("GET", "/peer/v1/f").status, 500u);
+  EXPECT_EQ(host.Request("PUT", "/peer/v1/a?x=1", "5").status, 204u);
+  EXPECT_EQ(host.Request("GET", "/peer/v1/a").status, 200u);
+  std::vector<std::string> seen;
+  for (const PeerRequest& request : host.GetPeers().Requests()) {
+    seen.push_back(request.method + " " + request.path + " " + Describe(request.value));
+  }
+  EXPECT_THAT(seen, ElementsAre("PUT /peer/v1/a?x=1 5", "GET /peer/v1/a null"));
+  // The query is not part of the stored path.
+  EXPECT_FALSE(host.GetPeers().Resource("/peer/v1/a?x=1").has_value());
+}
+
+// Each row injects faults, then sends requests in order; the statuses seen
+// show how faults count down, stop, are replaced or cleared, and that they
+// match the exact path only.
+TEST(FaultInjection, CountsDownPerExactPathThenStops) {
+  struct Injection {
+    const char* path;
+    std::uint32_t count;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Injection> injections;
+    std::vector<const char*> requests;
+    std::vector<std::uint32_t> statuses;
+  };
+  const Case cases[] = {
+      {"counts down then stops", {{"/peer/v1/f", 2}}, {"/peer/v1/f", "/peer/v1/f?q", "/peer/v1/f"},
+       {503, 503, 200}},
+      {"a later injection replaces what is left", {{"/peer/v1/f", 3}, {"/peer/v1/f", 1}},
+       {"/peer/v1/f", "/peer/v1/f"}, {503, 200}},
+      {"a count of 0 clears the path", {{"/peer/v1/f", 3}, {"/peer/v1/f", 0}}, {"/peer/v1/f"},
+       {200}},
+      {"sub-paths and siblings are not affected", {{"/peer/v1/f", 1}},
+       {"/peer/v1/f/sub", "/peer/v1/g", "/peer/v1", "/peer/v1/f"}, {404, 200, 404, 503}},
+      {"the query is dropped from the injected path", {{"/peer/v1/f?x=1", 1}},
+       {"/peer/v1/f?y=2", "/peer/v1/f"}, {503, 200}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Host host;
+    host.GetPeers().SeedResource("/peer/v1/f", Json("1"));
+    host.GetPeers().SeedResource("/peer/v1/g", Json("1"));
+    for (const Injection& injection : c.injections) {
+      host.GetPeers().InjectFault(injection.path, injection.count, 503, "Down.");
+    }
+    std::vector<std::uint32_t> statuses;
+    for (const char* path : c.requests) {
+      const Response response = host.Request("GET", path);
+      statuses.push_back(response.status);
+      if (response.status == 503) {
+        EXPECT_EQ(response.error, "Down.");
+        EXPECT_EQ(response.reason, "Service Unavailable");
+      }
+    }
+    EXPECT_EQ(statuses, c.statuses);
+  }
+}
+
+TEST(DataStorePeer, WritesAtomicallyAndOnlyWhenSomethingChanged) {
+  const std::filesystem::path folder = FreshFolder("atomic");
+  const std::filesystem::path file = folder / "data-store.json";
+  auto contents = [&file] {
+    std::ifstream stream(file);
+    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  };
+  Host host(InFolder(folder));
+  // Nothing to remove: no file is written, not even an empty one.
+  EXPECT_EQ(host.Request("DELETE", "/data-store/v1/install-settings/k").status, 404u);
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  struct Step {
+    const char* method;
+    const char* key;
+    const char* body;
+    std::uint32_t status;
+    const char* file;  // the file's JSON after the step
+  };
+  const Step steps[] = {
+      {"POST", "a", "1", 204, R"({"a":1})"},
+      {"PUT", "b", R"({"x":[true]})", 204, R"({"a":1,"b":{"x":[true]}})"},
+      {"PUT", "a", R"("two")", 204, R"({"a":"two","b":{"x":[true]}})"},
+      {"DELETE", "b", "", 204, R"({"a":"two"})"},
+      {"DELETE", "b", "", 404, R"({"a":"two"})"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.method) + " " + step.key);
+    const Response response = host.Request(
+        step.method, std::string("/data-store/v1/install-settings/") + step.key, step.body);
+    EXPECT_EQ(response.status, step.status);
+    EXPECT_EQ(ToJson(Json(contents())), step.file);
+    EXPECT_FALSE(std::filesystem::exists(folder / "data-store.json.tmp"));
+  }
+  // A mutator of the peers reaches the file too, and publishes like a request.
+  host.GetPeers().SetResource("/data-store/v1/install-settings/c", Json("3"));
+  EXPECT_EQ(ToJson(Json(contents())), R"({"a":"two","c":3})");
+  EXPECT_EQ(host.PublishedEvents().back().uri, "/data-store/v1/install-settings/c");
+  std::filesystem::remove_all(folder);
+}
+
+TEST(LcdsRelay, EdgesOfTheAnswerTable) {
+  Host host;
+  Peers& peers = host.GetPeers();
+  peers.SetLcdsAnswer("svc", "codeless",
+                      {.typeName = {}, .body = {}, .failure = Failure("No code.")});
+  peers.SetLcdsAnswer("svc", "replaced", {.typeName = "t.Old", .body = Json("1"), .failure = {}});
+  peers.SetLcdsAnswer("svc", "replaced", {.typeName = "t.New", .body = Json("2"), .failure = {}});
+  struct Case {
+    const char* body;
+    std::uint32_t status;
+    const char* text;  // the body on success, the error otherwise
+  };
+  const Case cases[] = {
+      {R"(["svc","codeless",[]])", 500, "No code."},
+      {R"(["svc","replaced",[]])", 200, R"({"body":2,"typeName":"t.New"})"},
+      {R"(["svc","replaced"])", 200, R"({"body":2,"typeName":"t.New"})"},
+      {R"(["svc","missing"])", 404, "No answer is set for the LCDS call svc.missing."},
+      {R"(["other","replaced",[]])", 404, "No answer is set for the LCDS call other.replaced."},
+      {R"(["svc"])", 400,
+       "An LCDS invocation takes a destination, a method and an array of arguments."},
+      {R"(["svc",3,[]])", 400,
+       "An LCDS invocation takes a destination, a method and an array of arguments."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    const Response response = host.Request("POST", "/tav-login/v1/session/invoke", c.body);
+    EXPECT_EQ(response.status, c.status);
+    EXPECT_EQ(response.status == 200 ? response.bodyText : response.error, c.text);
+  }
+  // Refused calls are not recorded; those without an answer are.
+  std::vector<std::string> calls;
+  for (const LcdsCall& call : peers.LcdsCalls()) {
+    calls.push_back(call.destination + "." + call.method + " " + Describe(call.arguments));
+  }
+  EXPECT_THAT(calls, ElementsAre("svc.codeless []", "svc.replaced []", "svc.replaced null",
+                                 "svc.missing null", "other.replaced []"));
+  // A GET of the relay's path is not an invocation.
+  EXPECT_EQ(host.Request("GET", "/tav-login/v1/session/invoke").status, 404u);
+  EXPECT_EQ(peers.LcdsCalls().size(), 5u);
 }
 
 }  // namespace

@@ -159,5 +159,59 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   }
 }
 
+
+// Expectations over what the peers published and hold. Each row runs the
+// same three publications of /peer/v1/s ({a: {b: 1}}, a Delete, {a: {b: 2}})
+// and one expectation; an empty report means the step must hold.
+TEST(ScenarioRunning, ExpectationsOverPublicationsAndStoredValues) {
+  struct Case {
+    std::string_view step;
+    std::string_view report;
+  };
+  const Case cases[] = {
+      {"expect-sequence: {path: /peer/v1/s, member: a.b, values: [1, 2]}", ""},
+      {"expect-sequence: {path: /peer/v1/s, values: [{a: {b: 1}}, {a: {}}]}", ""},
+      {"expect-sequence: {path: /peer/v1/s, member: a.b, values: [1, 3]}",
+       "expected the values [1,3], saw [1,2] (at [1]: expected 3, saw 2)"},
+      {"expect-sequence: {path: /peer/v1/s, member: a.b, values: [2]}",
+       "expected the values [2], saw [1,2]"},
+      {"expect-sequence: {path: /peer/v1/s, member: a.c, values: [1, 2]}",
+       "expected the values [1,2], saw [null,null]"},
+      {"expect-sequence: {path: /peer/v1/other, values: []}", ""},
+      {"expect-not-published: {path: /peer/v1/other}", ""},
+      {"expect-not-published: {path: /peer/v1/s}", "expected no publication of /peer/v1/s, saw 3"},
+      {"expect-published: {path: /peer/v1/s, subset: {a: {b: 2}}}", ""},
+      {"expect-published: {path: /peer/v1/s, deleted: true}",
+       "expected a deletion, but the latest event was Create of {\"a\":{\"b\":2}}"},
+      {"expect-published: {path: /peer/v1/s, deleted: false, value: {a: {b: 2}}}", ""},
+      {"expect-resource: {path: /peer/v1/s, value: {a: {b: 2}}}", ""},
+      {"expect-resource: {path: /peer/v1/s, value: {a: {}}}",
+       "the stored value differs at .a.b: expected no such member, saw 2"},
+      {"expect-resource: {path: /peer/v1/s, deleted: true}", "expected no value at /peer/v1/s"},
+      {"expect-resource: {path: /peer/v1/s, deleted: false}", ""},
+      {"expect-resource: {path: /peer/v1/other, deleted: true}", ""},
+      {"expect-resource: {path: /peer/v1/other, deleted: false}",
+       "expected a value at /peer/v1/other, but there is none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    const ScenarioOutcome outcome = RunText(
+        "name: seq\nsteps:\n"
+        "  - set: {path: /peer/v1/s, value: {a: {b: 1}}}\n"
+        "  - delete: {path: /peer/v1/s}\n"
+        "  - set: {path: /peer/v1/s, value: {a: {b: 2}}}\n"
+        "  - " +
+        std::string(c.step) + "\n");
+    if (c.report.empty()) {
+      EXPECT_TRUE(outcome.passed) << outcome.report;
+      EXPECT_EQ(outcome.report, "Scenario \"seq\" passed (4 steps).\n");
+    } else {
+      EXPECT_FALSE(outcome.passed);
+      EXPECT_THAT(outcome.report, HasSubstr("failed at step 4 ("));
+      EXPECT_THAT(outcome.report, HasSubstr(c.report));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace Nalo::Host

@@ -99,6 +99,12 @@ TEST(YamlRead, BuildsContainersAndFollowsAliases) {
       {"alias of a scalar as a key", "- &k name\n- {*k : 1}", R"(["name", {name: u1}])"},
       {"alias copies the container as it is then", "a: &x {p: 1}\nb: *x\na: {q: 2}\nc: *x",
        "{a: {p: u1, q: u2}, b: {p: u1}, c: {p: u1, q: u2}}"},
+      {"alias of a mapping inside a sequence inside a mapping", "a: [0, {b: &x [1]}]\nc: *x",
+       "{a: [u0, {b: [u1]}], c: [u1]}"},
+      {"alias of a mapping under a key cut at its NUL", "\"k\\0z\": &x {p: 1}\nc: *x",
+       "{c: {p: u1}, k: {p: u1}}"},
+      {"alias of a mapping under an aliased key", "- &k name\n- {*k : &x [1]}\n- *x",
+       R"(["name", {name: [u1]}, [u1]])"},
       {"empty first document", "---\n---\na: 1\n", "{a: u1}"},
       {"document end marker", "a: 1\n...\n", "{a: u1}"},
   };
@@ -209,6 +215,23 @@ TEST(YamlRead, RefusesNestingPastTheLimit) {
       IsBindingError("Nesting deeper than 512 levels is not supported. At line: 2 col: 216"));
 }
 
+TEST(YamlRead, ManyAnchorsInOneMapping) {
+  // Recording where an anchored container sits must not scan its siblings:
+  // 50000 anchored mappings in one mapping took minutes when it did, which
+  // this test then shows as a stalled run.
+  constexpr int kAnchors = 50000;
+  std::string text;
+  for (int i = 0; i < kAnchors; ++i) {
+    text += "k" + std::to_string(i) + ": &a" + std::to_string(i) + " {v: " + std::to_string(i) +
+            "}\n";
+  }
+  text += "last: *a" + std::to_string(kAnchors - 1) + "\n";
+  const BindingResult result = ParseYaml(text);
+  ASSERT_THAT(result, BindingSucceeded());
+  EXPECT_EQ(result.Value().size(), static_cast<std::size_t>(kAnchors) + 1);
+  EXPECT_EQ(ValueText(*result.Value().Find("last")), "{v: u49999}");
+}
+
 TEST(YamlRead, BoundsWhatAliasesExpandTo) {
   // Each line holds ten aliases of the line before: the sixth would copy in
   // over a million values.
@@ -225,6 +248,22 @@ TEST(YamlRead, BoundsWhatAliasesExpandTo) {
   // e adds 111111, so the eighth one (column 36) passes 1000000.
   EXPECT_THAT(ParseYaml(text),
               IsBindingError("Aliases expand to more than 1000000 values. At line: 6 col: 36"));
+
+  // Long strings are bounded by their bytes: sixteen copies of 1 MiB fit,
+  // the seventeenth (column 69) doesn't, whether the anchor is the scalar
+  // itself or a sequence holding it.
+  const std::string mebibyte(std::size_t{1} << 20, 'x');
+  std::string aliases = "b: [*s";
+  for (int i = 1; i < 16; ++i) {
+    aliases += ", *s";
+  }
+  for (const std::string& anchored : {"a: &s " + mebibyte + "\n", "a: &s [" + mebibyte + "]\n"}) {
+    SCOPED_TRACE(anchored.substr(0, 7));
+    EXPECT_THAT(ParseYaml(anchored + aliases + "]"), BindingSucceeded());
+    EXPECT_THAT(
+        ParseYaml(anchored + aliases + ", *s]"),
+        IsBindingError("Aliases expand to more than 16777216 bytes of text. At line: 2 col: 69"));
+  }
 }
 
 }  // namespace
