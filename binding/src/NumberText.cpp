@@ -4,6 +4,8 @@
 #include <limits>
 #include <system_error>
 
+#include "binding/TextDigits.h"
+
 namespace Nalo::detail {
 namespace {
 
@@ -12,18 +14,6 @@ struct SignedMagnitude {
   std::uint64_t magnitude = 0;
 };
 
-int DigitValue(char c) noexcept {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 bool IsSpace(char c) noexcept {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

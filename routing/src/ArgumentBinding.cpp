@@ -5,6 +5,7 @@
 #include <string>
 
 #include "binding/BindingLimits.h"
+#include "binding/TextDigits.h"
 #include "binding/PositionalFormat.h"
 #include "plugin/HostValue.h"
 #include "routing/ParameterDecoding.h"
@@ -38,19 +39,6 @@ bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
   return true;
 }
 
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return 99;
-}
-
 enum class IndexOutcome : std::uint8_t { Parsed, Malformed, Overflow };
 
 // An index with automatic base: "0x" hexadecimal, a leading "0" octal, else
@@ -68,6 +56,7 @@ IndexOutcome ParseIndex(std::string_view segment, std::uint64_t& index) {
   bool overflow = false;
   index = 0;
   for (const char c : digits) {
+    // A non-digit is -1, which as unsigned is above every base.
     const auto digit = static_cast<unsigned>(DigitValue(c));
     if (digit >= base) {
       return IndexOutcome::Malformed;

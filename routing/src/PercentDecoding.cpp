@@ -2,24 +2,9 @@
 
 #include <cstddef>
 
+#include "binding/TextDigits.h"
+
 namespace Nalo {
-
-namespace {
-
-int HexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-}  // namespace
 
 std::string percentDecode(std::string_view text) {
   std::string decoded;
@@ -35,8 +20,8 @@ std::string percentDecode(std::string_view text) {
       // read as usual.
       continue;
     } else {
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
+      const int high = DigitValue(text[i + 1]);
+      const int low = DigitValue(text[i + 2]);
       if (high < 0 || low < 0) {
         // Not an escape: keep it as written rather than invent a byte.
         decoded.append(text.substr(i, 3));
