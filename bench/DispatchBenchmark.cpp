@@ -39,11 +39,16 @@ struct Dodge {
 
 // The shape of the gameflow's table: 29 literal routes, in its order.
 constexpr std::string_view kGetPaths[] = {
-    "/tav-gameflow/v1/availability",         "/tav-gameflow/v1/extra-game-client-args",
-    "/tav-gameflow/v1/session",              "/tav-gameflow/v1/active-patcher-lock",
-    "/tav-gameflow/v1/watch",                "/tav-gameflow/v1/spectate",
-    "/tav-gameflow/v1/spectate/delayed-launch", "/tav-gameflow/v1/basic-tutorial",
-    "/tav-gameflow/v1/battle-training",      "/tav-gameflow/v1/gameflow-metadata/player-status",
+    "/tav-gameflow/v1/availability",
+    "/tav-gameflow/v1/extra-game-client-args",
+    "/tav-gameflow/v1/session",
+    "/tav-gameflow/v1/active-patcher-lock",
+    "/tav-gameflow/v1/watch",
+    "/tav-gameflow/v1/spectate",
+    "/tav-gameflow/v1/spectate/delayed-launch",
+    "/tav-gameflow/v1/basic-tutorial",
+    "/tav-gameflow/v1/battle-training",
+    "/tav-gameflow/v1/gameflow-metadata/player-status",
 };
 constexpr std::string_view kPostPaths[] = {
     "/tav-gameflow/v1/reconnect",
@@ -73,19 +78,21 @@ struct Routes {
 
   Routes() {
     using namespace Nalo;
-    RegisterStruct<Player>(registry, "Bench", "Player", "",
-                           {Field("name", &Player::name), Field("id", &Player::id),
-                            Field("tags", &Player::tags)});
+    RegisterStruct<Player>(
+        registry, "Bench", "Player", "",
+        {Field("name", &Player::name), Field("id", &Player::id), Field("tags", &Player::tags)});
     RegisterStruct<Dodge>(registry, "Bench", "Dodge", "",
                           {Field("state", &Dodge::state), Field("players", &Dodge::players)});
     for (const std::string_view path : kGetPaths) {
       table.Get(path, [] {});
     }
     for (const std::string_view path : kPostPaths) {
-      table.Post(path, [](std::string) {}, InBody("argument").Optional());
+      table.Post(
+          path, [](std::string) {}, InBody("argument").Optional());
     }
-    table.Post(kDodgePath, [](const Dodge& dodge) { benchmark::DoNotOptimize(dodge); },
-               InBody("dodgeData"));
+    table.Post(
+        kDodgePath, [](const Dodge& dodge) { benchmark::DoNotOptimize(dodge); },
+        InBody("dodgeData"));
   }
 };
 

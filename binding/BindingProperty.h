@@ -133,7 +133,9 @@ class BindingProperty {
   [[nodiscard]] std::string AsString() const;
 
   // The payload of one kind; an empty view, 0 or null for any other kind.
-  [[nodiscard]] bool BoolValue() const noexcept { return mKind == BindingKind::Bool && mPayload.boolean; }
+  [[nodiscard]] bool BoolValue() const noexcept {
+    return mKind == BindingKind::Bool && mPayload.boolean;
+  }
   [[nodiscard]] std::string_view StringValue() const noexcept;
   [[nodiscard]] std::span<const std::uint8_t> BlobValue() const noexcept;
   [[nodiscard]] std::int32_t EnumValue() const noexcept;

@@ -65,10 +65,10 @@ struct Fixture {
     RegisterBuiltinTypes(registry);
     RegisterEnum<Color>(registry, "Fuzz", "Color", "",
                         {{"Red", Color::Red}, {"Green", Color::Green}});
-    RegisterStruct<Item>(registry, "Fuzz", "Item", "",
-                         {Field("name", &Item::name, kRequired), Field("count", &Item::count),
-                          Field("tags", &Item::tags), Field("color", &Item::color),
-                          Field("weight", &Item::weight)});
+    RegisterStruct<Item>(
+        registry, "Fuzz", "Item", "",
+        {Field("name", &Item::name, kRequired), Field("count", &Item::count),
+         Field("tags", &Item::tags), Field("color", &Item::color), Field("weight", &Item::weight)});
     // clang-format off
     table.Get("/v1/session", [] {});
     table.Get("/v1/items/{id}",
@@ -98,7 +98,8 @@ struct Fixture {
     table.AddCall("Ping", "/v1/call", [](std::vector<std::uint8_t> bytes) { return bytes; },
         InBody("bytes").Optional());
     // clang-format on
-    description = describeApi(table, BuiltinEvents(registry)).OrFatal("the help types are registered");
+    description =
+        describeApi(table, BuiltinEvents(registry)).OrFatal("the help types are registered");
   }
 };
 
@@ -228,11 +229,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   view.body = std::span<const std::uint8_t>(request.body, body.size());
   const auto direct = fixture.table.Dispatch(view);
   const std::uint32_t directStatus =
-      direct.HasFailure()
-          ? (direct.GetFailure().Code() >= 100 && direct.GetFailure().Code() <= 599
-                 ? direct.GetFailure().Code()
-                 : 500)
-          : direct.Value().status;
+      direct.HasFailure() ? (direct.GetFailure().Code() >= 100 && direct.GetFailure().Code() <= 599
+                                 ? direct.GetFailure().Code()
+                                 : 500)
+                          : direct.Value().status;
   if (directStatus != status) {
     ReportFault("the two entries disagree", path);
   }

@@ -86,29 +86,39 @@ struct Response {
 // An event a plugin sent with NaloCoreApi.sendEvent or a peer published,
 // in the order they were sent.
 struct PublishedEvent {
-  std::string name;          // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
-  BindingProperty payload;   // the whole payload
-  std::string uri;           // payload "uri" of a resource event, else empty
-  std::string eventType;     // "Create", "Update", "Delete" for resource events, else empty
+  std::string name;         // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
+  BindingProperty payload;  // the whole payload
+  std::string uri;          // payload "uri" of a resource event, else empty
+  std::string eventType;    // "Create", "Update", "Delete" for resource events, else empty
   std::uint64_t atNanoseconds = 0;
   std::uint32_t senderHandle = 0;  // 0 for a peer of the host
 };
 
 // One call a plugin made into its NaloCoreApi table, in call order. Tests of
 // the runtime compare these sequences ("subscribe once, unsubscribe once").
-enum class CoreEntry { Request, SendEvent, Subscribe, Unsubscribe, PostTask, Pump, BeginWait, EndWait, Log };
+enum class CoreEntry {
+  Request,
+  SendEvent,
+  Subscribe,
+  Unsubscribe,
+  PostTask,
+  Pump,
+  BeginWait,
+  EndWait,
+  Log
+};
 struct CoreCall {
   CoreEntry entry = CoreEntry::Log;
   std::uint32_t pluginHandle = 0;
   // Request: "GET /path"; SendEvent, Subscribe, Unsubscribe: the event name;
   // PostTask and BeginWait: the label; Log: the message; otherwise empty.
   std::string text;
-  std::uint32_t flags = 0;         // Subscribe, PostTask
-  double delaySeconds = 0;         // PostTask
+  std::uint32_t flags = 0;  // Subscribe, PostTask
+  double delaySeconds = 0;  // PostTask
 };
 
 struct LogLine {
-  std::uint32_t level = 0;  // NALO_LOG_*
+  std::uint32_t level = 0;         // NALO_LOG_*
   std::uint32_t pluginHandle = 0;  // 0: the host's own line
   std::string text;
   std::uint64_t atNanoseconds = 0;

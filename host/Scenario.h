@@ -55,7 +55,7 @@ enum class StepKind {
 struct ResponseExpectation {
   std::optional<std::uint32_t> status;
   std::optional<BindingProperty> body;
-  bool subset = false;  // body is compared as a subset
+  bool subset = false;               // body is compared as a subset
   std::optional<std::string> error;  // a text the error must contain
 };
 
@@ -65,12 +65,12 @@ struct ScenarioStep {
   std::string title;      // "request POST /a/b", for reports
   std::string path;
   std::string method;
-  std::string text;         // raw body, log text, LCDS call, type name, event name, fatal code
+  std::string text;  // raw body, log text, LCDS call, type name, event name, fatal code
   std::string contentType;
-  std::string member;       // expect-sequence: dotted member path, "" for the whole value
-  std::string subtopic;     // push-lcds
-  std::string clientId;     // push-lcds
-  BindingProperty value;    // stored, published, pushed or expected value
+  std::string member;     // expect-sequence: dotted member path, "" for the whole value
+  std::string subtopic;   // push-lcds
+  std::string clientId;   // push-lcds
+  BindingProperty value;  // stored, published, pushed or expected value
   bool hasValue = false;
   bool subset = false;
   std::uint32_t count = 1;

@@ -195,18 +195,18 @@ typedef struct NaloRequestArgument {
  * the rest when it dispatches a request to the plugin.
  */
 typedef struct NaloRequest {
-  uint32_t method;                        /* NALO_METHOD_* */
-  const char* path;                       /* may carry "?query" */
-  const NaloRequestArgument* arguments;   /* argumentCount entries */
+  uint32_t method;                      /* NALO_METHOD_* */
+  const char* path;                     /* may carry "?query" */
+  const NaloRequestArgument* arguments; /* argumentCount entries */
   size_t argumentCount;
-  const NaloHeader* headers;              /* headerCount entries */
+  const NaloHeader* headers; /* headerCount entries */
   size_t headerCount;
-  const char* contentType;                /* of the body; null when none */
-  const uint8_t* body;                    /* bodyLength bytes */
+  const char* contentType; /* of the body; null when none */
+  const uint8_t* body;     /* bodyLength bytes */
   size_t bodyLength;
-  const char* functionName;               /* NALO_METHOD_CALL only */
-  uint32_t pluginHandle;                  /* the caller's NaloHostServices handle */
-  void* callContext;                      /* opaque to the plugin */
+  const char* functionName; /* NALO_METHOD_CALL only */
+  uint32_t pluginHandle;    /* the caller's NaloHostServices handle */
+  void* callContext;        /* opaque to the plugin */
 } NaloRequest;
 
 typedef struct NaloResponse NaloResponse;
@@ -240,12 +240,12 @@ typedef void(NALO_ABI_CALL* NaloResponseRelease)(NaloResponse* response);
  * when stream is set, close.
  */
 struct NaloResponse {
-  NaloHostValue body;       /* the result value; kind 0 for no content */
-  const char* error;        /* null: success */
-  uint8_t flags;            /* passed through from the call result */
-  uint8_t format;           /* 1, 2 or 3, else 0; passed through */
-  const char* reason;       /* status reason phrase; never null once filled */
-  uint32_t status;          /* HTTP-style status code */
+  NaloHostValue body;        /* the result value; kind 0 for no content */
+  const char* error;         /* null: success */
+  uint8_t flags;             /* passed through from the call result */
+  uint8_t format;            /* 1, 2 or 3, else 0; passed through */
+  const char* reason;        /* status reason phrase; never null once filled */
+  uint32_t status;           /* HTTP-style status code */
   const NaloHeader* headers; /* headerCount response headers */
   size_t headerCount;
   NaloResponseRelease release;
@@ -267,7 +267,7 @@ struct NaloResponse {
  * response->close when response->stream is set) once it has read it.
  */
 typedef void(NALO_ABI_CALL* NaloDispatchFunction)(void* handlerData, NaloResponse* response,
-                                                   const NaloRequest* request);
+                                                  const NaloRequest* request);
 
 /* Argument location codes of NaloRouteMethod.argumentLocations. */
 #define NALO_ARGUMENT_ANYWHERE 0u
@@ -279,28 +279,28 @@ typedef void(NALO_ABI_CALL* NaloDispatchFunction)(void* handlerData, NaloRespons
 
 /* One method of a route and the function that serves it. */
 typedef struct NaloRouteMethod {
-  uint32_t method;                      /* NALO_METHOD_*; 0 accepts every method */
-  const char* functionName;             /* the bound function's name */
-  const char* callName;                 /* NALO_METHOD_CALL: the name a request must give */
-  const uint8_t* argumentLocations;     /* NALO_ARGUMENT_*, one per argument */
-  const char* const* argumentNames;     /* one per argument, in declaration order */
+  uint32_t method;                  /* NALO_METHOD_*; 0 accepts every method */
+  const char* functionName;         /* the bound function's name */
+  const char* callName;             /* NALO_METHOD_CALL: the name a request must give */
+  const uint8_t* argumentLocations; /* NALO_ARGUMENT_*, one per argument */
+  const char* const* argumentNames; /* one per argument, in declaration order */
   size_t argumentCount;
 } NaloRouteMethod;
 
 /* One path template and its methods. */
 typedef struct NaloRoute {
-  uint32_t recordSize;              /* sizeof(NaloRoute) as built by the plugin */
+  uint32_t recordSize; /* sizeof(NaloRoute) as built by the plugin */
   size_t methodCount;
-  void* handlerData;                /* handed back to dispatch unchanged */
-  const char* pathTemplate;         /* "/a/{id}/b" */
-  const NaloRouteMethod* methods;   /* methodCount entries */
-  const char* restriction;          /* non-empty: GET and HEAD only; null when unused */
-  const char* pattern;              /* ECMAScript pattern; null for a literal template */
+  void* handlerData;                 /* handed back to dispatch unchanged */
+  const char* pathTemplate;          /* "/a/{id}/b" */
+  const NaloRouteMethod* methods;    /* methodCount entries */
+  const char* restriction;           /* non-empty: GET and HEAD only; null when unused */
+  const char* pattern;               /* ECMAScript pattern; null for a literal template */
   const char* const* parameterNames; /* parameterCount names, in template order */
   size_t parameterCount;
-  uint8_t reserved0[25];            /* zero */
+  uint8_t reserved0[25]; /* zero */
   NaloDispatchFunction dispatch;
-  uint8_t reserved1[25];            /* zero */
+  uint8_t reserved1[25]; /* zero */
 } NaloRoute;
 
 /*
@@ -364,8 +364,8 @@ struct NaloCoreApi {
    * flags is 0. Returns non-zero when the task was accepted.
    */
   uint8_t(NALO_ABI_CALL* postTask)(const NaloCoreApi* core, const char* label,
-                                   NaloTaskCallback callback, void* userData,
-                                   double delaySeconds, uint32_t flags);
+                                   NaloTaskCallback callback, void* userData, double delaySeconds,
+                                   uint32_t flags);
   /* Runs pending core work for this plugin (deliveries, tasks), then returns. */
   void(NALO_ABI_CALL* pump)(const NaloCoreApi* core);
   /* Marks the start of a blocking wait; reserved is 0. */

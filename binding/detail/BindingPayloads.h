@@ -126,7 +126,8 @@ using MemberMap = std::map<const InternedString*, BindingProperty, MemberNameLes
                            StoreAllocator<std::pair<const InternedString* const, BindingProperty>>>;
 
 struct StructurePayload {
-  explicit StructurePayload(BindingStore& owner) : members(StoreAllocator<MemberMap::value_type>(owner)), store(&owner) {}
+  explicit StructurePayload(BindingStore& owner)
+      : members(StoreAllocator<MemberMap::value_type>(owner)), store(&owner) {}
   MemberMap members;  // keeps its own member count
   BindingStore* store;
 };

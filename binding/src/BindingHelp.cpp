@@ -61,8 +61,8 @@ std::string EpytextName(const BindingTypeIdentifier& type, const BindingTypeIden
       return std::string(Epytext::kBlobName);
     case BindingTypeId::Vector:
     case BindingTypeId::Map: {
-      const BindingTypeIdentifier inner = element.type != BindingTypeId::None ? element
-                                                                              : ElementOf(type);
+      const BindingTypeIdentifier inner =
+          element.type != BindingTypeId::None ? element : ElementOf(type);
       const std::string_view format =
           type.type == BindingTypeId::Vector ? Epytext::kList : Epytext::kDictionary;
       if (inner.type == BindingTypeId::None) {
@@ -121,8 +121,8 @@ std::string FunctionDocstring(const BindingFunctionInfo& function) {
       line += EscapeEpytext(argument.description);
       AppendLine(out, line);
     }
-    AppendLine(out, FormatPositional(Epytext::kType,
-                                     {argument.name, EpytextTypeName(argument.type)}));
+    AppendLine(out,
+               FormatPositional(Epytext::kType, {argument.name, EpytextTypeName(argument.type)}));
   }
   const std::string returns =
       function.returns.type != BindingTypeId::None ? EpytextTypeName(function.returns) : "";
@@ -213,8 +213,8 @@ BindingFullTypeHelp FullType(const BindingTypeDescriptor& type) {
   help.description = type.Description();
   help.tags.assign(type.Tags().begin(), type.Tags().end());
   for (const BindingFieldDescriptor& field : type.Fields()) {
-    help.fields.push_back({field.name, field.description, field.offset,
-                           FullIdentifier(field.type), (field.flags & kRequired) == 0});
+    help.fields.push_back({field.name, field.description, field.offset, FullIdentifier(field.type),
+                           (field.flags & kRequired) == 0});
   }
   if (type.IsEnum()) {
     for (const BindingEnumValue* value : EnumeratorsByValue(type)) {
@@ -286,16 +286,16 @@ std::string EscapeEpytext(std::string_view text) {
   return out;
 }
 
-std::string EpytextTypeName(const BindingTypeIdentifier& type) { return EpytextName(type, {}); }
+std::string EpytextTypeName(const BindingTypeIdentifier& type) {
+  return EpytextName(type, {});
+}
 
 BindingResult renderHelp(std::span<const BindingFunctionInfo> functions,
                          std::span<const BindingTypeDescriptor* const> types,
                          std::span<const BindingEventInfo> events, BindingHelpFormat format,
                          const BindingTypeRegistry& registry) {
-  const auto sortedFunctions =
-      SortedByName(functions, [](const BindingFunctionInfo& f) -> const std::string& {
-        return f.name;
-      });
+  const auto sortedFunctions = SortedByName(
+      functions, [](const BindingFunctionInfo& f) -> const std::string& { return f.name; });
   const auto sortedTypes = TypesByName(types);
   const auto sortedEvents =
       SortedByName(events, [](const BindingEventInfo& e) -> const std::string& { return e.name; });

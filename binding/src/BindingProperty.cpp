@@ -70,7 +70,9 @@ BindingProperty::~BindingProperty() {
   }
 }
 
-BindingProperty::BindingProperty(const BindingProperty& other) { assign(other); }
+BindingProperty::BindingProperty(const BindingProperty& other) {
+  assign(other);
+}
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
   assign(other);
@@ -177,7 +179,9 @@ void BindingProperty::ReleasePayload() noexcept {
 
 // --- Setters ----------------------------------------------------------------
 
-void BindingProperty::Reset() noexcept { ReleasePayload(); }
+void BindingProperty::Reset() noexcept {
+  ReleasePayload();
+}
 
 void BindingProperty::SetBool(bool value) noexcept {
   ReleasePayload();
@@ -235,7 +239,8 @@ void BindingProperty::SetBlob(std::span<const std::uint8_t> bytes) {
 
 void BindingProperty::SetEnum(std::int32_t value, const BindingTypeDescriptor* descriptor) {
   BindingStore& store = EnsureStore();
-  auto* enumeration = static_cast<detail::EnumPayload*>(store.Allocate(sizeof(detail::EnumPayload)));
+  auto* enumeration =
+      static_cast<detail::EnumPayload*>(store.Allocate(sizeof(detail::EnumPayload)));
   *enumeration = detail::EnumPayload{value, descriptor, &store};
   ReleasePayload();
   mKind = BindingKind::Enum;
@@ -320,7 +325,8 @@ BindingProperty& BindingProperty::member(std::string_view name, std::uint32_t na
   MakeStructure();
   detail::MemberMap& members = mPayload.structure->members;
   auto position = members.lower_bound(name);
-  if (position != members.end() && detail::MemberNameLess::Compare(position->first->View(), name) == 0) {
+  if (position != members.end() &&
+      detail::MemberNameLess::Compare(position->first->View(), name) == 0) {
     return position->second;
   }
   const detail::InternedString* key = mStore->InternHashed(name, nameHash);
@@ -515,7 +521,8 @@ std::string BindingProperty::AsString() const {
     case BindingKind::Float: {
       // "%f" of the largest doubles needs over 300 characters.
       const int length = std::snprintf(buffer, sizeof buffer, "%f", mPayload.floatValue);
-      return std::string(buffer, static_cast<std::size_t>(length) < sizeof buffer ? length : sizeof buffer - 1);
+      return std::string(
+          buffer, static_cast<std::size_t>(length) < sizeof buffer ? length : sizeof buffer - 1);
     }
     case BindingKind::String:
       return std::string(mPayload.string->View());
@@ -621,7 +628,8 @@ bool operator==(const BindingProperty& left, const BindingProperty& right) noexc
       if (leftMembers.size() != rightMembers.size()) {
         return false;
       }
-      for (auto l = leftMembers.begin(), r = rightMembers.begin(); l != leftMembers.end(); ++l, ++r) {
+      for (auto l = leftMembers.begin(), r = rightMembers.begin(); l != leftMembers.end();
+           ++l, ++r) {
         if (l->first->View() != r->first->View() || !(l->second == r->second)) {
           return false;
         }

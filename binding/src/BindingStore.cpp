@@ -97,7 +97,14 @@ BindingStore::BindingStore() noexcept
     SizeClass& sizeClass = mClasses[i];
     sizeClass.blockSize = static_cast<std::uint32_t>((i + 1) * kGranularity);
     Page& page = sizeClass.inlinePage;
-    page = Page{nullptr, nullptr, nullptr, nullptr, sizeClass.inlineBlocks, kNoBlock, 0, 0,
+    page = Page{nullptr,
+                nullptr,
+                nullptr,
+                nullptr,
+                sizeClass.inlineBlocks,
+                kNoBlock,
+                0,
+                0,
                 static_cast<std::uint16_t>(kInlinePageBytes / sizeClass.blockSize)};
     sizeClass.available = &page;
   }
@@ -125,11 +132,18 @@ BindingStore::~BindingStore() {
 }
 
 detail::PoolPage* BindingStore::NewPage(detail::PoolSizeClass& sizeClass) {
-  auto* memory = static_cast<std::uint8_t*>(::operator new(kPageBytes, std::align_val_t(kPageBytes)));
-  auto* page = new (memory) Page{
-      nullptr, nullptr, &sizeClass.inlinePage, sizeClass.inlinePage.nextOwned,
-      memory + kPageHeaderBytes, kNoBlock, 0, 0,
-      static_cast<std::uint16_t>((kPageBytes - kPageHeaderBytes) / sizeClass.blockSize)};
+  auto* memory =
+      static_cast<std::uint8_t*>(::operator new(kPageBytes, std::align_val_t(kPageBytes)));
+  auto* page = new (memory)
+      Page{nullptr,
+           nullptr,
+           &sizeClass.inlinePage,
+           sizeClass.inlinePage.nextOwned,
+           memory + kPageHeaderBytes,
+           kNoBlock,
+           0,
+           0,
+           static_cast<std::uint16_t>((kPageBytes - kPageHeaderBytes) / sizeClass.blockSize)};
   // The inline page heads the class's list of owned heap pages.
   if (page->nextOwned != nullptr) {
     page->nextOwned->previousOwned = page;
@@ -141,7 +155,8 @@ detail::PoolPage* BindingStore::NewPage(detail::PoolSizeClass& sizeClass) {
 
 void* BindingStore::Allocate(std::size_t size) {
   if (size > kLargestPooledBlock) {
-    auto* large = static_cast<detail::LargeBlock*>(::operator new(sizeof(detail::LargeBlock) + size));
+    auto* large =
+        static_cast<detail::LargeBlock*>(::operator new(sizeof(detail::LargeBlock) + size));
     large->previous = nullptr;
     large->next = mLargeBlocks;
     if (mLargeBlocks != nullptr) {
@@ -269,7 +284,9 @@ std::uint32_t BindingStore::Hash(std::string_view bytes, std::size_t& hashedLeng
   return Fnv1aUpToNul(bytes, hashedLength);
 }
 
-detail::InternedString* BindingStore::EmptyString() noexcept { return &gEmptyEntry.header; }
+detail::InternedString* BindingStore::EmptyString() noexcept {
+  return &gEmptyEntry.header;
+}
 
 detail::InternedString* BindingStore::Intern(std::string_view bytes) {
   if (bytes.empty()) {
@@ -319,8 +336,12 @@ detail::InternedString* BindingStore::Insert(std::string_view bytes, std::uint32
   std::memcpy(text, bytes.data(), bytes.size());
   text[bytes.size()] = '\0';
   detail::InternedString*& bucket = mBuckets[hash & (mBucketCount - 1)];
-  *entry = detail::InternedString{bucket, hash, 1, static_cast<std::uint32_t>(bytes.size()),
-                                  static_cast<std::uint32_t>(allocationSize), containsNul};
+  *entry = detail::InternedString{bucket,
+                                  hash,
+                                  1,
+                                  static_cast<std::uint32_t>(bytes.size()),
+                                  static_cast<std::uint32_t>(allocationSize),
+                                  containsNul};
   bucket = entry;
   ++mInternedCount;
   return entry;
@@ -366,7 +387,9 @@ void BindingStore::GrowBuckets() {
 
 namespace detail {
 
-void* StoreAllocate(BindingStore& store, std::size_t size) { return store.Allocate(size); }
+void* StoreAllocate(BindingStore& store, std::size_t size) {
+  return store.Allocate(size);
+}
 void StoreFree(BindingStore& store, void* block, std::size_t size) noexcept {
   store.Free(block, size);
 }

@@ -14,7 +14,6 @@ struct SignedMagnitude {
   std::uint64_t magnitude = 0;
 };
 
-
 bool IsSpace(char c) noexcept {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }

@@ -295,8 +295,8 @@ class YamlTreeBuilder {
     }
     // The frame refers to the name kept as the table's key: table entries
     // never move.
-    mOpen.push_back({slot, anchor == nullptr ? std::string_view() : anchor->first,
-                     std::move(path), isCollection});
+    mOpen.push_back({slot, anchor == nullptr ? std::string_view() : anchor->first, std::move(path),
+                     isCollection});
     return true;
   }
 

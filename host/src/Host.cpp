@@ -51,8 +51,8 @@ constexpr std::string_view kStreamFailed = "The response stream of {path} failed
 constexpr std::string_view kBadArgument = "A request argument can't be read: {error}";
 }  // namespace Message
 
-constexpr std::array<std::string_view, 8> kMethodNames = {"",        "DELETE", "GET",   "HEAD",
-                                                           "OPTIONS", "PATCH",  "POST",  "PUT"};
+constexpr std::array<std::string_view, 8> kMethodNames = {"",        "DELETE", "GET",  "HEAD",
+                                                          "OPTIONS", "PATCH",  "POST", "PUT"};
 
 char* CopyText(std::string_view text) {
   char* block = new char[text.size() + 1];
@@ -65,7 +65,9 @@ std::string VersionText(std::uint32_t major, std::uint32_t minor, std::uint32_t 
   return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
 }
 
-std::string_view WithoutQuery(std::string_view path) { return path.substr(0, path.find('?')); }
+std::string_view WithoutQuery(std::string_view path) {
+  return path.substr(0, path.find('?'));
+}
 
 // A body stream over a text, handed out in pieces of at most `piece` bytes.
 struct TextStream {
@@ -242,8 +244,8 @@ class Host::Impl {
                     std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                     std::string_view body, std::uint32_t caller);
   void Unload(Plugin& plugin);
-  void Record(CoreEntry entry, std::uint32_t handle, std::string_view text,
-              std::uint32_t flags = 0, double delay = 0) {
+  void Record(CoreEntry entry, std::uint32_t handle, std::string_view text, std::uint32_t flags = 0,
+              double delay = 0) {
     mCoreCalls.push_back({entry, handle, std::string(text), flags, delay});
   }
 
@@ -261,8 +263,7 @@ class Host::Impl {
                                             std::uint32_t pluginHandle) noexcept;
   static std::uint8_t NALO_ABI_CALL CorePostTask(const NaloCoreApi* core, const char* label,
                                                  NaloTaskCallback callback, void* userData,
-                                                 double delaySeconds,
-                                                 std::uint32_t flags) noexcept;
+                                                 double delaySeconds, std::uint32_t flags) noexcept;
   static void NALO_ABI_CALL CorePump(const NaloCoreApi* core) noexcept;
   static void NALO_ABI_CALL CoreBeginWait(const NaloCoreApi* core, const char* label,
                                           std::uint32_t reserved) noexcept;
@@ -319,12 +320,14 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   plugin->library->Entry()(&registration);
 
   const auto incomplete = [&path](std::string_view missing) {
-    return Failure(kLoadFailure, Message::kIncomplete, {{"path", path.string()}, {"missing", missing}});
+    return Failure(kLoadFailure, Message::kIncomplete,
+                   {{"path", path.string()}, {"missing", missing}});
   };
   if (registration.callbacks == nullptr) {
     return incomplete("the callbacks table");
   }
-  if (registration.callbacks->initialize == nullptr || registration.callbacks->shutdown == nullptr ||
+  if (registration.callbacks->initialize == nullptr ||
+      registration.callbacks->shutdown == nullptr ||
       registration.callbacks->getMemoryStatistics == nullptr) {
     return incomplete("a callback");
   }
@@ -340,10 +343,11 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   }
   if (!NaloPluginApiIsCompatible(registration.major, registration.minor, registration.patch,
                                  mOptions.coreMajor, mOptions.coreMinor, mOptions.corePatch)) {
-    return Failure(kLoadFailure, Message::kIncompatible,
-                   {{"path", path.string()},
-                    {"plugin", VersionText(registration.major, registration.minor, registration.patch)},
-                    {"core", VersionText(mOptions.coreMajor, mOptions.coreMinor, mOptions.corePatch)}});
+    return Failure(
+        kLoadFailure, Message::kIncompatible,
+        {{"path", path.string()},
+         {"plugin", VersionText(registration.major, registration.minor, registration.patch)},
+         {"core", VersionText(mOptions.coreMajor, mOptions.coreMinor, mOptions.corePatch)}});
   }
   plugin->shortName = registration.shortName;
   for (const auto& other : mPlugins) {
@@ -371,9 +375,9 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
     plugin->routes.push_back(std::move(compiled));
   }
 
-  plugin->core.api = NaloCoreApi{&CoreRequest,  &CoreReserved,  &CoreSendEvent, &CoreSubscribe,
-                                 &CoreUnsubscribe, &CorePostTask, &CorePump,     &CoreBeginWait,
-                                 &CoreEndWait,  &CoreLog};
+  plugin->core.api =
+      NaloCoreApi{&CoreRequest,  &CoreReserved, &CoreSendEvent, &CoreSubscribe, &CoreUnsubscribe,
+                  &CorePostTask, &CorePump,     &CoreBeginWait, &CoreEndWait,   &CoreLog};
   plugin->core.host = this;
   plugin->core.handle = mNextHandle++;
   plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
@@ -446,9 +450,9 @@ Response Host::Impl::Route(std::uint32_t method, std::string_view path,
   if (MethodName(method).empty()) {
     Response response;
     response.status = kBadRequest;
-    response.error = std::string(Failure(kBadRequest, Message::kUnknownMethod,
-                                         {{"method", std::to_string(method)}})
-                                     .Message());
+    response.error = std::string(
+        Failure(kBadRequest, Message::kUnknownMethod, {{"method", std::to_string(method)}})
+            .Message());
     return response;
   }
   if (std::optional<Response> fault = mPeers.TakeFault(path)) {
@@ -499,7 +503,8 @@ Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_
   const std::string bare(WithoutQuery(path));
   const CompiledRoute* chosen = &plugin.routes.front();
   for (const CompiledRoute& route : plugin.routes) {
-    if (route.pattern ? std::regex_match(bare, *route.pattern) : bare == route.record->pathTemplate) {
+    if (route.pattern ? std::regex_match(bare, *route.pattern)
+                      : bare == route.record->pathTemplate) {
       chosen = &route;
       break;
     }
@@ -543,8 +548,8 @@ Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_
     }
     if (failed) {
       response.status = kInternalError;
-      response.error = std::string(Failure(kInternalError, Message::kStreamFailed,
-                                           {{"path", path}}).Message());
+      response.error =
+          std::string(Failure(kInternalError, Message::kStreamFailed, {{"path", path}}).Message());
     }
     response.bodyText = std::move(text);
     BindingResult parsed = ParseJson(response.bodyText);
@@ -649,13 +654,13 @@ void NALO_ABI_CALL Host::Impl::CoreRequest(const NaloCoreApi* core, NaloResponse
         request->contentType != nullptr ? request->contentType : "application/json";
     const std::string_view body(reinterpret_cast<const char*>(request->body),
                                 request->body != nullptr ? request->bodyLength : 0);
-    Response answer = host.Route(request->method, path,
-                                 std::span(request->arguments, request->arguments != nullptr
-                                                                   ? request->argumentCount
-                                                                   : 0),
-                                 contentType, body, handle);
+    Response answer = host.Route(
+        request->method, path,
+        std::span(request->arguments, request->arguments != nullptr ? request->argumentCount : 0),
+        contentType, body, handle);
     response->status = answer.status;
-    response->reason = CopyText(answer.reason.empty() ? ReasonPhrase(answer.status) : answer.reason);
+    response->reason =
+        CopyText(answer.reason.empty() ? ReasonPhrase(answer.status) : answer.reason);
     if (!answer.error.empty()) {
       response->error = CopyText(answer.error);
       return;
@@ -686,8 +691,8 @@ void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
   BindingResult payload = FromHostValue(event->payload, "payload");
   if (payload.Failed()) {
     host.Log(NALO_LOG_ERROR, 0,
-             "Dropped the event " + std::string(event->name) + " of an unreadable payload: " +
-                 std::string(payload.ErrorMessage()));
+             "Dropped the event " + std::string(event->name) +
+                 " of an unreadable payload: " + std::string(payload.ErrorMessage()));
     return;
   }
   host.Publish(event->name, payload.Value(), handle);
@@ -703,9 +708,8 @@ void NALO_ABI_CALL Host::Impl::CoreSubscribe(const NaloCoreApi* core, const char
   const std::uint32_t handle = AsTable(core)->handle;
   host.Record(CoreEntry::Subscribe, pluginHandle, name, flags);
   // One subscription per plugin and name: subscribing again replaces it.
-  std::erase_if(host.mSubscriptions, [&](const Subscription& s) {
-    return s.handle == handle && s.name == name;
-  });
+  std::erase_if(host.mSubscriptions,
+                [&](const Subscription& s) { return s.handle == handle && s.name == name; });
   host.mSubscriptions.push_back(
       {host.mNextSubscription++, name, handle, callback, userData, flags});
 }
@@ -718,9 +722,8 @@ void NALO_ABI_CALL Host::Impl::CoreUnsubscribe(const NaloCoreApi* core, const ch
   Impl& host = HostOf(core);
   const std::uint32_t handle = AsTable(core)->handle;
   host.Record(CoreEntry::Unsubscribe, pluginHandle, name);
-  std::erase_if(host.mSubscriptions, [&](const Subscription& s) {
-    return s.handle == handle && s.name == name;
-  });
+  std::erase_if(host.mSubscriptions,
+                [&](const Subscription& s) { return s.handle == handle && s.name == name; });
 }
 
 std::uint8_t NALO_ABI_CALL Host::Impl::CorePostTask(const NaloCoreApi* core, const char* label,
@@ -789,7 +792,9 @@ MaybeType<Failure, void> Host::Load(const std::filesystem::path& path, std::stri
   return mImpl->Load(path, entryName);
 }
 
-void Host::Shutdown() { mImpl->Shutdown(); }
+void Host::Shutdown() {
+  mImpl->Shutdown();
+}
 
 std::vector<std::string> Host::PluginNames() const {
   std::vector<std::string> names;
@@ -804,7 +809,7 @@ std::optional<std::vector<std::uint32_t>> Host::MemoryStatistics(std::string_vie
     if (plugin->shortName == shortName) {
       std::vector<std::uint32_t> words(kMemoryStatisticsWords, 0);
       plugin->registration.callbacks->getMemoryStatistics(plugin->registration.context,
-                                                           words.data());
+                                                          words.data());
       return words;
     }
   }
@@ -818,8 +823,8 @@ Response Host::Request(std::string_view method, std::string_view path, std::stri
     Response response;
     response.status = kBadRequest;
     response.reason = ReasonPhrase(kBadRequest);
-    response.error = std::string(
-        Failure(kBadRequest, Message::kUnknownMethod, {{"method", method}}).Message());
+    response.error =
+        std::string(Failure(kBadRequest, Message::kUnknownMethod, {{"method", method}}).Message());
     return response;
   }
   Response response = mImpl->Route(code, path, {}, contentType, body, 0);
@@ -840,11 +845,17 @@ Response Host::RequestWithArgument(std::string_view method, std::string_view pat
   return response;
 }
 
-void Host::Advance(std::chrono::nanoseconds duration) { mImpl->mQueue.AdvanceBy(duration); }
+void Host::Advance(std::chrono::nanoseconds duration) {
+  mImpl->mQueue.AdvanceBy(duration);
+}
 
-void Host::RunDueTasks() { mImpl->mQueue.RunDue(); }
+void Host::RunDueTasks() {
+  mImpl->mQueue.RunDue();
+}
 
-std::uint64_t Host::NowNanoseconds() const noexcept { return mImpl->mQueue.Now(); }
+std::uint64_t Host::NowNanoseconds() const noexcept {
+  return mImpl->mQueue.Now();
+}
 
 std::optional<std::chrono::nanoseconds> Host::TimeUntilNextTask() const {
   const std::optional<std::uint64_t> due = mImpl->mQueue.NextDue();
@@ -855,17 +866,25 @@ std::optional<std::chrono::nanoseconds> Host::TimeUntilNextTask() const {
   return std::chrono::nanoseconds(*due > now ? *due - now : 0);
 }
 
-std::size_t Host::PendingTaskCount() const noexcept { return mImpl->mQueue.Size(); }
+std::size_t Host::PendingTaskCount() const noexcept {
+  return mImpl->mQueue.Size();
+}
 
-Peers& Host::GetPeers() noexcept { return mImpl->mPeers; }
+Peers& Host::GetPeers() noexcept {
+  return mImpl->mPeers;
+}
 
-const std::vector<LogLine>& Host::LogLines() const noexcept { return mImpl->mLogLines; }
+const std::vector<LogLine>& Host::LogLines() const noexcept {
+  return mImpl->mLogLines;
+}
 
 const std::vector<PublishedEvent>& Host::PublishedEvents() const noexcept {
   return mImpl->mEvents;
 }
 
-const std::vector<CoreCall>& Host::CoreCalls() const noexcept { return mImpl->mCoreCalls; }
+const std::vector<CoreCall>& Host::CoreCalls() const noexcept {
+  return mImpl->mCoreCalls;
+}
 
 void Host::ClearRecords() {
   mImpl->mLogLines.clear();
@@ -874,7 +893,9 @@ void Host::ClearRecords() {
   mImpl->mPeers.ClearRecords();
 }
 
-void Host::WriteLog(std::uint32_t level, std::string_view text) { mImpl->Log(level, 0, text); }
+void Host::WriteLog(std::uint32_t level, std::string_view text) {
+  mImpl->Log(level, 0, text);
+}
 
 void Host::SetLogEcho(std::function<void(std::string_view line)> echo) {
   mImpl->mOptions.logEcho = std::move(echo);

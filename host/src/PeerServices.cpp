@@ -36,7 +36,8 @@ constexpr std::string_view kMethodNotAllowed = "{method} is not supported at {pa
 constexpr std::string_view kLcdsArguments =
     "An LCDS invocation takes a destination, a method and an array of arguments.";
 constexpr std::string_view kNoLcdsAnswer = "No answer is set for the LCDS call {call}.";
-constexpr std::string_view kUnreadableDataStore = "Couldn't read the data store file {file}: {error}";
+constexpr std::string_view kUnreadableDataStore =
+    "Couldn't read the data store file {file}: {error}";
 constexpr std::string_view kUnwritableDataStore =
     "Couldn't write the data store file {file}: {error}";
 }  // namespace Message
@@ -196,8 +197,7 @@ Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
     return InvokeLcds(arguments);
   }
   if (path.starts_with(kTelemetryPrefix) && method == NALO_METHOD_POST) {
-    mTelemetry.push_back(
-        {std::string(path.substr(kTelemetryPrefix.size())), value, mWiring.now()});
+    mTelemetry.push_back({std::string(path.substr(kTelemetryPrefix.size())), value, mWiring.now()});
     return Answer(kNoContent);
   }
   if (path == kCommandLinePath && method == NALO_METHOD_GET) {

@@ -1,5 +1,7 @@
 // Scenario parsing: YAML text to the typed step list.
 
+#include "host/Scenario.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -9,7 +11,6 @@
 #include "binding/Json.h"
 #include "binding/Yaml.h"
 #include "host/Host.h"
-#include "host/Scenario.h"
 
 namespace Nalo::Host {
 
@@ -141,7 +142,7 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
   }
   if (kind == StepKind::ExpectLog || kind == StepKind::ExpectNoLog) {
     step.text = body.Kind() == BindingKind::String ? std::string(body.StringValue())
-                                                    : StepReader(body).Text("contains", true);
+                                                   : StepReader(body).Text("contains", true);
     step.title.append(" ").append(step.text);
     return;
   }
@@ -204,9 +205,9 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
       } else {
         throw Problem{"the kind must be uuid, method or async"};
       }
-      step.reply = {reader.Text("uuid", false),    reader.Text("service", false),
-                    reader.Text("method", false),  reader.Text("payload", false),
-                    reader.Text("status", false),  reader.Text("error", false)};
+      step.reply = {reader.Text("uuid", false),   reader.Text("service", false),
+                    reader.Text("method", false), reader.Text("payload", false),
+                    reader.Text("status", false), reader.Text("error", false)};
       break;
     }
     case StepKind::Request:
@@ -304,8 +305,9 @@ ScenarioStep ReadStep(const BindingProperty& entry, std::size_t index) {
     name = member.name;
     body = &member.value;
   } else {
-    throw Failure(kBadScenario, Message::kStep,
-                  {{"index", index}, {"kind", "?"}, {"problem", "a step is a mapping with one key"}});
+    throw Failure(
+        kBadScenario, Message::kStep,
+        {{"index", index}, {"kind", "?"}, {"problem", "a step is a mapping with one key"}});
   }
   const auto known = std::ranges::find(kStepNames, name, &StepName::name);
   if (known == kStepNames.end()) {

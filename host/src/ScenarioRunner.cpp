@@ -22,7 +22,9 @@ constexpr std::string_view kDeleteEvent = "Delete";
 // The step's outcome: nothing when it holds, else what went wrong.
 using StepResult = std::optional<std::string>;
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
 
 // The member at a dotted path ("gameData.queue.id"); null when absent.
 const BindingProperty* MemberAt(const BindingProperty& value, std::string_view path) {
@@ -124,8 +126,8 @@ class Runner {
       return "expected an error containing " + Quoted(*expect.error) + ", but " + summary;
     }
     if (expect.body) {
-      if (auto difference =
-              Mismatch(*expect.body, seen.body, expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
+      if (auto difference = Mismatch(*expect.body, seen.body,
+                                     expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
         return "the body differs " + *difference + "; " + summary;
       }
     }
@@ -153,8 +155,9 @@ class Runner {
     const PublishedEvent& last = *publications.back();
     const bool deleted = last.eventType == kDeleteEvent;
     if (step.method == kDeleteEvent) {
-      return deleted ? StepResult() : "expected a deletion, but the latest event was " +
-                                          last.eventType + " of " + Describe(*last.payload.Find("data"));
+      return deleted ? StepResult()
+                     : "expected a deletion, but the latest event was " + last.eventType + " of " +
+                           Describe(*last.payload.Find("data"));
     }
     if (deleted) {
       return "expected a value, but the latest event was a deletion";
@@ -196,8 +199,9 @@ class Runner {
   StepResult ExpectLog(const ScenarioStep& step, bool present) {
     for (const LogLine& line : mHost->LogLines()) {
       if (line.text.find(step.text) != std::string::npos) {
-        return present ? StepResult() : "expected no log line containing " + Quoted(step.text) +
-                                            ", saw " + Quoted(line.text);
+        return present ? StepResult()
+                       : "expected no log line containing " + Quoted(step.text) + ", saw " +
+                             Quoted(line.text);
       }
     }
     if (!present) {

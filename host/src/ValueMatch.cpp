@@ -67,8 +67,8 @@ std::optional<std::string> Compare(const BindingProperty& expected, const Bindin
       if (mode == MatchMode::Exact) {
         for (const auto& member : seen.Members()) {
           if (expected.Find(member.name) == nullptr) {
-            return "at " + where + "." + std::string(member.name) + ": expected no such member, saw " +
-                   Describe(member.value);
+            return "at " + where + "." + std::string(member.name) +
+                   ": expected no such member, saw " + Describe(member.value);
           }
         }
       }
@@ -81,7 +81,8 @@ std::optional<std::string> Compare(const BindingProperty& expected, const Bindin
         return Difference(where, expected, seen);
       }
       for (std::size_t i = 0; i < left.size(); ++i) {
-        if (auto difference = Compare(left[i], right[i], mode, where + "[" + std::to_string(i) + "]")) {
+        if (auto difference =
+                Compare(left[i], right[i], mode, where + "[" + std::to_string(i) + "]")) {
           return difference;
         }
       }

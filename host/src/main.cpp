@@ -16,9 +16,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -114,8 +114,8 @@ int RunScenarioFile(const Arguments& arguments) {
 void PrintEvents(const Nalo::Host::Host& host, std::size_t& printed) {
   const auto& events = host.PublishedEvents();
   for (; printed < events.size(); ++printed) {
-    std::cout << "event " << events[printed].name << " " << Nalo::Host::Describe(events[printed].payload)
-              << "\n";
+    std::cout << "event " << events[printed].name << " "
+              << Nalo::Host::Describe(events[printed].payload) << "\n";
   }
   std::cout.flush();
 }
@@ -184,8 +184,7 @@ int RunInteractive(const Arguments& arguments) {
     PrintEvents(host, printed);
     int timeout = -1;
     if (auto next = host.TimeUntilNextTask()) {
-      timeout = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(*next).count());
+      timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*next).count());
     }
     pollfd input{STDIN_FILENO, POLLIN, 0};
     if (poll(&input, 1, timeout) <= 0) {

@@ -266,7 +266,8 @@ MaybeType<Failure, BindingProperty> AppModule::SendRequest(
   std::string text;
   // Copied out first: std::min would bind a reference to the packed member.
   const std::uint64_t expectedBodySize = record.expectedBodySize;
-  text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expectedBodySize, kMaxReservedBodySize)));
+  text.reserve(
+      static_cast<std::size_t>(std::min<std::uint64_t>(expectedBodySize, kMaxReservedBodySize)));
   std::array<std::uint8_t, kStreamPieceSize> buffer{};
   for (;;) {
     std::size_t count = buffer.size();

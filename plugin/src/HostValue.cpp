@@ -240,7 +240,9 @@ class HostValueReader {
 
 }  // namespace
 
-HostValue::~HostValue() { ReleaseHostValue(mRecord); }
+HostValue::~HostValue() {
+  ReleaseHostValue(mRecord);
+}
 
 HostValue& HostValue::operator=(HostValue&& other) noexcept {
   if (this != &other) {

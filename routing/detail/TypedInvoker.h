@@ -134,10 +134,10 @@ class TypedInvoker final : public RouteInvoker {
   }
 
   template <std::size_t... I>
-  MaybeType<Failure, CallResult> InvokeWith([[maybe_unused]] std::span<BindingProperty> values,
-                                            [[maybe_unused]] std::span<const BoundArgument> arguments,
-                                            const BindingTypeRegistry& registry,
-                                            std::index_sequence<I...>) const {
+  MaybeType<Failure, CallResult> InvokeWith(
+      [[maybe_unused]] std::span<BindingProperty> values,
+      [[maybe_unused]] std::span<const BoundArgument> arguments,
+      const BindingTypeRegistry& registry, std::index_sequence<I...>) const {
     [[maybe_unused]] std::tuple<std::remove_cvref_t<Args>...> natives;
     std::optional<Failure> failure;
     // Left to right, stopping at the first failure.
@@ -161,8 +161,8 @@ template <class Arg>
 BoundArgument MakeBoundArgument(RouteArgument declaration) {
   using Value = std::remove_cvref_t<Arg>;
   static_assert(!std::is_same_v<Value, CallResult>, "a CallResult is a result, not an argument");
-  using Plain = std::conditional_t<kIsOptional<Value>, typename ContainerTraits<Value>::Element,
-                                   Value>;
+  using Plain =
+      std::conditional_t<kIsOptional<Value>, typename ContainerTraits<Value>::Element, Value>;
   BoundArgument argument;
   argument.nameHash = Fnv1a32(declaration.name);
   argument.name = std::move(declaration.name);
@@ -189,7 +189,8 @@ struct BoundFunctionFactory<std::tuple<Args...>> {
          MakeBoundArgument<Args>(RouteArgument(std::forward<Declarations>(declarations)))),
      ...);
     function.describeResult = ResultDescriber<Result>();
-    function.invoker = std::make_unique<TypedInvoker<Callable, Result, Args...>>(std::move(callable));
+    function.invoker =
+        std::make_unique<TypedInvoker<Callable, Result, Args...>>(std::move(callable));
     return function;
   }
 };
@@ -197,11 +198,15 @@ struct BoundFunctionFactory<std::tuple<Args...>> {
 // A callable that calls `method` on `owner`.
 template <class Owner, class R, class... A>
 auto BindMember(Owner* owner, R (Owner::*method)(A...)) {
-  return [owner, method](A... arguments) -> R { return (owner->*method)(std::forward<A>(arguments)...); };
+  return [owner, method](A... arguments) -> R {
+    return (owner->*method)(std::forward<A>(arguments)...);
+  };
 }
 template <class Owner, class R, class... A>
 auto BindMember(Owner* owner, R (Owner::*method)(A...) const) {
-  return [owner, method](A... arguments) -> R { return (owner->*method)(std::forward<A>(arguments)...); };
+  return [owner, method](A... arguments) -> R {
+    return (owner->*method)(std::forward<A>(arguments)...);
+  };
 }
 
 }  // namespace Nalo::detail

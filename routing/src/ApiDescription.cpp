@@ -23,8 +23,8 @@ BindingFunctionInfo FunctionInfo(const BoundFunction& function, std::string_view
   info.name = function.name;
   info.nameSpace = nameSpace;
   for (const BoundArgument& argument : function.arguments) {
-    info.arguments.push_back({argument.name, argument.description, argument.describe(registry),
-                              argument.optional});
+    info.arguments.push_back(
+        {argument.name, argument.description, argument.describe(registry), argument.optional});
   }
   if (function.describeResult != nullptr) {
     info.returns = function.describeResult(registry);
@@ -91,8 +91,7 @@ MaybeType<Failure, std::unique_ptr<ApiDescription>> describeApi(
   }
 
   const std::vector<const BindingTypeDescriptor*> types = registry.Descriptors();
-  BindingResult help =
-      renderHelp(out.mFunctions, types, events, BindingHelpFormat::Full, registry);
+  BindingResult help = renderHelp(out.mFunctions, types, events, BindingHelpFormat::Full, registry);
   if (help.Failed()) {
     return Failure(kDescriptionFailureCode,
                    FormatPositional(RoutingMessage::kDescriptionFailed, {help.ErrorMessage()}));

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "binding/BindingLimits.h"
-#include "binding/TextDigits.h"
 #include "binding/PositionalFormat.h"
+#include "binding/TextDigits.h"
 #include "plugin/HostValue.h"
 #include "routing/ParameterDecoding.h"
 #include "routing/PercentDecoding.h"
@@ -25,7 +25,9 @@ Failure BindingFailure(std::string_view format, std::initializer_list<FormatArgu
   return Failure(kBindingFailureStatus, FormatPositional(format, arguments));
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
   if (left.size() != right.size()) {
@@ -152,8 +154,7 @@ class Binder {
         if (outcome == IndexOutcome::Malformed) {
           return BindingFailure(RoutingMessage::kIndexFormat, {segment});
         }
-        const std::size_t existing =
-            target->Kind() == BindingKind::Collection ? target->size() : 0;
+        const std::size_t existing = target->Kind() == BindingKind::Collection ? target->size() : 0;
         const std::uint64_t growth = index >= existing ? index + 1 - existing : 0;
         if (outcome == IndexOutcome::Overflow || index >= kIndexLimit ||
             growth > kMaxIndexedElements - mIndexedElements) {

@@ -26,8 +26,8 @@ std::vector<QueryParameter> ParseQueryString(std::string_view path) {
     if (equals == std::string_view::npos) {
       parameters.push_back({percentDecode(piece), {}});
     } else {
-      parameters.push_back({percentDecode(piece.substr(0, equals)),
-                            percentDecode(piece.substr(equals + 1))});
+      parameters.push_back(
+          {percentDecode(piece.substr(0, equals)), percentDecode(piece.substr(equals + 1))});
     }
   }
   return parameters;

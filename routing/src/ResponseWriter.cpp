@@ -55,7 +55,9 @@ void NALO_ABI_CALL ReleaseResponse(NaloResponse* response) noexcept {
   response->headerCount = 0;
 }
 
-ResponseStream* StreamOf(void* handle) noexcept { return static_cast<ResponseStream*>(handle); }
+ResponseStream* StreamOf(void* handle) noexcept {
+  return static_cast<ResponseStream*>(handle);
+}
 
 std::uint8_t NALO_ABI_CALL ReadStream(void* handle, std::uint8_t* buffer, std::size_t* count,
                                       std::uint8_t* more) noexcept {
@@ -65,8 +67,8 @@ std::uint8_t NALO_ABI_CALL ReadStream(void* handle, std::uint8_t* buffer, std::s
   try {
     std::size_t delivered = 0;
     bool hasMore = false;
-    const bool read = StreamOf(handle)->Read(std::span<std::uint8_t>(buffer, *count), delivered,
-                                             hasMore);
+    const bool read =
+        StreamOf(handle)->Read(std::span<std::uint8_t>(buffer, *count), delivered, hasMore);
     *count = read ? delivered : 0;
     *more = read && hasMore ? 1 : 0;
     return read ? 1 : 0;
@@ -79,7 +81,9 @@ std::uint8_t NALO_ABI_CALL ReadStream(void* handle, std::uint8_t* buffer, std::s
   }
 }
 
-void NALO_ABI_CALL CloseStream(void* handle) noexcept { delete StreamOf(handle); }
+void NALO_ABI_CALL CloseStream(void* handle) noexcept {
+  delete StreamOf(handle);
+}
 
 std::uint32_t StatusOf(const Failure& failure) {
   const std::uint32_t code = failure.Code();
@@ -90,7 +94,8 @@ std::uint32_t StatusOf(const Failure& failure) {
 // fields worth sending.
 std::string ErrorText(const Failure& failure) {
   const Failure::Fields& fields = failure.GetFields();
-  const bool plain = fields.empty() || (fields.size() == 1 && fields.contains(kErrorFieldsFieldName));
+  const bool plain =
+      fields.empty() || (fields.size() == 1 && fields.contains(kErrorFieldsFieldName));
   return plain ? std::string(failure.Message()) : failure.Text();
 }
 

@@ -34,7 +34,9 @@ bool AcceptsMethod(const Endpoint& endpoint, const RouteRequest& request) noexce
   return endpoint.method != RequestMethod::Call || endpoint.callName == request.functionName;
 }
 
-std::string_view TextOf(const char* text) noexcept { return text != nullptr ? text : ""; }
+std::string_view TextOf(const char* text) noexcept {
+  return text != nullptr ? text : "";
+}
 
 // Answers 500 naming what escaped the handler.
 void WriteUnhandled(NaloResponse& response, std::string_view what) noexcept {
@@ -68,19 +70,20 @@ void RouteTable::AddEndpoint(RequestMethod method, std::string_view path, std::s
   std::set<std::string_view> names;
   for (const BoundArgument& argument : function.arguments) {
     if (!names.insert(argument.name).second) {
-      FatalRoute(FormatPositional(RoutingMessage::kDuplicateArgument,
-                                  {methodName, path, argument.name}));
+      FatalRoute(
+          FormatPositional(RoutingMessage::kDuplicateArgument, {methodName, path, argument.name}));
     }
   }
   for (const std::string& parameter : compiled.Value().Parameters()) {
     const std::ptrdiff_t index = function.FindArgument(parameter);
     const bool takesPath =
-        index >= 0 && (function.arguments[static_cast<std::size_t>(index)].location ==
-                           ArgumentLocation::Path ||
-                       function.arguments[static_cast<std::size_t>(index)].location ==
-                           ArgumentLocation::Anywhere);
+        index >= 0 &&
+        (function.arguments[static_cast<std::size_t>(index)].location == ArgumentLocation::Path ||
+         function.arguments[static_cast<std::size_t>(index)].location ==
+             ArgumentLocation::Anywhere);
     if (!takesPath) {
-      FatalRoute(FormatPositional(RoutingMessage::kUnboundParameter, {methodName, path, parameter}));
+      FatalRoute(
+          FormatPositional(RoutingMessage::kUnboundParameter, {methodName, path, parameter}));
     }
   }
 

@@ -55,8 +55,8 @@ class RecordingVisitor final : public BindingVisitor {
 };
 
 TEST(BindingKind, NamesAndCodes) {
-  const std::vector<std::string_view> names = {"empty", "bool", "signed", "unsigned",
-                                               "float", "string", "blob", "enum",
+  const std::vector<std::string_view> names = {"empty",      "bool",     "signed", "unsigned",
+                                               "float",      "string",   "blob",   "enum",
                                                "collection", "structure"};
   for (std::size_t code = 0; code < names.size(); ++code) {
     EXPECT_EQ(BindingKindName(static_cast<BindingKind>(code)), names[code]);

@@ -47,7 +47,7 @@ static const char* MemberText(const NaloHostValue* value, const char* name) {
   for (i = 0; i < value->payload.object.count; ++i) {
     const NaloHostMember* member = &value->payload.object.members[i];
     if (strcmp(member->name, name) == 0 && (member->value.kind == NALO_HOST_VALUE_TEXT ||
-                                             member->value.kind == NALO_HOST_VALUE_OWNED_TEXT)) {
+                                            member->value.kind == NALO_HOST_VALUE_OWNED_TEXT)) {
       return member->value.payload.text.data;
     }
   }

@@ -1,7 +1,5 @@
 // The host driving a real shared object: the C fixture plugin.
 
-#include "host/Host.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "binding/Json.h"
+#include "host/Host.h"
 #include "host/Peers.h"
 
 namespace Nalo::Host {
@@ -112,7 +111,8 @@ TEST_F(HostWithFixture, RequestsReachThePluginsRoutesOrThePeers) {
   EXPECT_EQ(unknown.status, 404u);
   EXPECT_EQ(unknown.error, "Invalid function");
   // Not the plugin's: the resource peer answers.
-  EXPECT_EQ(host().Request("GET", "/hostfixture2/v1/echo").error, "No value at /hostfixture2/v1/echo.");
+  EXPECT_EQ(host().Request("GET", "/hostfixture2/v1/echo").error,
+            "No value at /hostfixture2/v1/echo.");
 }
 
 TEST_F(HostWithFixture, ResponseBodiesArriveInPiecesAndThePluginYieldsBetweenThem) {
@@ -142,11 +142,12 @@ TEST_F(HostWithFixture, EventsFanOutToSubscribersOnly) {
   peers.DeleteResource("/peer/v1/thing/a");
   peers.PushLcds("com.example.Game", Text("{}"));
   peers.PushLcds("com.example.Other", Text("{}"));
-  EXPECT_THAT(FixtureLines(host()),
-              ElementsAre("initialized", "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Create",
-                          "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Update",
-                          "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Delete",
-                          "event OnLcdsEvent_com_example_Game com.example.Game "));
+  EXPECT_THAT(
+      FixtureLines(host()),
+      ElementsAre("initialized", "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Create",
+                  "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Update",
+                  "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Delete",
+                  "event OnLcdsEvent_com_example_Game com.example.Game "));
 }
 
 TEST_F(HostWithFixture, PluginEventsAreRecordedWithTheirSender) {
@@ -190,7 +191,6 @@ TEST_F(HostWithFixture, ShutdownCancelsThePluginsTasks) {
               ElementsAre("OnJsonApiEvent_peer_v1_thing", "OnLcdsEvent_com_example_Game"));
   EXPECT_EQ(host().Request("GET", "/hostfixture/v1/echo").status, 404u);
 }
-
 
 TEST_F(HostWithFixture, FaultsAnswerForThePluginsRoutesTooWithoutReachingThePlugin) {
   Load();

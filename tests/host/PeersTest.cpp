@@ -1,7 +1,6 @@
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -27,8 +26,9 @@ BindingProperty Json(std::string_view text) {
 }
 
 std::filesystem::path FreshFolder(std::string_view name) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("nalo-host-" + std::to_string(getpid()) + "-" + std::string(name));
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() /
+      ("nalo-host-" + std::to_string(getpid()) + "-" + std::string(name));
   std::filesystem::remove_all(folder);
   return folder;
 }
@@ -77,14 +77,14 @@ TEST(ResourcePeer, VerbsStoreAndPublishCreateUpdateDelete) {
 
   std::vector<std::string> seen;
   for (const PublishedEvent& event : host.PublishedEvents()) {
-    seen.push_back(event.name + " " + event.eventType + " " + Describe(*event.payload.Find("data")));
+    seen.push_back(event.name + " " + event.eventType + " " +
+                   Describe(*event.payload.Find("data")));
   }
-  EXPECT_THAT(seen, ElementsAre("OnJsonApiEvent_peer_v1_thing Create {\"n\":1}",
-                                "OnJsonApiEvent Create {\"n\":1}",
-                                "OnJsonApiEvent_peer_v1_thing Update {\"n\":2}",
-                                "OnJsonApiEvent Update {\"n\":2}",
-                                "OnJsonApiEvent_peer_v1_thing Delete null",
-                                "OnJsonApiEvent Delete null"));
+  EXPECT_THAT(
+      seen, ElementsAre(
+                "OnJsonApiEvent_peer_v1_thing Create {\"n\":1}", "OnJsonApiEvent Create {\"n\":1}",
+                "OnJsonApiEvent_peer_v1_thing Update {\"n\":2}", "OnJsonApiEvent Update {\"n\":2}",
+                "OnJsonApiEvent_peer_v1_thing Delete null", "OnJsonApiEvent Delete null"));
 }
 
 TEST(ResourcePeer, BadBodiesAndMethodsAreRefused) {
@@ -114,15 +114,19 @@ TEST(DataStorePeer, ValuesSurviveARestartOfTheHost) {
   }
   EXPECT_FALSE(std::filesystem::exists(folder / "data-store.json.tmp"));
   Host restarted(InFolder(folder));
-  EXPECT_EQ(restarted.Request("GET", "/data-store/v1/install-settings/gameflow-patcher-lock").bodyText,
-            "1700000000000");
-  EXPECT_EQ(restarted.Request("GET", "/data-store/v1/install-settings/gameflow-process-info").bodyText,
-            R"("")");
+  EXPECT_EQ(
+      restarted.Request("GET", "/data-store/v1/install-settings/gameflow-patcher-lock").bodyText,
+      "1700000000000");
+  EXPECT_EQ(
+      restarted.Request("GET", "/data-store/v1/install-settings/gameflow-process-info").bodyText,
+      R"("")");
   EXPECT_EQ(restarted.Request("GET", "/peer/v1/not-stored").status, 404u);
-  EXPECT_EQ(restarted.Request("DELETE", "/data-store/v1/install-settings/gameflow-patcher-lock").status,
-            204u);
+  EXPECT_EQ(
+      restarted.Request("DELETE", "/data-store/v1/install-settings/gameflow-patcher-lock").status,
+      204u);
   Host again(InFolder(folder));
-  EXPECT_EQ(again.Request("GET", "/data-store/v1/install-settings/gameflow-patcher-lock").status, 404u);
+  EXPECT_EQ(again.Request("GET", "/data-store/v1/install-settings/gameflow-patcher-lock").status,
+            404u);
   std::filesystem::remove_all(folder);
 }
 
@@ -140,8 +144,9 @@ TEST(DataStorePeer, AnUnreadableFileIsReportedInTheLog) {
 
 TEST(LcdsRelay, AnswersFromTheTableAndRecordsCalls) {
   Host host;
-  host.GetPeers().SetLcdsAnswer("gameService", "createTutorialGame",
-                                {.typeName = "com.example.Game", .body = Json(R"({"id":5})"), .failure = {}});
+  host.GetPeers().SetLcdsAnswer(
+      "gameService", "createTutorialGame",
+      {.typeName = "com.example.Game", .body = Json(R"({"id":5})"), .failure = {}});
   host.GetPeers().SetLcdsAnswer("gameService", "retrieveInProgressGameInfo",
                                 {.typeName = {}, .body = {}, .failure = Failure(500, "No game.")});
   const Response answered = host.RequestWithArgument(
@@ -169,7 +174,8 @@ TEST(HostPeers, TelemetryCommandLineAndFaults) {
   HostOptions options;
   options.commandLine = {"--no-zump", "--x=1"};
   Host host(options);
-  EXPECT_EQ(host.Request("GET", "/naloclient/command-line-args").bodyText, R"(["--no-zump","--x=1"])");
+  EXPECT_EQ(host.Request("GET", "/naloclient/command-line-args").bodyText,
+            R"(["--no-zump","--x=1"])");
   EXPECT_EQ(host.Request("POST", "/telemetry/v1/events/a.b", R"({"x":1})").status, 204u);
   ASSERT_EQ(host.GetPeers().Telemetry().size(), 1u);
   EXPECT_EQ(host.GetPeers().Telemetry()[0].name, "a.b");
@@ -186,7 +192,6 @@ TEST(HostPeers, TelemetryCommandLineAndFaults) {
   // Seeding publishes nothing; telemetry and the command line neither.
   EXPECT_TRUE(host.PublishedEvents().empty());
 }
-
 
 // What the Peers mutators store and publish, as a plugin subscribed to the
 // URI sees it: seeding counts as the first value, publishing stores nothing,
@@ -280,16 +285,26 @@ TEST(FaultInjection, CountsDownPerExactPathThenStops) {
     std::vector<std::uint32_t> statuses;
   };
   const Case cases[] = {
-      {"counts down then stops", {{"/peer/v1/f", 2}}, {"/peer/v1/f", "/peer/v1/f?q", "/peer/v1/f"},
+      {"counts down then stops",
+       {{"/peer/v1/f", 2}},
+       {"/peer/v1/f", "/peer/v1/f?q", "/peer/v1/f"},
        {503, 503, 200}},
-      {"a later injection replaces what is left", {{"/peer/v1/f", 3}, {"/peer/v1/f", 1}},
-       {"/peer/v1/f", "/peer/v1/f"}, {503, 200}},
-      {"a count of 0 clears the path", {{"/peer/v1/f", 3}, {"/peer/v1/f", 0}}, {"/peer/v1/f"},
+      {"a later injection replaces what is left",
+       {{"/peer/v1/f", 3}, {"/peer/v1/f", 1}},
+       {"/peer/v1/f", "/peer/v1/f"},
+       {503, 200}},
+      {"a count of 0 clears the path",
+       {{"/peer/v1/f", 3}, {"/peer/v1/f", 0}},
+       {"/peer/v1/f"},
        {200}},
-      {"sub-paths and siblings are not affected", {{"/peer/v1/f", 1}},
-       {"/peer/v1/f/sub", "/peer/v1/g", "/peer/v1", "/peer/v1/f"}, {404, 200, 404, 503}},
-      {"the query is dropped from the injected path", {{"/peer/v1/f?x=1", 1}},
-       {"/peer/v1/f?y=2", "/peer/v1/f"}, {503, 200}},
+      {"sub-paths and siblings are not affected",
+       {{"/peer/v1/f", 1}},
+       {"/peer/v1/f/sub", "/peer/v1/g", "/peer/v1", "/peer/v1/f"},
+       {404, 200, 404, 503}},
+      {"the query is dropped from the injected path",
+       {{"/peer/v1/f?x=1", 1}},
+       {"/peer/v1/f?y=2", "/peer/v1/f"},
+       {503, 200}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

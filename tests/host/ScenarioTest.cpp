@@ -1,12 +1,10 @@
-#include "host/Scenario.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include "binding/Json.h"
 #include "binding/Yaml.h"
+#include "host/Scenario.h"
 #include "host/ValueMatch.h"
 
 namespace Nalo::Host {
@@ -23,7 +21,8 @@ constexpr ParseCase kParseFailures[] = {
     {"steps: [{set: {value: 1}}]", "Step 1 (set): the member \"path\" is missing"},
     {"steps: [{advance: soon}]",
      "Step 1 (advance): \"soon\" is not a duration (write seconds, or a number with ms, s or min)"},
-    {"steps: [{request: {method: FETCH, path: /a}}]", "Step 1 (request): \"FETCH\" is not a method"},
+    {"steps: [{request: {method: FETCH, path: /a}}]",
+     "Step 1 (request): \"FETCH\" is not a method"},
     {"steps: [{fault: {path: /a, count: -1}}]",
      "Step 1 (fault): the member \"count\" must be a whole number"},
     {"steps: [{expect-fatal: {code: ALE-1}}]",
@@ -76,9 +75,14 @@ steps:
 }
 
 TEST(ScenarioParsing, Durations) {
-  const std::pair<std::string_view, std::int64_t> cases[] = {
-      {"2", 2'000'000'000}, {"1.5", 1'500'000'000}, {"500ms", 500'000'000}, {"0.5s", 500'000'000},
-      {"2min", 120'000'000'000}, {"-1", -1}, {"fast", -1}, {"1h", -1}};
+  const std::pair<std::string_view, std::int64_t> cases[] = {{"2", 2'000'000'000},
+                                                             {"1.5", 1'500'000'000},
+                                                             {"500ms", 500'000'000},
+                                                             {"0.5s", 500'000'000},
+                                                             {"2min", 120'000'000'000},
+                                                             {"-1", -1},
+                                                             {"fast", -1},
+                                                             {"1h", -1}};
   for (const auto& [text, nanoseconds] : cases) {
     SCOPED_TRACE(text);
     BindingResult value = ParseYaml(text);
@@ -110,8 +114,7 @@ TEST(ValueMatch, ReportsWhereValuesDiffer) {
     SCOPED_TRACE(std::string(c.expected) + " vs " + std::string(c.seen));
     const BindingResult expected = ParseJson(c.expected);
     const BindingResult seen = ParseJson(c.seen);
-    const std::optional<std::string> difference =
-        Mismatch(expected.Value(), seen.Value(), c.mode);
+    const std::optional<std::string> difference = Mismatch(expected.Value(), seen.Value(), c.mode);
     EXPECT_EQ(difference, c.difference ? std::optional<std::string>(*c.difference) : std::nullopt);
   }
 }
@@ -131,9 +134,10 @@ steps:
   - expect-log: never written
 )");
   EXPECT_FALSE(outcome.passed);
-  EXPECT_EQ(outcome.report,
-            "Scenario \"report\" failed at step 2 (expect-published /hostfixture/v1/value):\n"
-            "  the latest value differs at the top: expected \"two\", saw \"one\"; it was \"one\"\n");
+  EXPECT_EQ(
+      outcome.report,
+      "Scenario \"report\" failed at step 2 (expect-published /hostfixture/v1/value):\n"
+      "  the latest value differs at the top: expected \"two\", saw \"one\"; it was \"one\"\n");
 }
 
 TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
@@ -142,7 +146,8 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
     std::string_view report;
   };
   const Case cases[] = {
-      {"expect-log: never written", "expected a log line containing \"never written\", saw 2 other lines"},
+      {"expect-log: never written",
+       "expected a log line containing \"never written\", saw 2 other lines"},
       {"expect-telemetry: {name: a.b}", "expected the telemetry event a.b, saw none"},
       {"expect-lcds-call: {call: gameService.x}", "expected the LCDS call gameService.x, saw none"},
       {"expect-published: {path: /nothing}",
@@ -152,13 +157,11 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
-    const ScenarioOutcome outcome =
-        RunText("name: one\nsteps:\n  - " + std::string(c.step) + "\n");
+    const ScenarioOutcome outcome = RunText("name: one\nsteps:\n  - " + std::string(c.step) + "\n");
     EXPECT_FALSE(outcome.passed);
     EXPECT_THAT(outcome.report, HasSubstr(c.report));
   }
 }
-
 
 // Expectations over what the peers published and hold. Each row runs the
 // same three publications of /peer/v1/s ({a: {b: 1}}, a Delete, {a: {b: 2}})

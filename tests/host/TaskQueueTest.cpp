@@ -1,10 +1,10 @@
-#include "host/TaskQueue.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "host/TaskQueue.h"
 
 namespace Nalo::Host {
 namespace {
@@ -18,7 +18,8 @@ TEST(TaskQueue, RunsByDueTimeThenPostingOrderAtTheirOwnTime) {
   TaskQueue queue(ClockMode::Virtual);
   std::vector<std::string> ran;
   const auto record = [&](std::string name) {
-    return [&ran, &queue, name] { ran.push_back(name + "@" + std::to_string(queue.Now() / kSecond)); };
+    return
+        [&ran, &queue, name] { ran.push_back(name + "@" + std::to_string(queue.Now() / kSecond)); };
   };
   queue.Post("a", 0, 3 * kSecond, record("a"));
   queue.Post("b", 0, 1 * kSecond, record("b"));

@@ -60,10 +60,13 @@ TEST(DescribeApi, GroupsEndpointsByTemplate) {
   BindingTypeRegistry registry;
   RegisterBuiltinTypes(registry);
   RouteTable table(registry, "Test");
-  table.Get("/items/{id}", [](std::string) {}, InPath("id"));
+  table.Get(
+      "/items/{id}", [](std::string) {}, InPath("id"));
   table.Get("/items", [] { return true; });
-  table.Post("/items/{id}/", [](std::string, BindingProperty) {}, InPath("id"), InBody("item"));
-  table.AddCall("Ping", "/call", [](bool) {}, InHeader("loud"));
+  table.Post(
+      "/items/{id}/", [](std::string, BindingProperty) {}, InPath("id"), InBody("item"));
+  table.AddCall(
+      "Ping", "/call", [](bool) {}, InHeader("loud"));
 
   auto described = describeApi(table, BuiltinEvents(registry));
   ASSERT_THAT(described, Succeeded());
@@ -104,13 +107,12 @@ TEST(DescribeApi, FunctionRecordsCarryTypes) {
   auto described = describeApi(table, {});
   ASSERT_THAT(described, Succeeded());
   BindingResult functions = FromHostValue(described.Value()->Record().functions, "functions");
-  EXPECT_EQ(
-      ToJson(functions.Value()),
-      R"([{"arguments":[{"description":"The ids","name":"ids","optional":false,"type":)"
-      R"({"elementType":"int32","type":"vector"}},{"description":"","name":"dry",)"
-      R"("optional":true,"type":{"elementType":"","type":"bool"}}],"async":"",)"
-      R"("description":"","help":"","name":"PostX","nameSpace":"Test","returns":)"
-      R"({"elementType":"","type":"BindingHelpFormat"},"tags":[],"threadSafe":false}])");
+  EXPECT_EQ(ToJson(functions.Value()),
+            R"([{"arguments":[{"description":"The ids","name":"ids","optional":false,"type":)"
+            R"({"elementType":"int32","type":"vector"}},{"description":"","name":"dry",)"
+            R"("optional":true,"type":{"elementType":"","type":"bool"}}],"async":"",)"
+            R"("description":"","help":"","name":"PostX","nameSpace":"Test","returns":)"
+            R"({"elementType":"","type":"BindingHelpFormat"},"tags":[],"threadSafe":false}])");
 }
 
 TEST(DescribeApi, NeedsTheHelpTypes) {
@@ -118,8 +120,9 @@ TEST(DescribeApi, NeedsTheHelpTypes) {
   RouteTable table(registry);
   table.Get("/x", [] {});
   EXPECT_THAT(describeApi(table, {}),
-              IsFailure(500, "Couldn't describe the API: Couldn't convert native value because "
-                             "it's an unregistered structure."));
+              IsFailure(500,
+                        "Couldn't describe the API: Couldn't convert native value because "
+                        "it's an unregistered structure."));
 }
 
 TEST(DescribeApi, TheDispatchEntryServesRequests) {

@@ -22,12 +22,14 @@ namespace Nalo {
 namespace {
 
 struct Outcome {
-  std::string json;     // on success: what the handler received
+  std::string json;        // on success: what the handler received
   std::uint32_t code = 0;  // on failure
   std::string message;
 };
 
-Outcome Received(std::string_view json) { return {std::string(json), 0, {}}; }
+Outcome Received(std::string_view json) {
+  return {std::string(json), 0, {}};
+}
 Outcome Failed(std::uint32_t code, std::string_view message) {
   return {{}, code, std::string(message)};
 }
@@ -75,8 +77,7 @@ class EchoTable {
   RouteTable mTable;
 };
 
-constexpr std::string_view kNothing =
-    R"({"enabled":false,"filter":null,"requestId":""})";
+constexpr std::string_view kNothing = R"({"enabled":false,"filter":null,"requestId":""})";
 
 TEST(ArgumentBinding, QueryRules) {
   const std::string badJson =
@@ -139,8 +140,9 @@ TEST(ArgumentBinding, MemberPathsAreBoundedInDepth) {
   }
   path += "=1";
   ExpectOutcome(table.Get(path),
-                Failed(400, "The member path of argument 'filter' for 'GetEcho' is deeper than "
-                            "512 levels."));
+                Failed(400,
+                       "The member path of argument 'filter' for 'GetEcho' is deeper than "
+                       "512 levels."));
 }
 
 TEST(ArgumentBinding, HeaderRules) {
@@ -233,7 +235,8 @@ TEST(ArgumentBinding, HostValueRules) {
 TEST(ArgumentBinding, BodyRules) {
   BindingTypeRegistry registry;
   RouteTable table(registry);
-  table.Post("/body", [](BindingProperty payload) { return payload; }, InBody("payload"));
+  table.Post(
+      "/body", [](BindingProperty payload) { return payload; }, InBody("payload"));
   table.Post("/no-body", [] { return std::string("ignored"); });
 
   const std::string badJson(ParseJson("{").ErrorMessage());

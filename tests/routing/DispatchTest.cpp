@@ -229,11 +229,16 @@ TEST(StatusReason, Table) {
     std::uint32_t status;
     std::string_view reason;
   };
-  const Case cases[] = {{100, "Continue"},   {200, "OK"},
-                        {204, "No Content"}, {207, "207 Multi-Status"},
-                        {307, "Temporary Redirect"}, {404, "Not Found"},
-                        {422, "Unprocessable Entity"}, {507, "Insufficient Storage"},
-                        {0, ""},             {306, ""},
+  const Case cases[] = {{100, "Continue"},
+                        {200, "OK"},
+                        {204, "No Content"},
+                        {207, "207 Multi-Status"},
+                        {307, "Temporary Redirect"},
+                        {404, "Not Found"},
+                        {422, "Unprocessable Entity"},
+                        {507, "Insufficient Storage"},
+                        {0, ""},
+                        {306, ""},
                         {599, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
@@ -246,9 +251,11 @@ TEST(RouteTableDeathTest, RowsThatCannotWorkEndTheProcess) {
   RouteTable table(registry);
   EXPECT_DEATH(table.Get("/a/{id", [] {}),
                "The path template '/a/\\{id' is malformed: a parameter is not closed.");
-  EXPECT_DEATH(table.Get("/a/{id}", [](int) {}, InQuery("id")),
+  EXPECT_DEATH(table.Get(
+                   "/a/{id}", [](int) {}, InQuery("id")),
                "Route GET /a/\\{id\\}: no path argument takes the template parameter 'id'.");
-  EXPECT_DEATH(table.Get("/a", [](int, int) {}, InQuery("x"), InHeader("x")),
+  EXPECT_DEATH(table.Get(
+                   "/a", [](int, int) {}, InQuery("x"), InHeader("x")),
                "Route GET /a declares argument 'x' twice.");
 }
 

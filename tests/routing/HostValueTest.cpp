@@ -22,7 +22,8 @@ enum class Color { Red = 0, Green = 3 };
 
 TEST(HostValue, KindsOfConvertedValues) {
   BindingTypeRegistry registry;
-  RegisterEnum<Color>(registry, "Test", "Color", "", {{"Red", Color::Red}, {"Green", Color::Green}});
+  RegisterEnum<Color>(registry, "Test", "Color", "",
+                      {{"Red", Color::Red}, {"Green", Color::Green}});
   const BindingTypeDescriptor* color = DescriptorOf<Color>(registry);
 
   struct Case {
@@ -43,8 +44,9 @@ TEST(HostValue, KindsOfConvertedValues) {
   add("float", NALO_HOST_VALUE_DOUBLE, [](BindingProperty& v) { v.SetFloat(1.5); });
   add("string", NALO_HOST_VALUE_OWNED_TEXT,
       [](BindingProperty& v) { v.SetString(std::string_view("a\0b", 3)); });
-  add("blob", NALO_HOST_VALUE_OWNED_BYTES,
-      [](BindingProperty& v) { v.SetBlob(std::vector<std::uint8_t>{1, 2}); });
+  add("blob", NALO_HOST_VALUE_OWNED_BYTES, [](BindingProperty& v) {
+    v.SetBlob(std::vector<std::uint8_t>{1, 2});
+  });
   add("known enumerator", NALO_HOST_VALUE_OWNED_TEXT,
       [&](BindingProperty& v) { v.SetEnum(3, color); });
   add("unknown enumerator", NALO_HOST_VALUE_SIGNED,

@@ -129,16 +129,16 @@ TEST(RouteTable, MethodsAndNamedCalls) {
     std::string_view expected;
   };
   const Case cases[] = {
-      {RequestMethod::Get, "/m", "", "get"},          {RequestMethod::Post, "/m", "", "post"},
-      {RequestMethod::Put, "/m", "", ""},             {RequestMethod::Delete, "/any", "", "any"},
-      {RequestMethod::None, "/any", "", "any"},       {RequestMethod::Call, "/call", "Ping", "ping"},
-      {RequestMethod::Call, "/call", "Pong", ""},     {RequestMethod::Get, "/call", "Ping", ""},
+      {RequestMethod::Get, "/m", "", "get"},      {RequestMethod::Post, "/m", "", "post"},
+      {RequestMethod::Put, "/m", "", ""},         {RequestMethod::Delete, "/any", "", "any"},
+      {RequestMethod::None, "/any", "", "any"},   {RequestMethod::Call, "/call", "Ping", "ping"},
+      {RequestMethod::Call, "/call", "Pong", ""}, {RequestMethod::Get, "/call", "Ping", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(RequestMethodName(c.method)) + " " + std::string(c.path) + " " +
                  std::string(c.functionName));
-    const auto result = table.Dispatch(
-        {.method = c.method, .path = c.path, .functionName = c.functionName});
+    const auto result =
+        table.Dispatch({.method = c.method, .path = c.path, .functionName = c.functionName});
     if (c.expected.empty()) {
       EXPECT_THAT(result, IsFailure(404, "Invalid function"));
     } else {
@@ -191,8 +191,9 @@ TEST(PercentDecoding, Rules) {
     std::string_view input, decoded;
   };
   const Case cases[] = {
-      {"a%20b", "a b"}, {"a+b", "a b"},   {"%zz", "%zz"}, {"%4", "4"},   {"100%", "100"},
-      {"%%41", "%%41"}, {"%41%", "A"},    {"%e2%82%ac", "\xe2\x82\xac"}, {"%2B+", "+ "},
+      {"a%20b", "a b"}, {"a+b", "a b"},   {"%zz", "%zz"}, {"%4", "4"},
+      {"100%", "100"},  {"%%41", "%%41"}, {"%41%", "A"},  {"%e2%82%ac", "\xe2\x82\xac"},
+      {"%2B+", "+ "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);

@@ -222,8 +222,8 @@ TEST(YamlRead, ManyAnchorsInOneMapping) {
   constexpr int kAnchors = 50000;
   std::string text;
   for (int i = 0; i < kAnchors; ++i) {
-    text += "k" + std::to_string(i) + ": &a" + std::to_string(i) + " {v: " + std::to_string(i) +
-            "}\n";
+    text +=
+        "k" + std::to_string(i) + ": &a" + std::to_string(i) + " {v: " + std::to_string(i) + "}\n";
   }
   text += "last: *a" + std::to_string(kAnchors - 1) + "\n";
   const BindingResult result = ParseYaml(text);

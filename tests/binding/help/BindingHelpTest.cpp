@@ -35,10 +35,10 @@ class Help : public ::testing::Test {
     RegisterBuiltinTypes(mRegistry);
     RegisterStruct<Tile>(mRegistry, "Demo", "Tile", "-A {tile}", {Field("x", &Tile::x, "Column")},
                          {"game", "grid"});
-    RegisterStruct<Board>(mRegistry, "Demo", "Board", "",
-                          {Field("tiles", &Board::tiles, kRequired, "All tiles"),
-                           Field("names", &Board::names), Field("bytes", &Board::bytes),
-                           Field("grid", &Board::grid)});
+    RegisterStruct<Board>(
+        mRegistry, "Demo", "Board", "",
+        {Field("tiles", &Board::tiles, kRequired, "All tiles"), Field("names", &Board::names),
+         Field("bytes", &Board::bytes), Field("grid", &Board::grid)});
   }
 
   [[nodiscard]] BindingTypeIdentifier Identifier(BindingTypeId type, BindingTypeId element,
@@ -65,7 +65,10 @@ TEST(Epytext, Escaping) {
     std::string_view text, escaped;
   };
   const Case cases[] = {
-      {"-x {y}", "E{-}x E{lb}yE{rb}"}, {"a-b", "a-b"}, {"--", "E{-}-"}, {"}{", "E{rb}E{lb}"},
+      {"-x {y}", "E{-}x E{lb}yE{rb}"},
+      {"a-b", "a-b"},
+      {"--", "E{-}-"},
+      {"}{", "E{rb}E{lb}"},
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -109,8 +112,9 @@ TEST_F(Help, Docstrings) {
   move.description = "Moves {a} tile.";
   move.help = "-1 means left.";
   move.arguments = {
-      {"tile", "The tile", Identifier(BindingTypeId::Struct, BindingTypeId::None,
-                                      DescriptorOf<Tile>(mRegistry)), false},
+      {"tile", "The tile",
+       Identifier(BindingTypeId::Struct, BindingTypeId::None, DescriptorOf<Tile>(mRegistry)),
+       false},
       {"steps", "How far", Identifier(BindingTypeId::Int32, BindingTypeId::None, nullptr), true},
       {"raw", "", Identifier(BindingTypeId::Blob, BindingTypeId::None, nullptr), false},
   };
@@ -175,8 +179,8 @@ TEST_F(Help, Docstrings) {
 }
 
 TEST_F(Help, FullRecords) {
-  const std::vector<const BindingTypeDescriptor*> types = {DescriptorOf<Tile>(mRegistry),
-                                                           DescriptorOf<BindingHelpFormat>(mRegistry)};
+  const std::vector<const BindingTypeDescriptor*> types = {
+      DescriptorOf<Tile>(mRegistry), DescriptorOf<BindingHelpFormat>(mRegistry)};
   BindingResult help = renderHelp({}, types, {}, BindingHelpFormat::Full, mRegistry);
   ASSERT_THAT(help, BindingSucceeded());
   EXPECT_EQ(ToJson(help.Value()),
@@ -199,14 +203,13 @@ TEST_F(Help, FullListsTheBuiltinTypes) {
   for (const BindingProperty& type : help.Value().Find("types")->Elements()) {
     names.emplace_back(type.Find("name")->StringValue());
   }
-  EXPECT_THAT(names,
-              ::testing::ElementsAre(
-                  "BindingAsyncCancelEvent", "BindingAsyncFailureEvent", "BindingAsyncState",
-                  "BindingCallbackEvent", "BindingFullApiHelp", "BindingFullArgumentHelp",
-                  "BindingFullEnumValueHelp", "BindingFullEventHelp", "BindingFullFieldHelp",
-                  "BindingFullFunctionHelp", "BindingFullTypeHelp", "BindingFullTypeIdentifier",
-                  "BindingGenericAsyncEvent", "BindingGenericEvent", "BindingHelpFormat",
-                  "DemoBoard", "DemoTile"));
+  EXPECT_THAT(names, ::testing::ElementsAre(
+                         "BindingAsyncCancelEvent", "BindingAsyncFailureEvent", "BindingAsyncState",
+                         "BindingCallbackEvent", "BindingFullApiHelp", "BindingFullArgumentHelp",
+                         "BindingFullEnumValueHelp", "BindingFullEventHelp", "BindingFullFieldHelp",
+                         "BindingFullFunctionHelp", "BindingFullTypeHelp",
+                         "BindingFullTypeIdentifier", "BindingGenericAsyncEvent",
+                         "BindingGenericEvent", "BindingHelpFormat", "DemoBoard", "DemoTile"));
 }
 
 TEST(HelpWithoutBuiltins, FullNeedsTheHelpTypes) {
