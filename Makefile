@@ -29,7 +29,7 @@ test: setup
 test-asan: setup
 	cmake --preset asan
 	cmake --build --preset asan
-	ctest --preset asan
+	./scripts/run-sanitized-tests.sh
 
 bench: setup
 	cmake --preset release

@@ -5,8 +5,9 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <limits>
 #include <utility>
+#include <vector>
 
 namespace Nalo::Host::detail {
 
@@ -15,53 +16,84 @@ namespace {
 constexpr std::uint32_t kLoadFailure = 500;
 constexpr std::string_view kEntryPrefix = "load_";
 
-template <typename T>
-bool ReadAt(const std::string& image, std::uint64_t offset, T& out) {
-  if (offset > image.size() || image.size() - offset < sizeof(T)) {
-    return false;
+// Reads pieces of a file at given offsets; a read past its end fails.
+class FileReader {
+ public:
+  explicit FileReader(const std::filesystem::path& path) : mFile(path, std::ios::binary) {}
+
+  template <typename T>
+  bool ReadAt(std::uint64_t offset, T& out) {
+    return ReadBytes(offset, &out, sizeof(T));
   }
-  std::memcpy(&out, image.data() + offset, sizeof(T));
-  return true;
-}
+
+  // Reads `count` records of T; refuses tables larger than any plugin has.
+  template <typename T>
+  bool ReadArray(std::uint64_t offset, std::uint64_t count, std::vector<T>& out) {
+    constexpr std::uint64_t kLimit = std::uint64_t{64} << 20;
+    if (count > kLimit / sizeof(T)) {
+      return false;
+    }
+    out.resize(count);
+    return ReadBytes(offset, out.data(), count * sizeof(T));
+  }
+
+ private:
+  bool ReadBytes(std::uint64_t offset, void* out, std::uint64_t size) {
+    if (!mFile || offset > static_cast<std::uint64_t>(std::numeric_limits<std::streamoff>::max())) {
+      mFile.clear();
+      return false;
+    }
+    mFile.seekg(static_cast<std::streamoff>(offset));
+    mFile.read(static_cast<char*>(out), static_cast<std::streamsize>(size));
+    const bool complete = mFile.good() && mFile.gcount() == static_cast<std::streamsize>(size);
+    mFile.clear();
+    return complete;
+  }
+
+  std::ifstream mFile;
+};
 
 }  // namespace
 
+// The global functions a shared object defines whose names start with
+// `prefix`, read from its dynamic symbol table. Only the headers and that
+// table are read, never the whole file.
 std::vector<std::string> ExportedFunctions(const std::filesystem::path& path,
                                            std::string_view prefix) {
-  std::ifstream file(path, std::ios::binary);
-  const std::string image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  FileReader file(path);
   std::vector<std::string> names;
   Elf64_Ehdr header{};
-  if (!ReadAt(image, 0, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+  if (!file.ReadAt(0, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
       header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_shentsize != sizeof(Elf64_Shdr)) {
     return names;
   }
   for (std::uint16_t i = 0; i < header.e_shnum; ++i) {
     Elf64_Shdr section{};
-    if (!ReadAt(image, header.e_shoff + std::uint64_t{i} * sizeof(Elf64_Shdr), section) ||
+    if (!file.ReadAt(header.e_shoff + std::uint64_t{i} * sizeof(Elf64_Shdr), section) ||
         section.sh_type != SHT_DYNSYM || section.sh_entsize != sizeof(Elf64_Sym)) {
       continue;
     }
-    Elf64_Shdr strings{};
-    if (!ReadAt(image, header.e_shoff + std::uint64_t{section.sh_link} * sizeof(Elf64_Shdr),
-                strings)) {
+    Elf64_Shdr stringSection{};
+    std::vector<char> strings;
+    std::vector<Elf64_Sym> symbols;
+    if (!file.ReadAt(header.e_shoff + std::uint64_t{section.sh_link} * sizeof(Elf64_Shdr),
+                     stringSection) ||
+        !file.ReadArray(stringSection.sh_offset, stringSection.sh_size, strings) ||
+        !file.ReadArray(section.sh_offset, section.sh_size / sizeof(Elf64_Sym), symbols)) {
       continue;
     }
-    for (std::uint64_t s = 0; s < section.sh_size / sizeof(Elf64_Sym); ++s) {
-      Elf64_Sym symbol{};
-      if (!ReadAt(image, section.sh_offset + s * sizeof(Elf64_Sym), symbol) ||
-          symbol.st_shndx == SHN_UNDEF || ELF64_ST_TYPE(symbol.st_info) != STT_FUNC ||
-          ELF64_ST_BIND(symbol.st_info) == STB_LOCAL || symbol.st_name >= strings.sh_size) {
+    for (const Elf64_Sym& symbol : symbols) {
+      if (symbol.st_shndx == SHN_UNDEF || ELF64_ST_TYPE(symbol.st_info) != STT_FUNC ||
+          ELF64_ST_BIND(symbol.st_info) == STB_LOCAL || symbol.st_name >= strings.size()) {
         continue;
       }
-      const std::uint64_t start = strings.sh_offset + symbol.st_name;
-      if (start >= image.size()) {
-        continue;
-      }
-      const std::size_t end = image.find('\0', start);
-      std::string name = image.substr(start, end == std::string::npos ? end : end - start);
+      const char* start = strings.data() + symbol.st_name;
+      const void* end = std::memchr(start, '\0', strings.size() - symbol.st_name);
+      const std::string_view name(
+          start, end == nullptr ? strings.size() - symbol.st_name
+                                : static_cast<std::size_t>(static_cast<const char*>(end) - start));
       if (name.starts_with(prefix)) {
-        names.push_back(std::move(name));
+        names.emplace_back(name);
       }
     }
   }

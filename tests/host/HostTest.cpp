@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,31 @@ TEST(HostLoading, RefusesObjectsThatAreNoCompletePlugin) {
     EXPECT_THAT(std::string(loaded.GetFailure().Message()), HasSubstr(c.message));
     EXPECT_TRUE(host.PluginNames().empty());
   }
+}
+
+// Truncated copies of a plugin: the export search reads only what is there.
+// Without its program headers the loader refuses the file; without the end
+// of its section headers the file may still load, and must not crash the
+// search for its export.
+TEST(HostLoading, ReadsTruncatedObjectsSafely) {
+  std::ifstream source(FIXTURE_PLUGIN, std::ios::binary);
+  const std::string image((std::istreambuf_iterator<char>(source)),
+                          std::istreambuf_iterator<char>());
+  ASSERT_GT(image.size(), 4096u);
+  const std::string path = ::testing::TempDir() + "libtruncated.so";
+  for (const std::size_t length :
+       {std::size_t{0}, std::size_t{16}, std::size_t{64}, image.size() / 2, image.size() - 40}) {
+    SCOPED_TRACE(length);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(image.data(), static_cast<std::streamsize>(length));
+    Host host;
+    auto loaded = host.Load(path);
+    if (length <= image.size() / 2) {
+      ASSERT_TRUE(loaded.HasFailure());
+      EXPECT_EQ(loaded.GetFailure().Code(), 500u);
+    }
+  }
+  std::remove(path.c_str());
 }
 
 TEST(HostLoading, HandshakeOffersTheConfiguredCoreVersion) {
