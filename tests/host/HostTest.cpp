@@ -12,6 +12,7 @@
 #include "binding/Json.h"
 #include "host/Host.h"
 #include "host/Peers.h"
+#include "host/src/PluginLibrary.h"
 
 namespace Nalo::Host {
 namespace {
@@ -70,24 +71,28 @@ TEST(HostLoading, RefusesObjectsThatAreNoCompletePlugin) {
   }
 }
 
-// Truncated copies of a plugin: the export search reads only what is there.
-// Without its program headers the loader refuses the file; without the end
-// of its section headers the file may still load, and must not crash the
-// search for its export.
+// Truncated copies of a plugin: the search for the export reads only what is
+// there. Copies too short for their headers are refused by the loader; longer
+// ones are not handed to it, since the system loader maps segments beyond the
+// end of a file and faults on them.
 TEST(HostLoading, ReadsTruncatedObjectsSafely) {
   std::ifstream source(FIXTURE_PLUGIN, std::ios::binary);
   const std::string image((std::istreambuf_iterator<char>(source)),
                           std::istreambuf_iterator<char>());
   ASSERT_GT(image.size(), 4096u);
+  EXPECT_THAT(detail::ExportedFunctions(FIXTURE_PLUGIN, "load_"), ElementsAre("load_hostfixture"));
   const std::string path = ::testing::TempDir() + "libtruncated.so";
-  for (const std::size_t length :
-       {std::size_t{0}, std::size_t{16}, std::size_t{64}, image.size() / 2, image.size() - 40}) {
+  for (const std::size_t length : {std::size_t{0}, std::size_t{16}, std::size_t{64},
+                                   image.size() / 2, image.size() - 40, image.size() - 1}) {
     SCOPED_TRACE(length);
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(image.data(), static_cast<std::streamsize>(length));
-    Host host;
-    auto loaded = host.Load(path);
-    if (length <= image.size() / 2) {
+    const std::vector<std::string> names = detail::ExportedFunctions(path, "load_");
+    EXPECT_LE(names.size(), 1u);
+    if (length <= 64) {
+      EXPECT_THAT(names, ::testing::IsEmpty());
+      Host host;
+      auto loaded = host.Load(path);
       ASSERT_TRUE(loaded.HasFailure());
       EXPECT_EQ(loaded.GetFailure().Code(), 500u);
     }
