@@ -7,7 +7,6 @@
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((no_sanitize("pointer-overflow"))), apply_to = function)
 #endif
-#include <rapidjson/memorystream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
@@ -22,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -263,18 +263,36 @@ std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offse
 }
 
 // `stream` is positioned on the first non-whitespace byte, which is not the
-// end of the text; its offsets count from the start of the text.
-template <class Stream>
-BindingResult ParseStream(Stream& stream) {
+// end of the text; its offsets count from the start of the text. The reader
+// decodes strings in place, inside the stream's own copy of the text.
+BindingResult ParseStream(rapidjson::InsituStringStream& stream) {
   BindingProperty root;
   JsonTreeBuilder builder(root);
   rapidjson::Reader reader;
-  if (!reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder)) {
+  if (!reader.Parse<rapidjson::kParseInsituFlag>(stream, builder)) {
     return BindingResult::Error(
         FormatParseFailure(reader.GetParseErrorCode(), reader.GetErrorOffset(), builder.Refusal()));
   }
   return BindingResult(std::move(root));
 }
+
+// The reader's working copy of a text: zero-terminated, and followed by
+// enough zero bytes that the reader's 16-byte vector loads never leave it.
+class InsituText {
+ public:
+  static constexpr std::size_t kPadding = 16;
+
+  InsituText(const char* data, std::size_t length)
+      : mBytes(std::make_unique_for_overwrite<char[]>(length + 1 + kPadding)) {
+    std::memcpy(mBytes.get(), data, length);
+    std::memset(mBytes.get() + length, 0, 1 + kPadding);
+  }
+
+  [[nodiscard]] char* Data() noexcept { return mBytes.get(); }
+
+ private:
+  std::unique_ptr<char[]> mBytes;
+};
 
 // --- Writing. -----------------------------------------------------------------
 
@@ -360,14 +378,7 @@ BindingResult ParseJson(const char* text) {
   if (text == nullptr) {
     return BindingResult();
   }
-  rapidjson::StringStream stream(text);
-  while (IsJsonWhitespace(stream.Peek())) {
-    stream.Take();
-  }
-  if (stream.Peek() == '\0') {
-    return BindingResult();
-  }
-  return ParseStream(stream);
+  return ParseJson(text, std::strlen(text));
 }
 
 BindingResult ParseJson(const char* data, std::size_t length) {
@@ -378,12 +389,17 @@ BindingResult ParseJson(const char* data, std::size_t length) {
   if (const void* nul = std::memchr(data, '\0', length)) {
     length = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
   }
-  rapidjson::MemoryStream stream(data, length);
-  while (stream.Tell() < length && IsJsonWhitespace(stream.Peek())) {
-    stream.Take();
+  std::size_t start = 0;
+  while (start < length && IsJsonWhitespace(data[start])) {
+    ++start;
   }
-  if (stream.Tell() == length) {
+  if (start == length) {
     return BindingResult();
+  }
+  InsituText text(data, length);
+  rapidjson::InsituStringStream stream(text.Data());
+  while (stream.Tell() < start) {
+    stream.Take();
   }
   return ParseStream(stream);
 }
