@@ -31,6 +31,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "binding/BindingVisitor.h"
 #include "diagnostics/Fatal.h"
+#include "diagnostics/JsonAllocator.h"
 
 namespace Nalo {
 namespace {
@@ -268,7 +269,7 @@ std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offse
 BindingResult ParseStream(rapidjson::InsituStringStream& stream) {
   BindingProperty root;
   JsonTreeBuilder builder(root);
-  rapidjson::Reader reader;
+  rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader;
   if (!reader.Parse<rapidjson::kParseInsituFlag>(stream, builder)) {
     return BindingResult::Error(
         FormatParseFailure(reader.GetParseErrorCode(), reader.GetErrorOffset(), builder.Refusal()));
@@ -295,6 +296,14 @@ class InsituText {
 };
 
 // --- Writing. -----------------------------------------------------------------
+
+// The text a writer left in `buffer`. The buffer grew on the C heap, out of
+// sight of the memory accounting: its block is counted here, once.
+std::string TakeText(rapidjson::StringBuffer& buffer) {
+  const char* text = buffer.GetString();
+  CountReleasedHeapBlock(text);
+  return std::string(text, buffer.GetSize());
+}
 
 // Drives one of RapidJSON's writers from a value walk. The writer's calls
 // report misuse and unwritable values by returning false; we record that
@@ -417,27 +426,27 @@ std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* regi
   if (lineSeparator.empty()) {
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     WriteValue(writer, value, registry);
-    return std::string(buffer.GetString(), buffer.GetSize());
+    return TakeText(buffer);
   }
   rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
   writer.SetIndent(' ', 4);
   WriteValue(writer, value, registry);
-  const std::string_view written(buffer.GetString(), buffer.GetSize());
   if (lineSeparator == kJsonLineFeed) {
-    return std::string(written);
+    return TakeText(buffer);
   }
   // Strings escape their own line feeds, so every raw line feed in the output
   // is one the pretty writer put between items.
+  const std::string written = TakeText(buffer);
   std::string text;
   text.reserve(written.size());
   std::size_t start = 0;
-  for (std::size_t feed = written.find('\n'); feed != std::string_view::npos;
+  for (std::size_t feed = written.find('\n'); feed != std::string::npos;
        feed = written.find('\n', start)) {
-    text.append(written.substr(start, feed - start));
+    text.append(written, start, feed - start);
     text.append(lineSeparator);
     start = feed + 1;
   }
-  text.append(written.substr(start));
+  text.append(written, start);
   return text;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "diagnostics/JsonAllocator.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/SystemError.h"
 
@@ -245,7 +246,9 @@ std::string Failure::Text() const {
   if (!mFields.empty() && !onlyErrorFields) {
     rapidjson::StringBuffer buffer;
     if (WriteJson(buffer, *mMessage, mFields)) {
-      return std::string(buffer.GetString(), buffer.GetSize());
+      const char* text = buffer.GetString();
+      CountReleasedHeapBlock(text);
+      return std::string(text, buffer.GetSize());
     }
   }
   if (mCode != 0) {

@@ -5,13 +5,17 @@
 // libstdc++ is linked statically, so every allocation the plugin's code (its
 // copy of the standard library included) makes comes here, and the host's
 // allocations never do. Blocks come from malloc, so their usable size is
-// what malloc_usable_size reports.
+// what malloc_usable_size reports. RapidJSON's buffers, which take the C heap
+// directly, are counted through the JSON heap accounting (a writer's output
+// buffer once, at its final size); the only blocks left uncounted are those
+// libyaml takes inside the system's shared library while it reads YAML.
 
 #include <malloc.h>
 
 #include <cstdlib>
 #include <new>
 
+#include "diagnostics/JsonAllocator.h"
 #include "plugin/MemoryStatistics.h"
 
 namespace {
@@ -57,6 +61,12 @@ void* AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
   }
   return block;
 }
+
+// RapidJSON's buffers take the C heap directly; they are counted the same way.
+[[maybe_unused]] const bool gJsonBuffersCounted = [] {
+  Nalo::InstallHeapAccounting({&Nalo::detail::CountAllocation, &Nalo::detail::CountRelease});
+  return true;
+}();
 
 }  // namespace
 

@@ -535,6 +535,12 @@ TEST_F(PluginRuntime, MemoryStatisticsCountThePluginsAllocations) {
   EXPECT_GE(counter(0), counter(2) - counter(4));  // peak >= in use
   EXPECT_EQ((*words)[12], 0u);
   EXPECT_EQ((*words)[13], 0u);
+
+  // The JSON writer's buffers are counted too, not only the text it returns.
+  const BindingProperty json = Call("GET", "/memory-probe/json?length=50000").body;
+  const std::uint64_t textLength = json.Find("textLength")->AsUnsigned();
+  EXPECT_EQ(textLength, 100002u);
+  EXPECT_GE(json.Find("bytesAllocated")->AsUnsigned(), 2 * textLength);
 }
 
 }  // namespace

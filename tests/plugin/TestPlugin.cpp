@@ -48,6 +48,7 @@ struct MemoryProbe {
   std::uint64_t bytesFreed = 0;
   std::uint64_t frees = 0;
   std::uint64_t peakRise = 0;
+  std::uint64_t textLength = 0;
 };
 
 // A body handed out in pieces of at most `pieceSize` bytes.
@@ -101,6 +102,8 @@ class TestPlugin final : public AppModule {
     routes.Post("/tav-testplugin/v1/telemetry/{event}", &TestPlugin::PostTelemetry, InPath("event"),
                 InBody("data"));
     routes.Get("/tav-testplugin/v1/memory-probe", &TestPlugin::ProbeMemory);
+    routes.Get("/tav-testplugin/v1/memory-probe/json", &TestPlugin::ProbeJsonMemory,
+               InQuery("length"));
     routes.Post("/tav-testplugin/v1/service-proxy/pending", &TestPlugin::AddPending,
                 InQuery("key"));
     routes.Get("/tav-testplugin/v1/service-proxy/stored", &TestPlugin::StoredReplies);
@@ -218,7 +221,7 @@ class TestPlugin final : public AppModule {
         {Field("bytesAllocated", &MemoryProbe::bytesAllocated),
          Field("allocations", &MemoryProbe::allocations),
          Field("bytesFreed", &MemoryProbe::bytesFreed), Field("frees", &MemoryProbe::frees),
-         Field("peakRise", &MemoryProbe::peakRise)});
+         Field("peakRise", &MemoryProbe::peakRise), Field("textLength", &MemoryProbe::textLength)});
     LcdsClasses().Register<Participant>("TestLcdsParticipant", "com.example.Participant");
     LcdsClasses().Register<GameDto>("TestLcdsGameDTO", "com.example.GameDTO");
   }
@@ -324,6 +327,22 @@ class TestPlugin final : public AppModule {
 
   MaybeType<Failure, void> PostTelemetry(std::string event, BindingProperty data) {
     return Await(Telemetry().Send(event, data));
+  }
+
+  // What writing a string of `length` quotation marks as JSON allocates: the
+  // writer's buffer (at least the text, escaped to twice its length) and the
+  // text handed back.
+  MemoryProbe ProbeJsonMemory(std::uint32_t length) {
+    BindingProperty value;
+    value.SetString(std::string(length, '"'));
+    const MemoryStatistics before = CurrentMemoryStatistics();
+    const std::string json = ToJson(value);
+    const MemoryStatistics after = CurrentMemoryStatistics();
+    MemoryProbe probe;
+    probe.bytesAllocated = after.bytesAllocated - before.bytesAllocated;
+    probe.allocations = after.allocations - before.allocations;
+    probe.textLength = json.size();
+    return probe;
   }
 
   MemoryProbe ProbeMemory() {
