@@ -152,5 +152,26 @@ TEST(JsonWrite, RoundTrips) {
   }
 }
 
+// Every control character, at every position of a string long enough for a
+// reader or writer to scan it in blocks, is escaped when written and refused
+// when it arrives raw.
+TEST(JsonWrite, ControlCharactersAreEscapedAtEveryPosition) {
+  for (char control = 0x01; control < 0x20; ++control) {
+    for (std::size_t position = 0; position < 32; ++position) {
+      SCOPED_TRACE(testing::Message() << "byte " << int{control} << " at " << position);
+      std::string text(48, 'x');
+      text[position] = control;
+      BindingProperty value;
+      value.SetString(text);
+      const std::string json = ToJson(value);
+      EXPECT_EQ(json.find(control), std::string::npos) << json;
+      const BindingResult reread = ParseJson(json);
+      ASSERT_THAT(reread, BindingSucceeded());
+      EXPECT_EQ(reread.Value().StringValue(), text);
+      EXPECT_FALSE(ParseJson("\"" + text + "\"").Succeeded());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace Nalo
