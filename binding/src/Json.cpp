@@ -277,16 +277,14 @@ BindingResult ParseStream(rapidjson::InsituStringStream& stream) {
   return BindingResult(std::move(root));
 }
 
-// The reader's working copy of a text: zero-terminated, and followed by
-// enough zero bytes that the reader's 16-byte vector loads never leave it.
+// The reader's working copy of a text, zero-terminated; it decodes strings
+// in place inside it.
 class InsituText {
  public:
-  static constexpr std::size_t kPadding = 16;
-
   InsituText(const char* data, std::size_t length)
-      : mBytes(std::make_unique_for_overwrite<char[]>(length + 1 + kPadding)) {
+      : mBytes(std::make_unique_for_overwrite<char[]>(length + 1)) {
     std::memcpy(mBytes.get(), data, length);
-    std::memset(mBytes.get() + length, 0, 1 + kPadding);
+    mBytes[length] = '\0';
   }
 
   [[nodiscard]] char* Data() noexcept { return mBytes.get(); }
