@@ -184,7 +184,16 @@ class BindingProperty {
   explicit BindingProperty(BindingStore* store) noexcept : mStore(store) {}
 
   BindingStore& EnsureStore();
-  void ReleasePayload() noexcept;
+  // Scalars hold nothing out of line: releasing them only clears the value.
+  void ReleasePayload() noexcept {
+    if (mKind >= BindingKind::String) {
+      ReleaseStoredPayload();
+    } else {
+      mKind = BindingKind::Empty;
+      mPayload.bits = 0;
+    }
+  }
+  void ReleaseStoredPayload() noexcept;
   void SetInterned(detail::InternedString* entry) noexcept;
   void StealFrom(BindingProperty& other) noexcept;
 

@@ -137,7 +137,7 @@ BindingStore& BindingProperty::EnsureStore() {
   return *mStore;
 }
 
-void BindingProperty::ReleasePayload() noexcept {
+void BindingProperty::ReleaseStoredPayload() noexcept {
   switch (mKind) {
     case BindingKind::String:
       mStore->Release(mPayload.string);
