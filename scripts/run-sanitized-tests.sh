@@ -24,8 +24,13 @@ fi
 for name in "${failed[@]}"; do
   # The test's own output lies between its "Start" line and the next one.
   output=$(awk -v name="$name" '
-    $0 ~ "Start +[0-9]+: " && index($0, ": " name) { inside = 1; next }
-    inside && $0 ~ "Start +[0-9]+: " { exit }
+    function starts(line) { return line ~ "Start +[0-9]+: " }
+    function names(line, tail) {
+      tail = ": " name
+      return length(line) >= length(tail) && substr(line, length(line) - length(tail) + 1) == tail
+    }
+    starts($0) && names($0) { inside = 1; next }
+    inside && starts($0) { exit }
     inside { print }' "$log")
   if ! grep -q 'Tracer caught signal' <<<"$output" ||
      ! grep -q '\[  PASSED  \]' <<<"$output"; then
