@@ -16,11 +16,12 @@
 //
 //   rapidjson::StringBuffer buffer;
 //   ... write ...
-//   Nalo::CountReleasedHeapBlock(buffer.GetString());
+//   std::string text(Nalo::TakeWrittenText(buffer));
 
 #include <rapidjson/fwd.h>
 
 #include <cstddef>
+#include <string_view>
 
 namespace Nalo {
 
@@ -44,8 +45,9 @@ class JsonAllocator {
   static void Free(void* block) noexcept;
 };
 
-// Counts a block of the C heap that is about to be given back as allocated
-// and released, for a buffer whose growth the accounting didn't see.
-void CountReleasedHeapBlock(const void* block) noexcept;
+// The text a writer left in `buffer`, valid while the buffer lives. The
+// buffer grew out of sight of the accounting: its final block is counted
+// here, once, as allocated and released.
+[[nodiscard]] std::string_view TakeWrittenText(rapidjson::StringBuffer& buffer) noexcept;
 
 }  // namespace Nalo

@@ -15,6 +15,7 @@
 #pragma clang attribute pop
 #endif
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
@@ -263,9 +264,8 @@ std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offse
   return std::string(message, static_cast<std::size_t>(length));
 }
 
-// `stream` is positioned on the first non-whitespace byte, which is not the
-// end of the text; its offsets count from the start of the text. The reader
-// decodes strings in place, inside the stream's own copy of the text.
+// Reads a text that is not all whitespace, decoding its strings in place
+// inside the stream's own copy of it.
 BindingResult ParseStream(rapidjson::InsituStringStream& stream) {
   BindingProperty root;
   JsonTreeBuilder builder(root);
@@ -294,14 +294,6 @@ class InsituText {
 };
 
 // --- Writing. -----------------------------------------------------------------
-
-// The text a writer left in `buffer`. The buffer grew on the C heap, out of
-// sight of the memory accounting: its block is counted here, once.
-std::string TakeText(rapidjson::StringBuffer& buffer) {
-  const char* text = buffer.GetString();
-  CountReleasedHeapBlock(text);
-  return std::string(text, buffer.GetSize());
-}
 
 // Drives one of RapidJSON's writers from a value walk. The writer's calls
 // report misuse and unwritable values by returning false; we record that
@@ -396,18 +388,12 @@ BindingResult ParseJson(const char* data, std::size_t length) {
   if (const void* nul = std::memchr(data, '\0', length)) {
     length = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
   }
-  std::size_t start = 0;
-  while (start < length && IsJsonWhitespace(data[start])) {
-    ++start;
-  }
-  if (start == length) {
+  // An all-whitespace text is an empty value, not an empty document.
+  if (std::all_of(data, data + length, IsJsonWhitespace)) {
     return BindingResult();
   }
   InsituText text(data, length);
   rapidjson::InsituStringStream stream(text.Data());
-  while (stream.Tell() < start) {
-    stream.Take();
-  }
   return ParseStream(stream);
 }
 
@@ -424,27 +410,27 @@ std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* regi
   if (lineSeparator.empty()) {
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     WriteValue(writer, value, registry);
-    return TakeText(buffer);
+    return std::string(TakeWrittenText(buffer));
   }
   rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
   writer.SetIndent(' ', 4);
   WriteValue(writer, value, registry);
+  const std::string_view written = TakeWrittenText(buffer);
   if (lineSeparator == kJsonLineFeed) {
-    return TakeText(buffer);
+    return std::string(written);
   }
   // Strings escape their own line feeds, so every raw line feed in the output
   // is one the pretty writer put between items.
-  const std::string written = TakeText(buffer);
   std::string text;
   text.reserve(written.size());
   std::size_t start = 0;
-  for (std::size_t feed = written.find('\n'); feed != std::string::npos;
+  for (std::size_t feed = written.find('\n'); feed != std::string_view::npos;
        feed = written.find('\n', start)) {
-    text.append(written, start, feed - start);
+    text.append(written.substr(start, feed - start));
     text.append(lineSeparator);
     start = feed + 1;
   }
-  text.append(written, start);
+  text.append(written.substr(start));
   return text;
 }
 

@@ -246,9 +246,7 @@ std::string Failure::Text() const {
   if (!mFields.empty() && !onlyErrorFields) {
     rapidjson::StringBuffer buffer;
     if (WriteJson(buffer, *mMessage, mFields)) {
-      const char* text = buffer.GetString();
-      CountReleasedHeapBlock(text);
-      return std::string(text, buffer.GetSize());
+      return std::string(TakeWrittenText(buffer));
     }
   }
   if (mCode != 0) {

@@ -1,6 +1,7 @@
 #include "diagnostics/JsonAllocator.h"
 
 #include <malloc.h>
+#include <rapidjson/stringbuffer.h>
 
 #include <cstdlib>
 
@@ -10,16 +11,20 @@ namespace {
 
 constinit HeapAccounting gAccounting;
 
-void TellAllocated(void* block) noexcept {
-  if (block != nullptr && gAccounting.allocated != nullptr) {
-    gAccounting.allocated(malloc_usable_size(block));
+void TellAllocated(std::size_t usableBytes) noexcept {
+  if (gAccounting.allocated != nullptr) {
+    gAccounting.allocated(usableBytes);
   }
 }
 
-void TellReleased(void* block) noexcept {
-  if (block != nullptr && gAccounting.released != nullptr) {
-    gAccounting.released(malloc_usable_size(block));
+void TellReleased(std::size_t usableBytes) noexcept {
+  if (gAccounting.released != nullptr) {
+    gAccounting.released(usableBytes);
   }
+}
+
+std::size_t UsableSize(void* block) noexcept {
+  return block == nullptr ? 0 : malloc_usable_size(block);
 }
 
 }  // namespace
@@ -28,13 +33,12 @@ void InstallHeapAccounting(HeapAccounting accounting) noexcept {
   gAccounting = accounting;
 }
 
-void CountReleasedHeapBlock(const void* block) noexcept {
-  if (block == nullptr || gAccounting.allocated == nullptr || gAccounting.released == nullptr) {
-    return;
-  }
-  const std::size_t usable = malloc_usable_size(const_cast<void*>(block));
-  gAccounting.allocated(usable);
-  gAccounting.released(usable);
+std::string_view TakeWrittenText(rapidjson::StringBuffer& buffer) noexcept {
+  const char* text = buffer.GetString();
+  const std::size_t usable = UsableSize(const_cast<char*>(text));
+  TellAllocated(usable);
+  TellReleased(usable);
+  return {text, buffer.GetSize()};
 }
 
 void* JsonAllocator::Malloc(std::size_t size) {
@@ -42,7 +46,9 @@ void* JsonAllocator::Malloc(std::size_t size) {
     return nullptr;
   }
   void* block = std::malloc(size);
-  TellAllocated(block);
+  if (block != nullptr) {
+    TellAllocated(UsableSize(block));
+  }
   return block;
 }
 
@@ -52,20 +58,22 @@ void* JsonAllocator::Realloc(void* original, std::size_t /*originalSize*/, std::
     return nullptr;
   }
   // Counted as a release of the old block and an allocation of the new one,
-  // which realloc may have grown in place.
-  TellReleased(original);
+  // which realloc may have grown in place; on failure the old block stays.
+  const std::size_t before = UsableSize(original);
   void* block = std::realloc(original, newSize);
-  if (block == nullptr) {
-    // The old block is still there.
-    TellAllocated(original);
-    return nullptr;
+  if (block != nullptr) {
+    if (original != nullptr) {
+      TellReleased(before);
+    }
+    TellAllocated(UsableSize(block));
   }
-  TellAllocated(block);
   return block;
 }
 
 void JsonAllocator::Free(void* block) noexcept {
-  TellReleased(block);
+  if (block != nullptr) {
+    TellReleased(UsableSize(block));
+  }
   std::free(block);
 }
 
