@@ -29,7 +29,7 @@
 #include "binding/BindingHelp.h"
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 #include "routing/ApiDescription.h"
 #include "routing/RouteTable.h"
 

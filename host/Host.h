@@ -41,7 +41,7 @@
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Nalo::Host {
 

@@ -23,7 +23,7 @@
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "host/Peers.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Nalo::Host {
 

@@ -58,7 +58,7 @@
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "diagnostics/PluginLogTarget.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "plugin/LcdsClassNames.h"
 #include "plugin/ModuleBase.h"
 #include "plugin/PluginVersion.h"

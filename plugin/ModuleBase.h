@@ -67,8 +67,8 @@
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "plugin/EventNames.h"
-#include "plugin/HostAbi.h"
-#include "plugin/HostValue.h"
+#include "abi/HostAbi.h"
+#include "abi/HostValue.h"
 #include "plugin/RuntimeTypes.h"
 
 namespace Nalo {

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "plugin/AppModule.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Nalo {
 

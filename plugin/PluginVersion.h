@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Nalo {
 

@@ -23,8 +23,8 @@
 #include "binding/BindingHelp.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "plugin/HostAbi.h"
-#include "plugin/HostValue.h"
+#include "abi/HostAbi.h"
+#include "abi/HostValue.h"
 
 namespace Nalo {
 

@@ -10,7 +10,7 @@
 #include <span>
 #include <string_view>
 
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "routing/RequestMethod.h"
 
 namespace Nalo {

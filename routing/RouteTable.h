@@ -58,7 +58,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "routing/CallResult.h"
 #include "routing/Endpoint.h"
 #include "routing/RequestMethod.h"

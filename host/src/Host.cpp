@@ -18,7 +18,7 @@
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 
 namespace Nalo::Host {
 

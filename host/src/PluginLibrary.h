@@ -8,7 +8,7 @@
 
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Nalo::Host::detail {
 

@@ -7,7 +7,7 @@
 #include "binding/BindingLimits.h"
 #include "binding/PositionalFormat.h"
 #include "binding/TextDigits.h"
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 #include "routing/ParameterDecoding.h"
 #include "routing/PercentDecoding.h"
 #include "routing/QueryString.h"

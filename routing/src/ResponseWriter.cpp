@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 #include "routing/StatusReason.h"
 
 namespace Nalo {

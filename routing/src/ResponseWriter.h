@@ -6,7 +6,7 @@
 
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 #include "routing/CallResult.h"
 
 namespace Nalo {

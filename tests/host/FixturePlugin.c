@@ -24,7 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 #define EXPORT __attribute__((visibility("default")))
 

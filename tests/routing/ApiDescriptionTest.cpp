@@ -12,7 +12,7 @@
 #include "binding/BindingHelp.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 #include "routing/ApiDescription.h"
 #include "routing/RouteTable.h"
 #include "support/FailureMatchers.h"

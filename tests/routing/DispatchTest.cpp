@@ -16,7 +16,7 @@
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 #include "routing/BoundFunctionName.h"
 #include "routing/RouteTable.h"
 #include "routing/StatusReason.h"

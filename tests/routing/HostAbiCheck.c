@@ -1,9 +1,9 @@
 /*
  * Compiled as C99 (and, when the toolchain can, for a 32-bit target) to
- * check that plugin/HostAbi.h is a header a host written in C can include,
+ * check that abi/HostAbi.h is a header a host written in C can include,
  * and that the 32-bit layout asserts hold there.
  */
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 /* Every record can be declared and filled from C. */
 int NaloHostAbiCheck(void);

@@ -12,7 +12,7 @@
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 #include "support/BindingMatchers.h"
 
 namespace Nalo {

@@ -27,7 +27,7 @@
 
 #include "binding/BindingProperty.h"
 #include "binding/BindingResult.h"
-#include "plugin/HostAbi.h"
+#include "abi/HostAbi.h"
 
 namespace Nalo {
 

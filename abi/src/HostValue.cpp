@@ -4,7 +4,7 @@
 // types; owned texts get one extra byte for a terminating NUL so that a C
 // host may read them as C strings.
 
-#include "plugin/HostValue.h"
+#include "abi/HostValue.h"
 
 #include <cstddef>
 #include <cstdint>
