@@ -25,9 +25,9 @@
 
 #include <string_view>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingProperty.h"
 #include "binding/BindingResult.h"
-#include "abi/HostAbi.h"
 
 namespace Nalo {
 

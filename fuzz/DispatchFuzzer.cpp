@@ -26,10 +26,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingHelp.h"
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
-#include "abi/HostValue.h"
 #include "routing/ApiDescription.h"
 #include "routing/RouteTable.h"
 

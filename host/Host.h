@@ -38,10 +38,10 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "abi/HostAbi.h"
 
 namespace Nalo::Host {
 

@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "host/Peers.h"
-#include "abi/HostAbi.h"
 
 namespace Nalo::Host {
 

@@ -52,13 +52,13 @@
 #include <utility>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingHelp.h"
 #include "diagnostics/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "diagnostics/PluginLogTarget.h"
-#include "abi/HostAbi.h"
 #include "plugin/LcdsClassNames.h"
 #include "plugin/ModuleBase.h"
 #include "plugin/PluginVersion.h"

@@ -61,14 +61,14 @@
 #include <utility>
 #include <vector>
 
+#include "abi/HostAbi.h"
+#include "abi/HostValue.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
 #include "diagnostics/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "plugin/EventNames.h"
-#include "abi/HostAbi.h"
-#include "abi/HostValue.h"
 #include "plugin/RuntimeTypes.h"
 
 namespace Nalo {

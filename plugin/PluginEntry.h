@@ -14,8 +14,8 @@
 #include <memory>
 #include <string_view>
 
-#include "plugin/AppModule.h"
 #include "abi/HostAbi.h"
+#include "plugin/AppModule.h"
 
 namespace Nalo {
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "abi/HostAbi.h"
+#include "abi/HostValue.h"
 #include "binding/BindingHelp.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "abi/HostAbi.h"
-#include "abi/HostValue.h"
 
 namespace Nalo {
 

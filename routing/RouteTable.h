@@ -55,10 +55,10 @@
 #include <utility>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "binding/BindingTypeRegistry.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "abi/HostAbi.h"
 #include "routing/CallResult.h"
 #include "routing/Endpoint.h"
 #include "routing/RequestMethod.h"

@@ -12,13 +12,13 @@
 #include <span>
 #include <utility>
 
+#include "abi/HostValue.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "binding/Yaml.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
-#include "abi/HostValue.h"
 
 namespace Nalo::Host {
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostAbi.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "abi/HostAbi.h"
 
 namespace Nalo::Host::detail {
 

@@ -4,10 +4,10 @@
 #include <limits>
 #include <string>
 
+#include "abi/HostValue.h"
 #include "binding/BindingLimits.h"
 #include "binding/PositionalFormat.h"
 #include "binding/TextDigits.h"
-#include "abi/HostValue.h"
 #include "routing/ParameterDecoding.h"
 #include "routing/PercentDecoding.h"
 #include "routing/QueryString.h"

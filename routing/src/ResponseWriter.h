@@ -4,9 +4,9 @@
 
 #include <string_view>
 
+#include "abi/HostAbi.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "abi/HostAbi.h"
 #include "routing/CallResult.h"
 
 namespace Nalo {

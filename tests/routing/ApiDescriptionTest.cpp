@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingHelp.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
-#include "abi/HostValue.h"
 #include "routing/ApiDescription.h"
 #include "routing/RouteTable.h"
 #include "support/FailureMatchers.h"

@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
-#include "abi/HostValue.h"
 #include "routing/BoundFunctionName.h"
 #include "routing/RouteTable.h"
 #include "routing/StatusReason.h"

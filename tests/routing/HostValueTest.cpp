@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
-#include "abi/HostValue.h"
 #include "support/BindingMatchers.h"
 
 namespace Nalo {
