@@ -107,8 +107,9 @@ class BindingProperty {
   // other members stay valid.
   bool RemoveMember(std::string_view name) noexcept;
 
-  // Deep copy by kind; strings are re-interned in this value's store. Copying
-  // a value onto itself changes nothing. `other` may be a part of this tree.
+  // Deep copy by kind; strings are re-interned, every byte of them, in this
+  // value's store. Copying a value onto itself changes nothing. `other` may
+  // be a part of this tree.
   void assign(const BindingProperty& other);
 
   // --- Readers. --------------------------------------------------------------

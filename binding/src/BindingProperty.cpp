@@ -375,8 +375,7 @@ void BindingProperty::assign(const BindingProperty& other) {
       mPayload.bits = other.mPayload.bits;
       break;
     case BindingKind::String: {
-      // Copies keep the text up to its first NUL, as the zero-terminated
-      // setter would.
+      // A copy keeps every byte of the string, NULs included.
       detail::InternedString* entry = EnsureStore().InternCopy(*other.mPayload.string);
       ReleasePayload();
       SetInterned(entry);
