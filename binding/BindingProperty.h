@@ -197,6 +197,8 @@ class BindingProperty {
   void ReleaseStoredPayload() noexcept;
   void SetInterned(detail::InternedString* entry) noexcept;
   void StealFrom(BindingProperty& other) noexcept;
+  // assign() once it knows that neither value lies inside the other.
+  void CopyFrom(const BindingProperty& other);
 
   Payload mPayload{.bits = 0};
   BindingStore* mStore = nullptr;

@@ -381,6 +381,53 @@ TEST(BindingProperty, CopiesKeepEveryByteOfAString) {
   EXPECT_EQ(root.Elements()[2].StringValue(), "a");
 }
 
+TEST(BindingProperty, AssignsFromAnAncestorOrADescendant) {
+  // A value assigned into one of its own members gets the value the source
+  // had before the assignment.
+  BindingProperty v;
+  v.member("a").SetSigned(1);
+  v.member("b").SetString("text");
+  const BindingProperty before(v);
+  v.member("a").assign(v);
+  BindingProperty expected(before);
+  expected.member("a").assign(before);
+  EXPECT_EQ(v, expected);
+  EXPECT_EQ(v.member("a").member("a").GetSigned(0), 1);
+  EXPECT_EQ(v.member("a").member("b").StringValue(), "text");
+
+  // A collection copied into a member of one of its elements.
+  BindingProperty list;
+  list.at(0).member("x").SetUnsigned(7);
+  list.at(0).member("copy").SetString("old");
+  list.at(1).SetString("second");
+  const BindingProperty listBefore(list);
+  list.at(0).member("copy").assign(list);
+  EXPECT_EQ(list.Elements()[0].Find("copy")->size(), 2u);
+  EXPECT_EQ(*list.Elements()[0].Find("copy"), listBefore);
+  EXPECT_EQ(list.Elements()[1], listBefore.Elements()[1]);
+
+  // Deeper: the root copied three levels down, through copy assignment.
+  BindingProperty deep;
+  deep.member("p").at(0).member("q").SetBool(true);
+  const BindingProperty deepBefore(deep);
+  deep.member("p").at(0).member("q") = deep;
+  EXPECT_EQ(deep.member("p").at(0).member("q"), deepBefore);
+
+  // And the other way round: a descendant copied onto its ancestor.
+  BindingProperty outer;
+  outer.member("inner").member("leaf").SetUnsigned(3);
+  outer.assign(outer.member("inner"));
+  EXPECT_EQ(outer.member("leaf").GetUnsigned(0), 3u);
+  EXPECT_EQ(outer.size(), 1u);
+
+  // Nothing is left behind in the store.
+  v.Reset();
+  list.Reset();
+  EXPECT_EQ(v.TreeStore()->PooledBlocksInUse(), 0u);
+  EXPECT_EQ(v.TreeStore()->InternedCount(), 0u);
+  EXPECT_EQ(list.TreeStore()->PooledBlocksInUse(), 0u);
+}
+
 TEST(BindingProperty, MovesKeepEveryValue) {
   BindingProperty source;
   source.member("name").SetString("moved");
