@@ -75,7 +75,9 @@ void RouteTable::AddEndpoint(RequestMethod method, std::string_view path, std::s
     }
   }
   for (const std::string& parameter : compiled.Value().Parameters()) {
-    const std::ptrdiff_t index = function.FindArgument(parameter);
+    // Like a query key, "{item.name}" fills the member "name" of "item".
+    const std::ptrdiff_t index =
+        function.FindArgument(std::string_view(parameter).substr(0, parameter.find('.')));
     const bool takesPath =
         index >= 0 &&
         (function.arguments[static_cast<std::size_t>(index)].location == ArgumentLocation::Path ||

@@ -255,6 +255,10 @@ TEST(RouteTableDeathTest, RowsThatCannotWorkEndTheProcess) {
                    "/a/{id}", [](int) {}, InQuery("id")),
                "Route GET /a/\\{id\\}: no path argument takes the template parameter 'id'.");
   EXPECT_DEATH(table.Get(
+                   "/a/{item.name}", [](int) {}, InPath("name")),
+               "Route GET /a/\\{item.name\\}: no path argument takes the template parameter "
+               "'item.name'.");
+  EXPECT_DEATH(table.Get(
                    "/a", [](int, int) {}, InQuery("x"), InHeader("x")),
                "Route GET /a declares argument 'x' twice.");
 }
