@@ -60,7 +60,11 @@ class Runner {
       }
     }
     for (const ScenarioStep& step : mScenario.steps) {
-      if (StepResult failed = Execute(step)) {
+      StepResult failed = Execute(step);
+      if (std::optional<std::string> stall = mHost->TakeStall(); stall && !failed) {
+        failed = *stall;
+      }
+      if (failed) {
         return {false, "Scenario " + Quoted(mScenario.name) + " failed at step " +
                            std::to_string(step.index) + " (" + step.title + "):\n  " + *failed +
                            "\n"};

@@ -182,6 +182,9 @@ int RunInteractive(const Arguments& arguments) {
   for (;;) {
     host.RunDueTasks();
     PrintEvents(host, printed);
+    if (std::optional<std::string> stall = host.TakeStall()) {
+      std::cerr << *stall << "\n";
+    }
     int timeout = -1;
     if (auto next = host.TimeUntilNextTask()) {
       timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*next).count());
