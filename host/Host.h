@@ -84,14 +84,19 @@ struct Response {
 };
 
 // An event a plugin sent with NaloCoreApi.sendEvent or a peer published,
-// in the order they were sent.
+// in the order they were sent. The payload is shared, never copied: with
+// the deliveries to the subscribers, and between the two records of a
+// resource event (under its own name and under "OnJsonApiEvent").
 struct PublishedEvent {
-  std::string name;         // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
-  BindingProperty payload;  // the whole payload
-  std::string uri;          // payload "uri" of a resource event, else empty
-  std::string eventType;    // "Create", "Update", "Delete" for resource events, else empty
+  std::string name;  // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
+  std::shared_ptr<const BindingProperty> payload;  // the whole payload, never null
+  std::string uri;                                 // payload "uri" of a resource event, else empty
+  std::string eventType;  // "Create", "Update", "Delete" for resource events, else empty
   std::uint64_t atNanoseconds = 0;
   std::uint32_t senderHandle = 0;  // 0 for a peer of the host
+
+  // The payload's "data" member (a resource event's value); null when absent.
+  [[nodiscard]] const BindingProperty* Data() const { return payload->Find("data"); }
 };
 
 // One call a plugin made into its NaloCoreApi table, in call order. Tests of

@@ -30,6 +30,8 @@ constexpr std::uint32_t kLoadFailure = 500;
 constexpr std::string_view kResourceEventPrefix = "OnJsonApiEvent";
 constexpr std::string_view kLcdsEventPrefix = "OnLcdsEvent_";
 constexpr std::string_view kPlatformConfigPiece = "tav-platform-config";
+// The label of every event delivery in the task queue.
+const std::string kDeliveryLabel = "Event delivery";
 // A wait whose pumps find nothing due this many times in a row lets virtual
 // time move on to the next task, as wall time would pass on a real core.
 constexpr std::uint32_t kIdlePumpsBeforeTimeMoves = 64;
@@ -201,7 +203,10 @@ class Host::Impl {
                  std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                  std::string_view body, std::uint32_t caller);
   void Log(std::uint32_t level, std::uint32_t handle, std::string_view text);
-  void Publish(std::string_view name, const BindingProperty& payload, std::uint32_t sender);
+  // Records the event and queues its delivery to each subscriber of `name`.
+  // `uri` (with its leading "/") and `eventType` describe a resource event.
+  void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+               std::uint32_t sender, std::string_view uri, std::string_view eventType);
   void Pump(std::uint32_t handle);
 
   // One table per plugin: `api` first, so that the table pointer the plugin
@@ -291,8 +296,11 @@ Host::Impl::Impl(HostOptions options)
       mQueue(mOptions.clock),
       mPeers(mOptions,
              detail::PeerServices::Wiring{
-                 .publish = [this](std::string_view name,
-                                   const BindingProperty& payload) { Publish(name, payload, 0); },
+                 .publish =
+                     [this](std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                            std::string_view uri, std::string_view eventType) {
+                       Publish(name, std::move(payload), 0, uri, eventType);
+                     },
                  .runDue = [this] { mQueue.RunDue(); },
                  .now = [this] { return mQueue.Now(); },
                  .log = [this](std::uint32_t level, std::string_view text) { Log(level, 0, text); },
@@ -583,38 +591,21 @@ void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view
   }
 }
 
-void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
-                         std::uint32_t sender) {
-  PublishedEvent event;
-  event.name = std::string(name);
-  event.payload = payload;
-  if (const BindingProperty* uri = payload.Find("uri")) {
-    event.uri = uri->AsString();
-    if (!event.uri.empty() && event.uri.front() != '/') {
-      event.uri.insert(0, "/");
-    }
-  }
-  if (const BindingProperty* type = payload.Find("eventType")) {
-    event.eventType = type->AsString();
-  }
-  event.atNanoseconds = mQueue.Now();
-  event.senderHandle = sender;
-  mEvents.push_back(std::move(event));
-
-  auto shared = std::make_shared<const BindingProperty>(payload);
+void Host::Impl::Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                         std::uint32_t sender, std::string_view uri, std::string_view eventType) {
   for (const Subscription& subscription : mSubscriptions) {
     if (subscription.name != name) {
       continue;
     }
     const std::uint64_t id = subscription.id;
-    mQueue.Post("Event: " + std::string(name), subscription.handle, 0, [this, id, shared] {
+    mQueue.Post(kDeliveryLabel, subscription.handle, 0, [this, id, payload] {
       auto found = std::find_if(mSubscriptions.begin(), mSubscriptions.end(),
                                 [id](const Subscription& s) { return s.id == id; });
       if (found == mSubscriptions.end()) {
         return;  // unsubscribed since the event was sent
       }
       const Subscription target = *found;
-      HostValue value = ToHostValue(*shared, mRegistry);
+      HostValue value = ToHostValue(*payload, mRegistry);
       NaloEvent record{};
       record.name = target.name.c_str();
       record.payload = value.Record();
@@ -622,6 +613,13 @@ void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
       target.callback(&record);
     });
   }
+  PublishedEvent& event = mEvents.emplace_back();
+  event.name = name;
+  event.payload = std::move(payload);
+  event.uri = uri;
+  event.eventType = eventType;
+  event.atNanoseconds = mQueue.Now();
+  event.senderHandle = sender;
 }
 
 void Host::Impl::Pump(std::uint32_t handle) {
@@ -695,7 +693,19 @@ void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
                  " of an unreadable payload: " + std::string(payload.ErrorMessage()));
     return;
   }
-  host.Publish(event->name, payload.Value(), handle);
+  auto shared = std::make_shared<const BindingProperty>(std::move(payload.Value()));
+  std::string uri;
+  if (const BindingProperty* member = shared->Find("uri")) {
+    uri = member->AsString();
+    if (!uri.empty() && uri.front() != '/') {
+      uri.insert(0, "/");
+    }
+  }
+  std::string eventTypeText;
+  if (const BindingProperty* member = shared->Find("eventType")) {
+    eventTypeText = member->AsString();
+  }
+  host.Publish(event->name, std::move(shared), handle, uri, eventTypeText);
 }
 
 void NALO_ABI_CALL Host::Impl::CoreSubscribe(const NaloCoreApi* core, const char* name,

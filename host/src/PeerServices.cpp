@@ -175,14 +175,14 @@ MaybeType<Failure, void> PeerServices::Remove(std::string_view path, bool& remov
 
 void PeerServices::Publish(std::string_view path, std::string_view eventType,
                            const BindingProperty& value) {
-  BindingProperty payload;
-  payload.member("uri").SetString(path);
-  payload.member("eventType").SetString(eventType);
-  payload.member("data") = value;
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("uri").SetString(path);
+  payload->member("eventType").SetString(eventType);
+  payload->member("data") = value;
   const std::string name = ResourceEventName(path);
-  mWiring.publish(name, payload);
+  mWiring.publish(name, payload, path, eventType);
   if (name != kResourceEvent) {
-    mWiring.publish(kResourceEvent, payload);
+    mWiring.publish(kResourceEvent, std::move(payload), path, eventType);
   }
 }
 
@@ -317,24 +317,24 @@ void PeerServices::SetLcdsAnswer(std::string_view destination, std::string_view 
 
 void PeerServices::PushLcds(std::string_view typeName, const BindingProperty& body,
                             std::string_view subtopic, std::string_view clientId) {
-  BindingProperty payload;
-  payload.member("clientId").SetString(clientId);
-  payload.member("subtopic").SetString(subtopic);
-  payload.member("typeName").SetString(typeName);
-  payload.member("body") = body;
-  mWiring.publish(LcdsEventName(typeName), payload);
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("clientId").SetString(clientId);
+  payload->member("subtopic").SetString(subtopic);
+  payload->member("typeName").SetString(typeName);
+  payload->member("body") = body;
+  mWiring.publish(LcdsEventName(typeName), std::move(payload), {}, {});
   mWiring.runDue();
 }
 
 void PeerServices::SendServiceProxyReply(ServiceProxyKind kind, const ServiceProxyReply& reply) {
-  BindingProperty payload;
-  payload.member("uuid").SetString(std::string_view(reply.uuid));
-  payload.member("serviceName").SetString(std::string_view(reply.serviceName));
-  payload.member("methodName").SetString(std::string_view(reply.methodName));
-  payload.member("payload").SetString(std::string_view(reply.payload));
-  payload.member("status").SetString(std::string_view(reply.status));
-  payload.member("error").SetString(std::string_view(reply.error));
-  mWiring.publish(ServiceProxyEventName(kind), payload);
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("uuid").SetString(std::string_view(reply.uuid));
+  payload->member("serviceName").SetString(std::string_view(reply.serviceName));
+  payload->member("methodName").SetString(std::string_view(reply.methodName));
+  payload->member("payload").SetString(std::string_view(reply.payload));
+  payload->member("status").SetString(std::string_view(reply.status));
+  payload->member("error").SetString(std::string_view(reply.error));
+  mWiring.publish(ServiceProxyEventName(kind), std::move(payload), {}, {});
   mWiring.runDue();
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,7 +22,11 @@ class PeerServices final : public Peers {
   // What the peers need of their host.
   struct Wiring {
     // Fans an event out to the subscribers (queued) and records it.
-    std::function<void(std::string_view name, const BindingProperty& payload)> publish;
+    // `uri` and `eventType` name a resource event's members; empty for
+    // other events.
+    std::function<void(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                       std::string_view uri, std::string_view eventType)>
+        publish;
     // Runs the work that is due now; called at the end of every mutator.
     std::function<void()> runDue;
     std::function<std::uint64_t()> now;

@@ -179,7 +179,7 @@ class Runner {
     if (step.method == kDeleteEvent) {
       return deleted ? StepResult()
                      : "expected a deletion, but the latest event was " + last.eventType + " of " +
-                           Describe(*last.payload.Find("data"));
+                           Describe(*last.Data());
     }
     if (deleted) {
       return "expected a value, but the latest event was a deletion";
@@ -187,7 +187,7 @@ class Runner {
     if (!step.hasValue) {
       return std::nullopt;
     }
-    const BindingProperty* data = last.payload.Find("data");
+    const BindingProperty* data = last.Data();
     const BindingProperty none;
     if (auto difference = Mismatch(step.value, data ? *data : none,
                                    step.subset ? MatchMode::Subset : MatchMode::Exact)) {
@@ -204,7 +204,7 @@ class Runner {
       if (event->eventType == kDeleteEvent) {
         continue;
       }
-      const BindingProperty* data = event->payload.Find("data");
+      const BindingProperty* data = event->Data();
       const BindingProperty* member = data ? MemberAt(*data, step.member) : nullptr;
       BindingProperty& slot = seen.at(seen.size());
       if (member != nullptr) {

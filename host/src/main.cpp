@@ -117,7 +117,7 @@ void PrintEvents(const Nalo::Host::Host& host, std::size_t& printed) {
   const auto& events = host.PublishedEvents();
   for (; printed < events.size(); ++printed) {
     std::cout << "event " << events[printed].name << " "
-              << Nalo::Host::Describe(events[printed].payload) << "\n";
+              << Nalo::Host::Describe(*events[printed].payload) << "\n";
   }
   std::cout.flush();
 }

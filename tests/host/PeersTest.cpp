@@ -77,8 +77,7 @@ TEST(ResourcePeer, VerbsStoreAndPublishCreateUpdateDelete) {
 
   std::vector<std::string> seen;
   for (const PublishedEvent& event : host.PublishedEvents()) {
-    seen.push_back(event.name + " " + event.eventType + " " +
-                   Describe(*event.payload.Find("data")));
+    seen.push_back(event.name + " " + event.eventType + " " + Describe(*event.Data()));
   }
   EXPECT_THAT(
       seen, ElementsAre(
@@ -244,7 +243,7 @@ TEST(ResourcePeer, MutatorsStoreAndPublishAsDocumented) {
       if (event.name == "OnJsonApiEvent_peer_v1_r") {
         EXPECT_EQ(event.uri, "/peer/v1/r");
         EXPECT_EQ(event.senderHandle, 0u);
-        seen.push_back(event.eventType + " " + Describe(*event.payload.Find("data")));
+        seen.push_back(event.eventType + " " + Describe(*event.Data()));
       }
     }
     EXPECT_EQ(seen, c.published);

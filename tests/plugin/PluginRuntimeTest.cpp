@@ -228,10 +228,9 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
                   "OnJsonApiEvent /tav-testplugin/v1/items/a Create",
                   "OnJsonApiEvent_tav-testplugin_v1_items /tav-testplugin/v1/items/a Delete",
                   "OnJsonApiEvent /tav-testplugin/v1/items/a Delete"));
-  EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].payload.Find("data")),
-            R"({"count":2,"name":"a","tags":["x"]})");
-  EXPECT_TRUE(mHost.PublishedEvents()[2].payload.Find("data") == nullptr ||
-              mHost.PublishedEvents()[2].payload.Find("data")->IsEmpty());
+  EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].Data()), R"({"count":2,"name":"a","tags":["x"]})");
+  EXPECT_TRUE(mHost.PublishedEvents()[2].Data() == nullptr ||
+              mHost.PublishedEvents()[2].Data()->IsEmpty());
 }
 
 // --- Subscriptions and delivery --------------------------------------------------------
