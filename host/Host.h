@@ -13,6 +13,14 @@
 // new time. With ClockMode::Real (the interactive program) time is the
 // system's monotonic clock and RunDueTasks() runs whatever is due.
 //
+// In virtual time the plugins read the host's clocks too, through their
+// test-only export nalo_set_clock_source (abi/HostAbi.h), installed before
+// the plugin's entry runs: their monotonic clock reads NowNanoseconds()
+// exactly (0 when the host starts), so a task posted with delay d at t runs
+// at t + d; their wall clock reads WallClockMilliseconds(), which moves with
+// virtual time from HostOptions::wallClockAtStart. A plugin without the
+// export reads the system's clocks.
+//
 // Deliveries are queued, never nested: an event sent by a plugin (or
 // published by a peer) is delivered to each subscriber as a task due now,
 // after the current callback returns. Every top-level call (Request,
@@ -51,12 +59,17 @@ class EventBus;
 
 enum class ClockMode { Virtual, Real };
 
+inline constexpr std::uint64_t kDefaultWallClockAtStart = 1'700'000'000'000;
+
 struct HostOptions {
   // The core's plugin API version offered in the handshake.
   std::uint32_t coreMajor = NALO_PLUGIN_API_MAJOR;
   std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
   std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
   ClockMode clock = ClockMode::Virtual;
+  // Virtual clock: the plugins' wall clock at virtual time 0, in
+  // milliseconds since 1970-01-01 UTC (2023-11-14 22:13:20 UTC by default).
+  std::uint64_t wallClockAtStart = kDefaultWallClockAtStart;
   // Where the data store keeps its file ("data-store.json"); empty keeps the
   // data store in memory only.
   std::filesystem::path stateFolder;
@@ -184,6 +197,12 @@ class Host {
   void RunDueTasks();
   // Nanoseconds since the host started (virtual or real).
   [[nodiscard]] std::uint64_t NowNanoseconds() const noexcept;
+  // Virtual clock: the plugins' wall clock, in milliseconds since 1970,
+  // which moves with virtual time. Real clock: the system's.
+  [[nodiscard]] std::uint64_t WallClockMilliseconds() const noexcept;
+  // Virtual clock: sets the wall clock to read `millisecondsSince1970` now;
+  // it moves on with virtual time from there. No effect on a real clock.
+  void SetWallClock(std::uint64_t millisecondsSince1970) noexcept;
   // Time until the next pending task; nullopt when none is pending.
   [[nodiscard]] std::optional<std::chrono::nanoseconds> TimeUntilNextTask() const;
   [[nodiscard]] std::size_t PendingTaskCount() const noexcept;

@@ -16,6 +16,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "binding/Yaml.h"
+#include "diagnostics/Clock.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
@@ -36,6 +37,7 @@ const std::string kDeliveryLabel = "Event delivery";
 // time move on to the next task, as wall time would pass on a real core.
 constexpr std::uint32_t kIdlePumpsBeforeTimeMoves = 64;
 constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
 // The host reads a plugin's streamed response in blocks of this size.
 constexpr std::size_t kDispatchReadBlock = 65536;
 constexpr std::size_t kMemoryStatisticsWords = 14;
@@ -276,8 +278,23 @@ class Host::Impl {
   static void NALO_ABI_CALL CoreLog(const NaloCoreApi* core, std::uint32_t level,
                                     const char* message) noexcept;
 
+  static std::uint64_t NALO_ABI_CALL VirtualMonotonic(void* context) noexcept {
+    return static_cast<const Impl*>(context)->mQueue.Now();
+  }
+  static std::uint64_t NALO_ABI_CALL VirtualWall(void* context) noexcept {
+    return static_cast<const Impl*>(context)->WallClock();
+  }
+  [[nodiscard]] std::uint64_t WallClock() const noexcept {
+    if (mQueue.Mode() == ClockMode::Real) {
+      return NowMillisecondsSinceEpoch();
+    }
+    return mOptions.wallClockAtStart + mQueue.Now() / kNanosecondsPerMillisecond;
+  }
+
   HostOptions mOptions;
   TaskQueue mQueue;
+  // What the plugins read as their clocks in virtual time.
+  const NaloClockSource mClockSource{this, &VirtualMonotonic, &VirtualWall};
   BindingTypeRegistry mRegistry;
   detail::PeerServices mPeers;
   std::vector<std::unique_ptr<Plugin>> mPlugins;
@@ -325,6 +342,21 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   registration.major = mOptions.coreMajor;
   registration.minor = mOptions.coreMinor;
   registration.patch = mOptions.corePatch;
+  // Until the plugin joins mPlugins (whose Unload takes it back), a failed
+  // load takes the clock back here.
+  NaloSetClockSource clockExport =
+      mQueue.Mode() == ClockMode::Virtual ? plugin->library->ClockSourceExport() : nullptr;
+  struct ClockInstallation {
+    NaloSetClockSource& install;
+    ~ClockInstallation() {
+      if (install != nullptr) {
+        install(nullptr);
+      }
+    }
+  } clockInstallation{clockExport};
+  if (clockExport != nullptr) {
+    clockExport(&mClockSource);
+  }
   plugin->library->Entry()(&registration);
 
   const auto incomplete = [&path](std::string_view missing) {
@@ -391,6 +423,7 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
   Plugin& loaded = *plugin;
   mPlugins.push_back(std::move(plugin));
+  clockExport = nullptr;  // Unload takes the clock back from here on
   const std::uint8_t initialized =
       loaded.registration.callbacks->initialize(loaded.registration.context, &loaded.services);
   loaded.initialized = true;
@@ -415,6 +448,11 @@ void Host::Impl::Unload(Plugin& plugin) {
   }
   mQueue.CancelOwnedBy(handle);
   std::erase_if(mSubscriptions, [handle](const Subscription& s) { return s.handle == handle; });
+  if (mQueue.Mode() == ClockMode::Virtual && plugin.library->ClockSourceExport() != nullptr) {
+    // The object stays mapped (plugins are never unloaded from memory): it
+    // must not keep a clock that points into this host.
+    plugin.library->ClockSourceExport()(nullptr);
+  }
   std::erase_if(mPlugins, [&plugin](const auto& p) { return p.get() == &plugin; });
 }
 
@@ -865,6 +903,17 @@ void Host::RunDueTasks() {
 
 std::uint64_t Host::NowNanoseconds() const noexcept {
   return mImpl->mQueue.Now();
+}
+
+std::uint64_t Host::WallClockMilliseconds() const noexcept {
+  return mImpl->WallClock();
+}
+
+void Host::SetWallClock(std::uint64_t millisecondsSince1970) noexcept {
+  const std::uint64_t elapsed = mImpl->mQueue.Now() / kNanosecondsPerMillisecond;
+  // Before virtual time 0 can't be said; such a wall clock starts at 0.
+  mImpl->mOptions.wallClockAtStart =
+      millisecondsSince1970 > elapsed ? millisecondsSince1970 - elapsed : 0;
 }
 
 std::optional<std::chrono::nanoseconds> Host::TimeUntilNextTask() const {

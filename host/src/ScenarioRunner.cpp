@@ -117,6 +117,7 @@ class Runner {
     options.stateFolder = mStateFolder;
     options.commandLine = mScenario.commandLine;
     options.streamPieceSize = mScenario.streamPieceSize;
+    options.wallClockAtStart = mScenario.wallClockAtStart;
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
@@ -358,8 +359,11 @@ class Runner {
       case StepKind::Load:
         return Load();
       case StepKind::Restart: {
+        // Virtual time starts again at 0; the wall clock carries on.
+        const std::uint64_t wallClock = mHost->WallClockMilliseconds();
         mHost.reset();
         CreateHost();
+        mHost->SetWallClock(wallClock);
         return Load();
       }
       case StepKind::Set:
@@ -392,6 +396,9 @@ class Runner {
         return step.expect ? CheckResponse(*step.expect) : std::nullopt;
       case StepKind::Advance:
         mHost->Advance(step.duration);
+        return std::nullopt;
+      case StepKind::WallClock:
+        mHost->SetWallClock(step.milliseconds);
         return std::nullopt;
       case StepKind::ExpectResponse:
         return CheckResponse(*step.expect);
