@@ -61,6 +61,17 @@ enum class ClockMode { Virtual, Real };
 
 inline constexpr std::uint64_t kDefaultWallClockAtStart = 1'700'000'000'000;
 
+// What the stand-in peers hold when the host starts (Peers.h).
+enum class PeerSetup {
+  // Nothing: every peer path answers only what was stored there.
+  Plain,
+  // The peers a gameflow plugin expects, with realistic values: a logged-in
+  // player, an idle and up-to-date patcher, a few queues, the host's own
+  // resources; the patcher's and the host's action endpoints acknowledge
+  // without storing; maps and game-type configurations answer from tables.
+  Realistic,
+};
+
 struct HostOptions {
   // The core's plugin API version offered in the handshake.
   std::uint32_t coreMajor = NALO_PLUGIN_API_MAJOR;
@@ -75,6 +86,12 @@ struct HostOptions {
   std::filesystem::path stateFolder;
   // The host's own command line, served at /naloclient/command-line-args.
   std::vector<std::string> commandLine;
+  PeerSetup peers = PeerSetup::Plain;
+  // Realistic peers publish the values of their subscribed resources (login
+  // session, login data packet, patcher state, crash count, queues, custom
+  // queues) as Create events right after each plugin has initialised, as
+  // peers starting beside it would. False: they only hold them.
+  bool announcePeers = true;
   // Largest piece a response body stream hands out per read call (>= 1).
   std::size_t streamPieceSize = 4096;
   // Called with every log line as it is written (besides recording it);

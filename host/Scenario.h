@@ -93,7 +93,9 @@ struct Scenario {
   std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
   std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
   std::size_t streamPieceSize = 4096;
-  std::uint64_t wallClockAtStart = kDefaultWallClockAtStart;       // milliseconds since 1970
+  std::uint64_t wallClockAtStart = kDefaultWallClockAtStart;  // milliseconds since 1970
+  PeerSetup peers = PeerSetup::Realistic;
+  bool announcePeers = true;
   std::vector<std::pair<std::string, BindingProperty>> resources;  // seeded, not published
   std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
 };

@@ -436,6 +436,9 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   Log(NALO_LOG_OKAY, 0,
       "Loaded the plugin " + loaded.shortName + " from " + path.string() + " as handle " +
           std::to_string(loaded.core.handle) + ".");
+  if (mOptions.peers == PeerSetup::Realistic && mOptions.announcePeers) {
+    mPeers.Announce();
+  }
   mQueue.RunDue();
   return {};
 }

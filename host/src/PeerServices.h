@@ -40,6 +40,10 @@ class PeerServices final : public Peers {
   // that can't be parsed fails with 500 naming it.
   [[nodiscard]] MaybeType<Failure, void> LoadDataStore();
 
+  // Realistic peers: publishes the current value of every announced path
+  // that holds one (Create), in their order, and runs what is due.
+  void Announce();
+
   // Uses up one injected fault of `path` (without query): the answer, or
   // nullopt when the path has none left.
   [[nodiscard]] std::optional<Response> TakeFault(std::string_view path);
@@ -84,6 +88,9 @@ class PeerServices final : public Peers {
   void Publish(std::string_view path, std::string_view eventType, const BindingProperty& value);
   [[nodiscard]] MaybeType<Failure, void> SaveDataStore() const;
   [[nodiscard]] Response InvokeLcds(std::span<const BindingProperty> arguments);
+  // A realistic peer's answer beyond stored values; nullopt when it has none.
+  [[nodiscard]] std::optional<Response> RealisticAnswer(std::uint32_t method,
+                                                        std::string_view path) const;
 
   HostOptions mOptions;
   Wiring mWiring;
@@ -93,6 +100,7 @@ class PeerServices final : public Peers {
   std::vector<LcdsCall> mLcdsCalls;
   std::vector<TelemetryRecord> mTelemetry;
   std::vector<PeerRequest> mRequests;
+  std::vector<std::string> mAnnounced;  // realistic peers: paths published after a load
 };
 
 }  // namespace Nalo::Host::detail

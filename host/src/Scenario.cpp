@@ -420,6 +420,19 @@ void ReadHost(const StepReader& host, Scenario& scenario) {
     }
     scenario.wallClockAtStart = wall->GetUnsigned(0);
   }
+  if (host.Has("peers")) {
+    const std::string peers = host.Text("peers", true);
+    if (peers != "realistic" && peers != "plain") {
+      throw Problem{"peers: it must be realistic or plain"};
+    }
+    scenario.peers = peers == "plain" ? PeerSetup::Plain : PeerSetup::Realistic;
+  }
+  if (const BindingProperty* announce = host.Get("announce-peers")) {
+    if (announce->Kind() != BindingKind::Bool) {
+      throw Problem{"announce-peers: it must be true or false"};
+    }
+    scenario.announcePeers = announce->AsBool();
+  }
   host.RefuseUnknown();
 }
 

@@ -118,6 +118,8 @@ class Runner {
     options.commandLine = mScenario.commandLine;
     options.streamPieceSize = mScenario.streamPieceSize;
     options.wallClockAtStart = mScenario.wallClockAtStart;
+    options.peers = mScenario.peers;
+    options.announcePeers = mScenario.announcePeers;
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;

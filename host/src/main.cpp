@@ -158,6 +158,7 @@ void HandleLine(Nalo::Host::Host& host, const std::string& line) {
 int RunInteractive(const Arguments& arguments) {
   Nalo::Host::HostOptions options;
   options.clock = Nalo::Host::ClockMode::Real;
+  options.peers = Nalo::Host::PeerSetup::Realistic;
   options.stateFolder = arguments.stateFolder;
   options.commandLine = arguments.commandLine;
   options.logEcho = [](std::string_view line) { std::cerr << line << "\n"; };
