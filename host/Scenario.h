@@ -23,6 +23,7 @@
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
+#include "host/Host.h"
 #include "host/Peers.h"
 
 namespace Nalo::Host {
@@ -39,6 +40,7 @@ enum class StepKind {
   ServiceProxy,
   Request,
   Advance,
+  WallClock,
   ExpectResponse,
   ExpectPublished,
   ExpectNotPublished,
@@ -74,6 +76,7 @@ struct ScenarioStep {
   bool hasValue = false;
   bool subset = false;
   std::uint32_t count = 1;
+  std::uint64_t milliseconds = 0;  // wall-clock
   std::uint32_t status = 500;
   std::chrono::nanoseconds duration{0};
   ServiceProxyKind proxyKind = ServiceProxyKind::Uuid;
@@ -90,6 +93,9 @@ struct Scenario {
   std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
   std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
   std::size_t streamPieceSize = 4096;
+  std::uint64_t wallClockAtStart = kDefaultWallClockAtStart;  // milliseconds since 1970
+  PeerSetup peers = PeerSetup::Realistic;
+  bool announcePeers = true;
   std::vector<std::pair<std::string, BindingProperty>> resources;  // seeded, not published
   std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
 };

@@ -16,6 +16,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "binding/Yaml.h"
+#include "diagnostics/Clock.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
@@ -30,10 +31,13 @@ constexpr std::uint32_t kLoadFailure = 500;
 constexpr std::string_view kResourceEventPrefix = "OnJsonApiEvent";
 constexpr std::string_view kLcdsEventPrefix = "OnLcdsEvent_";
 constexpr std::string_view kPlatformConfigPiece = "tav-platform-config";
+// The label of every event delivery in the task queue.
+const std::string kDeliveryLabel = "Event delivery";
 // A wait whose pumps find nothing due this many times in a row lets virtual
 // time move on to the next task, as wall time would pass on a real core.
 constexpr std::uint32_t kIdlePumpsBeforeTimeMoves = 64;
 constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
 // The host reads a plugin's streamed response in blocks of this size.
 constexpr std::size_t kDispatchReadBlock = 65536;
 constexpr std::size_t kMemoryStatisticsWords = 14;
@@ -201,7 +205,10 @@ class Host::Impl {
                  std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                  std::string_view body, std::uint32_t caller);
   void Log(std::uint32_t level, std::uint32_t handle, std::string_view text);
-  void Publish(std::string_view name, const BindingProperty& payload, std::uint32_t sender);
+  // Records the event and queues its delivery to each subscriber of `name`.
+  // `uri` (with its leading "/") and `eventType` describe a resource event.
+  void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+               std::uint32_t sender, std::string_view uri, std::string_view eventType);
   void Pump(std::uint32_t handle);
 
   // One table per plugin: `api` first, so that the table pointer the plugin
@@ -271,8 +278,23 @@ class Host::Impl {
   static void NALO_ABI_CALL CoreLog(const NaloCoreApi* core, std::uint32_t level,
                                     const char* message) noexcept;
 
+  static std::uint64_t NALO_ABI_CALL VirtualMonotonic(void* context) noexcept {
+    return static_cast<const Impl*>(context)->mQueue.Now();
+  }
+  static std::uint64_t NALO_ABI_CALL VirtualWall(void* context) noexcept {
+    return static_cast<const Impl*>(context)->WallClock();
+  }
+  [[nodiscard]] std::uint64_t WallClock() const noexcept {
+    if (mQueue.Mode() == ClockMode::Real) {
+      return NowMillisecondsSinceEpoch();
+    }
+    return mOptions.wallClockAtStart + mQueue.Now() / kNanosecondsPerMillisecond;
+  }
+
   HostOptions mOptions;
   TaskQueue mQueue;
+  // What the plugins read as their clocks in virtual time.
+  const NaloClockSource mClockSource{this, &VirtualMonotonic, &VirtualWall};
   BindingTypeRegistry mRegistry;
   detail::PeerServices mPeers;
   std::vector<std::unique_ptr<Plugin>> mPlugins;
@@ -291,8 +313,11 @@ Host::Impl::Impl(HostOptions options)
       mQueue(mOptions.clock),
       mPeers(mOptions,
              detail::PeerServices::Wiring{
-                 .publish = [this](std::string_view name,
-                                   const BindingProperty& payload) { Publish(name, payload, 0); },
+                 .publish =
+                     [this](std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                            std::string_view uri, std::string_view eventType) {
+                       Publish(name, std::move(payload), 0, uri, eventType);
+                     },
                  .runDue = [this] { mQueue.RunDue(); },
                  .now = [this] { return mQueue.Now(); },
                  .log = [this](std::uint32_t level, std::string_view text) { Log(level, 0, text); },
@@ -317,6 +342,21 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   registration.major = mOptions.coreMajor;
   registration.minor = mOptions.coreMinor;
   registration.patch = mOptions.corePatch;
+  // Until the plugin joins mPlugins (whose Unload takes it back), a failed
+  // load takes the clock back here.
+  NaloSetClockSource clockExport =
+      mQueue.Mode() == ClockMode::Virtual ? plugin->library->ClockSourceExport() : nullptr;
+  struct ClockInstallation {
+    NaloSetClockSource& install;
+    ~ClockInstallation() {
+      if (install != nullptr) {
+        install(nullptr);
+      }
+    }
+  } clockInstallation{clockExport};
+  if (clockExport != nullptr) {
+    clockExport(&mClockSource);
+  }
   plugin->library->Entry()(&registration);
 
   const auto incomplete = [&path](std::string_view missing) {
@@ -383,6 +423,7 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
   Plugin& loaded = *plugin;
   mPlugins.push_back(std::move(plugin));
+  clockExport = nullptr;  // Unload takes the clock back from here on
   const std::uint8_t initialized =
       loaded.registration.callbacks->initialize(loaded.registration.context, &loaded.services);
   loaded.initialized = true;
@@ -395,6 +436,9 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   Log(NALO_LOG_OKAY, 0,
       "Loaded the plugin " + loaded.shortName + " from " + path.string() + " as handle " +
           std::to_string(loaded.core.handle) + ".");
+  if (mOptions.peers == PeerSetup::Realistic && mOptions.announcePeers) {
+    mPeers.Announce();
+  }
   mQueue.RunDue();
   return {};
 }
@@ -407,6 +451,11 @@ void Host::Impl::Unload(Plugin& plugin) {
   }
   mQueue.CancelOwnedBy(handle);
   std::erase_if(mSubscriptions, [handle](const Subscription& s) { return s.handle == handle; });
+  if (mQueue.Mode() == ClockMode::Virtual && plugin.library->ClockSourceExport() != nullptr) {
+    // The object stays mapped (plugins are never unloaded from memory): it
+    // must not keep a clock that points into this host.
+    plugin.library->ClockSourceExport()(nullptr);
+  }
   std::erase_if(mPlugins, [&plugin](const auto& p) { return p.get() == &plugin; });
 }
 
@@ -583,38 +632,21 @@ void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view
   }
 }
 
-void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
-                         std::uint32_t sender) {
-  PublishedEvent event;
-  event.name = std::string(name);
-  event.payload = payload;
-  if (const BindingProperty* uri = payload.Find("uri")) {
-    event.uri = uri->AsString();
-    if (!event.uri.empty() && event.uri.front() != '/') {
-      event.uri.insert(0, "/");
-    }
-  }
-  if (const BindingProperty* type = payload.Find("eventType")) {
-    event.eventType = type->AsString();
-  }
-  event.atNanoseconds = mQueue.Now();
-  event.senderHandle = sender;
-  mEvents.push_back(std::move(event));
-
-  auto shared = std::make_shared<const BindingProperty>(payload);
+void Host::Impl::Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                         std::uint32_t sender, std::string_view uri, std::string_view eventType) {
   for (const Subscription& subscription : mSubscriptions) {
     if (subscription.name != name) {
       continue;
     }
     const std::uint64_t id = subscription.id;
-    mQueue.Post("Event: " + std::string(name), subscription.handle, 0, [this, id, shared] {
+    mQueue.Post(kDeliveryLabel, subscription.handle, 0, [this, id, payload] {
       auto found = std::find_if(mSubscriptions.begin(), mSubscriptions.end(),
                                 [id](const Subscription& s) { return s.id == id; });
       if (found == mSubscriptions.end()) {
         return;  // unsubscribed since the event was sent
       }
       const Subscription target = *found;
-      HostValue value = ToHostValue(*shared, mRegistry);
+      HostValue value = ToHostValue(*payload, mRegistry);
       NaloEvent record{};
       record.name = target.name.c_str();
       record.payload = value.Record();
@@ -622,6 +654,13 @@ void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
       target.callback(&record);
     });
   }
+  PublishedEvent& event = mEvents.emplace_back();
+  event.name = name;
+  event.payload = std::move(payload);
+  event.uri = uri;
+  event.eventType = eventType;
+  event.atNanoseconds = mQueue.Now();
+  event.senderHandle = sender;
 }
 
 void Host::Impl::Pump(std::uint32_t handle) {
@@ -695,7 +734,19 @@ void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
                  " of an unreadable payload: " + std::string(payload.ErrorMessage()));
     return;
   }
-  host.Publish(event->name, payload.Value(), handle);
+  auto shared = std::make_shared<const BindingProperty>(std::move(payload.Value()));
+  std::string uri;
+  if (const BindingProperty* member = shared->Find("uri")) {
+    uri = member->AsString();
+    if (!uri.empty() && uri.front() != '/') {
+      uri.insert(0, "/");
+    }
+  }
+  std::string eventTypeText;
+  if (const BindingProperty* member = shared->Find("eventType")) {
+    eventTypeText = member->AsString();
+  }
+  host.Publish(event->name, std::move(shared), handle, uri, eventTypeText);
 }
 
 void NALO_ABI_CALL Host::Impl::CoreSubscribe(const NaloCoreApi* core, const char* name,
@@ -855,6 +906,17 @@ void Host::RunDueTasks() {
 
 std::uint64_t Host::NowNanoseconds() const noexcept {
   return mImpl->mQueue.Now();
+}
+
+std::uint64_t Host::WallClockMilliseconds() const noexcept {
+  return mImpl->WallClock();
+}
+
+void Host::SetWallClock(std::uint64_t millisecondsSince1970) noexcept {
+  const std::uint64_t elapsed = mImpl->mQueue.Now() / kNanosecondsPerMillisecond;
+  // Before virtual time 0 can't be said; such a wall clock starts at 0.
+  mImpl->mOptions.wallClockAtStart =
+      millisecondsSince1970 > elapsed ? millisecondsSince1970 - elapsed : 0;
 }
 
 std::optional<std::chrono::nanoseconds> Host::TimeUntilNextTask() const {

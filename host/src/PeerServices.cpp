@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "binding/Json.h"
+#include "host/src/RealisticPeers.h"
 
 namespace Nalo::Host::detail {
 
@@ -75,7 +76,60 @@ const char* ServiceProxyEventName(ServiceProxyKind kind) {
 }  // namespace
 
 PeerServices::PeerServices(const HostOptions& options, Wiring wiring)
-    : mOptions(options), mWiring(std::move(wiring)) {}
+    : mOptions(options), mWiring(std::move(wiring)) {
+  if (mOptions.peers == PeerSetup::Realistic) {
+    for (RealisticValue& value : RealisticValues(mOptions.stateFolder)) {
+      if (value.announced) {
+        mAnnounced.push_back(value.path);
+      }
+      mResources.insert_or_assign(std::move(value.path), std::move(value.value));
+    }
+    // The platform server acknowledges what the client tells it.
+    for (const std::string_view method :
+         {"setClientReceivedGameMessage", "setClientReceivedVestoMessage"}) {
+      mLcdsAnswers.insert_or_assign("gameService." + std::string(method), LcdsAnswer{});
+    }
+  }
+}
+
+void PeerServices::Announce() {
+  for (const std::string& path : mAnnounced) {
+    if (auto found = mResources.find(path); found != mResources.end()) {
+      Publish(path, kCreate, found->second);
+    }
+  }
+  mWiring.runDue();
+}
+
+std::optional<Response> PeerServices::RealisticAnswer(std::uint32_t method,
+                                                      std::string_view path) const {
+  if (mOptions.peers != PeerSetup::Realistic) {
+    return std::nullopt;
+  }
+  switch (RealisticActionOf(method, path)) {
+    case RealisticAction::None:
+      return std::nullopt;
+    case RealisticAction::Acknowledge:
+      return Answer(kNoContent);
+    case RealisticAction::AnswerState: {
+      auto found = mResources.find(kPatcherStatePath);
+      if (found == mResources.end()) {
+        return Refusal(Failure(kNotFound, Message::kNoValue, {{"path", kPatcherStatePath}}));
+      }
+      return Answer(kOk, found->second);
+    }
+    case RealisticAction::AnswerComputed: {
+      if (auto found = mResources.find(path); found != mResources.end()) {
+        return Answer(kOk, found->second);
+      }
+      if (std::optional<BindingProperty> value = RealisticComputedValue(path)) {
+        return Answer(kOk, std::move(*value));
+      }
+      return Refusal(Failure(kNotFound, Message::kNoValue, {{"path", path}}));
+    }
+  }
+  return std::nullopt;
+}
 
 MaybeType<Failure, void> PeerServices::LoadDataStore() {
   if (mOptions.stateFolder.empty()) {
@@ -175,14 +229,14 @@ MaybeType<Failure, void> PeerServices::Remove(std::string_view path, bool& remov
 
 void PeerServices::Publish(std::string_view path, std::string_view eventType,
                            const BindingProperty& value) {
-  BindingProperty payload;
-  payload.member("uri").SetString(path);
-  payload.member("eventType").SetString(eventType);
-  payload.member("data") = value;
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("uri").SetString(path);
+  payload->member("eventType").SetString(eventType);
+  payload->member("data") = value;
   const std::string name = ResourceEventName(path);
-  mWiring.publish(name, payload);
+  mWiring.publish(name, payload, path, eventType);
   if (name != kResourceEvent) {
-    mWiring.publish(kResourceEvent, payload);
+    mWiring.publish(kResourceEvent, std::move(payload), path, eventType);
   }
 }
 
@@ -207,6 +261,9 @@ Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
       line.at(line.size()).SetString(std::string_view(argument));
     }
     return Answer(kOk, std::move(line));
+  }
+  if (std::optional<Response> realistic = RealisticAnswer(method, path)) {
+    return std::move(*realistic);
   }
   switch (method) {
     case NALO_METHOD_GET: {
@@ -317,24 +374,24 @@ void PeerServices::SetLcdsAnswer(std::string_view destination, std::string_view 
 
 void PeerServices::PushLcds(std::string_view typeName, const BindingProperty& body,
                             std::string_view subtopic, std::string_view clientId) {
-  BindingProperty payload;
-  payload.member("clientId").SetString(clientId);
-  payload.member("subtopic").SetString(subtopic);
-  payload.member("typeName").SetString(typeName);
-  payload.member("body") = body;
-  mWiring.publish(LcdsEventName(typeName), payload);
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("clientId").SetString(clientId);
+  payload->member("subtopic").SetString(subtopic);
+  payload->member("typeName").SetString(typeName);
+  payload->member("body") = body;
+  mWiring.publish(LcdsEventName(typeName), std::move(payload), {}, {});
   mWiring.runDue();
 }
 
 void PeerServices::SendServiceProxyReply(ServiceProxyKind kind, const ServiceProxyReply& reply) {
-  BindingProperty payload;
-  payload.member("uuid").SetString(std::string_view(reply.uuid));
-  payload.member("serviceName").SetString(std::string_view(reply.serviceName));
-  payload.member("methodName").SetString(std::string_view(reply.methodName));
-  payload.member("payload").SetString(std::string_view(reply.payload));
-  payload.member("status").SetString(std::string_view(reply.status));
-  payload.member("error").SetString(std::string_view(reply.error));
-  mWiring.publish(ServiceProxyEventName(kind), payload);
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("uuid").SetString(std::string_view(reply.uuid));
+  payload->member("serviceName").SetString(std::string_view(reply.serviceName));
+  payload->member("methodName").SetString(std::string_view(reply.methodName));
+  payload->member("payload").SetString(std::string_view(reply.payload));
+  payload->member("status").SetString(std::string_view(reply.status));
+  payload->member("error").SetString(std::string_view(reply.error));
+  mWiring.publish(ServiceProxyEventName(kind), std::move(payload), {}, {});
   mWiring.runDue();
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,7 +22,11 @@ class PeerServices final : public Peers {
   // What the peers need of their host.
   struct Wiring {
     // Fans an event out to the subscribers (queued) and records it.
-    std::function<void(std::string_view name, const BindingProperty& payload)> publish;
+    // `uri` and `eventType` name a resource event's members; empty for
+    // other events.
+    std::function<void(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                       std::string_view uri, std::string_view eventType)>
+        publish;
     // Runs the work that is due now; called at the end of every mutator.
     std::function<void()> runDue;
     std::function<std::uint64_t()> now;
@@ -34,6 +39,10 @@ class PeerServices final : public Peers {
   // Reads the data store file of the state folder, when there is one. A file
   // that can't be parsed fails with 500 naming it.
   [[nodiscard]] MaybeType<Failure, void> LoadDataStore();
+
+  // Realistic peers: publishes the current value of every announced path
+  // that holds one (Create), in their order, and runs what is due.
+  void Announce();
 
   // Uses up one injected fault of `path` (without query): the answer, or
   // nullopt when the path has none left.
@@ -79,6 +88,9 @@ class PeerServices final : public Peers {
   void Publish(std::string_view path, std::string_view eventType, const BindingProperty& value);
   [[nodiscard]] MaybeType<Failure, void> SaveDataStore() const;
   [[nodiscard]] Response InvokeLcds(std::span<const BindingProperty> arguments);
+  // A realistic peer's answer beyond stored values; nullopt when it has none.
+  [[nodiscard]] std::optional<Response> RealisticAnswer(std::uint32_t method,
+                                                        std::string_view path) const;
 
   HostOptions mOptions;
   Wiring mWiring;
@@ -88,6 +100,7 @@ class PeerServices final : public Peers {
   std::vector<LcdsCall> mLcdsCalls;
   std::vector<TelemetryRecord> mTelemetry;
   std::vector<PeerRequest> mRequests;
+  std::vector<std::string> mAnnounced;  // realistic peers: paths published after a load
 };
 
 }  // namespace Nalo::Host::detail

@@ -28,14 +28,22 @@ class PluginLibrary {
   ~PluginLibrary();
 
   [[nodiscard]] NaloPluginEntry Entry() const noexcept { return mEntry; }
+  // The test-only clock-source export (NALO_CLOCK_SOURCE_EXPORT); null when
+  // the object has none.
+  [[nodiscard]] NaloSetClockSource ClockSourceExport() const noexcept { return mSetClockSource; }
   [[nodiscard]] const std::string& EntryName() const noexcept { return mEntryName; }
 
  private:
-  PluginLibrary(void* handle, NaloPluginEntry entry, std::string entryName) noexcept
-      : mHandle(handle), mEntry(entry), mEntryName(std::move(entryName)) {}
+  PluginLibrary(void* handle, NaloPluginEntry entry, NaloSetClockSource setClockSource,
+                std::string entryName) noexcept
+      : mHandle(handle),
+        mEntry(entry),
+        mSetClockSource(setClockSource),
+        mEntryName(std::move(entryName)) {}
 
   void* mHandle = nullptr;
   NaloPluginEntry mEntry = nullptr;
+  NaloSetClockSource mSetClockSource = nullptr;
   std::string mEntryName;
 };
 

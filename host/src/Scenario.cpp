@@ -29,7 +29,7 @@ struct StepName {
   std::string_view name;
   StepKind kind;
 };
-constexpr std::array<StepName, 21> kStepNames = {{
+constexpr std::array<StepName, 22> kStepNames = {{
     {"load", StepKind::Load},
     {"restart", StepKind::Restart},
     {"set", StepKind::Set},
@@ -41,6 +41,7 @@ constexpr std::array<StepName, 21> kStepNames = {{
     {"service-proxy", StepKind::ServiceProxy},
     {"request", StepKind::Request},
     {"advance", StepKind::Advance},
+    {"wall-clock", StepKind::WallClock},
     {"expect-response", StepKind::ExpectResponse},
     {"expect-published", StepKind::ExpectPublished},
     {"expect-not-published", StepKind::ExpectNotPublished},
@@ -157,6 +158,14 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
                     "\" is not a duration (write seconds, or a number with ms, s or min)"};
     }
     step.duration = *duration;
+    step.title.append(" ").append(body.AsString());
+    return;
+  }
+  if (kind == StepKind::WallClock) {
+    if (body.Kind() != BindingKind::Unsigned) {
+      throw Problem{"write the wall time as milliseconds since 1970"};
+    }
+    step.milliseconds = body.GetUnsigned(0);
     step.title.append(" ").append(body.AsString());
     return;
   }
@@ -404,6 +413,25 @@ void ReadHost(const StepReader& host, Scenario& scenario) {
       throw Problem{"stream-piece-size: it must be a positive whole number"};
     }
     scenario.streamPieceSize = piece->GetUnsigned(0);
+  }
+  if (const BindingProperty* wall = host.Get("wall-clock")) {
+    if (wall->Kind() != BindingKind::Unsigned) {
+      throw Problem{"wall-clock: write the wall time at virtual time 0 as milliseconds since 1970"};
+    }
+    scenario.wallClockAtStart = wall->GetUnsigned(0);
+  }
+  if (host.Has("peers")) {
+    const std::string peers = host.Text("peers", true);
+    if (peers != "realistic" && peers != "plain") {
+      throw Problem{"peers: it must be realistic or plain"};
+    }
+    scenario.peers = peers == "plain" ? PeerSetup::Plain : PeerSetup::Realistic;
+  }
+  if (const BindingProperty* announce = host.Get("announce-peers")) {
+    if (announce->Kind() != BindingKind::Bool) {
+      throw Problem{"announce-peers: it must be true or false"};
+    }
+    scenario.announcePeers = announce->AsBool();
   }
   host.RefuseUnknown();
 }

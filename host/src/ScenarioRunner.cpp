@@ -117,6 +117,9 @@ class Runner {
     options.stateFolder = mStateFolder;
     options.commandLine = mScenario.commandLine;
     options.streamPieceSize = mScenario.streamPieceSize;
+    options.wallClockAtStart = mScenario.wallClockAtStart;
+    options.peers = mScenario.peers;
+    options.announcePeers = mScenario.announcePeers;
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
@@ -179,7 +182,7 @@ class Runner {
     if (step.method == kDeleteEvent) {
       return deleted ? StepResult()
                      : "expected a deletion, but the latest event was " + last.eventType + " of " +
-                           Describe(*last.payload.Find("data"));
+                           Describe(*last.Data());
     }
     if (deleted) {
       return "expected a value, but the latest event was a deletion";
@@ -187,7 +190,7 @@ class Runner {
     if (!step.hasValue) {
       return std::nullopt;
     }
-    const BindingProperty* data = last.payload.Find("data");
+    const BindingProperty* data = last.Data();
     const BindingProperty none;
     if (auto difference = Mismatch(step.value, data ? *data : none,
                                    step.subset ? MatchMode::Subset : MatchMode::Exact)) {
@@ -204,7 +207,7 @@ class Runner {
       if (event->eventType == kDeleteEvent) {
         continue;
       }
-      const BindingProperty* data = event->payload.Find("data");
+      const BindingProperty* data = event->Data();
       const BindingProperty* member = data ? MemberAt(*data, step.member) : nullptr;
       BindingProperty& slot = seen.at(seen.size());
       if (member != nullptr) {
@@ -358,8 +361,11 @@ class Runner {
       case StepKind::Load:
         return Load();
       case StepKind::Restart: {
+        // Virtual time starts again at 0; the wall clock carries on.
+        const std::uint64_t wallClock = mHost->WallClockMilliseconds();
         mHost.reset();
         CreateHost();
+        mHost->SetWallClock(wallClock);
         return Load();
       }
       case StepKind::Set:
@@ -392,6 +398,9 @@ class Runner {
         return step.expect ? CheckResponse(*step.expect) : std::nullopt;
       case StepKind::Advance:
         mHost->Advance(step.duration);
+        return std::nullopt;
+      case StepKind::WallClock:
+        mHost->SetWallClock(step.milliseconds);
         return std::nullopt;
       case StepKind::ExpectResponse:
         return CheckResponse(*step.expect);

@@ -15,6 +15,7 @@
 
 #include "binding/BindingRegistration.h"
 #include "binding/Json.h"
+#include "diagnostics/Clock.h"
 #include "plugin/AppModule.h"
 #include "plugin/MemoryStatistics.h"
 #include "plugin/PluginEntry.h"
@@ -102,6 +103,7 @@ class TestPlugin final : public AppModule {
                 InQuery("delay"), InQuery("mode").Optional());
     routes.Post("/tav-testplugin/v1/telemetry/{event}", &TestPlugin::PostTelemetry, InPath("event"),
                 InBody("data"));
+    routes.Get("/tav-testplugin/v1/clock", &TestPlugin::ReadClocks);
     routes.Get("/tav-testplugin/v1/memory-probe", &TestPlugin::ProbeMemory);
     routes.Get("/tav-testplugin/v1/memory-probe/json", &TestPlugin::ProbeJsonMemory,
                InQuery("length"));
@@ -229,6 +231,10 @@ class TestPlugin final : public AppModule {
 
   std::vector<std::string> GetJournal() { return mJournal; }
   std::uint64_t BenchDeliveries() { return mBenchDeliveries; }
+  // [monotonic nanoseconds, wall milliseconds since 1970], as the plugin reads them.
+  std::vector<std::uint64_t> ReadClocks() {
+    return {NowNanoseconds(), NowMillisecondsSinceEpoch()};
+  }
   void ClearJournal() { mJournal.clear(); }
 
   MaybeType<Failure, Item> GetItem(std::string name) {
