@@ -9,6 +9,7 @@ packages=(
   rapidjson-dev libyaml-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libyaml-cpp-dev libmsgpack-dev
   clang lld libclang-rt-14-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686
 )
 
 missing=()
