@@ -7,7 +7,7 @@
 // one window in the foreground. Its state is a folder of small files, so that
 // separate processes share it: the stand-in game client opens its window and
 // brings it forward, the host (or a test) looks at it or changes it, and the
-// POSIX ProcessSystem answers WindowOfProcess from it. docs/stand-in-windows.md
+// POSIX ProcessSystem answers WindowOfProcess from it. docs/processes-and-windows.md
 // describes the files.
 //
 //   auto windows = Nalo::StandInWindows::FromEnvironment();   // NALO_STAND_IN_WINDOWS

@@ -48,6 +48,8 @@ constexpr const char* kNullDevice = "/dev/null";
 // The polling wait looks after 1 ms, then ever less often, at most every 10 ms.
 constexpr Milliseconds kFirstPollingInterval{1};
 constexpr Milliseconds kLongestPollingInterval{10};
+// Linux's P_PIDFD (kernel 5.4), which older C library headers do not name.
+constexpr auto kIdTypePidDescriptor = static_cast<idtype_t>(3);
 // A child that cannot be started reports the errno of the failing call
 // through a pipe and ends with this code.
 constexpr int kChildSetupFailedExitCode = 127;
@@ -128,8 +130,21 @@ std::optional<ProcessExit> ExitFrom(const siginfo_t& info) {
   }
 }
 
-// One process that this object started.
+// One process that this object started. Shared by the table of children not
+// yet reaped and the handle, and kept until both let go of it: the pid
+// descriptor stays open as long as a wait may poll it.
 struct Child {
+  Child() = default;
+  ~Child() {
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  Child(Child&&) = delete;
+  Child& operator=(Child&&) = delete;
+
   pid_t pid = 0;
   int descriptor = -1;  // pid descriptor; -1 when waiting polls
   // Set, under the state's lock, once the child is reaped (or found reaped by
@@ -144,11 +159,7 @@ class State {
   explicit State(Options options) : mOptions(std::move(options)) {
     mUseDescriptors = mOptions.waitMethod != Options::WaitMethod::Polling;
   }
-  ~State() {
-    for (auto& [pid, child] : mChildren) {
-      CloseDescriptor(*child);
-    }
-  }
+  ~State() = default;
   State(const State&) = delete;
   State& operator=(const State&) = delete;
   State(State&&) = delete;
@@ -247,7 +258,7 @@ class State {
     siginfo_t info{};
     int result = 0;
     do {
-      result = waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG);
+      result = CollectIfEnded(child, info);
     } while (result != 0 && errno == EINTR);
     if (result == 0 && info.si_pid == 0) {
       return false;  // still running
@@ -258,7 +269,6 @@ class State {
     if (result == 0) {
       child.exit = ExitFrom(info);
     }
-    CloseDescriptor(child);
     mChildren.erase(child.pid);
     return true;
   }
@@ -314,11 +324,17 @@ class State {
     }
   }
 
-  static void CloseDescriptor(Child& child) {
+  // waitid without waiting, by pid descriptor where the kernel takes one (so
+  // that nothing but this very child can be collected), else by pid.
+  static int CollectIfEnded(const Child& child, siginfo_t& info) {
     if (child.descriptor >= 0) {
-      close(child.descriptor);
-      child.descriptor = -1;
+      const int result = waitid(kIdTypePidDescriptor, static_cast<id_t>(child.descriptor), &info,
+                                WEXITED | WNOHANG);
+      if (result == 0 || errno != EINVAL) {
+        return result;
+      }
     }
+    return waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG);
   }
 
   const Options mOptions;

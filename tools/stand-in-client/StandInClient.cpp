@@ -1,7 +1,8 @@
 // The stand-in game client: a small program that the gameflow launches in the
 // game client's place (built as "Tavora.exe"). It records what it was started
 // with, opens its stand-in window, brings it to the foreground, and then ends
-// the way its control file says. docs/stand-in-client.md describes its files.
+// the way its control file says. docs/processes-and-windows.md describes its
+// files.
 //
 // It takes no options of its own: every argument is the launcher's and is only
 // recorded. Its folder is the one that NALO_STAND_IN_CLIENT_DIR names, or else
