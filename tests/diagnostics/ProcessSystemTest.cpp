@@ -184,6 +184,7 @@ TEST_P(ProcessSystemTest, EndingsAreTold) {
       {"exit 255", {ProcessExit::Kind::Exited, 255}},
       {"crash segv", {ProcessExit::Kind::Crashed, SIGSEGV}},
       {"crash abort", {ProcessExit::Kind::Crashed, SIGABRT}},
+      {"explode", {ProcessExit::Kind::Exited, 2}},  // a control file it cannot follow
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.ending);
