@@ -92,7 +92,8 @@ steps:
   EXPECT_EQ(scenario.streamPieceSize, 3u);
   ASSERT_EQ(scenario.steps.size(), 3u);  // the lcds table leads as a step
   EXPECT_EQ(scenario.steps[0].kind, StepKind::LcdsAnswer);
-  EXPECT_EQ(scenario.steps[0].answer.typeName, "com.example.Game");
+  ASSERT_EQ(scenario.steps[0].lcdsAnswers.size(), 1u);
+  EXPECT_EQ(scenario.steps[0].lcdsAnswers[0].typeName, "com.example.Game");
   const ScenarioStep& request = scenario.steps[1];
   EXPECT_EQ(request.title, "request POST /x");
   EXPECT_EQ(request.text, R"({"a":[1,2]})");
