@@ -159,8 +159,11 @@ struct CoreCall {
 struct LogLine {
   std::uint32_t level = 0;         // NALO_LOG_*
   std::uint32_t pluginHandle = 0;  // 0: the host's own line
-  std::string text;
+  std::string text;                // the message
   std::uint64_t atNanoseconds = 0;
+  // The line's group codes joined with ";" ("DBG;NET"), when the plugin
+  // tells them (its test-only log-groups export); empty otherwise.
+  std::string groups;
 };
 
 class Host {

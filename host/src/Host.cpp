@@ -212,7 +212,8 @@ class Host::Impl {
   Response Route(std::uint32_t method, std::string_view path,
                  std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                  std::string_view body, std::uint32_t caller);
-  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text);
+  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text,
+           std::string_view groups = {});
   // Records the event and queues its delivery to each subscriber of `name`.
   // `uri` (with its leading "/") and `eventType` describe a resource event.
   void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
@@ -225,6 +226,8 @@ class Host::Impl {
     NaloCoreApi api;
     Impl* host;
     std::uint32_t handle;
+    // The plugin's log lines read "<groups>| <message>".
+    bool logGroups;
   };
   struct CompiledRoute {
     const NaloRoute* record;
@@ -369,6 +372,9 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   if (clockExport != nullptr) {
     clockExport(&mClockSource);
   }
+  if (plugin->library->LogGroupsExport() != nullptr) {
+    plugin->library->LogGroupsExport()(1);
+  }
   plugin->library->Entry()(&registration);
 
   const auto incomplete = [&path](std::string_view missing) {
@@ -432,6 +438,7 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
                   &CorePostTask, &CorePump,     &CoreBeginWait, &CoreEndWait,   &CoreLog};
   plugin->core.host = this;
   plugin->core.handle = mNextHandle++;
+  plugin->core.logGroups = plugin->library->LogGroupsExport() != nullptr;
   plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
   Plugin& loaded = *plugin;
   mPlugins.push_back(std::move(plugin));
@@ -467,6 +474,9 @@ void Host::Impl::Unload(Plugin& plugin) {
     // The object stays mapped (plugins are never unloaded from memory): it
     // must not keep a clock that points into this host.
     plugin.library->ClockSourceExport()(nullptr);
+  }
+  if (plugin.library->LogGroupsExport() != nullptr) {
+    plugin.library->LogGroupsExport()(0);
   }
   std::erase_if(mPlugins, [&plugin](const auto& p) { return p.get() == &plugin; });
 }
@@ -649,8 +659,9 @@ Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_
   return response;
 }
 
-void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text) {
-  mLogLines.push_back({level, handle, std::string(text), mQueue.Now()});
+void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text,
+                     std::string_view groups) {
+  mLogLines.push_back({level, handle, std::string(text), mQueue.Now(), std::string(groups)});
   if (mOptions.logEcho) {
     mOptions.logEcho(text);
   }
@@ -869,8 +880,16 @@ void NALO_ABI_CALL Host::Impl::CoreLog(const NaloCoreApi* core, std::uint32_t le
     return;
   }
   Impl& host = HostOf(core);
-  host.Record(CoreEntry::Log, AsTable(core)->handle, message);
-  host.Log(level, AsTable(core)->handle, message);
+  std::string_view text = message;
+  std::string_view groups;
+  if (AsTable(core)->logGroups) {
+    if (const std::size_t separator = text.find("| "); separator != std::string_view::npos) {
+      groups = text.substr(0, separator);
+      text.remove_prefix(separator + 2);
+    }
+  }
+  host.Record(CoreEntry::Log, AsTable(core)->handle, text);
+  host.Log(level, AsTable(core)->handle, text, groups);
 }
 
 // ---------------------------------------------------------------------------

@@ -262,8 +262,7 @@ class Runner {
   }
 
   // Whether a log line is one the step looks for: its text, and its level
-  // and group when the step names them. A plugin's line reads
-  // "<date>| <level>| <groups>| <message>", its groups separated by ";".
+  // and group when the step names them.
   static bool LogLineMatches(const ScenarioStep& step, const LogLine& line) {
     if (line.text.find(step.text) == std::string::npos) {
       return false;
@@ -274,15 +273,7 @@ class Runner {
     if (step.group.empty()) {
       return true;
     }
-    const std::string_view text = line.text;
-    const std::size_t first = text.find("| ");
-    const std::size_t second = first == std::string_view::npos ? first : text.find("| ", first + 2);
-    const std::size_t third =
-        second == std::string_view::npos ? second : text.find("| ", second + 2);
-    if (third == std::string_view::npos) {
-      return false;  // not a plugin's formatted line
-    }
-    std::string_view groups = text.substr(second + 2, third - second - 2);
+    std::string_view groups = line.groups;
     while (!groups.empty()) {
       const std::size_t separator = groups.find(';');
       if (groups.substr(0, separator) == step.group) {
@@ -397,8 +388,8 @@ class Runner {
       }
       ++matching;
     }
-    const std::string what = (step.method.empty() ? std::string("a request") : step.method) +
-                             " to " + step.path +
+    const std::string what = (step.method.empty() ? std::string() : step.method + " ") +
+                             "request to " + step.path +
                              (step.hasValue ? " with " + Describe(step.value) : "");
     const std::string saw = seen.empty() ? "none to that path" : seen;
     if (!present) {
@@ -409,10 +400,10 @@ class Runner {
     if (step.expectedCount) {
       return matching == *step.expectedCount
                  ? StepResult()
-                 : "expected " + std::to_string(*step.expectedCount) + " of " + what + ", saw " +
-                       std::to_string(matching) + " (" + saw + ")";
+                 : "expected " + std::to_string(*step.expectedCount) + " times a " + what +
+                       ", saw " + std::to_string(matching) + " (" + saw + ")";
     }
-    return matching > 0 ? StepResult() : "expected " + what + ", saw " + saw;
+    return matching > 0 ? StepResult() : "expected a " + what + ", saw " + saw;
   }
 
   StepResult ExpectResource(const ScenarioStep& step) {
@@ -585,7 +576,7 @@ class Runner {
       }
       std::vector<std::string_view> fields;
       std::string_view rest = line.substr(1);
-      const std::size_t fieldCount = line[0] == 'L' ? 4 : line[0] == 'Q' ? 5 : 1;
+      const std::size_t fieldCount = line[0] == 'L' || line[0] == 'Q' ? 5 : 1;
       while (fields.size() + 1 < fieldCount) {
         const std::size_t tab = rest.find('\t');
         if (tab == std::string_view::npos) {
@@ -604,10 +595,10 @@ class Runner {
         result.finished = true;
       } else if (line[0] == 'F') {
         result.innerFailure = std::string(line.substr(1));
-      } else if (line[0] == 'L' && fields.size() == 4) {
+      } else if (line[0] == 'L' && fields.size() == 5) {
         mHost->ImportLogLine({static_cast<std::uint32_t>(number(fields[0])),
-                              static_cast<std::uint32_t>(number(fields[1])), std::string(fields[3]),
-                              number(fields[2])});
+                              static_cast<std::uint32_t>(number(fields[1])), std::string(fields[4]),
+                              number(fields[2]), std::string(fields[3])});
       } else if (line[0] == 'Q' && fields.size() == 5) {
         BindingResult value = ParseJson(fields[4]);
         mHost->GetPeers().ImportRequest(

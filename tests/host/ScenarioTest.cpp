@@ -244,6 +244,57 @@ TEST(ScenarioRunning, ExpectationsOverPublicationsAndStoredValues) {
   }
 }
 
+// The expectations over what the plugin sent, the mark, any success and
+// the process's exit. The fixture GETs /peer/v1/x once (404) and logs a
+// task's line before the mark; an empty report means the step holds.
+TEST(ScenarioRunning, RequestsMarksSuccessAndExits) {
+  struct Case {
+    std::string_view steps;
+    std::string_view report;
+  };
+  const Case cases[] = {
+      {"expect-request: {method: GET, path: /peer/v1/x, count: 1}", ""},
+      {"expect-request: {path: /peer/v1/x, count: 2}",
+       "expected 2 times a request to /peer/v1/x, saw 1 (GET null)"},
+      {"expect-request: {method: POST, path: /peer/v1/x}",
+       "expected a POST request to /peer/v1/x, saw none to that path"},
+      {"expect-no-request: {path: /peer/v1/x}",
+       "expected no request to /peer/v1/x, saw 1: GET null"},
+      {"expect-no-request: {path: /hostfixture/v1/later}", ""},
+      {"mark\n  - expect-no-request: {path: /peer/v1/x}\n  - expect-no-log: task 1 ran", ""},
+      {"mark\n  - expect-log: task 1 ran",
+       "expected a log line containing \"task 1 ran\", saw no log lines"},
+      {"request: {path: /hostfixture/v1/nothing}\n  - expect-response: {status: success}",
+       "expected a success status (2xx), but the response was 404"},
+      {"request: {path: /hostfixture/v1/echo, expect: {status: success}}", ""},
+      {"expect-exit: {code: 3, during: [{request: {path: /hostfixture/v1/fetch?/peer/v1/y}}, "
+       "{request: {path: /hostfixture/v1/exit?3}}, {request: {path: /hostfixture/v1/echo}}]}\n"
+       "  - expect-request: {method: GET, path: /peer/v1/y, count: 1}",
+       ""},
+      {"expect-exit: {code: 4, during: [{request: {path: /hostfixture/v1/exit?3}}]}",
+       "expected the process to exit with code 4; it exited with 3"},
+      {"expect-exit: {code: 0, during: [{request: {path: /hostfixture/v1/echo}}]}",
+       "expected the process to exit with code 0; it ran every step and went on"},
+      {"expect-exit: {code: 1, during: [{expect-log: never}]}",
+       "a step inside expect-exit failed: expected a log line containing \"never\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.steps);
+    const ScenarioOutcome outcome = RunText(
+        "name: sent\nsteps:\n"
+        "  - request: {path: /hostfixture/v1/fetch?/peer/v1/x}\n"
+        "  - request: {path: /hostfixture/v1/later?0}\n"
+        "  - " +
+        std::string(c.steps) + "\n");
+    if (c.report.empty()) {
+      EXPECT_TRUE(outcome.passed) << outcome.report;
+    } else {
+      EXPECT_FALSE(outcome.passed);
+      EXPECT_THAT(outcome.report, HasSubstr(c.report));
+    }
+  }
+}
+
 // A plugin that crashes or ends the process is reported at its step, with
 // how the process ended and the last log lines; the runner lives on.
 TEST(ScenarioRunning, APluginThatEndsTheProcessFailsItsStep) {
