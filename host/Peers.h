@@ -21,6 +21,14 @@
 //                recorded.
 //   host         GET /naloclient/command-line-args answers the host's command
 //                line; other /naloclient paths are plain resources.
+//   realistic    with PeerSetup::Realistic (Host.h) the peers of a gameflow
+//                start with realistic values, acknowledge the patcher's and
+//                the host's actions without storing them, answer maps and
+//                game-type configurations from tables, and announce their
+//                subscribed resources after each load (docs/scenarios.md).
+//
+// Canned answers (SetAnswers) come before every peer; every request that
+// reaches the peers is recorded with its sender and the status it got.
 //
 // Pushes (LCDS messages, service-proxy replies) and published resources are
 // delivered to the plugins' subscriptions as queued events; the Host runs
