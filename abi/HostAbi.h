@@ -442,6 +442,18 @@ typedef struct NaloClockSource {
 /* The extension's type: nalo_set_clock_source(source or null). */
 typedef void(NALO_ABI_CALL* NaloSetClockSource)(const NaloClockSource* source);
 
+/*
+ * Test-only extension: log groups. The core's log entry carries a line's
+ * level and message, not its groups. After nalo_pass_log_groups(1)
+ * (NALO_LOG_GROUPS_EXPORT) the plugin's log target passes
+ * "<groups>| <message>" instead of the message, the groups being the
+ * line's three-letter codes joined with ";" ("DBG;NET"); 0 restores the
+ * bare message. A test host turns it on before load_<short name> and off
+ * after Shutdown. A real core never calls it.
+ */
+#define NALO_LOG_GROUPS_EXPORT "nalo_pass_log_groups"
+typedef void(NALO_ABI_CALL* NaloPassLogGroups)(uint32_t on);
+
 #pragma pack(pop)
 
 /* ------------------------------------------------------------------------

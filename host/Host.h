@@ -54,6 +54,7 @@
 namespace Nalo::Host {
 
 class Peers;
+struct PeerRequest;
 class TaskQueue;
 class EventBus;
 
@@ -109,6 +110,9 @@ struct Response {
   // end and parsed as JSON; `bodyText` keeps the text as it arrived.
   BindingProperty body;
   std::string bodyText;
+  // From a peer: the body arrives this long after the answer, in virtual
+  // time (a delayed LCDS reply, Peers.h).
+  std::chrono::nanoseconds bodyDelay{0};
 
   [[nodiscard]] bool Succeeded() const noexcept { return status < 400 && error.empty(); }
 };
@@ -155,8 +159,11 @@ struct CoreCall {
 struct LogLine {
   std::uint32_t level = 0;         // NALO_LOG_*
   std::uint32_t pluginHandle = 0;  // 0: the host's own line
-  std::string text;
+  std::string text;                // the message
   std::uint64_t atNanoseconds = 0;
+  // The line's group codes joined with ";" ("DBG;NET"), when the plugin
+  // tells them (its test-only log-groups export); empty otherwise.
+  std::string groups;
 };
 
 class Host {
@@ -241,6 +248,12 @@ class Host {
   void WriteLog(std::uint32_t level, std::string_view text);
   // Replaces HostOptions::logEcho.
   void SetLogEcho(std::function<void(std::string_view line)> echo);
+  // Called with every log line and every request that reaches the peers as
+  // they are recorded; a forked run hands its records to its parent so.
+  void SetRecordEchoes(std::function<void(const LogLine&)> logLine,
+                       std::function<void(const PeerRequest&)> request);
+  // Adds a log line recorded elsewhere (by a forked run), without echo.
+  void ImportLogLine(LogLine line);
 
  private:
   class Impl;

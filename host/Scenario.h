@@ -41,6 +41,9 @@ enum class StepKind {
   Request,
   Advance,
   WallClock,
+  Answer,
+  Mark,
+  Shutdown,
   ExpectResponse,
   ExpectPublished,
   ExpectNotPublished,
@@ -49,13 +52,19 @@ enum class StepKind {
   ExpectLog,
   ExpectNoLog,
   ExpectTelemetry,
+  ExpectNoTelemetry,
   ExpectLcdsCall,
+  ExpectNoLcdsCall,
+  ExpectRequest,
+  ExpectNoRequest,
   ExpectFatal,
+  ExpectExit,
 };
 
 // What a response must show; unset parts aren't checked.
 struct ResponseExpectation {
   std::optional<std::uint32_t> status;
+  bool anySuccess = false;  // status: success, any 2xx without an error
   std::optional<BindingProperty> body;
   bool subset = false;               // body is compared as a subset
   std::optional<std::string> error;  // a text the error must contain
@@ -81,9 +90,14 @@ struct ScenarioStep {
   std::chrono::nanoseconds duration{0};
   ServiceProxyKind proxyKind = ServiceProxyKind::Uuid;
   ServiceProxyReply reply;
-  LcdsAnswer answer;
-  std::optional<ResponseExpectation> expect;  // request, expect-response
-  std::vector<ScenarioStep> during;           // expect-fatal
+  std::vector<LcdsAnswer> lcdsAnswers;         // lcds-answer, one per call in order
+  std::vector<PeerAnswer> peerAnswers;         // answer, one per request in order
+  std::optional<std::uint32_t> expectedCount;  // expect-request: how many times
+  std::optional<std::uint32_t> level;          // expect-log: NALO_LOG_*
+  std::string group;                           // expect-log: "GEN", "DBG", ...
+  int exitCode = 0;                            // expect-exit
+  std::optional<ResponseExpectation> expect;   // request, expect-response
+  std::vector<ScenarioStep> during;            // expect-fatal, expect-exit
 };
 
 struct Scenario {

@@ -73,11 +73,14 @@ std::string_view WithoutQuery(std::string_view path) {
   return path.substr(0, path.find('?'));
 }
 
-// A body stream over a text, handed out in pieces of at most `piece` bytes.
+// A body stream over a text, handed out in pieces of at most `piece` bytes;
+// with a clock, none of it before the clock reads `readyAt`.
 struct TextStream {
   std::string text;
   std::size_t offset = 0;
   std::size_t piece = 0;
+  const TaskQueue* clock = nullptr;
+  std::uint64_t readyAt = 0;
 };
 
 std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, std::size_t* count,
@@ -86,6 +89,11 @@ std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, st
     return 0;
   }
   auto* stream = static_cast<TextStream*>(handle);
+  if (stream->clock != nullptr && stream->clock->Now() < stream->readyAt) {
+    *count = 0;  // not arrived yet: the reader yields and asks again
+    *more = 1;
+    return 1;
+  }
   const std::size_t left = stream->text.size() - stream->offset;
   const std::size_t delivered = std::min({*count, stream->piece, left});
   if (delivered > 0) {
@@ -204,7 +212,8 @@ class Host::Impl {
   Response Route(std::uint32_t method, std::string_view path,
                  std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                  std::string_view body, std::uint32_t caller);
-  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text);
+  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text,
+           std::string_view groups = {});
   // Records the event and queues its delivery to each subscriber of `name`.
   // `uri` (with its leading "/") and `eventType` describe a resource event.
   void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
@@ -217,6 +226,8 @@ class Host::Impl {
     NaloCoreApi api;
     Impl* host;
     std::uint32_t handle;
+    // The plugin's log lines read "<groups>| <message>".
+    bool logGroups;
   };
   struct CompiledRoute {
     const NaloRoute* record;
@@ -303,7 +314,11 @@ class Host::Impl {
   std::uint32_t mNextHandle = 1;
   std::uint32_t mWaitDepth = 0;
   std::uint32_t mIdlePumps = 0;
+  // Delayed answers whose body hasn't arrived yet.
+  std::uint32_t mPendingArrivals = 0;
   std::vector<LogLine> mLogLines;
+  std::function<void(const LogLine&)> mLogLineEcho;
+  std::function<void(const PeerRequest&)> mRequestEcho;
   std::vector<PublishedEvent> mEvents;
   std::vector<CoreCall> mCoreCalls;
 };
@@ -356,6 +371,9 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   } clockInstallation{clockExport};
   if (clockExport != nullptr) {
     clockExport(&mClockSource);
+  }
+  if (plugin->library->LogGroupsExport() != nullptr) {
+    plugin->library->LogGroupsExport()(1);
   }
   plugin->library->Entry()(&registration);
 
@@ -420,6 +438,7 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
                   &CorePostTask, &CorePump,     &CoreBeginWait, &CoreEndWait,   &CoreLog};
   plugin->core.host = this;
   plugin->core.handle = mNextHandle++;
+  plugin->core.logGroups = plugin->library->LogGroupsExport() != nullptr;
   plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
   Plugin& loaded = *plugin;
   mPlugins.push_back(std::move(plugin));
@@ -455,6 +474,9 @@ void Host::Impl::Unload(Plugin& plugin) {
     // The object stays mapped (plugins are never unloaded from memory): it
     // must not keep a clock that points into this host.
     plugin.library->ClockSourceExport()(nullptr);
+  }
+  if (plugin.library->LogGroupsExport() != nullptr) {
+    plugin.library->LogGroupsExport()(0);
   }
   std::erase_if(mPlugins, [&plugin](const auto& p) { return p.get() == &plugin; });
 }
@@ -504,38 +526,50 @@ Response Host::Impl::Route(std::uint32_t method, std::string_view path,
             .Message());
     return response;
   }
-  if (std::optional<Response> fault = mPeers.TakeFault(path)) {
-    fault->reason = ReasonPhrase(fault->status);
-    return std::move(*fault);
-  }
-  if (Plugin* plugin = Owner(path)) {
+  Plugin* plugin = Owner(path);
+  if (plugin != nullptr) {
+    if (std::optional<Response> fault = mPeers.TakeFault(path)) {
+      fault->reason = ReasonPhrase(fault->status);
+      return std::move(*fault);
+    }
     return Dispatch(*plugin, method, path, arguments, contentType, body, caller);
   }
+  // To the peers: whatever the answer, the request is recorded.
   std::vector<BindingProperty> values;
+  Response response;
   for (const NaloRequestArgument& argument : arguments) {
     BindingResult value = FromHostValue(argument.value, "argument");
     if (value.Failed()) {
-      Response response;
       response.status = kBadRequest;
       response.error = std::string(
           Failure(kBadRequest, Message::kBadArgument, {{"error", value.ErrorMessage()}}).Message());
-      return response;
+      break;
     }
     values.push_back(std::move(value.Value()));
   }
-  if (values.empty() && !body.empty()) {
+  if (response.status == 0 && values.empty() && !body.empty()) {
     BindingResult parsed = ParseBody(body, contentType);
     if (parsed.Failed()) {
-      Response response;
       response.status = kBadRequest;
       response.error = std::string(
           Failure(kBadRequest, Message::kUnreadableBody, {{"error", parsed.ErrorMessage()}})
               .Message());
-      return response;
+    } else {
+      values.push_back(std::move(parsed.Value()));
     }
-    values.push_back(std::move(parsed.Value()));
   }
-  Response response = mPeers.Handle(method, path, values);
+  if (response.status == 0) {
+    if (std::optional<Response> fault = mPeers.TakeFault(path)) {
+      response = std::move(*fault);
+    } else {
+      response = mPeers.Handle(method, path, values);
+    }
+  }
+  mPeers.Record(method, path, values.empty() ? BindingProperty() : values.front(), caller,
+                response.status);
+  if (mRequestEcho) {
+    mRequestEcho(mPeers.Requests().back());
+  }
   response.reason = ReasonPhrase(response.status);
   if (!response.body.IsEmpty()) {
     response.bodyText = ToJson(response.body);
@@ -625,10 +659,14 @@ Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_
   return response;
 }
 
-void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text) {
-  mLogLines.push_back({level, handle, std::string(text), mQueue.Now()});
+void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text,
+                     std::string_view groups) {
+  mLogLines.push_back({level, handle, std::string(text), mQueue.Now(), std::string(groups)});
   if (mOptions.logEcho) {
     mOptions.logEcho(text);
+  }
+  if (mLogLineEcho) {
+    mLogLineEcho(mLogLines.back());
   }
 }
 
@@ -670,6 +708,11 @@ void Host::Impl::Pump(std::uint32_t handle) {
     mQueue.RunDue();
     return;
   }
+  if (mQueue.Mode() == ClockMode::Virtual && mPendingArrivals > 0) {
+    // A reader waits for a delayed answer: time passes until it arrives.
+    static_cast<void>(mQueue.JumpToNext());
+    return;
+  }
   if (mQueue.Mode() == ClockMode::Virtual && mWaitDepth > 0 &&
       ++mIdlePumps >= kIdlePumpsBeforeTimeMoves) {
     mIdlePumps = 0;
@@ -707,6 +750,14 @@ void NALO_ABI_CALL Host::Impl::CoreRequest(const NaloCoreApi* core, NaloResponse
     if (!answer.body.IsEmpty()) {
       response->body = ToHostValue(answer.body, host.mRegistry).Release();
       auto* stream = new TextStream{ToJson(answer.body), 0, host.mOptions.streamPieceSize};
+      const auto delay = static_cast<std::uint64_t>(answer.bodyDelay.count());
+      if (delay > 0 && host.mQueue.Mode() == ClockMode::Virtual) {
+        stream->clock = &host.mQueue;
+        stream->readyAt = host.mQueue.Now() + delay;
+        // The arrival is a task, so that a wait moves virtual time to it.
+        ++host.mPendingArrivals;
+        host.mQueue.Post("Answer arrives: " + path, 0, delay, [&host] { --host.mPendingArrivals; });
+      }
       response->expectedBodySize = stream->text.size();
       response->stream = stream;
       response->read = &ReadTextStream;
@@ -829,8 +880,16 @@ void NALO_ABI_CALL Host::Impl::CoreLog(const NaloCoreApi* core, std::uint32_t le
     return;
   }
   Impl& host = HostOf(core);
-  host.Record(CoreEntry::Log, AsTable(core)->handle, message);
-  host.Log(level, AsTable(core)->handle, message);
+  std::string_view text = message;
+  std::string_view groups;
+  if (AsTable(core)->logGroups) {
+    if (const std::size_t separator = text.find("| "); separator != std::string_view::npos) {
+      groups = text.substr(0, separator);
+      text.remove_prefix(separator + 2);
+    }
+  }
+  host.Record(CoreEntry::Log, AsTable(core)->handle, text);
+  host.Log(level, AsTable(core)->handle, text, groups);
 }
 
 // ---------------------------------------------------------------------------
@@ -968,6 +1027,16 @@ void Host::WriteLog(std::uint32_t level, std::string_view text) {
 
 void Host::SetLogEcho(std::function<void(std::string_view line)> echo) {
   mImpl->mOptions.logEcho = std::move(echo);
+}
+
+void Host::SetRecordEchoes(std::function<void(const LogLine&)> logLine,
+                           std::function<void(const PeerRequest&)> request) {
+  mImpl->mLogLineEcho = std::move(logLine);
+  mImpl->mRequestEcho = std::move(request);
+}
+
+void Host::ImportLogLine(LogLine line) {
+  mImpl->mLogLines.push_back(std::move(line));
 }
 
 }  // namespace Nalo::Host

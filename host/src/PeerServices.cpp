@@ -87,7 +87,7 @@ PeerServices::PeerServices(const HostOptions& options, Wiring wiring)
     // The platform server acknowledges what the client tells it.
     for (const std::string_view method :
          {"setClientReceivedGameMessage", "setClientReceivedVestoMessage"}) {
-      mLcdsAnswers.insert_or_assign("gameService." + std::string(method), LcdsAnswer{});
+      SetLcdsAnswer("gameService", method, LcdsAnswer{});
     }
   }
 }
@@ -245,8 +245,16 @@ Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
   const std::string_view path = WithoutQuery(fullPath);
   const BindingProperty noValue;
   const BindingProperty& value = arguments.empty() ? noValue : arguments.front();
-  mRequests.push_back({std::string(MethodName(method)), std::string(fullPath), value});
 
+  if (!mAnswers.empty()) {
+    const std::string key = std::string(MethodName(method)) + " " + std::string(path);
+    if (auto found = mAnswers.find(key); found != mAnswers.end()) {
+      const PeerAnswer& canned = found->second.Next();
+      Response response = Answer(canned.status, canned.body);
+      response.error = canned.error;
+      return response;
+    }
+  }
   if (path == kLcdsInvokePath && method == NALO_METHOD_POST) {
     return InvokeLcds(arguments);
   }
@@ -319,13 +327,16 @@ Response PeerServices::InvokeLcds(std::span<const BindingProperty> arguments) {
   if (found == mLcdsAnswers.end()) {
     return Refusal(Failure(kNotFound, Message::kNoLcdsAnswer, {{"call", key}}));
   }
-  if (found->second.failure) {
-    return Refusal(*found->second.failure);
+  const LcdsAnswer& answer = found->second.Next();
+  if (answer.failure) {
+    return Refusal(*answer.failure);
   }
   BindingProperty reply;
-  reply.member("typeName").SetString(std::string_view(found->second.typeName));
-  reply.member("body") = found->second.body;
-  return Answer(kOk, std::move(reply));
+  reply.member("typeName").SetString(std::string_view(answer.typeName));
+  reply.member("body") = answer.body;
+  Response response = Answer(kOk, std::move(reply));
+  response.bodyDelay = answer.delay;
+  return response;
 }
 
 void PeerServices::SetResource(std::string_view path, const BindingProperty& value) {
@@ -368,8 +379,34 @@ std::optional<BindingProperty> PeerServices::Resource(std::string_view path) con
 
 void PeerServices::SetLcdsAnswer(std::string_view destination, std::string_view method,
                                  LcdsAnswer answer) {
-  mLcdsAnswers.insert_or_assign(std::string(destination) + "." + std::string(method),
-                                std::move(answer));
+  std::vector<LcdsAnswer> answers;
+  answers.push_back(std::move(answer));
+  SetLcdsAnswers(destination, method, std::move(answers));
+}
+
+void PeerServices::SetLcdsAnswers(std::string_view destination, std::string_view method,
+                                  std::vector<LcdsAnswer> answers) {
+  const std::string key = std::string(destination) + "." + std::string(method);
+  if (answers.empty()) {
+    mLcdsAnswers.erase(key);
+    return;
+  }
+  mLcdsAnswers.insert_or_assign(key, AnswerSequence<LcdsAnswer>{std::move(answers)});
+}
+
+void PeerServices::SetAnswers(std::string_view method, std::string_view path,
+                              std::vector<PeerAnswer> answers) {
+  const std::string key = std::string(method) + " " + std::string(WithoutQuery(path));
+  if (answers.empty()) {
+    mAnswers.erase(key);
+    return;
+  }
+  mAnswers.insert_or_assign(key, AnswerSequence<PeerAnswer>{std::move(answers)});
+}
+
+void PeerServices::Record(std::uint32_t method, std::string_view path, const BindingProperty& value,
+                          std::uint32_t sender, std::uint32_t status) {
+  mRequests.push_back({std::string(MethodName(method)), std::string(path), value, sender, status});
 }
 
 void PeerServices::PushLcds(std::string_view typeName, const BindingProperty& body,

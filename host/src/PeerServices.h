@@ -2,6 +2,7 @@
 // PeerServices: the Peers of a Host (Peers.h), and the request handling
 // behind them.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -53,6 +54,10 @@ class PeerServices final : public Peers {
   // single argument (empty when there is no body).
   [[nodiscard]] Response Handle(std::uint32_t method, std::string_view path,
                                 std::span<const BindingProperty> arguments);
+  // Records a request that reached the peers (or their faults), with what
+  // it was answered.
+  void Record(std::uint32_t method, std::string_view path, const BindingProperty& value,
+              std::uint32_t sender, std::uint32_t status);
 
   void SetResource(std::string_view path, const BindingProperty& value) override;
   void SeedResource(std::string_view path, const BindingProperty& value) override;
@@ -61,6 +66,11 @@ class PeerServices final : public Peers {
   [[nodiscard]] std::optional<BindingProperty> Resource(std::string_view path) const override;
   void SetLcdsAnswer(std::string_view destination, std::string_view method,
                      LcdsAnswer answer) override;
+  void SetLcdsAnswers(std::string_view destination, std::string_view method,
+                      std::vector<LcdsAnswer> answers) override;
+  void SetAnswers(std::string_view method, std::string_view path,
+                  std::vector<PeerAnswer> answers) override;
+  void ImportRequest(PeerRequest request) override { mRequests.push_back(std::move(request)); }
   void PushLcds(std::string_view typeName, const BindingProperty& body, std::string_view subtopic,
                 std::string_view clientId) override;
   [[nodiscard]] const std::vector<LcdsCall>& LcdsCalls() const override { return mLcdsCalls; }
@@ -80,6 +90,13 @@ class PeerServices final : public Peers {
     std::uint32_t status = 0;
     std::string error;
   };
+  // Answers handed out one per request, the last one repeating.
+  template <class Answer>
+  struct AnswerSequence {
+    std::vector<Answer> answers;
+    std::size_t used = 0;
+    const Answer& Next() { return answers[std::min(used++, answers.size() - 1)]; }
+  };
 
   // Stores without running due work; true when the value is new.
   [[nodiscard]] MaybeType<Failure, void> Store(std::string_view path, const BindingProperty& value,
@@ -95,7 +112,8 @@ class PeerServices final : public Peers {
   HostOptions mOptions;
   Wiring mWiring;
   std::map<std::string, BindingProperty, std::less<>> mResources;
-  std::map<std::string, LcdsAnswer, std::less<>> mLcdsAnswers;
+  std::map<std::string, AnswerSequence<LcdsAnswer>, std::less<>> mLcdsAnswers;
+  std::map<std::string, AnswerSequence<PeerAnswer>, std::less<>> mAnswers;  // "METHOD path"
   std::map<std::string, Fault, std::less<>> mFaults;
   std::vector<LcdsCall> mLcdsCalls;
   std::vector<TelemetryRecord> mTelemetry;

@@ -135,13 +135,18 @@ MaybeType<Failure, PluginLibrary> PluginLibrary::Open(const std::filesystem::pat
   if (void* clockSymbol = dlsym(handle, NALO_CLOCK_SOURCE_EXPORT)) {
     std::memcpy(&setClockSource, &clockSymbol, sizeof(setClockSource));
   }
-  return PluginLibrary(handle, entry, setClockSource, std::move(name));
+  NaloPassLogGroups passLogGroups = nullptr;
+  if (void* groupsSymbol = dlsym(handle, NALO_LOG_GROUPS_EXPORT)) {
+    std::memcpy(&passLogGroups, &groupsSymbol, sizeof(passLogGroups));
+  }
+  return PluginLibrary(handle, entry, setClockSource, passLogGroups, std::move(name));
 }
 
 PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
     : mHandle(std::exchange(other.mHandle, nullptr)),
       mEntry(std::exchange(other.mEntry, nullptr)),
       mSetClockSource(std::exchange(other.mSetClockSource, nullptr)),
+      mPassLogGroups(std::exchange(other.mPassLogGroups, nullptr)),
       mEntryName(std::move(other.mEntryName)) {}
 
 PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
@@ -152,6 +157,7 @@ PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
     mHandle = std::exchange(other.mHandle, nullptr);
     mEntry = std::exchange(other.mEntry, nullptr);
     mSetClockSource = std::exchange(other.mSetClockSource, nullptr);
+    mPassLogGroups = std::exchange(other.mPassLogGroups, nullptr);
     mEntryName = std::move(other.mEntryName);
   }
   return *this;

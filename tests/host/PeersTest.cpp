@@ -265,17 +265,26 @@ TEST(ResourcePeer, MutatorsStoreAndPublishAsDocumented) {
   }
 }
 
-TEST(ResourcePeer, RequestsAreRecordedWithQueryAndValueButFaultsAreNot) {
+// Every request that reaches the peers is recorded with its answer's
+// status, whether a fault, a canned answer or a peer answered it.
+TEST(ResourcePeer, RequestsAreRecordedWithQueryValueAndStatus) {
   Host host;
   host.GetPeers().InjectFault("/peer/v1/f", 1, 500, "Broken.");
+  host.GetPeers().SetAnswers("POST", "/peer/v1/c", {PeerAnswer{201, Json("1"), ""}});
   EXPECT_EQ(host.Request("GET", "/peer/v1/f").status, 500u);
   EXPECT_EQ(host.Request("PUT", "/peer/v1/a?x=1", "5").status, 204u);
   EXPECT_EQ(host.Request("GET", "/peer/v1/a").status, 200u);
+  EXPECT_EQ(host.Request("POST", "/peer/v1/c?y", "{}").status, 201u);
+  EXPECT_EQ(host.Request("POST", "/peer/v1/c", "[1").status, 400u);
   std::vector<std::string> seen;
   for (const PeerRequest& request : host.GetPeers().Requests()) {
-    seen.push_back(request.method + " " + request.path + " " + Describe(request.value));
+    seen.push_back(request.method + " " + request.path + " " + Describe(request.value) + " " +
+                   std::to_string(request.status));
   }
-  EXPECT_THAT(seen, ElementsAre("PUT /peer/v1/a?x=1 5", "GET /peer/v1/a null"));
+  EXPECT_THAT(seen, ElementsAre("GET /peer/v1/f null 500", "PUT /peer/v1/a?x=1 5 204",
+                                "GET /peer/v1/a null 200", "POST /peer/v1/c?y {} 201",
+                                "POST /peer/v1/c null 400"));
+  EXPECT_FALSE(host.GetPeers().Resource("/peer/v1/c").has_value());
   // The query is not part of the stored path.
   EXPECT_FALSE(host.GetPeers().Resource("/peer/v1/a?x=1").has_value());
 }

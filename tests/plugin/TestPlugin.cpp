@@ -87,6 +87,8 @@ class TestPlugin final : public AppModule {
     routes.Post("/tav-testplugin/v1/subscribe", &TestPlugin::PostSubscribe, InQuery("uri"));
     routes.Post("/tav-testplugin/v1/unsubscribe", &TestPlugin::PostUnsubscribe, InQuery("uri"));
     routes.Get("/tav-testplugin/v1/fetch", &TestPlugin::Fetch, InQuery("path"));
+    routes.Post("/tav-testplugin/v1/send", &TestPlugin::Send, InQuery("method"), InQuery("path"),
+                InBody("data").Optional());
     routes.Get("/tav-testplugin/v1/fetch-item", &TestPlugin::FetchItem, InQuery("path"));
     routes.Post("/tav-testplugin/v1/put-item", &TestPlugin::PutItem, InQuery("path"),
                 InBody("item"));
@@ -261,6 +263,22 @@ class TestPlugin final : public AppModule {
 
   MaybeType<Failure, BindingProperty> Fetch(std::string path) {
     return Request<BindingProperty>(RequestMethod::Get, path);
+  }
+
+  // Sends `data` (nothing when absent) with the named method to `path` and
+  // answers what came back.
+  MaybeType<Failure, BindingProperty> Send(std::string method, std::string path,
+                                           BindingProperty data) {
+    RequestMethod code = RequestMethod::None;
+    for (std::uint32_t candidate = 1; candidate <= 7; ++candidate) {
+      if (RequestMethodName(RequestMethodFromCode(candidate)) == method) {
+        code = RequestMethodFromCode(candidate);
+      }
+    }
+    if (data.IsEmpty()) {
+      return Request<BindingProperty>(code, path);
+    }
+    return Request<BindingProperty>(code, path, data);
   }
 
   MaybeType<Failure, Item> FetchItem(std::string path) {

@@ -1,6 +1,7 @@
-// The test-only export nalo_set_clock_source (abi/HostAbi.h): a test host
+// The test-only exports (abi/HostAbi.h). nalo_set_clock_source: a test host
 // hands the plugin its virtual clocks, which the diagnostics clocks then read
-// instead of the system's. Linked into every plugin shared object
+// instead of the system's. nalo_pass_log_groups: the plugin's log target
+// tells the host each line's groups. Linked into every plugin shared object
 // (nalo_plugin()) as an object file of its own, so that the export survives
 // the linker's pruning of unused archive members. A real core never calls it.
 
@@ -9,6 +10,7 @@
 
 #include "abi/HostAbi.h"
 #include "diagnostics/Clock.h"
+#include "diagnostics/PluginLogTarget.h"
 
 namespace {
 
@@ -40,4 +42,9 @@ nalo_set_clock_source(const NaloClockSource* source) noexcept {
   }
   gSource.store(source, std::memory_order_release);
   Nalo::SetClockOverride(&kForwarder);
+}
+
+extern "C" __attribute__((visibility("default"))) void NALO_ABI_CALL
+nalo_pass_log_groups(std::uint32_t on) noexcept {
+  Nalo::SetPluginLogTargetPassesGroups(on != 0);
 }
