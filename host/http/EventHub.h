@@ -87,6 +87,11 @@ class EventHub {
   // Ends every stream; later ones start closed.
   void Close();
 
+  // On the plugin thread, after each round of work: publishes what the
+  // host recorded since the last call and clears the host's records, so
+  // that a host serving for hours keeps no history.
+  void TakeRecords(Host& host);
+
   [[nodiscard]] std::size_t StreamCount() const;
   // The latest event of `uri`, if it has a value.
   [[nodiscard]] std::shared_ptr<const StreamEvent> Latest(std::string_view uri) const;

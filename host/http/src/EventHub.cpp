@@ -122,6 +122,13 @@ void EventHub::Close() {
   }
 }
 
+void EventHub::TakeRecords(Host& host) {
+  for (const PublishedEvent& event : host.PublishedEvents()) {
+    Publish(event);
+  }
+  host.ClearRecords();
+}
+
 std::size_t EventHub::StreamCount() const {
   std::lock_guard lock(mMutex);
   return mStreams.size();

@@ -123,6 +123,16 @@ class ConnectionPool final : public httplib::TaskQueue {
   std::vector<std::thread> mThreads;
 };
 
+// cpp-httplib listens with a backlog of 5 connections, so that a burst of
+// clients connecting at once overflows it and some of them fail. Listening
+// again on the bound socket raises the backlog.
+class Server final : public httplib::Server {
+ public:
+  void RaiseBacklog(int backlog) { ::listen(svr_sock_, backlog); }
+};
+
+constexpr int kListenBacklog = 1024;
+
 std::string Lower(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -219,7 +229,7 @@ class HttpFront::Impl {
   PluginThread& mThread;
   EventHub& mHub;
   HttpFrontOptions mOptions;
-  httplib::Server mServer;
+  Server mServer;
   std::thread mListener;
   int mPort = 0;
   std::atomic<bool> mStopped{false};
@@ -244,6 +254,8 @@ MaybeType<Failure, void> HttpFront::Impl::Start() {
   mServer.set_read_timeout(mOptions.readTimeout);
   mServer.set_write_timeout(mOptions.writeTimeout);
   mServer.set_keep_alive_timeout(mOptions.readTimeout.count());
+  mServer.set_keep_alive_max_count(1000);
+  mServer.set_tcp_nodelay(true);
   mServer.set_pre_routing_handler(
       [this](const httplib::Request& req, httplib::Response& res) { return Screen(req, res); });
   const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
@@ -299,6 +311,7 @@ MaybeType<Failure, void> HttpFront::Impl::Start() {
     return Failure(500, Message::kBind,
                    {{"address", mOptions.address}, {"port", std::to_string(mOptions.port)}});
   }
+  mServer.RaiseBacklog(kListenBacklog);
   mListener = std::thread([this] { static_cast<void>(mServer.listen_after_bind()); });
   return {};
 }
@@ -475,7 +488,7 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
       missing(text("type").empty() ? "type" : "body");
       return;
     }
-    work = [&](Host& host) {
+    work = [&text, message](Host& host) {
       host.GetPeers().PushLcds(text("type"), *message, text("subtopic"), text("clientId"));
     };
   } else if (path.starts_with("/host/v1/lcds/answers/") && req.method == "PUT") {
@@ -502,16 +515,17 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
       }
       return answerRecord;
     };
-    std::vector<LcdsAnswer> answers;
+    // Owned by the work, which runs after this block has ended.
+    auto answers = std::make_shared<std::vector<LcdsAnswer>>();
     if (const BindingProperty* list = body.Find("answers")) {
       for (const BindingProperty& item : list->Elements()) {
-        answers.push_back(toAnswer(item));
+        answers->push_back(toAnswer(item));
       }
     } else if (!body.IsEmpty()) {
-      answers.push_back(toAnswer(body));
+      answers->push_back(toAnswer(body));
     }
-    work = [&, destination = call.substr(0, dot), method = call.substr(dot + 1)](Host& host) {
-      host.GetPeers().SetLcdsAnswers(destination, method, std::move(answers));
+    work = [answers, destination = call.substr(0, dot), method = call.substr(dot + 1)](Host& host) {
+      host.GetPeers().SetLcdsAnswers(destination, method, std::move(*answers));
     };
   } else if (path == "/host/v1/faults" && req.method == "POST") {
     if (text("path").empty()) {

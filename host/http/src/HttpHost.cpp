@@ -78,16 +78,8 @@ int RunHttpHost(HttpHostOptions options) {
     sigwait(&signals, &received);
     pluginThread.Stop();
   });
-  std::size_t seen = 0;
   pluginThread.Run([&](Host& running) {
-    const auto& events = running.PublishedEvents();
-    for (; seen < events.size(); ++seen) {
-      hub.Publish(events[seen]);
-    }
-    // A host that serves for hours keeps no history: what the records held
-    // has gone to the event streams.
-    running.ClearRecords();
-    seen = 0;
+    hub.TakeRecords(running);
     if (std::optional<std::string> stall = running.TakeStall()) {
       std::cerr << *stall << "\n";
     }

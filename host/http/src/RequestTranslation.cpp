@@ -110,8 +110,19 @@ MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& re
 
 std::string ErrorJson(std::uint32_t status, std::string_view message) {
   BindingProperty error;
+  // A plugin's failure arrives as the JSON of its fields ({"message": ...,
+  // "name": ...}): they are answered as members, not as a quoted text.
+  if (message.starts_with('{')) {
+    BindingResult fields = ParseJson(message);
+    if (fields.Succeeded() && fields.Value().Kind() == BindingKind::Structure &&
+        fields.Value().Find("message") != nullptr) {
+      error = std::move(fields.Value());
+    }
+  }
+  if (error.IsEmpty()) {
+    error.member("message").SetString(message);
+  }
   error.member("httpStatus").SetUnsigned(status);
-  error.member("message").SetString(message);
   return ToJson(error);
 }
 
