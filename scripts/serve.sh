@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the stand-in host and the plugin it serves, then
+#   scripts/serve.sh run    serves it over HTTP until Ctrl-C (make run)
+#   scripts/serve.sh demo   plays a whole match against it over HTTP (make demo)
+#
+# The gameflow plugin is served once it is part of the build; until then
+# `run` serves the runtime's test plugin. HTTP=[ADDRESS:]PORT (default
+# 127.0.0.1:0, a free port) and STATE=DIR (default build/run-state) change
+# where it listens and keeps its data store and access file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-run}
+http=${HTTP:-127.0.0.1:0}
+state=${STATE:-build/run-state}
+build=build/default
+
+cmake --preset default >/dev/null
+targets=(host_program host_demo)
+if cmake --build --preset default --target help | grep -qw tav_gameflow; then
+  targets+=(tav_gameflow)
+  plugin=$(find "$build/gameflow" -maxdepth 1 -name 'libtav_gameflow.so' | head -n 1)
+else
+  targets+=(test_plugin)
+  plugin=$build/tests/plugin/libtest_plugin.so
+fi
+cmake --build --preset default --target "${targets[@]}"
+if [ -z "${plugin:-}" ] || [ ! -f "$plugin" ]; then
+  plugin=$build/gameflow/libtav_gameflow.so
+fi
+
+case "$mode" in
+  run)
+    mkdir -p "$state"
+    exec "$build/host/host" --plugin "$plugin" --http "$http" --state "$state"
+    ;;
+  demo)
+    if [[ "$plugin" != *tav_gameflow* ]]; then
+      echo "make demo plays a match against the gameflow plugin, which this build doesn't have yet." >&2
+      exit 1
+    fi
+    exec "$build/host/http/host_demo" --host "$build/host/host" --plugin "$plugin"
+    ;;
+  *)
+    echo "usage: $0 run|demo" >&2
+    exit 2
+    ;;
+esac
