@@ -7,11 +7,9 @@
 #include <string_view>
 
 #include "binding/BindingProperty.h"
+#include "binding/BindingStore.h"
 
-namespace Nalo {
-class BindingStore;
-
-namespace detail {
+namespace Nalo::detail {
 
 // Finds the interned entries of texts a reader sees again and again (member
 // names above all) without hashing them again: a small direct-mapped table
@@ -33,13 +31,48 @@ class InternCache {
   // The entry of `bytes` (every byte, NULs included) with one reference
   // taken for the caller.
   InternedString* Intern(std::string_view bytes);
+  // The same for a string value: long texts are rarely seen twice, so they
+  // go to the store's table directly.
+  InternedString* InternValue(std::string_view bytes) {
+    return bytes.size() > kLongestCached ? mStore.Intern(bytes) : Intern(bytes);
+  }
 
  private:
+  static constexpr std::size_t kLongestCached = 32;
   static constexpr unsigned kSlotBits = 8;
   static std::size_t SlotOf(std::string_view bytes) noexcept;
 
   BindingStore& mStore;
   InternedString* mSlots[std::size_t{1} << kSlotBits] = {};
+};
+
+// The elements of the collections a reader has open, innermost last, each
+// collected on this one stack until its collection closes and then moved into
+// it at once, exactly sized: no collection grows one element at a time.
+// Elements move bitwise, as collections relocate theirs; a reference to an
+// element is valid until the next Append.
+class PendingElements {
+ public:
+  PendingElements() noexcept = default;
+  ~PendingElements();
+  PendingElements(const PendingElements&) = delete;
+  PendingElements& operator=(const PendingElements&) = delete;
+  PendingElements(PendingElements&&) = delete;
+  PendingElements& operator=(PendingElements&&) = delete;
+
+  [[nodiscard]] std::size_t Size() const noexcept { return mSize; }
+  [[nodiscard]] BindingProperty& At(std::size_t index) noexcept { return mData[index]; }
+  // A new empty element for the collection `container` (already made a
+  // collection), on top of the stack.
+  BindingProperty& Append(const BindingProperty& container);
+  // Moves the elements from `start` on to the end of `container`, the
+  // collection they were appended for.
+  void MoveInto(BindingProperty& container, std::size_t start);
+
+ private:
+  BindingProperty* mData = nullptr;
+  std::size_t mSize = 0;
+  std::size_t mCapacity = 0;
 };
 
 // Access to the value's internals for the readers.
@@ -58,5 +91,4 @@ struct TreeBuilding {
   static BindingProperty& Member(BindingProperty& value, InternedString* key);
 };
 
-}  // namespace detail
-}  // namespace Nalo
+}  // namespace Nalo::detail

@@ -727,6 +727,43 @@ BindingProperty& TreeBuilding::Member(BindingProperty& value, InternedString* ke
   return position->second;
 }
 
+PendingElements::~PendingElements() {
+  for (std::size_t i = 0; i < mSize; ++i) {
+    mData[i].~BindingProperty();
+  }
+  ::operator delete(mData);
+}
+
+BindingProperty& PendingElements::Append(const BindingProperty& container) {
+  if (mSize == mCapacity) {
+    const std::size_t capacity = mCapacity == 0 ? 64 : mCapacity * 2;
+    auto* data = static_cast<BindingProperty*>(::operator new(capacity * sizeof(BindingProperty)));
+    if (mSize != 0) {
+      std::memcpy(static_cast<void*>(data), static_cast<const void*>(mData),
+                  mSize * sizeof(BindingProperty));
+    }
+    ::operator delete(mData);
+    mData = data;
+    mCapacity = capacity;
+  }
+  return *new (&mData[mSize++]) BindingProperty(container.mStore);
+}
+
+void PendingElements::MoveInto(BindingProperty& container, std::size_t start) {
+  const std::size_t count = mSize - start;
+  if (count == 0) {
+    return;
+  }
+  CollectionPayload* collection = container.mPayload.collection;
+  // A fresh collection gets exactly `count` elements; one that a repeated
+  // member name appends to grows by exactly that much.
+  container.reserve(collection->size + count);
+  std::memcpy(static_cast<void*>(collection->elements + collection->size),
+              static_cast<const void*>(mData + start), count * sizeof(BindingProperty));
+  collection->size += static_cast<std::uint32_t>(count);
+  mSize = start;
+}
+
 std::size_t InternCache::SlotOf(std::string_view bytes) noexcept {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
@@ -757,7 +794,7 @@ InternedString* InternCache::Intern(std::string_view bytes) {
   InternedString*& slot = mSlots[SlotOf(bytes)];
   InternedString* cached = slot;
   if (cached != nullptr && cached->length == bytes.size() &&
-      std::memcmp(cached->Bytes(), bytes.data(), bytes.size()) == 0) {
+      CompareBytes(cached->Bytes(), bytes.data(), bytes.size()) == 0) {
     ++cached->references;
     return cached;
   }

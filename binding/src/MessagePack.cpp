@@ -318,7 +318,7 @@ class MessagePackReader {
     if (!ReadString(type, text)) {
       return false;
     }
-    detail::TreeBuilding::SetString(target, Cache().Intern(text));
+    detail::TreeBuilding::SetString(target, Cache().InternValue(text));
     return true;
   }
 
