@@ -4,6 +4,8 @@
 // for every name and string.
 
 #include <cstddef>
+#include <cstring>
+#include <new>
 #include <string_view>
 
 #include "binding/BindingProperty.h"
@@ -75,6 +77,25 @@ class PendingElements {
   std::size_t mCapacity = 0;
 };
 
+// The length of `bytes` up to their first NUL, without a library call for
+// short texts such as member names.
+inline std::size_t LengthBeforeNul(std::string_view bytes) noexcept {
+  const char* data = bytes.data();
+  const std::size_t size = bytes.size();
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + i, sizeof word);
+    if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0) {
+      break;  // a NUL lies in these eight bytes
+    }
+  }
+  while (i < size && data[i] != '\0') {
+    ++i;
+  }
+  return i;
+}
+
 // Access to the value's internals for the readers.
 struct TreeBuilding {
   // The value's store, created when it has none yet.
@@ -84,6 +105,21 @@ struct TreeBuilding {
   static void SetString(BindingProperty& target, InternedString* entry) noexcept {
     target.ReleasePayload();
     target.SetInterned(entry);
+  }
+  // at(index) of a collection, without a call when the element exists or is
+  // the next one and its room was reserved.
+  static BindingProperty& ElementAt(BindingProperty& collection, std::size_t index) {
+    if (collection.mKind == BindingKind::Collection) [[likely]] {
+      CollectionPayload* payload = collection.mPayload.collection;
+      if (index < payload->size) {
+        return payload->elements[index];
+      }
+      if (index == payload->size && index < payload->capacity) [[likely]] {
+        ++payload->size;
+        return *new (&payload->elements[index]) BindingProperty(payload->store);
+      }
+    }
+    return collection.at(index);
   }
   // Makes `value` a structure if needed and returns its member named by `key`
   // (interned in the value's store), inserting an empty member when absent.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <tuple>
 #include <utility>
 
 #include "binding/Base64.h"
@@ -335,7 +336,8 @@ BindingProperty& BindingProperty::member(std::string_view name, std::uint32_t na
     return position->second;
   }
   const detail::InternedString* key = mStore->InternHashed(name, nameHash);
-  position = members.emplace_hint(position, key, BindingProperty());
+  position = members.emplace_hint(position, std::piecewise_construct, std::forward_as_tuple(key),
+                                  std::forward_as_tuple());
   position->second.mStore = mStore;
   return position->second;
 }
@@ -422,8 +424,9 @@ void BindingProperty::CopyFrom(const BindingProperty& other) {
       detail::MemberMap& members = mPayload.structure->members;
       for (const auto& [name, value] : other.mPayload.structure->members) {
         // Names arrive in order, so each insertion goes at the end.
-        auto position =
-            members.emplace_hint(members.end(), mStore->InternCopy(*name), BindingProperty());
+        auto position = members.emplace_hint(members.end(), std::piecewise_construct,
+                                             std::forward_as_tuple(mStore->InternCopy(*name)),
+                                             std::forward_as_tuple());
         position->second.mStore = mStore;
         position->second.CopyFrom(value);
       }
@@ -722,7 +725,8 @@ BindingProperty& TreeBuilding::Member(BindingProperty& value, InternedString* ke
     value.mStore->Release(key);
     return position->second;
   }
-  position = members.emplace_hint(position, key, BindingProperty());
+  position = members.emplace_hint(position, std::piecewise_construct, std::forward_as_tuple(key),
+                                  std::forward_as_tuple());
   position->second.mStore = value.mStore;
   return position->second;
 }
