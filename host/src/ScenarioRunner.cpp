@@ -93,13 +93,18 @@ class Runner {
   }
 
   ScenarioOutcome Run() {
-    const bool loadsItself = !mScenario.steps.empty() && StartsWithLoad(mScenario.steps);
-    if (!loadsItself) {
-      if (StepResult loaded = Load()) {
-        return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
-      }
-    }
+    bool loadDecided = false;
     for (const ScenarioStep& step : mScenario.steps) {
+      // The plugin is loaded before the first step that isn't setting up a
+      // peer, unless that step loads it itself.
+      if (!loadDecided && !IsPeerSetup(step)) {
+        loadDecided = true;
+        if (!LoadsFirst(step)) {
+          if (StepResult loaded = Load()) {
+            return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
+          }
+        }
+      }
       if (mWatch.stepStarts) {
         mWatch.stepStarts(step);
       }
@@ -113,25 +118,31 @@ class Runner {
                            "\n"};
       }
     }
+    if (!loadDecided) {  // nothing but set-up: the load is what is checked
+      if (StepResult loaded = Load()) {
+        return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
+      }
+    }
     return {true, "Scenario " + Quoted(mScenario.name) + " passed (" +
                       std::to_string(mScenario.steps.size()) + " steps).\n"};
   }
 
  private:
-  // Whether the first real step loads the plugin (lcds-answer steps from the
-  // header may come before it).
-  static bool StartsWithLoad(const std::vector<ScenarioStep>& steps) {
-    for (const ScenarioStep& step : steps) {
-      if (step.kind == StepKind::LcdsAnswer) {
-        continue;
-      }
-      if (step.kind == StepKind::Load) {
-        return true;
-      }
-      return step.kind == StepKind::ExpectFatal && !step.during.empty() &&
-             step.during.front().kind == StepKind::Load;
+  // Steps that only tell the peers or the clock how to behave; they may come
+  // before the plugin is loaded (the header's lcds table becomes such steps).
+  static bool IsPeerSetup(const ScenarioStep& step) {
+    return step.kind == StepKind::LcdsAnswer || step.kind == StepKind::Answer ||
+           step.kind == StepKind::Fault || step.kind == StepKind::WallClock;
+  }
+
+  // Whether `step` loads the plugin first thing: load, or an expect-fatal or
+  // expect-exit around a load.
+  static bool LoadsFirst(const ScenarioStep& step) {
+    if (step.kind == StepKind::Load) {
+      return true;
     }
-    return false;
+    return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
+           !step.during.empty() && step.during.front().kind == StepKind::Load;
   }
 
   void CreateHost() {
