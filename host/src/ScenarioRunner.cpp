@@ -521,8 +521,8 @@ class Runner {
         [recordPipe](const LogLine& line) {
           WriteAll(recordPipe, "L" + std::to_string(line.level) + "\t" +
                                    std::to_string(line.pluginHandle) + "\t" +
-                                   std::to_string(line.atNanoseconds) + "\t" + OneLine(line.text) +
-                                   "\n");
+                                   std::to_string(line.atNanoseconds) + "\t" + line.groups + "\t" +
+                                   OneLine(line.text) + "\n");
         },
         [recordPipe](const PeerRequest& request) {
           WriteAll(recordPipe, "Q" + std::to_string(request.senderHandle) + "\t" +

@@ -333,6 +333,7 @@ steps:
         - request: {path: /hostfixture/v1/exit?3}
   - expect-request: {path: /peer/v1/q, count: 1}
   - expect-request: {path: /peer/v1/r, count: 1}
+  - expect-log: {contains: Loaded the plugin hostfixture, level: OKAY}
 )");
   EXPECT_TRUE(outcome.passed) << outcome.report;
 }
