@@ -28,9 +28,13 @@
 #include <vector>
 
 #include "binding/Base64.h"
+#include "binding/BindingConvert.h"
 #include "binding/BindingLimits.h"
+#include "binding/BindingTypeDescriptor.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/BindingVisitor.h"
+#include "binding/detail/BindingConversionRules.h"
+#include "binding/detail/NativeJsonWriter.h"
 #include "binding/detail/TreeBuilding.h"
 #include "diagnostics/Fatal.h"
 #include "diagnostics/JsonAllocator.h"
@@ -495,6 +499,128 @@ std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* regi
   }
   text.append(written.substr(start));
   return text;
+}
+
+// --- Writing native values. ----------------------------------------------------
+
+namespace detail {
+
+struct NativeJsonWriter::Output {
+  explicit Output(const BindingTypeRegistry& registry)
+      : writer(buffer), visitor(writer, &registry) {}
+
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer;
+  JsonWritingVisitor<rapidjson::Writer<rapidjson::StringBuffer>> visitor;
+};
+
+NativeJsonWriter::NativeJsonWriter(const BindingTypeRegistry& registry)
+    : mRegistry(registry), mOutput(std::make_unique<Output>(registry)) {}
+
+NativeJsonWriter::~NativeJsonWriter() = default;
+
+void NativeJsonWriter::Null() {
+  mOutput->visitor.Null();
+}
+void NativeJsonWriter::Bool(bool value) {
+  mOutput->visitor.Bool(value);
+}
+void NativeJsonWriter::Int64(std::int64_t value) {
+  mOutput->visitor.Int64(value);
+}
+void NativeJsonWriter::Uint64(std::uint64_t value) {
+  mOutput->visitor.Uint64(value);
+}
+void NativeJsonWriter::Double(double value) {
+  mOutput->visitor.Double(value);
+}
+void NativeJsonWriter::String(std::string_view bytes) {
+  mOutput->visitor.String(bytes);
+}
+void NativeJsonWriter::Blob(std::span<const std::uint8_t> bytes) {
+  mOutput->visitor.Blob(bytes);
+}
+void NativeJsonWriter::Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) {
+  mOutput->visitor.Enum(value, descriptor);
+}
+void NativeJsonWriter::StartArray() {
+  mOutput->visitor.StartArray(0);
+}
+void NativeJsonWriter::EndArray() {
+  mOutput->visitor.EndArray();
+}
+void NativeJsonWriter::StartObject() {
+  mOutput->visitor.StartObject(0);
+}
+void NativeJsonWriter::Key(std::string_view name) {
+  mOutput->visitor.Key(name);
+}
+void NativeJsonWriter::EndObject() {
+  mOutput->visitor.EndObject();
+}
+void NativeJsonWriter::Value(const BindingProperty& value) {
+  value.accept(mOutput->visitor);
+}
+
+bool NativeJsonWriter::Struct(const void* native, const BindingTypeDescriptor* descriptor) {
+  if (descriptor == nullptr || descriptor->HasRepeatedFieldNames()) [[unlikely]] {
+    // No descriptor: the conversion's own failure. Fields sharing a name
+    // write one member between them: the tree settles which value stays.
+    const BindingResult converted = toProperty(native, descriptor, mRegistry);
+    if (converted.Failed()) {
+      return Fail(converted.ErrorMessage());
+    }
+    Value(converted.Value());
+    return true;
+  }
+  const auto* base = static_cast<const unsigned char*>(native);
+  const std::span<const BindingFieldDescriptor> fields = descriptor->Fields();
+  StartObject();
+  for (const std::uint32_t index : descriptor->FieldsByName()) {
+    const BindingFieldDescriptor& field = fields[index];
+    const void* address = base + field.offset;
+    if ((field.flags & (kOmitWhenDefault | kOmitWhenEmpty)) != 0 &&
+        IsOmitted(field.flags, field.converter->Classify(address, field.type.descriptor))) {
+      continue;
+    }
+    Key(field.name);
+    if (!field.converter->WriteJson(*this, address, field.type.descriptor)) {
+      return false;
+    }
+  }
+  EndObject();
+  return true;
+}
+
+bool NativeJsonWriter::Fail(std::string_view message) {
+  mError.assign(message);
+  return false;
+}
+
+std::string NativeJsonWriter::TakeText() {
+  if (!mOutput->visitor.Complete()) [[unlikely]] {
+    FatalWithDescription(kWriterRefusedExpression, kWriterRefusedDescription);
+  }
+  return std::string(TakeWrittenText(mOutput->buffer));
+}
+
+}  // namespace detail
+
+BindingResult BindingFieldConverter::ToJsonText(const void* field,
+                                                const BindingTypeDescriptor* descriptor,
+                                                const BindingTypeRegistry& registry,
+                                                std::string& text) const {
+  text.clear();
+  // An empty root is written as nothing, as ToJson writes an empty value.
+  if (Classify(field, descriptor) == NativeValueClass::Empty) {
+    return BindingResult();
+  }
+  detail::NativeJsonWriter writer(registry);
+  if (!WriteJson(writer, field, descriptor)) {
+    return BindingResult::Error(writer.Error());
+  }
+  text = writer.TakeText();
+  return BindingResult();
 }
 
 }  // namespace Nalo
