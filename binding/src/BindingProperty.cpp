@@ -719,6 +719,15 @@ namespace detail {
 BindingProperty& TreeBuilding::Member(BindingProperty& value, InternedString* key) {
   value.MakeStructure();
   MemberMap& members = value.mPayload.structure->members;
+  // Names often arrive in ascending order: one comparison with the last
+  // member settles those.
+  if (members.empty() ||
+      MemberNameLess::Compare(members.rbegin()->first->View(), key->View()) < 0) {
+    const auto last = members.emplace_hint(members.end(), std::piecewise_construct,
+                                           std::forward_as_tuple(key), std::forward_as_tuple());
+    last->second.mStore = value.mStore;
+    return last->second;
+  }
   auto position = members.lower_bound(key->View());
   // Equal names in one store are one entry.
   if (position != members.end() && position->first == key) {
