@@ -778,26 +778,15 @@ void PendingElements::MoveInto(BindingProperty& container, std::size_t start) {
 }
 
 std::size_t InternCache::SlotOf(std::string_view bytes) noexcept {
+  // A few single bytes and the length spread names well enough; a miss only
+  // costs the store's own lookup.
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
-  std::uint64_t head = 0;
-  std::uint64_t tail = 0;
-  if (size >= 8) {
-    std::memcpy(&head, data, 8);
-    std::memcpy(&tail, data + size - 8, 8);
-  } else if (size >= 4) {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    std::memcpy(&first, data, 4);
-    std::memcpy(&last, data + size - 4, 4);
-    head = first;
-    tail = last;
-  } else if (size > 0) {
-    head = data[0] | (std::uint64_t{data[size / 2]} << 8) | (std::uint64_t{data[size - 1]} << 16);
-  }
-  const std::uint64_t mixed =
-      (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ size) * 0xFF51AFD7ED558CCDull;
-  return static_cast<std::size_t>(mixed >> (64 - kSlotBits));
+  const std::uint64_t sample =
+      data[0] | (std::uint64_t{data[size / 2]} << 8) | (std::uint64_t{data[size - 1]} << 16) |
+      (std::uint64_t{data[size > 1 ? 1 : 0]} << 24) |
+      (std::uint64_t{data[size > 2 ? size - 2 : 0]} << 32) | (std::uint64_t{size} << 40);
+  return static_cast<std::size_t>((sample * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
 }
 
 InternedString* InternCache::Intern(std::string_view bytes) {
