@@ -99,6 +99,12 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
     return *this;
   }
   if (mStore != nullptr && mStore == other.mStore) {
+    if (other.mOwnsStore) {
+      // The source is the root of this value's tree: moving it in would make
+      // the tree hold itself. Copy it instead; the source keeps its value.
+      assign(other);
+      return *this;
+    }
     // Same tree: detach the source's payload first, so that releasing this
     // value cannot destroy it when the source lies inside this value.
     const Payload payload = other.mPayload;
@@ -748,6 +754,8 @@ PendingElements::~PendingElements() {
 }
 
 BindingProperty& PendingElements::Append(const BindingProperty& container) {
+  // `container` may itself be a pending element, which growing moves.
+  BindingStore* store = container.mStore;
   if (mSize == mCapacity) {
     const std::size_t capacity = mCapacity == 0 ? 64 : mCapacity * 2;
     auto* data = static_cast<BindingProperty*>(::operator new(capacity * sizeof(BindingProperty)));
@@ -759,7 +767,7 @@ BindingProperty& PendingElements::Append(const BindingProperty& container) {
     mData = data;
     mCapacity = capacity;
   }
-  return *new (&mData[mSize++]) BindingProperty(container.mStore);
+  return *new (&mData[mSize++]) BindingProperty(store);
 }
 
 void PendingElements::MoveInto(BindingProperty& container, std::size_t start) {

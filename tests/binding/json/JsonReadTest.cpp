@@ -224,3 +224,22 @@ TEST(JsonRead, WhitespaceRunsOfAnyLength) {
 
 }  // namespace
 }  // namespace Nalo
+
+namespace Nalo {
+namespace {
+
+// Arrays held open inside arrays and objects while their elements grow the
+// reader's stack of pending elements many times over.
+TEST(JsonRead, LargeArraysNestedInOpenContainers) {
+  std::string numbers;
+  for (int i = 0; i < 300; ++i) {
+    numbers += (i == 0 ? "" : ",") + std::to_string(i);
+  }
+  const std::string text = "[[[" + numbers + "]," + numbers + "],{\"a\":[[" + numbers + "]]}]";
+  const BindingResult parsed = ParseJson(text);
+  ASSERT_THAT(parsed, BindingSucceeded());
+  EXPECT_EQ(ToJson(parsed.Value()), text);
+}
+
+}  // namespace
+}  // namespace Nalo
