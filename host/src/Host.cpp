@@ -332,7 +332,8 @@ class Host::Impl {
 
 Host::Impl::Impl(HostOptions options)
     : mOptions(std::move(options)),
-      mQueue(mOptions.clock),
+      mQueue(mOptions.clock,
+             [this](const Stall& stall) { Log(NALO_LOG_ERROR, 0, StallMessage(stall)); }),
       mPeers(mOptions,
              detail::PeerServices::Wiring{
                  .publish =
