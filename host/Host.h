@@ -102,6 +102,11 @@ struct HostOptions {
   // queues) as Create events right after each plugin has initialised, as
   // peers starting beside it would. False: they only hold them.
   bool announcePeers = true;
+  // A plugin that waits (BeginWait ... EndWait) longer than this in real
+  // time waits for something that never comes: the host logs an error line
+  // naming the wait and ends the process with exit code 3, rather than hang
+  // the test or scenario that runs it. Zero: no limit.
+  std::chrono::milliseconds waitLimit{std::chrono::minutes(2)};
   // Largest piece a response body stream hands out per read call (>= 1).
   std::size_t streamPieceSize = 4096;
   // Called with every log line as it is written (besides recording it);
