@@ -30,11 +30,11 @@ inline constexpr std::string_view kGameStateJoiningChampSelect = "JOINING_CHAMP_
 
 // What a game notification leads to, given the stored game's state.
 enum class GameNotificationOutcome {
-  Terminate,           // post TERMINATED_IN_ERROR, then TERMINATED
-  CompleteGame,        // post GAME_COMPLETED
-  EvaluateLaunch,      // the game is being served: decide about the launch
-  EnterReadyCheck,     // post ENTERED_READY_CHECK
-  StoreOnly,           // nothing beyond storing the game
+  Terminate,        // post TERMINATED_IN_ERROR, then TERMINATED
+  CompleteGame,     // post GAME_COMPLETED
+  EvaluateLaunch,   // the game is being served: decide about the launch
+  EnterReadyCheck,  // post ENTERED_READY_CHECK
+  StoreOnly,        // nothing beyond storing the game
 };
 
 // The rules, in order: TERMINATED_IN_ERROR terminates; TERMINATED completes

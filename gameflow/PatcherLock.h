@@ -38,8 +38,8 @@ inline constexpr std::uint64_t kPatcherLockRefreshNanoseconds = 30ULL * 1000 * 1
 // absent value give none. A value that is not a whole number, is negative, or
 // lies more than 15 minutes after `nowMilliseconds` also gives none, with a
 // WARN line saying why: such a lock was not written by a running gameflow.
-[[nodiscard]] std::optional<std::uint64_t> ReadStoredPatcherLock(
-    const BindingProperty& stored, std::uint64_t nowMilliseconds);
+[[nodiscard]] std::optional<std::uint64_t> ReadStoredPatcherLock(const BindingProperty& stored,
+                                                                 std::uint64_t nowMilliseconds);
 
 class PatcherLock {
  public:

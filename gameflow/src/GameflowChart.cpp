@@ -54,8 +54,8 @@ constexpr ActionName kActionNames[] = {
 
 extern const GameflowChartState kGameflow, kNone, kLobbyRequested, kLobby, kMatchmaking,
     kTournamentCheckinRequested, kCheckedIntoTournament, kReadyCheck, kChampSelect, kGameStart,
-    kFailedToLaunch, kInProgress, kReconnectAvailable, kPostGame, kWaitingForStats,
-    kPreEndOfGame, kEndOfGame, kTerminatedInError;
+    kFailedToLaunch, kInProgress, kReconnectAvailable, kPostGame, kWaitingForStats, kPreEndOfGame,
+    kEndOfGame, kTerminatedInError;
 
 // clang-format off
 const Row kRows[] = {
@@ -182,11 +182,24 @@ const GameflowChartState kTerminatedInError         {"TerminatedInError",       
 // clang-format on
 
 const std::array<const GameflowChartState*, 18> kStates = {
-    &kGameflow,       &kNone,           &kLobbyRequested,  &kLobby,
-    &kMatchmaking,    &kTournamentCheckinRequested,        &kCheckedIntoTournament,
-    &kReadyCheck,     &kChampSelect,    &kGameStart,       &kFailedToLaunch,
-    &kInProgress,     &kReconnectAvailable,                &kPostGame,
-    &kWaitingForStats, &kPreEndOfGame,  &kEndOfGame,       &kTerminatedInError,
+    &kGameflow,
+    &kNone,
+    &kLobbyRequested,
+    &kLobby,
+    &kMatchmaking,
+    &kTournamentCheckinRequested,
+    &kCheckedIntoTournament,
+    &kReadyCheck,
+    &kChampSelect,
+    &kGameStart,
+    &kFailedToLaunch,
+    &kInProgress,
+    &kReconnectAvailable,
+    &kPostGame,
+    &kWaitingForStats,
+    &kPreEndOfGame,
+    &kEndOfGame,
+    &kTerminatedInError,
 };
 
 // --- Entry and exit ------------------------------------------------------------------
@@ -336,10 +349,20 @@ std::string RenderGameflowChartMermaid() {
     if (!state.PhaseOnEntry().has_value()) {
       return "publishes no phase";
     }
-    static constexpr std::string_view kPhaseNames[] = {
-        "None",       "Lobby",     "Matchmaking",    "CheckedIntoTournament", "ReadyCheck",
-        "ChampSelect", "GameStart", "FailedToLaunch", "InProgress",            "Reconnect",
-        "WaitingForStats", "PreEndOfGame", "EndOfGame", "TerminatedInError"};
+    static constexpr std::string_view kPhaseNames[] = {"None",
+                                                       "Lobby",
+                                                       "Matchmaking",
+                                                       "CheckedIntoTournament",
+                                                       "ReadyCheck",
+                                                       "ChampSelect",
+                                                       "GameStart",
+                                                       "FailedToLaunch",
+                                                       "InProgress",
+                                                       "Reconnect",
+                                                       "WaitingForStats",
+                                                       "PreEndOfGame",
+                                                       "EndOfGame",
+                                                       "TerminatedInError"};
     return "publishes " + std::string(kPhaseNames[static_cast<int>(*state.PhaseOnEntry())]);
   };
   const auto writeState = [&](const auto& self, const GameflowChartState& state,
@@ -369,9 +392,8 @@ std::string RenderGameflowChartMermaid() {
     std::string accepted;
     for (const Row& row : state->Transitions()) {
       const std::string_view action = GameflowChartActionName(row);
-      const std::string label =
-          std::string(ShortEventName(row.event)) +
-          (action.empty() ? std::string() : " / " + std::string(action));
+      const std::string label = std::string(ShortEventName(row.event)) +
+                                (action.empty() ? std::string() : " / " + std::string(action));
       if (row.target == nullptr) {
         accepted += (accepted.empty() ? "" : ", ") + label;
         continue;

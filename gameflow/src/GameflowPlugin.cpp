@@ -54,9 +54,12 @@ constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
 constexpr std::string_view kDetectCorruptionPath =
     "/patcher/v1/products/tavora/detect-corruption-request";
 constexpr std::string_view kStopCheckingPath = "/patcher/v1/products/tavora/stop-checking-request";
-constexpr std::string_view kStartCheckingPath = "/patcher/v1/products/tavora/start-checking-request";
-constexpr std::string_view kPartialRepairPath = "/patcher/v1/products/tavora/partial-repair-request";
-constexpr std::string_view kStartPatchingPath = "/patcher/v1/products/tavora/start-patching-request";
+constexpr std::string_view kStartCheckingPath =
+    "/patcher/v1/products/tavora/start-checking-request";
+constexpr std::string_view kPartialRepairPath =
+    "/patcher/v1/products/tavora/partial-repair-request";
+constexpr std::string_view kStartPatchingPath =
+    "/patcher/v1/products/tavora/start-patching-request";
 constexpr std::string_view kSignalStartPatchingDelayedPath =
     "/patcher/v1/products/tavora/signal-start-patching-delayed";
 constexpr std::string_view kPatcherLockPath =
@@ -117,8 +120,7 @@ GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wall
                &GameflowChartRoot(), FormatGameflowEvent),
       mEvents(mMachine) {
   mMachine.SetTraceHook([](Hsm::Diagnostic, std::string_view message) {
-    Log(LogLevel::Okay, kLogGroupGeneral, "%.*s", static_cast<int>(message.size()),
-        message.data());
+    Log(LogLevel::Okay, kLogGroupGeneral, "%.*s", static_cast<int>(message.size()), message.data());
   });
 }
 
@@ -168,7 +170,8 @@ bool GameflowPlugin::OnInitialize() {
   if (IsPatcherLockActive()) {
     auto signalled = Request(RequestMethod::Post, kSignalStartPatchingDelayedPath);
     if (signalled.HasFailure()) {
-      Log(LogLevel::Error, kLogGroupDebug, "Failed to unset the restore-backup dead-man's-switch: %s",
+      Log(LogLevel::Error, kLogGroupDebug,
+          "Failed to unset the restore-backup dead-man's-switch: %s",
           signalled.GetFailure().Text().c_str());
     }
   } else {
@@ -198,11 +201,10 @@ void GameflowPlugin::OnShutdown() {
 void GameflowPlugin::SubscribeAll() {
   SubscribeLcds<LCDS::GameDto>(LCDS::kGameDtoClassName,
                                [this](LCDS::GameDto& game) { OnGameNotification(game); });
-  SubscribeLcds<LCDS::PlayerCredentialsDto>(
-      LCDS::kPlayerCredentialsDtoClassName,
-      [this](LCDS::PlayerCredentialsDto& credentials) {
-        OnPlayerCredentialsNotification(credentials);
-      });
+  SubscribeLcds<LCDS::PlayerCredentialsDto>(LCDS::kPlayerCredentialsDtoClassName,
+                                            [this](LCDS::PlayerCredentialsDto& credentials) {
+                                              OnPlayerCredentialsNotification(credentials);
+                                            });
   AddResourceHandler<Api::LoginSession>(
       kLoginSessionPath,
       [this](std::string_view, PluginResourceEventType type, const Api::LoginSession* session) {
@@ -219,7 +221,7 @@ void GameflowPlugin::SubscribeAll() {
       kLoginInGameCredentialsPath,
       [this](std::string_view, PluginResourceEventType type, const BindingProperty* value) {
         mLauncher->OnLoginInGameCredentials(type == PluginResourceEventType::Delete ? nullptr
-                                                                                      : value);
+                                                                                    : value);
       });
   Subscribe(kLoginInGameCredentialsPath);
   AddResourceHandler<Api::PatcherProductState>(
@@ -239,12 +241,13 @@ void GameflowPlugin::SubscribeAll() {
       });
   Subscribe(kUxCrashCountPath);
   AddResourceHandler<BindingProperty>(
-      kQueuesPath, [this](std::string_view, PluginResourceEventType type,
-                          const BindingProperty*) { OnQueues(type, false); });
+      kQueuesPath, [this](std::string_view, PluginResourceEventType type, const BindingProperty*) {
+        OnQueues(type, false);
+      });
   Subscribe(kQueuesPath);
-  AddResourceHandler<BindingProperty>(
-      kCustomQueuesPath, [this](std::string_view, PluginResourceEventType type,
-                                const BindingProperty*) { OnQueues(type, true); });
+  AddResourceHandler<BindingProperty>(kCustomQueuesPath,
+                                      [this](std::string_view, PluginResourceEventType type,
+                                             const BindingProperty*) { OnQueues(type, true); });
   Subscribe(kCustomQueuesPath);
   SetTimer(kTickTimer, kTickIntervalSeconds, [this] { Tick(); });
 }
@@ -281,13 +284,13 @@ MaybeType<Failure, T> GameflowPlugin::RequestValue(RequestMethod method, std::st
     return std::move(body).GetFailure();
   }
   if (body.Value().IsEmpty()) {
-    return Failure(500, "{path} answered without a value.", {{"path", path}});
+    return Failure(500, std::string(path) + " answered without a value.");
   }
   T value{};
   BindingResult converted = FromProperty(value, body.Value(), "<result>", Registry());
   if (converted.Failed()) {
-    return Failure(500, "{path} answered a value of the wrong shape: {error}",
-                   {{"path", path}, {"error", converted.ErrorMessage()}});
+    return Failure(500, std::string(path) + " answered a value of the wrong shape: " +
+                            std::string(converted.ErrorMessage()));
   }
   return value;
 }
@@ -480,8 +483,8 @@ Api::PlayerStatus GameflowPlugin::GetPlayerStatus() {
 void GameflowPlugin::OnGameNotification(const LCDS::GameDto& game) {
   Log(LogLevel::Okay, kLogGroupGeneral, "OnGameNotification - %s", game.gameState.c_str());
   mSessionModel.StoreGame(game);
-  switch (ClassifyGameNotification(game.gameState, Phase(),
-                                   mLauncher->RunningTutorial().has_value())) {
+  switch (
+      ClassifyGameNotification(game.gameState, Phase(), mLauncher->RunningTutorial().has_value())) {
     case GameNotificationOutcome::Terminate:
       // TerminatedInError publishes its phase, then TERMINATED leads on to None.
       PostEvent(GameflowEvent::TerminatedInError);
@@ -539,8 +542,7 @@ void GameflowPlugin::OnLoginDataPacket(PluginResourceEventType type,
   // A packet that is not an object carries no ban; reading it as "not
   // banned" would lift a ban on a malformed update.
   if (packet->Kind() != BindingKind::Structure) {
-    Log(LogLevel::Warn, kLogGroupDebug,
-        "Ignoring a login data packet that is not an object (%s).",
+    Log(LogLevel::Warn, kLogGroupDebug, "Ignoring a login data packet that is not an object (%s).",
         std::string(packet->KindName()).c_str());
     return;
   }
