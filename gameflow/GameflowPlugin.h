@@ -144,7 +144,6 @@ class GameflowPlugin final : public AppModule, private GameflowChartOwner {
   template <class T>
   void PublishValue(std::string_view uri, const T& value);
 
-  const WallClock* mWallClock;
   Availability mAvailability;
   bool mSessionChanged = false;
   GameflowSessionModel mSessionModel;

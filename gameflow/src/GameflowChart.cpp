@@ -6,8 +6,9 @@
 
 #include "gameflow/GameflowChart.h"
 
-#include <algorithm>
 #include <array>
+#include <string>
+#include <vector>
 
 #include "diagnostics/Log.h"
 

@@ -113,7 +113,6 @@ GameflowPlugin::GameflowPlugin()
 GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
                                std::unique_ptr<GameLauncher> launcher)
     : AppModule(tickClock),
-      mWallClock(&wallClock),
       mPatcherLock(wallClock),
       mLauncher(std::move(launcher)),
       mMachine(static_cast<GameflowChartOwner*>(this), std::string(kGameflowMachineName),

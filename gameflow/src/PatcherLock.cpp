@@ -1,7 +1,7 @@
 #include "gameflow/PatcherLock.h"
 
 #include <cmath>
-#include <limits>
+#include <string>
 
 #include "diagnostics/Log.h"
 
