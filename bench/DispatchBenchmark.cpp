@@ -2,13 +2,19 @@
 // then the response's release), over a table shaped like the gameflow's 29
 // routes: all literal templates, a few POSTs with one body or query argument.
 //
-//   GetLiteral/first      GET of the first route: match, bind nothing, 204
-//   GetLiteral/last       GET of the last route: every other template compared first
-//   PostJsonBody/1KB      POST whose body is a 1 KB JSON object, bound to a
-//                         structure argument (parse, convert, call, 204)
-//   ParseJsonOnly/1KB     baseline: ParseJson of the same body alone
+//   GetLiteral/first          GET of the first route: match, bind nothing, 204
+//   GetLiteral/last           GET of the last route: every other template compared first
+//   PostQueryFlag/enabled     POST with a bool query argument ("?enabled=true")
+//   PostJsonBody/1KB          POST whose body is a 1 KB JSON object, bound to a
+//                             registered structure (parse, convert, call, 204)
+//   PostJsonObject/1KB        the same body bound to a BindingProperty argument
+//   ParseJsonConvert/1KB      floor of PostJsonBody: ParseJson of the body and
+//                             its conversion to the structure, no routing
+//   ParseJsonOnly/1KB         floor of both: ParseJson of the body alone
 //
-// Requests are built once, outside the timed loops.
+// The summary divides each floor by the dispatch it bounds: 0.67 means the
+// dispatch costs 1.5 times the floor. Requests are built once, outside the
+// timed loops.
 
 #include <benchmark/benchmark.h>
 
@@ -19,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/support/RatioReport.h"
+#include "binding/BindingConvert.h"
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
@@ -71,6 +79,8 @@ constexpr std::string_view kPostPaths[] = {
     "/tav-gameflow/v1/gameflow-metadata/player-status",
 };
 constexpr std::string_view kDodgePath = "/tav-gameflow/v1/session/dodge";
+constexpr std::string_view kEventPath = "/tav-gameflow/v1/session/event";
+constexpr std::string_view kFlagPath = "/tav-gameflow/v1/pre-end-game-transition";
 
 struct Routes {
   Nalo::BindingTypeRegistry registry;
@@ -87,8 +97,17 @@ struct Routes {
       table.Get(path, [] {});
     }
     for (const std::string_view path : kPostPaths) {
-      table.Post(
-          path, [](std::string) {}, InBody("argument").Optional());
+      if (path == kEventPath) {
+        table.Post(
+            path, [](const BindingProperty& event) { benchmark::DoNotOptimize(event); },
+            InBody("event"));
+      } else if (path == kFlagPath) {
+        table.Post(
+            path, [](bool enabled) { benchmark::DoNotOptimize(enabled); }, InQuery("enabled"));
+      } else {
+        table.Post(
+            path, [](std::string) {}, InBody("argument").Optional());
+      }
     }
     table.Post(
         kDodgePath, [](const Dodge& dodge) { benchmark::DoNotOptimize(dodge); },
@@ -137,16 +156,51 @@ void GetLiteral(benchmark::State& state, std::string_view path) {
   Serve(state, request);
 }
 
-void PostJsonBody(benchmark::State& state, std::size_t size) {
-  const std::string body = DodgeBody(size);
-  const std::string path(kDodgePath);
+NaloRequest JsonPost(const std::string& path, const std::string& body) {
   NaloRequest request{};
   request.method = NALO_METHOD_POST;
   request.path = path.c_str();
   request.contentType = "application/json; charset=utf-8";
   request.body = reinterpret_cast<const std::uint8_t*>(body.data());
   request.bodyLength = body.size();
+  return request;
+}
+
+void PostQueryFlag(benchmark::State& state, std::string_view query) {
+  const std::string path = std::string(kFlagPath) + "?" + std::string(query);
+  NaloRequest request{};
+  request.method = NALO_METHOD_POST;
+  request.path = path.c_str();
   Serve(state, request);
+}
+
+void PostJsonBody(benchmark::State& state, std::size_t size) {
+  const std::string body = DodgeBody(size);
+  const std::string path(kDodgePath);
+  Serve(state, JsonPost(path, body));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+}
+
+void PostJsonObject(benchmark::State& state, std::size_t size) {
+  const std::string body = DodgeBody(size);
+  const std::string path(kEventPath);
+  Serve(state, JsonPost(path, body));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+}
+
+void ParseJsonConvert(benchmark::State& state, std::size_t size) {
+  const Routes& routes = Table();
+  const std::string body = DodgeBody(size);
+  for (auto _ : state) {
+    Nalo::BindingResult parsed = Nalo::ParseJson(body.data(), body.size());
+    Dodge dodge;
+    Nalo::BindingResult converted =
+        Nalo::FromProperty(dodge, parsed.Value(), "dodgeData", routes.registry);
+    if (parsed.Failed() || converted.Failed()) {
+      state.SkipWithError("the body doesn't convert");
+    }
+    benchmark::DoNotOptimize(dodge);
+  }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }
 
@@ -159,11 +213,26 @@ void ParseJsonOnly(benchmark::State& state, std::size_t size) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }
 
-}  // namespace
-
 BENCHMARK_CAPTURE(GetLiteral, first, kGetPaths[0]);
 BENCHMARK_CAPTURE(GetLiteral, last, "/tav-gameflow/v1/gameflow-metadata/player-status");
+BENCHMARK_CAPTURE(PostQueryFlag, enabled, "enabled=true");
 BENCHMARK_CAPTURE(PostJsonBody, 1KB, 1024);
+BENCHMARK_CAPTURE(PostJsonObject, 1KB, 1024);
+BENCHMARK_CAPTURE(ParseJsonConvert, 1KB, 1024);
 BENCHMARK_CAPTURE(ParseJsonOnly, 1KB, 1024);
 
-BENCHMARK_MAIN();
+// Each dispatch against the floor it can't go below.
+constexpr Nalo::Bench::RatioComparison kComparisons[] = {
+    {"PostJsonBody", "ParseJsonOnly"},
+    {"PostJsonObject", "ParseJsonOnly"},
+    {"PostJsonBody", "ParseJsonConvert"},
+    {"ParseJsonConvert", "ParseJsonOnly"},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return Nalo::Bench::RunWithRatioSummary(argc, argv, kComparisons,
+                                          {.baseline = Nalo::Bench::BaselineColumn::Shown,
+                                           .unit = Nalo::Bench::SummaryTimeUnit::Microseconds});
+}

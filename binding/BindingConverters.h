@@ -11,6 +11,7 @@
 //   std::vector<std::uint8_t>             "blob"
 //   std::vector<E>                        "vector" of E
 //   std::unordered_map<std::string, E>    "map" of E
+//   std::map<std::string, E>              "map" of E
 //   an enumeration (at most 32 bits)      "enum", registered with RegisterEnum
 //   any other class                       "struct", registered with RegisterStruct
 //   std::optional<E>                      E's code; see below
@@ -28,6 +29,7 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +67,11 @@ struct ContainerTraits<std::unordered_map<std::string, E>> : ContainerTraits<voi
   static constexpr bool kIsMap = true;
 };
 template <class E>
+struct ContainerTraits<std::map<std::string, E>> : ContainerTraits<void> {
+  using Element = E;
+  static constexpr bool kIsMap = true;
+};
+template <class E>
 struct ContainerTraits<std::optional<E>> : ContainerTraits<void> {
   using Element = E;
   static constexpr bool kIsOptional = true;
@@ -72,6 +79,14 @@ struct ContainerTraits<std::optional<E>> : ContainerTraits<void> {
 
 template <class T>
 inline constexpr bool kIsOptional = ContainerTraits<T>::kIsOptional;
+
+// Any standard map, whatever its key: only string keys can be bound.
+template <class T>
+inline constexpr bool kIsStandardMap = false;
+template <class K, class E, class... Rest>
+inline constexpr bool kIsStandardMap<std::map<K, E, Rest...>> = true;
+template <class K, class E, class... Rest>
+inline constexpr bool kIsStandardMap<std::unordered_map<K, E, Rest...>> = true;
 
 template <class T>
 concept BindingInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char> &&
@@ -115,6 +130,10 @@ consteval BindingTypeId TypeIdOf() {
     return BindingTypeId::Vector;
   } else if constexpr (Traits::kIsMap) {
     return BindingTypeId::Map;
+  } else if constexpr (kIsStandardMap<T>) {
+    static_assert(kUnsupported<T>,
+                  "a map is bound only as std::map or std::unordered_map with std::string keys");
+    return BindingTypeId::None;
   } else if constexpr (std::is_enum_v<T>) {
     static_assert(sizeof(T) <= sizeof(std::int32_t), "bound enumerations hold 32-bit values");
     return BindingTypeId::Enum;
@@ -142,6 +161,10 @@ struct LeafType<std::vector<std::uint8_t>> {
 };
 template <class E>
 struct LeafType<std::unordered_map<std::string, E>> {
+  using Type = typename LeafType<E>::Type;
+};
+template <class E>
+struct LeafType<std::map<std::string, E>> {
   using Type = typename LeafType<E>::Type;
 };
 template <class E>
@@ -267,7 +290,9 @@ void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input
     if (!CheckMapInput(context, input, fieldName)) {
       return;
     }
-    native.reserve(input.size());
+    if constexpr (requires { native.reserve(input.size()); }) {
+      native.reserve(input.size());
+    }
     for (const auto member : input.Members()) {
       if (member.value.IsEmpty()) {
         continue;

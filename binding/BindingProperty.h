@@ -107,8 +107,9 @@ class BindingProperty {
   // other members stay valid.
   bool RemoveMember(std::string_view name) noexcept;
 
-  // Deep copy by kind; strings are re-interned in this value's store. Copying
-  // a value onto itself changes nothing. `other` may be a part of this tree.
+  // Deep copy by kind; strings are re-interned, every byte of them, in this
+  // value's store. Copying a value onto itself changes nothing. `other` may
+  // be a part of this tree.
   void assign(const BindingProperty& other);
 
   // --- Readers. --------------------------------------------------------------
@@ -196,6 +197,8 @@ class BindingProperty {
   void ReleaseStoredPayload() noexcept;
   void SetInterned(detail::InternedString* entry) noexcept;
   void StealFrom(BindingProperty& other) noexcept;
+  // assign() once it knows that neither value lies inside the other.
+  void CopyFrom(const BindingProperty& other);
 
   Payload mPayload{.bits = 0};
   BindingStore* mStore = nullptr;

@@ -2,7 +2,8 @@
 // BindingStore: the storage behind one BindingProperty tree.
 //
 // A store interns every string of its tree once (a reference-counted hash set
-// keyed by 32-bit FNV-1a over the bytes up to the first NUL) and serves the
+// hashed with 32-bit FNV-1a over the bytes up to the first NUL, its entries
+// told apart by length and every byte) and serves the
 // tree's out-of-line payloads from 18 size-class pools of 4 to 72 bytes. Each
 // class has a small inline first page (144 bytes) and further pages of 4096
 // bytes aligned to their size, so a freed block finds its page by rounding its
@@ -55,8 +56,7 @@ class BindingStore {
   // The same for a caller that knows Hash(bytes) and that `bytes` holds no
   // NUL (for example a registered field name).
   detail::InternedString* InternHashed(std::string_view bytes, std::uint32_t hash);
-  // Interns the text of an entry of another store up to its first NUL, as
-  // the zero-terminated setter would, reusing the entry's hash.
+  // Interns every byte of an entry of another store, reusing its hash.
   detail::InternedString* InternCopy(const detail::InternedString& entry);
   // Drops one reference; the entry is erased when none is left.
   void Release(detail::InternedString* entry) noexcept;
@@ -75,7 +75,7 @@ class BindingStore {
   [[nodiscard]] std::size_t PooledBlocksInUse() const noexcept;
 
  private:
-  detail::InternedString* Insert(std::string_view bytes, std::uint32_t hash, bool containsNul);
+  detail::InternedString* Insert(std::string_view bytes, std::uint32_t hash);
   void GrowBuckets();
   detail::PoolPage* NewPage(detail::PoolSizeClass& sizeClass);
 

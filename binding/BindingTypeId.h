@@ -30,7 +30,7 @@ enum class BindingTypeId : std::uint8_t {
   Enum = 16,      // a registered enumeration
   Struct = 17,    // a registered structure
   Callback = 18,  // a callback handle; appears in help output only
-  Map = 19,       // std::unordered_map<std::string, element type>
+  Map = 19,       // std::map or std::unordered_map<std::string, element type>
 };
 
 // "bool", "int8", "uint8", ... "map"; the empty name for codes outside 1 to 19.

@@ -17,10 +17,12 @@
 //   !!bool; any other tag is refused. Quoted scalars without a tag are
 //   strings. Plain scalars: "", "~", "null", "Null", "NULL" are empty; a
 //   finite number is "signed" (negative integral), "unsigned" (other
-//   integral values below 2^64) or "float"; yes/no, on/off, y/n and
-//   true/false in lower, capitalised or upper case are bools; anything else
-//   is a string. So 42 is unsigned 42, '42' the string "42", 0x10 unsigned 16
-//   and 1e3 unsigned 1000, while nan, inf and 1e999 stay strings.
+//   integral values below 2^64) or "float"; an integer written out beyond
+//   the 64-bit kinds is a float; a number too small for a double is unsigned
+//   0; yes/no, on/off, y/n and true/false in lower, capitalised or upper case
+//   are bools; anything else is a string. So 42 is unsigned 42, '42' the
+//   string "42", 0x10 unsigned 16, 1e3 unsigned 1000 and 1e-400 unsigned 0,
+//   while nan, inf, -inf, 1e999 and -1e999 stay strings.
 // - Mapping keys must be plain or !!str scalars (or aliases of scalars).
 //   A repeated key reuses its member: a later scalar replaces it, a later
 //   mapping is merged into it and a later sequence is appended to it.

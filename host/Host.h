@@ -182,6 +182,10 @@ class Host {
   // Time until the next pending task; nullopt when none is pending.
   [[nodiscard]] std::optional<std::chrono::nanoseconds> TimeUntilNextTask() const;
   [[nodiscard]] std::size_t PendingTaskCount() const noexcept;
+  // Set when a call ran more tasks at one instant than the clock allows
+  // (TaskQueue.h): the message names the task or timer that kept time
+  // standing still. Cleared by reading it.
+  [[nodiscard]] std::optional<std::string> TakeStall();
 
   // The stand-in peers: resources, data store, telemetry, LCDS, faults.
   [[nodiscard]] Peers& GetPeers() noexcept;

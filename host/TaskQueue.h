@@ -13,6 +13,12 @@
 //   now + d.
 // - Real clock: Now() is the system's monotonic time since construction;
 //   AdvanceBy only runs what is due.
+// - Time never stands still for ever: one call (RunOne, RunDue, AdvanceBy,
+//   JumpToNext, with the calls that its tasks make inside it) runs at most
+//   kMaxTasksPerInstant tasks at one virtual instant (on the real clock: in
+//   all). At that bound the queue stops, drops the queued runs that carry
+//   the label of the task that reached it (a task or timer that keeps posting
+//   itself with no delay), and keeps a Stall naming it until TakeStall().
 //
 //   Nalo::Host::TaskQueue queue(Nalo::Host::ClockMode::Virtual);
 //   queue.Post("tick", 0, 500'000'000, [] { ... });
@@ -31,8 +37,22 @@
 
 namespace Nalo::Host {
 
+// Why the queue stopped running tasks at one instant.
+struct Stall {
+  std::string label;  // of the task that reached the bound
+  std::uint64_t atNanoseconds = 0;
+  std::size_t taskCount = 0;  // tasks run at that instant
+  std::size_t dropped = 0;    // queued runs of that label dropped
+};
+
+// "Time stood still at 1.5 s: 100000 tasks ran at that instant, the last
+// of them "Timer: t"; its 1 queued run was dropped."
+[[nodiscard]] std::string StallMessage(const Stall& stall);
+
 class TaskQueue {
  public:
+  static constexpr std::size_t kMaxTasksPerInstant = 100'000;
+
   explicit TaskQueue(ClockMode mode);
 
   [[nodiscard]] ClockMode Mode() const noexcept { return mMode; }
@@ -60,7 +80,30 @@ class TaskQueue {
   [[nodiscard]] std::optional<std::uint64_t> NextDue() const;
   [[nodiscard]] std::size_t Size() const noexcept { return mTasks.size(); }
 
+  // The stall found since the last call, if any; clears it.
+  [[nodiscard]] std::optional<Stall> TakeStall();
+
  private:
+  // Marks the outermost of nested calls: the count of tasks at one instant
+  // starts again with each outermost call.
+  class CallScope {
+   public:
+    explicit CallScope(TaskQueue& queue) noexcept : mQueue(queue) {
+      if (mQueue.mCallDepth++ == 0) {
+        mQueue.mTasksAtInstant = 0;
+        mQueue.mStopped = false;
+      }
+    }
+    ~CallScope() { --mQueue.mCallDepth; }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+    CallScope(CallScope&&) = delete;
+    CallScope& operator=(CallScope&&) = delete;
+
+   private:
+    TaskQueue& mQueue;
+  };
+
   struct Task {
     std::string label;
     std::uint32_t owner = 0;
@@ -69,13 +112,20 @@ class TaskQueue {
   // Keyed by (due time, posting sequence): the map's order is the run order.
   using Key = std::pair<std::uint64_t, std::uint64_t>;
 
-  void RunFirst();
+  // Runs the first task; false (running nothing) once the bound is reached.
+  bool RunFirst();
+  bool RunOneDue();
+  void SetVirtualNow(std::uint64_t now) noexcept;
 
   ClockMode mMode;
   std::chrono::steady_clock::time_point mStart;
   std::uint64_t mVirtualNow = 0;
   std::uint64_t mNextSequence = 1;
   std::map<Key, Task> mTasks;
+  std::uint32_t mCallDepth = 0;
+  std::size_t mTasksAtInstant = 0;
+  bool mStopped = false;
+  std::optional<Stall> mStall;
 };
 
 }  // namespace Nalo::Host

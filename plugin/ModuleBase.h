@@ -16,7 +16,7 @@
 //         if (value != nullptr) OnLogin(*value);    // null for a Delete
 //       });
 //   SubscribeLcds<GameDto>("com.example.GameDTO", [this](GameDto& game) { OnGame(game); });
-//   SetTimer("tav-gameflow.tick", 0.5, [this] { Tick(); });
+//   auto timer = SetTimer("tav-gameflow.tick", 0.5, [this] { Tick(); });
 //   auto published = Publish("/tav-gameflow/v1/session", mSession);
 //
 // Threads. Everything here is called on the plugin thread, the one on which
@@ -297,8 +297,12 @@ class ModuleBase : public EventSubscriber {
   // Runs `task` once at `deadlineNanoseconds` of this module's clock (now if
   // passed). Returns whether the core accepted it; a refused task is dropped.
   bool PostTask(std::string_view label, std::uint64_t deadlineNanoseconds, Task task);
-  // Creates or replaces the timer `name` (interval in seconds, > 0).
-  void SetTimer(std::string_view name, double intervalSeconds, Task callable);
+  // Creates or replaces the timer `name`. The interval is in seconds and must
+  // be a finite number above 0: a timer that is always due would keep the
+  // core at one instant. Any other interval fails with 400 naming the timer,
+  // and leaves an existing timer of that name as it was.
+  [[nodiscard]] MaybeType<Failure, void> SetTimer(std::string_view name, double intervalSeconds,
+                                                  Task callable);
   // Erases the timer `name`, if any.
   void RemoveTimer(std::string_view name);
   [[nodiscard]] bool HasTimer(std::string_view name) const;

@@ -1,12 +1,16 @@
 #pragma once
 // Decoding request bodies and parameter texts by content type.
 //
-// Content types are compared by their media type: the text before any ";"
-// (so "application/json; charset=utf-8" is JSON), without surrounding
-// spaces, ignoring letter case.
+// A content type is compared with each listed type as a prefix, ignoring
+// letter case, over the listed type's own length only: whatever follows it
+// doesn't matter, so "application/json; charset=utf-8",
+// "application/json charset=utf-8", "APPLICATION/JSON" and
+// "application/json-patch+json" are all JSON, while "text/json" is not.
+// Peers rely on this; keep it loose.
 //
 // Bodies (DecodeBody):
-//   application/x-msgpack, application/x-msgpack-ext   MessagePack over exactly
+//   application/x-msgpack (and so application/x-msgpack-ext)
+//                                                      MessagePack over exactly
 //       the body's bytes; bytes left after the value: "Extra MessgePack data
 //       found in body"
 //   application/json, application/vnd.api+json       JSON, up to the first NUL
@@ -39,9 +43,10 @@ namespace Nalo {
 // map, vector) or a plain one.
 enum class ParameterShape : std::uint8_t { Plain, Structured };
 
-// The media type of `contentType`: the text before ";", trimmed of spaces
-// and tabs.
-[[nodiscard]] std::string_view MediaType(std::string_view contentType) noexcept;
+// Whether `contentType` starts with `listed`, ignoring letter case (ASCII).
+// An empty `listed` matches every content type.
+[[nodiscard]] bool MatchesContentType(std::string_view contentType,
+                                      std::string_view listed) noexcept;
 
 [[nodiscard]] BindingResult DecodeBody(std::string_view contentType,
                                        std::span<const std::uint8_t> body);

@@ -18,7 +18,7 @@
 // A route's function is named after its method and path
 // (BoundFunctionName.h): GetTavGameflowV1Session. One trailing "/" of a path
 // longer than one character is dropped. A table that can't work (a template
-// whose braces don't pair, a template parameter no argument takes, two
+// whose braces don't pair, a template parameter no path argument takes, two
 // arguments of one name) is a programming error and ends the process at
 // registration, naming the route.
 //
@@ -31,13 +31,16 @@
 // 2. Arguments are bound, in this order: request headers named like an
 //    argument located Anywhere or in a Header (case-insensitive; the last of
 //    repeated headers wins), path parameters (percent-decoded), query
-//    parameters (QueryString.h; a key "ids.0" or "filter.name" selects a part
-//    of the argument), directly passed host values (by name, or by position
-//    after the path parameters), and the body into the first body argument
-//    (ParameterDecoding.h). A non-optional bool starts as false; a query key
-//    with no text sets a bool to true, an object, struct or map to {} and a
-//    vector to []. Any binding error answers 400 with its message and the
-//    handler isn't called.
+//    parameters (QueryString.h), directly passed host values (by name, or by
+//    position after the path parameters), and the body into the first body
+//    argument (ParameterDecoding.h). A header, template parameter or query
+//    key is cut at its first ".": the part before names the argument, the
+//    rest selects a part of it ("ids.0", "filter.name"; so the template
+//    "/x/{item.name}" fills the member "name" of the path argument "item").
+//    A non-optional bool starts as false; a query key with no text sets a
+//    bool to true, an object, struct or map to {} and a vector to []. Any
+//    binding error answers 400 with its message and the handler isn't
+//    called.
 // 3. The values are converted to the handler's parameter types (400 with
 //    the conversion's message on failure) and the handler runs.
 // 4. A failure answers with its code (500 when it isn't an HTTP-style code)

@@ -23,14 +23,14 @@ void* StoreAllocate(BindingStore& store, std::size_t size);
 void StoreFree(BindingStore& store, void* block, std::size_t size) noexcept;
 
 // An entry of a store's intern table; the bytes (plus a terminating NUL)
-// follow the header directly.
+// follow the header directly. The bytes may hold NULs of their own: `length`
+// counts them all.
 struct InternedString {
   InternedString* next;  // bucket chain
   std::uint32_t hash;    // 32-bit FNV-1a of the bytes up to the first NUL
   std::uint32_t references;
   std::uint32_t length;
-  std::uint32_t allocationSize : 31;
-  std::uint32_t containsNul : 1;  // a NUL byte lies within the length
+  std::uint32_t allocationSize;
 
   [[nodiscard]] const char* Bytes() const noexcept {
     return reinterpret_cast<const char*>(this + 1);

@@ -26,6 +26,10 @@ namespace {
   std::abort();
 }
 
+bool IsContainer(BindingKind kind) noexcept {
+  return kind == BindingKind::Collection || kind == BindingKind::Structure;
+}
+
 std::string_view UpToFirstNul(std::string_view text) {
   const void* nul = std::memchr(text.data(), '\0', text.size());
   return nul == nullptr ? text : text.substr(0, static_cast<const char*>(nul) - text.data());
@@ -355,13 +359,24 @@ void BindingProperty::assign(const BindingProperty& other) {
     return;
   }
   if (mStore != nullptr && mStore == other.mStore &&
-      (mKind == BindingKind::Collection || mKind == BindingKind::Structure)) {
-    // `other` may lie inside this value, which the reset below would destroy:
-    // copy it out first.
-    BindingProperty detached(other);
-    assign(detached);
+      (IsContainer(mKind) || IsContainer(other.mKind))) {
+    // One may lie inside the other: `other` inside this value (releasing this
+    // payload would destroy it) or this value inside `other` (copying would
+    // feed on its own output). Build the copy beside the tree, in the same
+    // store, then install it: one copy, as in the plain case.
+    BindingProperty copy(mStore);
+    copy.CopyFrom(other);
+    ReleasePayload();
+    mPayload = copy.mPayload;
+    mKind = copy.mKind;
+    copy.mPayload.bits = 0;
+    copy.mKind = BindingKind::Empty;
     return;
   }
+  CopyFrom(other);
+}
+
+void BindingProperty::CopyFrom(const BindingProperty& other) {
   switch (other.mKind) {
     case BindingKind::Empty:
       Reset();
@@ -375,8 +390,7 @@ void BindingProperty::assign(const BindingProperty& other) {
       mPayload.bits = other.mPayload.bits;
       break;
     case BindingKind::String: {
-      // Copies keep the text up to its first NUL, as the zero-terminated
-      // setter would.
+      // A copy keeps every byte of the string, NULs included.
       detail::InternedString* entry = EnsureStore().InternCopy(*other.mPayload.string);
       ReleasePayload();
       SetInterned(entry);
@@ -390,11 +404,14 @@ void BindingProperty::assign(const BindingProperty& other) {
       break;
     case BindingKind::Collection: {
       Reset();
-      MakeCollection();
       const std::span<const BindingProperty> elements = other.Elements();
       reserve(elements.size());
+      detail::CollectionPayload& collection = *mPayload.collection;
       for (const BindingProperty& element : elements) {
-        at(size()).assign(element);
+        // The destination is fresh and unrelated to `other`: no check needed.
+        BindingProperty* copy = new (&collection.elements[collection.size]) BindingProperty(mStore);
+        ++collection.size;
+        copy->CopyFrom(element);
       }
       break;
     }
@@ -407,7 +424,7 @@ void BindingProperty::assign(const BindingProperty& other) {
         auto position =
             members.emplace_hint(members.end(), mStore->InternCopy(*name), BindingProperty());
         position->second.mStore = mStore;
-        position->second.assign(value);
+        position->second.CopyFrom(value);
       }
       break;
     }

@@ -20,7 +20,7 @@ std::size_t RoundUp(std::size_t size, std::size_t multiple) {
 
 // The shared empty string: a header followed by its terminating NUL.
 struct EmptyEntry {
-  detail::InternedString header{nullptr, 0x811c9dc5u, 0, 0, 0, 0};
+  detail::InternedString header{nullptr, 0x811c9dc5u, 0, 0, 0};
   char terminator = '\0';
 };
 EmptyEntry gEmptyEntry;
@@ -293,8 +293,7 @@ detail::InternedString* BindingStore::Intern(std::string_view bytes) {
     return EmptyString();
   }
   std::size_t hashedLength = 0;
-  const std::uint32_t hash = Fnv1aUpToNul(bytes, hashedLength);
-  return Insert(bytes, hash, hashedLength != bytes.size());
+  return Insert(bytes, Fnv1aUpToNul(bytes, hashedLength));
 }
 
 detail::InternedString* BindingStore::InternHashed(std::string_view bytes, std::uint32_t hash) {
@@ -302,21 +301,19 @@ detail::InternedString* BindingStore::InternHashed(std::string_view bytes, std::
   if (bytes.empty()) {
     return EmptyString();
   }
-  return Insert(bytes, hash, false);
+  return Insert(bytes, hash);
 }
 
 detail::InternedString* BindingStore::InternCopy(const detail::InternedString& entry) {
-  if (entry.containsNul) {
-    return Intern(std::string_view(entry.Bytes()));
-  }
   if (entry.length == 0) {
     return EmptyString();
   }
-  return Insert(entry.View(), entry.hash, false);
+  return Insert(entry.View(), entry.hash);
 }
 
-detail::InternedString* BindingStore::Insert(std::string_view bytes, std::uint32_t hash,
-                                             bool containsNul) {
+// Entries are told apart by length and every byte: texts that differ only
+// after a NUL share a hash (and a bucket) but stay two entries.
+detail::InternedString* BindingStore::Insert(std::string_view bytes, std::uint32_t hash) {
   if (mBuckets != nullptr) {
     for (detail::InternedString* entry = mBuckets[hash & (mBucketCount - 1)]; entry != nullptr;
          entry = entry->next) {
@@ -336,12 +333,8 @@ detail::InternedString* BindingStore::Insert(std::string_view bytes, std::uint32
   std::memcpy(text, bytes.data(), bytes.size());
   text[bytes.size()] = '\0';
   detail::InternedString*& bucket = mBuckets[hash & (mBucketCount - 1)];
-  *entry = detail::InternedString{bucket,
-                                  hash,
-                                  1,
-                                  static_cast<std::uint32_t>(bytes.size()),
-                                  static_cast<std::uint32_t>(allocationSize),
-                                  containsNul};
+  *entry = detail::InternedString{bucket, hash, 1, static_cast<std::uint32_t>(bytes.size()),
+                                  static_cast<std::uint32_t>(allocationSize)};
   bucket = entry;
   ++mInternedCount;
   return entry;

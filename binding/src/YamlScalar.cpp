@@ -1,5 +1,6 @@
 #include "binding/src/YamlScalar.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -90,41 +91,92 @@ NumberTextOutcome ParseTaggedFloat(std::string_view text, BindingProperty& targe
 
 // --- Plain numbers. -------------------------------------------------------------
 
+enum class ExactInteger : std::uint8_t { NotAnInteger, Resolved, TooWide };
+
 // An integer written in decimal or "0x" hexadecimal, with an optional sign,
 // read exactly when it fits the 64-bit kinds (a double would round it).
-bool ResolveExactInteger(bool negative, std::string_view magnitudeText,
-                         BindingProperty& target) noexcept {
+ExactInteger ResolveExactInteger(bool negative, std::string_view magnitudeText,
+                                 BindingProperty& target) noexcept {
   const bool hex = HasHexPrefix(magnitudeText);
   const std::string_view digits = hex ? magnitudeText.substr(2) : magnitudeText;
   if (digits.empty()) {
-    return false;
+    return ExactInteger::NotAnInteger;
   }
   for (char c : digits) {
     if (hex ? !IsHexDigit(c) : !IsDecimalDigit(c)) {
-      return false;
+      return ExactInteger::NotAnInteger;
     }
   }
   std::uint64_t magnitude = 0;
   const char* end = digits.data() + digits.size();
   const auto [stop, status] = std::from_chars(digits.data(), end, magnitude, hex ? 16 : 10);
+  if (status == std::errc::result_out_of_range) {
+    return ExactInteger::TooWide;
+  }
   if (status != std::errc() || stop != end) {
-    return false;
+    return ExactInteger::NotAnInteger;
   }
   if (!negative || magnitude == 0) {
     target.SetUnsigned(magnitude);  // "-0" is not negative
-    return true;
+    return ExactInteger::Resolved;
   }
   if (magnitude > std::uint64_t{1} << 63) {
-    return false;
+    return ExactInteger::TooWide;
   }
   target.SetSigned(static_cast<std::int64_t>(0 - magnitude));
-  return true;
+  return ExactInteger::Resolved;
 }
 
-// A plain scalar that reads completely as a finite number (decimal, with
-// fraction and exponent, or "0x" hexadecimal). Infinities and NaN words stay
-// strings, and so does a number a double can't hold. The reading doesn't
-// depend on the process locale.
+// For a number text that a double can't hold: true when it is too small
+// (it underflows to zero), false when it is too large. The position of its
+// leading significant digit plus its exponent tells: below 1 the value
+// underflowed, from 1 on it overflowed (only values past 1e308 overflow, and
+// only values below 1e-307 underflow). `body` has no sign or "0x" prefix.
+bool Underflows(std::string_view body, bool hex) noexcept {
+  const auto isDigit = hex ? IsHexDigit : IsDecimalDigit;
+  std::size_t i = 0;
+  bool significant = false;
+  std::int64_t integerDigits = 0;  // from the leading significant digit on
+  std::int64_t fractionZeros = 0;  // zeros after the point before it
+  for (; i < body.size() && isDigit(body[i]); ++i) {
+    if (significant || body[i] != '0') {
+      significant = true;
+      ++integerDigits;
+    }
+  }
+  if (i < body.size() && body[i] == '.') {
+    for (++i; i < body.size() && isDigit(body[i]); ++i) {
+      if (!significant) {
+        if (body[i] == '0') {
+          ++fractionZeros;
+        } else {
+          significant = true;
+        }
+      }
+    }
+  }
+  std::int64_t exponent = 0;
+  if (i < body.size() && ++i < body.size()) {  // past 'e' or 'p'
+    const bool negativeExponent = body[i] == '-';
+    if (body[i] == '-' || body[i] == '+') {
+      ++i;
+    }
+    constexpr std::int64_t kSaturated = std::int64_t{1} << 40;
+    for (; i < body.size() && IsDecimalDigit(body[i]); ++i) {
+      exponent = std::min(exponent * 10 + (body[i] - '0'), kSaturated);
+    }
+    if (negativeExponent) {
+      exponent = -exponent;
+    }
+  }
+  const std::int64_t leadingPosition = integerDigits > 0 ? integerDigits - 1 : -(fractionZeros + 1);
+  return leadingPosition * (hex ? 4 : 1) + exponent < 0;
+}
+
+// A plain scalar that reads completely as a number (decimal, with fraction
+// and exponent, or "0x" hexadecimal). Infinities and NaN words stay strings,
+// whatever their sign, and so does a number too large for a double; one too
+// small for it is zero. The reading doesn't depend on the process locale.
 bool ResolvePlainNumber(std::string_view text, BindingProperty& target) noexcept {
   if (text.empty()) {
     return false;
@@ -134,7 +186,8 @@ bool ResolvePlainNumber(std::string_view text, BindingProperty& target) noexcept
   if (magnitudeText.empty() || !(IsDecimalDigit(magnitudeText[0]) || magnitudeText[0] == '.')) {
     return false;
   }
-  if (ResolveExactInteger(negative, magnitudeText, target)) {
+  const ExactInteger exact = ResolveExactInteger(negative, magnitudeText, target);
+  if (exact == ExactInteger::Resolved) {
     return true;
   }
   const bool hex = HasHexPrefix(magnitudeText);
@@ -146,11 +199,21 @@ bool ResolvePlainNumber(std::string_view text, BindingProperty& target) noexcept
   const char* end = body.data() + body.size();
   const auto [stop, status] = std::from_chars(
       body.data(), end, magnitude, hex ? std::chars_format::hex : std::chars_format::general);
-  if (status != std::errc() || stop != end || !std::isfinite(magnitude)) {
+  if (stop != end) {
+    return false;
+  }
+  if (status == std::errc::result_out_of_range) {
+    if (!Underflows(body, hex)) {
+      return false;
+    }
+    magnitude = 0;
+  } else if (status != std::errc() || !std::isfinite(magnitude)) {
     return false;
   }
   const double value = negative ? -magnitude : magnitude;
-  if (std::trunc(value) != value) {
+  if (exact == ExactInteger::TooWide || std::trunc(value) != value) {
+    // An integer written out beyond the 64-bit kinds stays a float, even
+    // where a double rounds it back into their range.
     target.SetFloat(value);
   } else if (value < 0 && value >= -kTwoPow63) {
     target.SetSigned(static_cast<std::int64_t>(value));

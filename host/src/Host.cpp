@@ -870,6 +870,13 @@ std::size_t Host::PendingTaskCount() const noexcept {
   return mImpl->mQueue.Size();
 }
 
+std::optional<std::string> Host::TakeStall() {
+  if (std::optional<Stall> stall = mImpl->mQueue.TakeStall()) {
+    return StallMessage(*stall);
+  }
+  return std::nullopt;
+}
+
 Peers& Host::GetPeers() noexcept {
   return mImpl->mPeers;
 }

@@ -58,12 +58,19 @@ struct Problem {
   std::string text;
 };
 
-// Reads the members of one step's mapping.
+// Reads the members of one step's mapping and remembers which it read, so
+// that a member the step doesn't know (a typo) is refused, not ignored.
 class StepReader {
  public:
   explicit StepReader(const BindingProperty& body) : mBody(body) {}
 
-  [[nodiscard]] const BindingProperty* Get(std::string_view key) const { return mBody.Find(key); }
+  [[nodiscard]] const BindingProperty* Get(std::string_view key) const {
+    const BindingProperty* value = mBody.Find(key);
+    if (value != nullptr) {
+      mKnown.push_back(key);
+    }
+    return value;
+  }
   [[nodiscard]] bool Has(std::string_view key) const { return Get(key) != nullptr; }
 
   // A text member; scalars are taken in their text form.
@@ -92,12 +99,22 @@ class StepReader {
     return static_cast<std::uint32_t>(value->GetUnsigned(0));
   }
 
+  // Refuses the first member that no Get asked for; `where` prefixes its
+  // name ("expect." for the members of a request's expectation).
+  void RefuseUnknown(std::string_view where = {}) const {
+    for (const auto& member : mBody.Members()) {
+      if (std::ranges::find(mKnown, member.name) == mKnown.end()) {
+        throw Problem{"unknown member \"" + std::string(where) + std::string(member.name) + "\""};
+      }
+    }
+  }
+
  private:
   const BindingProperty& mBody;
+  mutable std::vector<std::string_view> mKnown;
 };
 
-ResponseExpectation ReadExpectation(const BindingProperty& body) {
-  StepReader reader(body);
+ResponseExpectation ReadExpectation(const StepReader& reader) {
   ResponseExpectation expectation;
   if (reader.Has("status")) {
     expectation.status = reader.Number("status", 0);
@@ -116,6 +133,9 @@ ResponseExpectation ReadExpectation(const BindingProperty& body) {
 
 // Reads "value" or "subset" into the step; true when either was given.
 bool ReadExpectedValue(const StepReader& reader, ScenarioStep& step) {
+  if (reader.Has("value") && reader.Has("subset")) {
+    throw Problem{"give \"value\" or \"subset\", not both"};
+  }
   if (const BindingProperty* value = reader.Get("value")) {
     step.value = *value;
     step.hasValue = true;
@@ -140,13 +160,19 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     step.title.append(" ").append(body.AsString());
     return;
   }
-  if (kind == StepKind::ExpectLog || kind == StepKind::ExpectNoLog) {
-    step.text = body.Kind() == BindingKind::String ? std::string(body.StringValue())
-                                                   : StepReader(body).Text("contains", true);
-    step.title.append(" ").append(step.text);
+  if (kind == StepKind::Load || kind == StepKind::Restart) {
+    if (!body.IsEmpty() && !(body.Kind() == BindingKind::Structure && body.size() == 0)) {
+      throw Problem{"the step takes no members"};
+    }
     return;
   }
-  if (kind == StepKind::Load || kind == StepKind::Restart) {
+  if ((kind == StepKind::ExpectLog || kind == StepKind::ExpectNoLog) &&
+      body.Kind() != BindingKind::Structure) {
+    if (body.Kind() != BindingKind::String) {
+      throw Problem{"write the text to look for, or a mapping with \"contains\""};
+    }
+    step.text = std::string(body.StringValue());
+    step.title.append(" ").append(step.text);
     return;
   }
   if (body.Kind() != BindingKind::Structure) {
@@ -226,12 +252,19 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
         if (expect->Kind() != BindingKind::Structure) {
           throw Problem{"the member \"expect\" must be a mapping"};
         }
-        step.expect = ReadExpectation(*expect);
+        const StepReader expectReader(*expect);
+        step.expect = ReadExpectation(expectReader);
+        expectReader.RefuseUnknown("expect.");
       }
+      reader.RefuseUnknown();
       step.title.append(" ").append(step.method + " " + step.path);
       return;
     case StepKind::ExpectResponse:
-      step.expect = ReadExpectation(body);
+      step.expect = ReadExpectation(reader);
+      break;
+    case StepKind::ExpectLog:
+    case StepKind::ExpectNoLog:
+      step.text = reader.Text("contains", true);
       break;
     case StepKind::ExpectPublished:
     case StepKind::ExpectResource:
@@ -284,6 +317,7 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     default:
       break;
   }
+  reader.RefuseUnknown();
   if (!step.path.empty()) {
     step.title.append(" ").append(step.path);
   } else if (!step.text.empty()) {
@@ -351,43 +385,62 @@ bool ParseVersion(std::string_view text, Scenario& scenario) {
   return true;
 }
 
+void ReadHost(const StepReader& host, Scenario& scenario) {
+  if (const BindingProperty* line = host.Get("command-line")) {
+    if (line->Kind() != BindingKind::Collection) {
+      throw Problem{"command-line: it must be a list of texts"};
+    }
+    for (const BindingProperty& argument : line->Elements()) {
+      scenario.commandLine.push_back(argument.AsString());
+    }
+  }
+  if (const BindingProperty* version = host.Get("core-version")) {
+    if (!ParseVersion(version->AsString(), scenario)) {
+      throw Problem{"core-version: it must be written major.minor.patch"};
+    }
+  }
+  if (const BindingProperty* piece = host.Get("stream-piece-size")) {
+    if (piece->Kind() != BindingKind::Unsigned || piece->GetUnsigned(0) == 0) {
+      throw Problem{"stream-piece-size: it must be a positive whole number"};
+    }
+    scenario.streamPieceSize = piece->GetUnsigned(0);
+  }
+  host.RefuseUnknown();
+}
+
 void ReadHeader(const BindingProperty& document, Scenario& scenario) {
   const auto headerFailure = [](std::string_view key, std::string_view problem) {
     return Failure(kBadScenario, Message::kHeader, {{"key", key}, {"problem", problem}});
   };
-  if (const BindingProperty* name = document.Find("name")) {
-    scenario.name = name->AsString();
+  const StepReader top(document);
+  const BindingProperty* name = top.Get("name");
+  if (name == nullptr || name->Kind() != BindingKind::String || name->StringValue().empty()) {
+    throw headerFailure("name", "every scenario needs one: a sentence naming the behaviour");
   }
-  const BindingProperty* host = document.Find("host");
-  if (host != nullptr && host->Kind() == BindingKind::Structure) {
-    if (const BindingProperty* line = host->Find("command-line")) {
-      if (line->Kind() != BindingKind::Collection) {
-        throw headerFailure("command-line", "it must be a list of texts");
-      }
-      for (const BindingProperty& argument : line->Elements()) {
-        scenario.commandLine.push_back(argument.AsString());
-      }
+  scenario.name = name->AsString();
+  static_cast<void>(top.Get("steps"));  // read by the caller
+  if (const BindingProperty* host = top.Get("host"); host != nullptr && !host->IsEmpty()) {
+    if (host->Kind() != BindingKind::Structure) {
+      throw headerFailure("host", "it must be a mapping");
     }
-    if (const BindingProperty* version = host->Find("core-version")) {
-      if (!ParseVersion(version->AsString(), scenario)) {
-        throw headerFailure("core-version", "it must be written major.minor.patch");
-      }
+    try {
+      ReadHost(StepReader(*host), scenario);
+    } catch (const Problem& problem) {
+      throw headerFailure("host", problem.text);
     }
-    if (const BindingProperty* piece = host->Find("stream-piece-size")) {
-      if (piece->Kind() != BindingKind::Unsigned || piece->GetUnsigned(0) == 0) {
-        throw headerFailure("stream-piece-size", "it must be a positive whole number");
-      }
-      scenario.streamPieceSize = piece->GetUnsigned(0);
-    }
-  } else if (host != nullptr && !host->IsEmpty()) {
-    throw headerFailure("host", "it must be a mapping");
   }
-  if (const BindingProperty* resources = document.Find("resources")) {
+  if (const BindingProperty* resources = top.Get("resources"); resources != nullptr) {
+    if (resources->Kind() != BindingKind::Structure && !resources->IsEmpty()) {
+      throw headerFailure("resources", "it must be a mapping from path to value");
+    }
     for (const auto& member : resources->Members()) {
       scenario.resources.emplace_back(std::string(member.name), member.value);
     }
   }
-  if (const BindingProperty* answers = document.Find("lcds")) {
+  if (const BindingProperty* answers = top.Get("lcds"); answers != nullptr) {
+    if (answers->Kind() != BindingKind::Structure && !answers->IsEmpty()) {
+      throw headerFailure("lcds", "it must be a mapping from destination.method to answer");
+    }
     for (const auto& member : answers->Members()) {
       BindingProperty entry;
       entry.member("lcds-answer") = member.value;
@@ -395,6 +448,11 @@ void ReadHeader(const BindingProperty& document, Scenario& scenario) {
       ScenarioStep step = ReadStep(entry, 0);
       scenario.steps.push_back(std::move(step));
     }
+  }
+  try {
+    top.RefuseUnknown();
+  } catch (const Problem& problem) {
+    throw headerFailure("header", problem.text);
   }
 }
 
@@ -454,6 +512,10 @@ MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
   // Failures travel as exceptions only inside this function; none leaves it.
   try {
     ReadHeader(document, scenario);
+    if (steps->size() == 0) {
+      throw Failure(kBadScenario, Message::kHeader,
+                    {{"key", "steps"}, {"problem", "a scenario needs at least one step"}});
+    }
     std::size_t index = 0;
     for (const BindingProperty& entry : steps->Elements()) {
       scenario.steps.push_back(ReadStep(entry, ++index));

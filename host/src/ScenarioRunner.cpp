@@ -4,8 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -45,10 +49,20 @@ std::string NormalisedPath(std::string_view path) {
   return text;
 }
 
+// What the run tells the process that watches it, as it happens.
+struct RunnerWatch {
+  std::function<void(const ScenarioStep& step)> stepStarts;
+  std::function<void(std::string_view line)> logLine;
+};
+
 class Runner {
  public:
-  Runner(const Scenario& scenario, std::filesystem::path plugin, std::filesystem::path stateFolder)
-      : mScenario(scenario), mPlugin(std::move(plugin)), mStateFolder(std::move(stateFolder)) {
+  Runner(const Scenario& scenario, std::filesystem::path plugin, std::filesystem::path stateFolder,
+         RunnerWatch watch)
+      : mScenario(scenario),
+        mPlugin(std::move(plugin)),
+        mStateFolder(std::move(stateFolder)),
+        mWatch(std::move(watch)) {
     CreateHost();
   }
 
@@ -60,7 +74,14 @@ class Runner {
       }
     }
     for (const ScenarioStep& step : mScenario.steps) {
-      if (StepResult failed = Execute(step)) {
+      if (mWatch.stepStarts) {
+        mWatch.stepStarts(step);
+      }
+      StepResult failed = Execute(step);
+      if (std::optional<std::string> stall = mHost->TakeStall(); stall && !failed) {
+        failed = *stall;
+      }
+      if (failed) {
         return {false, "Scenario " + Quoted(mScenario.name) + " failed at step " +
                            std::to_string(step.index) + " (" + step.title + "):\n  " + *failed +
                            "\n"};
@@ -96,6 +117,7 @@ class Runner {
     options.stateFolder = mStateFolder;
     options.commandLine = mScenario.commandLine;
     options.streamPieceSize = mScenario.streamPieceSize;
+    options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
     // the scenario's initial values don't overwrite it.
@@ -402,16 +424,145 @@ class Runner {
   const Scenario& mScenario;
   std::filesystem::path mPlugin;
   std::filesystem::path mStateFolder;
+  RunnerWatch mWatch;
   std::unique_ptr<Host> mHost;
   Response mLastResponse;
 };
+
+// The child's messages to the parent, one per line: "S<index> <title>"
+// when a step starts, "L<text>" for a log line, "R<0|1>" and then the
+// report, last.
+void WriteAll(int descriptor, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = write(descriptor, text.data(), text.size());
+    if (written <= 0) {
+      return;  // the parent is gone; nobody is left to tell
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+std::string OneLine(std::string_view text) {
+  std::string line(text);
+  std::ranges::replace(line, '\n', ' ');
+  return line;
+}
+
+// Runs the scenario in this process; the child's half of RunScenario.
+[[noreturn]] void RunInChild(const Scenario& scenario, const std::filesystem::path& plugin,
+                             const std::filesystem::path& stateFolder, int output) {
+  RunnerWatch watch{
+      .stepStarts =
+          [output](const ScenarioStep& step) {
+            WriteAll(output, "S" + std::to_string(step.index) + " " + OneLine(step.title) + "\n");
+          },
+      .logLine = [output](std::string_view line) { WriteAll(output, "L" + OneLine(line) + "\n"); },
+  };
+  ScenarioOutcome outcome;
+  {
+    Runner runner(scenario, plugin, stateFolder, watch);
+    outcome = runner.Run();
+    WriteAll(output, "S0 shutdown\n");
+  }  // the host shuts the plugin down here
+  WriteAll(output, std::string("R") + (outcome.passed ? "1" : "0") + "\n" + outcome.report);
+  close(output);
+  _exit(0);
+}
+
+constexpr std::size_t kLogLinesInCrashReport = 8;
 
 }  // namespace
 
 ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::path& plugin,
                             const std::filesystem::path& stateFolder) {
-  Runner runner(scenario, plugin, stateFolder);
-  return runner.Run();
+  // The run happens in a child process, so that a plugin that crashes or
+  // ends the process is reported at its step instead of taking the runner
+  // (and its caller's clean-up) down with it.
+  int channel[2];
+  if (pipe(channel) != 0) {
+    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't create a pipe.\n"};
+  }
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) {
+    close(channel[0]);
+    close(channel[1]);
+    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
+  }
+  if (child == 0) {
+    close(channel[0]);
+    RunInChild(scenario, plugin, stateFolder, channel[1]);
+  }
+  close(channel[1]);
+  std::string received;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read(channel[0], buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      break;
+    }
+    received.append(buffer, static_cast<std::size_t>(count));
+  }
+  close(channel[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+
+  std::string step;  // "step 3 (request GET /x)", the last one begun
+  std::vector<std::string> logLines;
+  std::size_t position = 0;
+  while (position < received.size()) {
+    const char tag = received[position];
+    if (tag == 'R') {
+      const bool passed = received.compare(position, 2, "R1") == 0;
+      const std::size_t reportStart = received.find('\n', position);
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && reportStart != std::string::npos) {
+        return {passed, received.substr(reportStart + 1)};
+      }
+      break;
+    }
+    std::size_t end = received.find('\n', position);
+    if (end == std::string::npos) {
+      end = received.size();
+    }
+    const std::string_view line(received.data() + position + 1, end - position - 1);
+    if (tag == 'S') {
+      const std::size_t space = line.find(' ');
+      const std::string_view index = line.substr(0, space);
+      const std::string_view title =
+          space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+      step = index == "0" ? "the shutdown after the last step"
+                          : "step " + std::string(index) + " (" + std::string(title) + ")";
+    } else if (tag == 'L') {
+      logLines.emplace_back(line);
+      if (logLines.size() > kLogLinesInCrashReport) {
+        logLines.erase(logLines.begin());
+      }
+    }
+    position = end + 1;
+  }
+  std::string how;
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    const char* name = strsignal(signal);
+    how = "the process was ended by signal " + std::to_string(signal) + " (" +
+          (name != nullptr ? name : "unknown") + ")";
+  } else {
+    how = "the process exited with code " + std::to_string(WEXITSTATUS(status));
+  }
+  std::string report = "Scenario " + Quoted(scenario.name) + " failed at " +
+                       (step.empty() ? std::string("the start") : step) + ":\n  " + how +
+                       " while it ran.\n";
+  if (!logLines.empty()) {
+    report += "  The last log lines:\n";
+    for (const std::string& line : logLines) {
+      report += "    " + line + "\n";
+    }
+  }
+  return {false, report};
 }
 
 }  // namespace Nalo::Host

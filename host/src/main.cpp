@@ -102,6 +102,8 @@ int RunScenarioFile(const Arguments& arguments) {
   }
   Nalo::Host::ScenarioOutcome outcome =
       Nalo::Host::RunScenario(scenario.Value(), arguments.plugins.front(), stateFolder);
+  // The run happens in a child process (RunScenario), so this line is
+  // reached even when the plugin crashed.
   if (temporary) {
     std::error_code ignored;  // a leftover temporary folder harms nobody
     std::filesystem::remove_all(stateFolder, ignored);
@@ -182,6 +184,9 @@ int RunInteractive(const Arguments& arguments) {
   for (;;) {
     host.RunDueTasks();
     PrintEvents(host, printed);
+    if (std::optional<std::string> stall = host.TakeStall()) {
+      std::cerr << *stall << "\n";
+    }
     int timeout = -1;
     if (auto next = host.TimeUntilNextTask()) {
       timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*next).count());
@@ -219,6 +224,13 @@ int main(int count, char** values) {
   if (!ParseArguments(count, values, arguments)) {
     std::cerr << kUsage;
     return kUsageError;
+  }
+  for (const std::string& plugin : arguments.plugins) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(plugin, error)) {
+      std::cerr << "There is no plugin file at " << plugin << ".\n" << kUsage;
+      return kUsageError;
+    }
   }
   return arguments.scenario.empty() ? RunInteractive(arguments) : RunScenarioFile(arguments);
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <exception>
+#include <sstream>
 
 #include "diagnostics/Fatal.h"
 #include "diagnostics/Log.h"
@@ -388,7 +389,16 @@ void ModuleBase::RunGuarded(std::string_view what, const std::function<void()>& 
   }
 }
 
-void ModuleBase::SetTimer(std::string_view name, double intervalSeconds, Task callable) {
+MaybeType<Failure, void> ModuleBase::SetTimer(std::string_view name, double intervalSeconds,
+                                              Task callable) {
+  // Written so that NaN fails too. An interval below a nanosecond would
+  // round to a deadline of now.
+  if (!(intervalSeconds * kNanosecondsPerSecond >= 1) || !std::isfinite(intervalSeconds)) {
+    std::ostringstream interval;
+    interval << intervalSeconds;
+    return Failure(400, detail::kTimerIntervalRefused,
+                   {{"name", name}, {"interval", interval.str()}});
+  }
   const std::uint64_t deadline =
       NowNanoseconds() +
       static_cast<std::uint64_t>(std::llround(intervalSeconds * kNanosecondsPerSecond));
@@ -399,6 +409,7 @@ void ModuleBase::SetTimer(std::string_view name, double intervalSeconds, Task ca
   timer.generation = ++mLastTimerGeneration;
   timer.nextDeadlineNanoseconds = deadline;
   ScheduleTimer(position->first, timer.generation, deadline);
+  return {};
 }
 
 void ModuleBase::RemoveTimer(std::string_view name) {

@@ -29,6 +29,8 @@ inline constexpr std::string_view kLcdsTaskLabel = "Event: OnLcdsEvent (%1)";
 // Tasks and timers.
 inline constexpr const char* kMissingTimerFormat = "%s: Couldn't find timer named %s";
 inline constexpr std::string_view kTimerTaskLabel = "Timer: %1";
+inline constexpr std::string_view kTimerIntervalRefused =
+    "The timer {name} needs an interval above 0 seconds, not {interval}.";
 inline constexpr std::string_view kYieldLabel = "Wait: yield";
 inline constexpr std::string_view kFutureWaitLabel = "Wait: future<%1>";
 inline constexpr std::string_view kFutureErrorFatal = "ALE-6D828C10";

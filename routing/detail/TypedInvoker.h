@@ -120,15 +120,25 @@ class TypedInvoker final : public RouteInvoker {
 
  private:
   template <class T>
-  static bool Convert(T& native, const BindingProperty& value, const BoundArgument& argument,
+  static bool Convert(T& native, BindingProperty& value, const BoundArgument& argument,
                       const BindingTypeRegistry& registry, std::optional<Failure>& failure) {
     if (value.IsEmpty() && argument.optional) {
       return true;
     }
-    BindingResult converted = FromProperty(native, value, argument.name, registry);
-    if (converted.Failed()) {
-      failure.emplace(kConversionFailureStatus, converted.ErrorMessage());
-      return false;
+    // A value argument takes the bound tree itself: a parsed body is never
+    // copied on its way to the handler.
+    if constexpr (std::is_same_v<T, BindingProperty>) {
+      native = std::move(value);
+    } else if constexpr (std::is_same_v<T, std::optional<BindingProperty>>) {
+      if (!value.IsEmpty()) {
+        native.emplace(std::move(value));
+      }
+    } else {
+      BindingResult converted = FromProperty(native, value, argument.name, registry);
+      if (converted.Failed()) {
+        failure.emplace(kConversionFailureStatus, converted.ErrorMessage());
+        return false;
+      }
     }
     return true;
   }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <initializer_list>
 
 #include "binding/Json.h"
 #include "binding/MessagePack.h"
@@ -14,9 +13,10 @@ namespace Nalo {
 
 namespace {
 
+// Compared as prefixes (MatchesContentType), so kMessagePack also takes
+// "application/x-msgpack-ext".
 namespace MediaTypes {
 constexpr std::string_view kMessagePack = "application/x-msgpack";
-constexpr std::string_view kMessagePackExtension = "application/x-msgpack-ext";
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kJsonApi = "application/vnd.api+json";
 constexpr std::string_view kYamlBody = "application/x-yaml";
@@ -25,22 +25,8 @@ constexpr std::string_view kOctetStream = "application/octet-stream";
 }  // namespace MediaTypes
 
 constexpr std::string_view kYamlDocumentStart = "---";
-constexpr std::string_view kBlanks = " \t";
 
 enum class Format : std::uint8_t { MessagePack, Json, Yaml, Blob, Text };
-
-bool EqualsIgnoringCase(std::string_view left, std::string_view right) noexcept {
-  return std::equal(left.begin(), left.end(), right.begin(), right.end(), [](char a, char b) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return lower(a) == lower(b);
-  });
-}
-
-bool IsOneOf(std::string_view mediaType, std::initializer_list<std::string_view> candidates) {
-  return std::any_of(candidates.begin(), candidates.end(), [&](std::string_view candidate) {
-    return EqualsIgnoringCase(mediaType, candidate);
-  });
-}
 
 std::string_view WithoutLeadingSpaces(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -66,20 +52,19 @@ Format SniffStructured(std::string_view text) {
 }
 
 Format ParameterFormat(std::string_view text, std::string_view contentType, ParameterShape shape) {
-  const std::string_view mediaType = MediaType(contentType);
-  if (mediaType.empty()) {
+  if (contentType.empty()) {
     return shape == ParameterShape::Structured ? SniffStructured(text) : Format::Text;
   }
-  if (IsOneOf(mediaType, {MediaTypes::kMessagePack, MediaTypes::kMessagePackExtension})) {
+  if (MatchesContentType(contentType, MediaTypes::kMessagePack)) {
     return Format::MessagePack;
   }
-  if (IsOneOf(mediaType, {MediaTypes::kJson})) {
+  if (MatchesContentType(contentType, MediaTypes::kJson)) {
     return Format::Json;
   }
-  if (IsOneOf(mediaType, {MediaTypes::kYamlParameter})) {
+  if (MatchesContentType(contentType, MediaTypes::kYamlParameter)) {
     return Format::Yaml;
   }
-  if (IsOneOf(mediaType, {MediaTypes::kOctetStream})) {
+  if (MatchesContentType(contentType, MediaTypes::kOctetStream)) {
     return Format::Blob;
   }
   return Format::Text;
@@ -91,19 +76,17 @@ std::span<const std::uint8_t> BytesOf(std::string_view text) noexcept {
 
 }  // namespace
 
-std::string_view MediaType(std::string_view contentType) noexcept {
-  std::string_view mediaType = contentType.substr(0, contentType.find(';'));
-  const std::size_t first = mediaType.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) {
-    return {};
+bool MatchesContentType(std::string_view contentType, std::string_view listed) noexcept {
+  if (contentType.size() < listed.size()) {
+    return false;
   }
-  mediaType.remove_prefix(first);
-  return mediaType.substr(0, mediaType.find_last_not_of(kBlanks) + 1);
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::equal(listed.begin(), listed.end(), contentType.begin(),
+                    [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 BindingResult DecodeBody(std::string_view contentType, std::span<const std::uint8_t> body) {
-  const std::string_view mediaType = MediaType(contentType);
-  if (IsOneOf(mediaType, {MediaTypes::kMessagePack, MediaTypes::kMessagePackExtension})) {
+  if (MatchesContentType(contentType, MediaTypes::kMessagePack)) {
     MessagePackParse parsed = ParseMessagePack(body);
     if (parsed.result.Succeeded() && parsed.end != body.size()) {
       return BindingResult::Error(RoutingMessage::kExtraMessagePackBody);
@@ -111,10 +94,11 @@ BindingResult DecodeBody(std::string_view contentType, std::span<const std::uint
     return std::move(parsed.result);
   }
   const std::string_view text(reinterpret_cast<const char*>(body.data()), body.size());
-  if (IsOneOf(mediaType, {MediaTypes::kJson, MediaTypes::kJsonApi})) {
+  if (MatchesContentType(contentType, MediaTypes::kJson) ||
+      MatchesContentType(contentType, MediaTypes::kJsonApi)) {
     return ParseJson(text.data(), text.size());
   }
-  if (IsOneOf(mediaType, {MediaTypes::kYamlBody})) {
+  if (MatchesContentType(contentType, MediaTypes::kYamlBody)) {
     return ParseYaml(text);
   }
   return BindingResult::Error(RoutingMessage::kUnsupportedBody);

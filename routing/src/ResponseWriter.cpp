@@ -121,7 +121,6 @@ void WriteResponse(NaloResponse& response, MaybeType<Failure, CallResult> outcom
   }
   CallResult& result = outcome.Value();
   response.status = result.status;
-  response.reason = StatusReason(response.status).data();
   response.flags = result.flags;
   response.format = result.format >= 1 && result.format <= 3 ? result.format : 0;
   SetReason(response, result.reason);

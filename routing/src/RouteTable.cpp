@@ -1,5 +1,7 @@
 #include "routing/RouteTable.h"
 
+#include <algorithm>
+#include <array>
 #include <exception>
 #include <limits>
 #include <set>
@@ -19,6 +21,10 @@ namespace {
 
 constexpr std::uint32_t kNoMatchStatus = 404;
 constexpr std::uint32_t kUnhandledStatus = 500;
+// Requests with at most this many arguments or headers don't allocate for
+// them.
+constexpr std::size_t kInlineArgumentCount = 6;
+constexpr std::size_t kInlineHeaderCount = 16;
 
 [[noreturn]] void FatalRoute(std::string_view description) noexcept {
   FatalWithDescription(RoutingMessage::kRouteTableExpression, description);
@@ -75,7 +81,9 @@ void RouteTable::AddEndpoint(RequestMethod method, std::string_view path, std::s
     }
   }
   for (const std::string& parameter : compiled.Value().Parameters()) {
-    const std::ptrdiff_t index = function.FindArgument(parameter);
+    // Like a query key, "{item.name}" fills the member "name" of "item".
+    const std::ptrdiff_t index =
+        function.FindArgument(std::string_view(parameter).substr(0, parameter.find('.')));
     const bool takesPath =
         index >= 0 &&
         (function.arguments[static_cast<std::size_t>(index)].location == ArgumentLocation::Path ||
@@ -122,7 +130,14 @@ MaybeType<Failure, CallResult> RouteTable::Dispatch(const RouteRequest& request)
     return Failure(kNoMatchStatus, RoutingMessage::kInvalidFunction);
   }
 
-  std::vector<BindingProperty> values(best->function.arguments.size());
+  const std::size_t argumentCount = best->function.arguments.size();
+  std::array<BindingProperty, kInlineArgumentCount> inlineValues;
+  std::vector<BindingProperty> heapValues;
+  std::span<BindingProperty> values(inlineValues.data(), argumentCount);
+  if (argumentCount > inlineValues.size()) {
+    heapValues.resize(argumentCount);
+    values = heapValues;
+  }
   auto bound = BindArguments(*best, bestCaptures, request, values);
   if (bound.HasFailure()) {
     return std::move(bound).GetFailure();
@@ -136,11 +151,17 @@ void RouteTable::dispatch(NaloResponse& response, const NaloRequest& request) co
     // The record is packed: read each field once, into aligned locals.
     const NaloHeader* headerRecords = request.headers;
     const std::size_t headerCount = headerRecords != nullptr ? request.headerCount : 0;
-    std::vector<RequestHeader> headers;
-    headers.reserve(headerCount);
+    std::array<RequestHeader, kInlineHeaderCount> inlineHeaders;
+    std::vector<RequestHeader> heapHeaders;
+    std::span<RequestHeader> headers(inlineHeaders.data(),
+                                     std::min(headerCount, kInlineHeaderCount));
+    if (headerCount > inlineHeaders.size()) {
+      heapHeaders.resize(headerCount);
+      headers = heapHeaders;
+    }
     for (std::size_t i = 0; i < headerCount; ++i) {
       const NaloHeader header = headerRecords[i];
-      headers.push_back({TextOf(header.name), TextOf(header.value)});
+      headers[i] = {TextOf(header.name), TextOf(header.value)};
     }
     const NaloRequestArgument* arguments = request.arguments;
     const std::uint8_t* body = request.body;

@@ -1,8 +1,7 @@
 #include "routing/StatusReason.h"
 
-#include <algorithm>
 #include <array>
-#include <utility>
+#include <cstddef>
 
 namespace Nalo {
 
@@ -13,8 +12,8 @@ struct Reason {
   std::string_view phrase;
 };
 
-// Sorted by status. Every phrase is a literal, so its data() is a C string
-// that lives for the process (the response writer relies on it).
+// Every phrase is a literal, so its data() is a C string that lives for the
+// process; the response writer recognises a table phrase by its address.
 constexpr std::array kReasons = {
     Reason{100, "Continue"},
     Reason{101, "Switching Protocols"},
@@ -64,19 +63,33 @@ constexpr std::array kReasons = {
     Reason{507, "Insufficient Storage"},
 };
 
-static_assert(std::is_sorted(kReasons.begin(), kReasons.end(),
-                             [](const Reason& left, const Reason& right) {
-                               return left.status < right.status;
-                             }),
-              "the reason table is searched by bisection");
+// The one "no phrase" answer, so that its address is stable too.
+constexpr std::string_view kNoPhrase = "";
+constexpr std::uint32_t kFirstStatus = 100;
+constexpr std::uint32_t kLastStatus = 599;
+
+// Every response looks its phrase up, so the table is indexed directly by
+// status: each entry is one plus the phrase's position in kReasons, 0 for
+// none. A phrase for a status outside [kFirstStatus, kLastStatus] would index
+// past the array, which stops the compilation.
+constexpr auto kReasonByStatus = [] {
+  std::array<std::uint8_t, kLastStatus - kFirstStatus + 1> positions{};
+  for (std::size_t i = 0; i < kReasons.size(); ++i) {
+    positions[kReasons[i].status - kFirstStatus] = static_cast<std::uint8_t>(i + 1);
+  }
+  return positions;
+}();
+
+static_assert(kReasons.size() < 255, "a phrase's position plus one fits a byte");
 
 }  // namespace
 
 std::string_view StatusReason(std::uint32_t status) noexcept {
-  const auto found = std::lower_bound(
-      kReasons.begin(), kReasons.end(), status,
-      [](const Reason& reason, std::uint32_t wanted) { return reason.status < wanted; });
-  return found != kReasons.end() && found->status == status ? found->phrase : std::string_view("");
+  if (status < kFirstStatus || status > kLastStatus) {
+    return kNoPhrase;
+  }
+  const std::uint8_t position = kReasonByStatus[status - kFirstStatus];
+  return position != 0 ? kReasons[position - 1].phrase : kNoPhrase;
 }
 
 }  // namespace Nalo

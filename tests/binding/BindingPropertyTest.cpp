@@ -332,17 +332,100 @@ TEST(BindingProperty, CopiesAreDeepAndIndependent) {
   target.member("copy") = original;
   EXPECT_EQ(target.member("copy"), original);
 
-  // A copy keeps a string up to its first NUL, like the zero-terminated setter.
-  BindingProperty counted = String(std::string_view("ab\0c", 4));
-  BindingProperty copied;
-  copied.member("text").assign(counted);
-  EXPECT_EQ(copied.member("text").StringValue(), "ab");
-
   // Self-assignment changes nothing.
   const BindingProperty before(original);
   BindingProperty& alias = original;
   original = alias;
   EXPECT_EQ(original, before);
+}
+
+TEST(BindingProperty, CopiesKeepEveryByteOfAString) {
+  const std::string_view bytes("ab\0c", 4);
+  const BindingProperty counted = String(bytes);
+  BindingProperty intoMember;
+  intoMember.member("text").assign(counted);
+  BindingProperty withinTree;
+  withinTree.at(0).SetString(bytes);
+  withinTree.at(1).assign(withinTree.at(0));
+  const BindingProperty structure = [&] {
+    BindingProperty value;
+    value.member("a").at(0).SetString(bytes);
+    return value;
+  }();
+
+  const BindingProperty copyConstructed(counted);
+  BindingProperty structureCopy(structure);
+
+  const struct {
+    std::string_view name;
+    std::string_view copied;
+  } cases[] = {
+      {"copy constructor", copyConstructed.StringValue()},
+      {"assign into another tree", intoMember.member("text").StringValue()},
+      {"assign within one tree", withinTree.at(1).StringValue()},
+      {"element of a copied structure", structureCopy.member("a").at(0).StringValue()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.copied, bytes);
+  }
+  EXPECT_EQ(BindingProperty(counted), counted);
+
+  // Texts that differ only after a NUL stay two entries of one tree.
+  BindingProperty root;
+  root.at(0).SetString(std::string_view("a\0x", 3));
+  root.at(1).assign(String(std::string_view("a\0y", 3)));
+  root.at(2).assign(String("a"));
+  EXPECT_EQ(root.TreeStore()->InternedCount(), 3u);
+  EXPECT_EQ(root.Elements()[1].StringValue(), std::string_view("a\0y", 3));
+  EXPECT_EQ(root.Elements()[2].StringValue(), "a");
+}
+
+TEST(BindingProperty, AssignsFromAnAncestorOrADescendant) {
+  // A value assigned into one of its own members gets the value the source
+  // had before the assignment.
+  BindingProperty v;
+  v.member("a").SetSigned(1);
+  v.member("b").SetString("text");
+  const BindingProperty before(v);
+  v.member("a").assign(v);
+  BindingProperty expected(before);
+  expected.member("a").assign(before);
+  EXPECT_EQ(v, expected);
+  EXPECT_EQ(v.member("a").member("a").GetSigned(0), 1);
+  EXPECT_EQ(v.member("a").member("b").StringValue(), "text");
+
+  // A collection copied into a member of one of its elements.
+  BindingProperty list;
+  list.at(0).member("x").SetUnsigned(7);
+  list.at(0).member("copy").SetString("old");
+  list.at(1).SetString("second");
+  const BindingProperty listBefore(list);
+  list.at(0).member("copy").assign(list);
+  EXPECT_EQ(list.Elements()[0].Find("copy")->size(), 2u);
+  EXPECT_EQ(*list.Elements()[0].Find("copy"), listBefore);
+  EXPECT_EQ(list.Elements()[1], listBefore.Elements()[1]);
+
+  // Deeper: the root copied three levels down, through copy assignment.
+  BindingProperty deep;
+  deep.member("p").at(0).member("q").SetBool(true);
+  const BindingProperty deepBefore(deep);
+  deep.member("p").at(0).member("q") = deep;
+  EXPECT_EQ(deep.member("p").at(0).member("q"), deepBefore);
+
+  // And the other way round: a descendant copied onto its ancestor.
+  BindingProperty outer;
+  outer.member("inner").member("leaf").SetUnsigned(3);
+  outer.assign(outer.member("inner"));
+  EXPECT_EQ(outer.member("leaf").GetUnsigned(0), 3u);
+  EXPECT_EQ(outer.size(), 1u);
+
+  // Nothing is left behind in the store.
+  v.Reset();
+  list.Reset();
+  EXPECT_EQ(v.TreeStore()->PooledBlocksInUse(), 0u);
+  EXPECT_EQ(v.TreeStore()->InternedCount(), 0u);
+  EXPECT_EQ(list.TreeStore()->PooledBlocksInUse(), 0u);
 }
 
 TEST(BindingProperty, MovesKeepEveryValue) {

@@ -11,6 +11,7 @@
  *   publish  sends OnJsonApiEvent_hostfixture_v1_value with the body as data
  *   wait     waits (BeginWait, Pump...) until a task due in 10 s has run
  *   crash    logs "fixture: fatal ALE-12345678" and aborts
+ *   exit     ends the process at once with the query's code ("exit?1")
  *
  * It subscribes to OnJsonApiEvent_peer_v1_thing and
  * OnLcdsEvent_com_example_Game and logs each delivery as
@@ -23,6 +24,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "abi/HostAbi.h"
 
@@ -201,6 +203,8 @@ static void NALO_ABI_CALL Dispatch(void* handlerData, NaloResponse* response,
     }
     gCore->endWait(gCore);
     AnswerText(response, "woke", 4);
+  } else if (strncmp(action, "exit", 4) == 0 && query != NULL) {
+    _exit(atoi(query + 1));
   } else if (strncmp(action, "crash", 5) == 0) {
     Log("fixture: fatal ALE-12345678");
     abort();

@@ -1,6 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "binding/Json.h"
 #include "binding/Yaml.h"
@@ -17,20 +22,42 @@ struct ParseCase {
   std::string_view message;
 };
 constexpr ParseCase kParseFailures[] = {
-    {"steps: [load, {jump: 1}]", "Step 2 (jump): no such step"},
-    {"steps: [{set: {value: 1}}]", "Step 1 (set): the member \"path\" is missing"},
-    {"steps: [{advance: soon}]",
+    {"name: t\nsteps: [load, {jump: 1}]", "Step 2 (jump): no such step"},
+    {"name: t\nsteps: [{set: {value: 1}}]", "Step 1 (set): the member \"path\" is missing"},
+    {"name: t\nsteps: [{advance: soon}]",
      "Step 1 (advance): \"soon\" is not a duration (write seconds, or a number with ms, s or min)"},
-    {"steps: [{request: {method: FETCH, path: /a}}]",
+    {"name: t\nsteps: [{request: {method: FETCH, path: /a}}]",
      "Step 1 (request): \"FETCH\" is not a method"},
-    {"steps: [{fault: {path: /a, count: -1}}]",
+    {"name: t\nsteps: [{fault: {path: /a, count: -1}}]",
      "Step 1 (fault): the member \"count\" must be a whole number"},
-    {"steps: [{expect-fatal: {code: ALE-1}}]",
+    {"name: t\nsteps: [{expect-fatal: {code: ALE-1}}]",
      "Step 1 (expect-fatal): the member \"during\" must be a list of steps"},
-    {"steps: [{a: 1, b: 2}]", "Step 1 (?): a step is a mapping with one key"},
-    {"host: {core-version: 18}\nsteps: []",
-     "The scenario's core-version: it must be written major.minor.patch"},
+    {"name: t\nsteps: [{a: 1, b: 2}]", "Step 1 (?): a step is a mapping with one key"},
+    {"name: t\nhost: {core-version: 18}\nsteps: [load]",
+     "The scenario's host: core-version: it must be written major.minor.patch"},
     {"name: no steps", "The scenario must be a mapping with a list of steps."},
+    // Members nobody reads are typos: they are refused, never ignored.
+    {"name: t\nsteps: [{request: {path: /a, expct: {status: 500}}}]",
+     "Step 1 (request): unknown member \"expct\""},
+    {"name: t\nsteps: [{request: {path: /a, expect: {stauts: 500}}}]",
+     "Step 1 (request): unknown member \"expect.stauts\""},
+    {"name: t\nsteps: [load, {expect-published: {path: /p, valu: 2}}]",
+     "Step 2 (expect-published): unknown member \"valu\""},
+    {"name: t\nsteps: [{expect-published: {path: /p, value: 1, subset: 2}}]",
+     "Step 1 (expect-published): give \"value\" or \"subset\", not both"},
+    {"name: t\nsteps: [{expect-log: {contain: x}}]",
+     "Step 1 (expect-log): the member \"contains\" is missing"},
+    {"name: t\nsteps: [{expect-fatal: {code: A, during: [{set: {path: /a, value: 1, x: 2}}]}}]",
+     "Step 1 (set): unknown member \"x\""},
+    {"name: t\nsteps: [{load: now}]", "Step 1 (load): the step takes no members"},
+    {"name: t\nlcds: {a.b: {typ: x}}\nsteps: [load]",
+     "Step 0 (lcds-answer): unknown member \"typ\""},
+    {"name: t\nhost: {comand-line: []}\nsteps: [load]",
+     "The scenario's host: unknown member \"comand-line\""},
+    {"name: t\nstep: [load]\nsteps: [load]", "The scenario's header: unknown member \"step\""},
+    {"steps: [load]",
+     "The scenario's name: every scenario needs one: a sentence naming the behaviour"},
+    {"name: t\nsteps: []", "The scenario's steps: a scenario needs at least one step"},
 };
 
 TEST(ScenarioParsing, RefusalsNameTheStepAndTheProblem) {
@@ -214,6 +241,66 @@ TEST(ScenarioRunning, ExpectationsOverPublicationsAndStoredValues) {
       EXPECT_THAT(outcome.report, HasSubstr(c.report));
     }
   }
+}
+
+// A plugin that crashes or ends the process is reported at its step, with
+// how the process ended and the last log lines; the runner lives on.
+TEST(ScenarioRunning, APluginThatEndsTheProcessFailsItsStep) {
+  struct Case {
+    std::string_view step;
+    std::string_view report;
+  };
+  const Case cases[] = {
+      {"request: {path: /hostfixture/v1/crash}",
+       "Scenario \"ending\" failed at step 2 (request GET /hostfixture/v1/crash):\n"
+       "  the process was ended by signal 6 (Aborted) while it ran.\n"
+       "  The last log lines:\n"},
+      {"request: {path: /hostfixture/v1/exit?3}",
+       "Scenario \"ending\" failed at step 2 (request GET /hostfixture/v1/exit?3):\n"
+       "  the process exited with code 3 while it ran.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    const ScenarioOutcome outcome =
+        RunText("name: ending\nsteps:\n  - request: {path: /hostfixture/v1/echo}\n  - " +
+                std::string(c.step) + "\n  - expect-log: never reached\n");
+    EXPECT_FALSE(outcome.passed);
+    EXPECT_THAT(outcome.report, ::testing::StartsWith(std::string(c.report)));
+  }
+  EXPECT_THAT(RunText("name: ending\nsteps:\n  - request: {path: /hostfixture/v1/crash}\n").report,
+              HasSubstr("    fixture: fatal ALE-12345678\n"));
+}
+
+// The program: exit codes, and the temporary state folder is removed
+// whatever became of the plugin.
+TEST(HostProgram, ExitCodesAndTheTemporaryStateFolder) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("host-program-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder / "tmp");
+  struct Case {
+    std::string_view plugin;
+    std::string_view scenario;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {FIXTURE_PLUGIN, "name: fine\nsteps: [{request: {path: /hostfixture/v1/echo}}]", 0},
+      {FIXTURE_PLUGIN, "name: crash\nsteps: [{request: {path: /hostfixture/v1/crash}}]", 1},
+      {FIXTURE_PLUGIN, "name: typo\nsteps: [{request: {path: /a, expct: {}}}]", 1},
+      {"/nonexistent/libplugin.so", "name: fine\nsteps: [load]", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    const std::filesystem::path file = folder / "scenario.yaml";
+    std::ofstream(file) << c.scenario;
+    const std::string command = "TMPDIR=" + (folder / "tmp").string() +
+                                " " HOST_PROGRAM " --plugin " + std::string(c.plugin) +
+                                " --scenario " + file.string() + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "tmp"));
+  }
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

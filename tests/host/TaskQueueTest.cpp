@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,59 @@ TEST(TaskQueue, CancelDropsOnlyTheOwnersTasksAndJumpMovesTimeToTheNext) {
   EXPECT_EQ(queue.Now(), 2 * kSecond);
   EXPECT_THAT(ran, ElementsAre("other"));
   EXPECT_FALSE(queue.JumpToNext());
+}
+
+// A task that posts itself with no delay would keep time at one instant for
+// ever; the queue stops at its bound, names the task and ends its chain.
+TEST(TaskQueue, ATaskThatIsAlwaysDueStopsTheClockWithAStallNamingIt) {
+  for (const bool advancing : {false, true}) {
+    SCOPED_TRACE(advancing ? "AdvanceBy" : "RunDue");
+    TaskQueue queue(ClockMode::Virtual);
+    std::size_t runs = 0;
+    std::function<void()> again = [&] {
+      ++runs;
+      queue.Post("Timer: spin", 1, 0, again);
+    };
+    std::size_t laterRuns = 0;
+    queue.Post("Timer: spin", 1, advancing ? kSecond : 0, again);
+    queue.Post("later", 1, 3 * kSecond, [&] { ++laterRuns; });
+    if (advancing) {
+      queue.AdvanceBy(2s);
+    } else {
+      queue.RunDue();
+    }
+    EXPECT_EQ(runs, TaskQueue::kMaxTasksPerInstant);
+    std::optional<Stall> stall = queue.TakeStall();
+    ASSERT_TRUE(stall.has_value());
+    EXPECT_EQ(stall->label, "Timer: spin");
+    EXPECT_EQ(stall->atNanoseconds, advancing ? kSecond : 0);
+    EXPECT_EQ(stall->dropped, 1u);
+    EXPECT_FALSE(queue.TakeStall().has_value());
+    // The chain is over; the rest of the queue runs on.
+    queue.AdvanceBy(3s);
+    EXPECT_EQ(laterRuns, 1u);
+    EXPECT_EQ(runs, TaskQueue::kMaxTasksPerInstant);
+    EXPECT_FALSE(queue.TakeStall().has_value());
+    if (advancing) {
+      EXPECT_EQ(StallMessage(*stall),
+                "Time stood still at 1 s: 100000 tasks ran at that instant, the last of them "
+                "\"Timer: spin\"; its 1 queued run was dropped.");
+    }
+  }
+}
+
+// Many tasks at one instant spread over several calls are no stall.
+TEST(TaskQueue, TheBoundCountsOneCallAtATime) {
+  TaskQueue queue(ClockMode::Virtual);
+  std::size_t runs = 0;
+  for (int call = 0; call < 3; ++call) {
+    for (std::size_t i = 0; i < TaskQueue::kMaxTasksPerInstant; ++i) {
+      queue.Post("burst", 0, 0, [&] { ++runs; });
+    }
+    queue.RunDue();
+  }
+  EXPECT_EQ(runs, 3 * TaskQueue::kMaxTasksPerInstant);
+  EXPECT_FALSE(queue.TakeStall().has_value());
 }
 
 }  // namespace

@@ -487,6 +487,31 @@ TEST_F(PluginRuntime, ATimerCallableMayReplaceOrRemoveItsOwnTimer) {
   EXPECT_THAT(PluginLogLines(NALO_LOG_WARN), IsEmpty());
 }
 
+// A timer that is always due would keep the core at one instant: its
+// interval is refused where it is set, and an earlier timer of the name
+// stays. A task that keeps posting itself is stopped by the host's clock.
+TEST_F(PluginRuntime, TimersThatWouldNeverLetGoAreRefusedAndTheClockIsBounded) {
+  Call("POST", "/timers/t?interval=1");
+  for (const std::string_view interval : {"0", "-1", "1e-12", "nan"}) {
+    SCOPED_TRACE(interval);
+    const Host::Response response = Call("POST", "/timers/t?interval=" + std::string(interval));
+    EXPECT_EQ(response.status, 400u);
+    EXPECT_THAT(response.error, ::testing::HasSubstr("The timer t needs an interval above 0 "
+                                                     "seconds, not " +
+                                                     std::string(interval) + "."));
+  }
+  AdvanceSeconds(1.05);
+  EXPECT_THAT(Journal(), ElementsAre("timer t"));
+  EXPECT_FALSE(mHost.TakeStall().has_value());
+
+  Call("POST", "/tasks?label=spin&delay=0&mode=repost");
+  const std::optional<std::string> stall = mHost.TakeStall();
+  ASSERT_TRUE(stall.has_value());
+  EXPECT_THAT(*stall, ::testing::HasSubstr("the last of them \"spin\""));
+  AdvanceSeconds(1);  // the chain is over, the timer goes on
+  EXPECT_THAT(Journal(), ElementsAre("timer t", "timer t"));
+}
+
 TEST_F(PluginRuntime, NothingRunsAfterTheTablesAreShutDown) {
   Call("POST", "/subscribe?uri=/peer/v1/item");
   Call("POST", "/tasks?label=pending&delay=1");

@@ -3,6 +3,7 @@
 // its handlers, tasks and timers see into a journal the tests read back
 // (GET /tav-testplugin/v1/journal).
 
+#include <csignal>
 #include <cstdint>
 #include <future>
 #include <map>
@@ -300,11 +301,15 @@ class TestPlugin final : public AppModule {
     return Await(std::move(future));
   }
 
-  void PostTimer(std::string name, double interval, std::string mode) {
-    SetTimer(name, interval, [this, name, interval, mode] {
+  MaybeType<Failure, void> PostTimer(std::string name, double interval, std::string mode) {
+    return SetTimer(name, interval, [this, name, interval, mode] {
       Note("timer " + name);
       if (mode == "reset-self") {
-        SetTimer(name, interval * 2, [this, name] { Note("timer " + name + " again"); });
+        auto reset =
+            SetTimer(name, interval * 2, [this, name] { Note("timer " + name + " again"); });
+        if (reset.HasFailure()) {
+          Note(std::string(reset.GetFailure().Message()));
+        }
       } else if (mode == "remove-self") {
         RemoveTimer(name);
       }
@@ -317,12 +322,21 @@ class TestPlugin final : public AppModule {
     const std::uint64_t now = NowNanoseconds();
     const auto offset = static_cast<std::uint64_t>((delay < 0 ? -delay : delay) * 1e9);
     const std::uint64_t deadline = delay < 0 ? now - std::min(now, offset) : now + offset;
-    return PostTask(label, deadline, [this, label, mode] {
-      if (mode == "throw") {
-        throw std::runtime_error("the task " + label + " failed");
-      }
-      Note("task " + label);
-    });
+    return PostTask(label, deadline, [this, label, mode] { RunTestTask(label, mode); });
+  }
+
+  void RunTestTask(const std::string& label, const std::string& mode) {
+    if (mode == "throw") {
+      throw std::runtime_error("the task " + label + " failed");
+    }
+    if (mode == "repost") {  // a task that is always due again
+      PostTask(label, NowNanoseconds(), [this, label, mode] { RunTestTask(label, mode); });
+      return;
+    }
+    if (mode == "crash") {
+      std::raise(SIGSEGV);
+    }
+    Note("task " + label + (mode == "timed" ? " at " + std::to_string(NowNanoseconds()) : ""));
   }
 
   MaybeType<Failure, void> PostTelemetry(std::string event, BindingProperty data) {

@@ -201,6 +201,39 @@ TEST_F(DispatchRecords, MissingRecordsAnswerWithoutCrashing) {
   response.release(&response);
 }
 
+// Requests and handlers beyond the few headers and arguments the dispatch
+// keeps on its stack.
+TEST(DispatchManyValues, EveryHeaderAndArgumentIsBound) {
+  BindingTypeRegistry registry;
+  RouteTable table(registry);
+  table.Get(
+      "/many",
+      [](std::string a, std::string b, std::string c, std::string d, std::string e, std::string f,
+         std::string g, std::string h) { return a + b + c + d + e + f + g + h; },
+      InHeader("a"), InHeader("b"), InHeader("c"), InHeader("d"), InHeader("e"), InHeader("f"),
+      InHeader("g"), InHeader("h"));
+  std::vector<std::string> texts;
+  for (int i = 0; i < 24; ++i) {
+    texts.push_back("x-filler-" + std::to_string(i));
+  }
+  for (const char name : std::string_view("hgfedcba")) {
+    texts.push_back(std::string(1, name));
+  }
+  std::vector<NaloHeader> headers;
+  for (const std::string& text : texts) {
+    headers.push_back({text.c_str(), text.c_str()});
+  }
+  NaloRequest request{};
+  request.method = NALO_METHOD_GET;
+  request.path = "/many";
+  request.headers = headers.data();
+  request.headerCount = headers.size();
+  NaloResponse response;
+  RouteTable::DispatchEntry(&table, &response, &request);
+  EXPECT_EQ(Describe(response), R"(200 OK body="abcdefgh")");
+  response.release(&response);
+}
+
 TEST(BoundFunctionName, WordRule) {
   struct Case {
     RequestMethod method;
@@ -254,6 +287,10 @@ TEST(RouteTableDeathTest, RowsThatCannotWorkEndTheProcess) {
   EXPECT_DEATH(table.Get(
                    "/a/{id}", [](int) {}, InQuery("id")),
                "Route GET /a/\\{id\\}: no path argument takes the template parameter 'id'.");
+  EXPECT_DEATH(table.Get(
+                   "/a/{item.name}", [](int) {}, InPath("name")),
+               "Route GET /a/\\{item.name\\}: no path argument takes the template parameter "
+               "'item.name'.");
   EXPECT_DEATH(table.Get(
                    "/a", [](int, int) {}, InQuery("x"), InHeader("x")),
                "Route GET /a declares argument 'x' twice.");

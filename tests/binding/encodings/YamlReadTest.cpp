@@ -17,7 +17,7 @@ using namespace std::string_literals;
 struct ValueCase {
   std::string_view name;
   std::string text;
-  std::string_view value;  // ValueText of the result
+  std::string value;  // ValueText of the result
 };
 
 void ExpectValues(const ValueCase* begin, const ValueCase* end) {
@@ -77,6 +77,37 @@ TEST(YamlRead, TypesScalars) {
       {"!!float integral", "!!float 2", "f2"},
       {"!!bool", "!!bool yes", "true"},
       {"!!bool quoted", "!!bool 'off'", "false"},
+  };
+  ExpectValues(std::begin(cases), std::end(cases));
+}
+
+// Plain numbers at the edges of a double and of the 64-bit kinds: a text
+// whose value is infinite or NaN is never made an integer, whatever its sign.
+TEST(YamlRead, ResolvesNumbersAtTheirLimits) {
+  const ValueCase cases[] = {
+      {"underflow is zero", "1e-400", "u0"},
+      {"negative underflow is zero", "-1e-400", "u0"},
+      {"underflow after many digits", "0.000000000000000000001e-390", "u0"},
+      {"hexadecimal underflow", "0x1p-2000", "u0"},
+      {"subnormal keeps its fraction", "5e-324", "f5e-324"},
+      {"many digits with a small exponent overflow", "1" + std::string(400, '0') + "e-10",
+       R"("1)" + std::string(400, '0') + R"(e-10")"},
+      {"negative overflow stays a string", "-1e400", R"("-1e400")"},
+      {"negative infinity word", "-.inf", R"("-.inf")"},
+      {"signed NaN word", "-nan", R"("-nan")"},
+      {"infinity word", "inf", R"("inf")"},
+      {"largest signed", "9223372036854775807", "u9223372036854775807"},
+      {"2^63", "9223372036854775808", "u9223372036854775808"},
+      {"2^63 as a float text", "9.223372036854775808e18", "u9223372036854775808"},
+      {"largest unsigned less one", "18446744073709551614", "u18446744073709551614"},
+      {"2^64 as a float text", "1.8446744073709551616e19", "f18446744073709551616"},
+      {"2^64 and beyond", "36893488147419103232", "f36893488147419103232"},
+      {"hexadecimal 2^63", "0x8000000000000000", "u9223372036854775808"},
+      {"hexadecimal 2^64", "0x10000000000000000", "f18446744073709551616"},
+      {"lowest signed", "-9223372036854775808", "s-9223372036854775808"},
+      {"lowest signed as a float text", "-9.223372036854775808e18", "s-9223372036854775808"},
+      {"below the lowest signed", "-9223372036854775809", "f-9223372036854775808"},
+      {"far below the lowest signed", "-1e19", "f-1e+19"},
   };
   ExpectValues(std::begin(cases), std::end(cases));
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -54,6 +55,13 @@ struct Board {
   bool operator==(const Board&) const = default;
 };
 
+// Both standard string-keyed maps are "map" fields.
+struct Ledger {
+  std::map<std::string, Tile> byName;
+  std::map<std::string, std::unordered_map<std::string, std::int32_t>> nested;
+  bool operator==(const Ledger&) const = default;
+};
+
 struct Unregistered {
   std::int32_t a = 0;
 };
@@ -95,6 +103,8 @@ const BindingTypeRegistry& Registry() {
                               Field("color", &Board::color, kOmitWhenDefault),
                               Field("note", &Board::note, kOmitWhenDefault),
                           });
+    RegisterStruct<Ledger>(instance, "Demo", "Ledger", "",
+                           {Field("byName", &Ledger::byName), Field("nested", &Ledger::nested)});
     return instance;
   }();
   return registry;
@@ -452,6 +462,43 @@ TEST(BindingConvert, UnregisteredStructures) {
   EXPECT_THAT(ToProperty(std::vector<Unregistered>{{}}, Registry()),
               IsBindingError(kUnregisteredNative));
   EXPECT_THAT(toProperty(&native, nullptr, Registry()), IsBindingError(kUnregisteredNative));
+}
+
+TEST(BindingConvert, StringKeyedMapsOfBothKinds) {
+  BindingProperty expected;
+  expected.member("a").SetSigned(1);
+  expected.member("b").SetSigned(-2);
+
+  const std::map<std::string, std::int32_t> ordered{{"b", -2}, {"a", 1}};
+  const BindingResult fromOrdered = ToProperty(ordered, Registry());
+  ASSERT_THAT(fromOrdered, BindingSucceeded());
+  EXPECT_EQ(fromOrdered.Value(), expected);
+  std::map<std::string, std::int32_t> orderedBack{{"stale", 9}};
+  ASSERT_THAT(FromProperty(orderedBack, expected, "scores", Registry()), BindingSucceeded());
+  EXPECT_EQ(orderedBack, ordered);
+
+  const std::unordered_map<std::string, std::int32_t> hashed{{"a", 1}, {"b", -2}};
+  const BindingResult fromHashed = ToProperty(hashed, Registry());
+  ASSERT_THAT(fromHashed, BindingSucceeded());
+  EXPECT_EQ(fromHashed.Value(), expected);
+
+  // As fields of a registered structure, nested in each other.
+  Ledger ledger;
+  ledger.byName = {{"one", {1, "first"}}, {"two", {2, ""}}};
+  ledger.nested = {{"outer", {{"inner", 5}}}, {"none", {}}};
+  const BindingResult produced = ToProperty(ledger, Registry());
+  ASSERT_THAT(produced, BindingSucceeded());
+  EXPECT_EQ(produced.Value().Find("byName")->Find("one")->Find("label")->StringValue(), "first");
+  EXPECT_EQ(produced.Value().Find("nested")->Find("outer")->Find("inner")->GetSigned(0), 5);
+  Ledger parsed;
+  ASSERT_THAT(FromProperty(parsed, produced.Value(), "ledger", Registry()), BindingSucceeded());
+  EXPECT_EQ(parsed, ledger);
+
+  BindingProperty notAStructure;
+  notAStructure.at(0).SetSigned(1);
+  EXPECT_THAT(FromProperty(orderedBack, notAStructure, "scores", Registry()),
+              IsBindingError("Couldn't assign value to 'scores' of type map because the input not "
+                             "a structure."));
 }
 
 TEST(BindingConvert, UntypedEntryPoints) {
