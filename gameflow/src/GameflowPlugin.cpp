@@ -248,7 +248,12 @@ void GameflowPlugin::SubscribeAll() {
                                       [this](std::string_view, PluginResourceEventType type,
                                              const BindingProperty*) { OnQueues(type, true); });
   Subscribe(kCustomQueuesPath);
-  SetTimer(kTickTimer, kTickIntervalSeconds, [this] { Tick(); });
+  auto timer = SetTimer(kTickTimer, kTickIntervalSeconds, [this] { Tick(); });
+  if (timer.HasFailure()) {
+    // Without the tick nothing is published on change; POST /tav-gameflow/v1/tick still works.
+    Log(LogLevel::Error, kLogGroupDebug, "The timer %s could not be set: %s", kTickTimer.data(),
+        timer.GetFailure().Text().c_str());
+  }
 }
 
 // --- Events and the session --------------------------------------------------------------
