@@ -2,8 +2,9 @@
 // GameflowPlugin: the plugin object of "tav-gameflow". It owns the gameflow's
 // state and wires its parts together: the state chart (GameflowChart.h) run
 // through a run-to-completion event queue, the session model
-// (GameflowSessionModel.h), availability (Availability.h), the patcher lock
-// (PatcherLock.h) and the game client side (GameLauncher.h). It registers the
+// (GameflowSessionModel.h), entering and leaving game flow with availability
+// and the patcher lock (GameFlowGate.h), and the game client side
+// (GameLauncher.h). It registers the
 // REST routes under /tav-gameflow/v1/, subscribes to the resources and
 // platform messages that drive the gameflow, and publishes the session,
 // availability and patcher-lock resources.
@@ -25,11 +26,10 @@
 #include "gameflow/Api/LoginSession.h"
 #include "gameflow/Api/PatcherProductState.h"
 #include "gameflow/Api/PlayerStatus.h"
-#include "gameflow/Availability.h"
+#include "gameflow/GameFlowGate.h"
 #include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowChart.h"
 #include "gameflow/GameflowSessionModel.h"
-#include "gameflow/PatcherLock.h"
 #include "gameflow/WallClock.h"
 #include "hsm/EventQueue.h"
 #include "plugin/AppModule.h"
@@ -40,7 +40,9 @@ namespace Nalo::Client::Gameflow {
 // that never completed) and Exited (the client ended) into events.
 enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
 
-class GameflowPlugin final : public AppModule, private GameflowChartOwner {
+class GameflowPlugin final : public AppModule,
+                             private GameflowChartOwner,
+                             private GameFlowGate::Owner {
  public:
   // The production clocks and the pending game launcher.
   GameflowPlugin();
@@ -85,8 +87,8 @@ class GameflowPlugin final : public AppModule, private GameflowChartOwner {
   bool IsTournamentRunning() const override { return mTournamentRunning; }
   void SetTournamentRunning(bool running) override { mTournamentRunning = running; }
   void PostTournamentReroute() override;
-  bool EnterGameFlow(AvailabilityCheck check) override;
-  void ExitGameFlow() override;
+  bool EnterGameFlow(AvailabilityCheck check) override { return mGate.Enter(check); }
+  void ExitGameFlow() override { mGate.Exit(); }
   bool IsSpectating() const override { return mLauncher->IsSpectating(); }
   void EndSpectating() override { mLauncher->EndSpectating(); }
   void EndTutorial() override { mLauncher->EndTutorial(); }
@@ -123,28 +125,24 @@ class GameflowPlugin final : public AppModule, private GameflowChartOwner {
   void OnPatcherProductState(const Api::PatcherProductState& state);
   void OnQueues(PluginResourceEventType type, bool custom);
 
-  // --- Availability, game flow and the patcher lock ------------------------------------
+  // --- Game flow gate owner ------------------------------------------------------------
+  bool IsGameBeingServed() const override { return mSessionModel.IsGameBeingServed(); }
+  // The periodic work: publishes the lock's status, availability and the
+  // game client's state when they changed, and turns launch results into
+  // events.
+  void Tick() override;
+  void ScheduleLockRefresh() override;
+
+  // --- Start-up ------------------------------------------------------------------------
   void SetAvailabilityBlocker(Api::GameflowAvailabilityState reason, bool blocked);
-  bool IsPatcherUpdatePending();
-  void UnlockPatcher();
-  void SetPatcherLock();
-  void ClearPatcherLock();
-  bool IsPatcherLockActive();
   void DetectCorruption();
   void ExitIfAskedAfterUnlockCheck();
-  void Tick();
-
-  // GETs or POSTs `path` and converts the answer to T; an answer without a
-  // body fails like one that does not convert.
-  template <class T>
-  MaybeType<Failure, T> RequestValue(RequestMethod method, std::string_view path);
 
   // --- Publishing ----------------------------------------------------------------------
   void PublishSession();
   template <class T>
   void PublishValue(std::string_view uri, const T& value);
 
-  Availability mAvailability;
   bool mSessionChanged = false;
   GameflowSessionModel mSessionModel;
   bool mQueuesReceived = false;
@@ -156,13 +154,14 @@ class GameflowPlugin final : public AppModule, private GameflowChartOwner {
   std::string mPlatformId;
   Api::LoginSession mLoginSession;
   Api::GameflowWatchPhase mWatchPhase = Api::GameflowWatchPhase::None;
-  PatcherLock mPatcherLock;
-  bool mCorrupted = false;
   bool mTournamentRunning = false;
   // Set once OnInitialize has started the chart: shutdown work that talks to
   // peers needs a bound core.
   bool mInitialized = false;
   std::unique_ptr<GameLauncher> mLauncher;
+  std::unique_ptr<PatcherPeers> mPatcherPeers;
+  // Availability, the patcher lock and the corrupted mark.
+  GameFlowGate mGate;
   GameflowMachine mMachine;
   Hsm::EventQueue<GameflowChartOwner, GameflowEvent> mEvents;
 };

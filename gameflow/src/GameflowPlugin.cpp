@@ -100,6 +100,54 @@ std::string PrintableName(std::string_view name) {
   return text;
 }
 
+// GETs or POSTs `path` through `module` and converts the answer to T; an
+// answer without a body fails like one that does not convert.
+template <class T>
+MaybeType<Failure, T> RequestValue(AppModule& module, RequestMethod method, std::string_view path) {
+  auto body = module.Request<BindingProperty>(method, path);
+  if (body.HasFailure()) {
+    return std::move(body).GetFailure();
+  }
+  if (body.Value().IsEmpty()) {
+    return Failure(500, std::string(path) + " answered without a value.");
+  }
+  T value{};
+  BindingResult converted = FromProperty(value, body.Value(), "<result>", module.Registry());
+  if (converted.Failed()) {
+    return Failure(500, std::string(path) + " answered a value of the wrong shape: " +
+                            std::string(converted.ErrorMessage()));
+  }
+  return value;
+}
+
+// The patcher and the data store, reached through the core.
+class HostPatcherPeers final : public PatcherPeers {
+ public:
+  explicit HostPatcherPeers(AppModule& module) : mModule(&module) {}
+
+  MaybeType<Failure, Api::PatcherProductState> ProductState() override {
+    return RequestValue<Api::PatcherProductState>(*mModule, RequestMethod::Get, kPatcherStatePath);
+  }
+  MaybeType<Failure, void> StopChecking() override {
+    return mModule->Request(RequestMethod::Post, kStopCheckingPath);
+  }
+  MaybeType<Failure, void> StartChecking() override {
+    return mModule->Request(RequestMethod::Post, kStartCheckingPath);
+  }
+  MaybeType<Failure, void> StoreLock(std::uint64_t expiry) override {
+    return mModule->Request(RequestMethod::Post, kPatcherLockPath, expiry);
+  }
+  MaybeType<Failure, void> ClearStoredLock() override {
+    return mModule->Request(RequestMethod::Post, kPatcherLockPath, std::string());
+  }
+  MaybeType<Failure, BindingProperty> StoredLock() override {
+    return mModule->Request<BindingProperty>(RequestMethod::Get, kPatcherLockPath);
+  }
+
+ private:
+  AppModule* mModule;
+};
+
 bool IsGamePhase(GameflowPhase phase) {
   return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
          phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
@@ -113,8 +161,9 @@ GameflowPlugin::GameflowPlugin()
 GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
                                std::unique_ptr<GameLauncher> launcher)
     : AppModule(tickClock),
-      mPatcherLock(wallClock),
       mLauncher(std::move(launcher)),
+      mPatcherPeers(std::make_unique<HostPatcherPeers>(*this)),
+      mGate(*mPatcherPeers, wallClock, *this),
       mMachine(static_cast<GameflowChartOwner*>(this), std::string(kGameflowMachineName),
                &GameflowChartRoot(), FormatGameflowEvent),
       mEvents(mMachine) {
@@ -157,16 +206,16 @@ void GameflowPlugin::RegisterApi() {
 
 bool GameflowPlugin::OnInitialize() {
   SubscribeAll();
-  mAvailability.ClearBlockers();
-  SetAvailabilityBlocker(GameflowAvailabilityState::Patching, IsPatcherUpdatePending());
+  mGate.GetAvailability().ClearBlockers();
+  SetAvailabilityBlocker(GameflowAvailabilityState::Patching, mGate.IsPatcherUpdatePending());
   SetAvailabilityBlocker(GameflowAvailabilityState::Configuration, true);
   mInitialized = true;
   mEvents.Start();
   DetectCorruption();
-  if (mCorrupted) {
+  if (mGate.IsCorrupted()) {
     return true;
   }
-  if (IsPatcherLockActive()) {
+  if (mGate.ReadLockIsActive()) {
     auto signalled = Request(RequestMethod::Post, kSignalStartPatchingDelayedPath);
     if (signalled.HasFailure()) {
       Log(LogLevel::Error, kLogGroupDebug,
@@ -176,7 +225,7 @@ bool GameflowPlugin::OnInitialize() {
   } else {
     Log(LogLevel::Okay, kLogGroupGeneral,
         "Game-flow patcher-lock either unset or expired. Unlocking patching.");
-    UnlockPatcher();
+    mGate.UnlockPatcher();
   }
   ExitIfAskedAfterUnlockCheck();
   return true;
@@ -188,7 +237,7 @@ void GameflowPlugin::OnShutdown() {
     // In the game phases a game is starting or running: the lock is left to
     // expire by itself so that the patcher keeps away from the running game.
     if (phase != GameflowPhase::None && !IsGamePhase(phase)) {
-      ClearPatcherLock();
+      mGate.ClearLock();
     }
     mEvents.Stop();
     mInitialized = false;
@@ -281,24 +330,6 @@ void GameflowPlugin::PublishValue(std::string_view uri, const T& value) {
   }
 }
 
-template <class T>
-MaybeType<Failure, T> GameflowPlugin::RequestValue(RequestMethod method, std::string_view path) {
-  auto body = Request<BindingProperty>(method, path);
-  if (body.HasFailure()) {
-    return std::move(body).GetFailure();
-  }
-  if (body.Value().IsEmpty()) {
-    return Failure(500, std::string(path) + " answered without a value.");
-  }
-  T value{};
-  BindingResult converted = FromProperty(value, body.Value(), "<result>", Registry());
-  if (converted.Failed()) {
-    return Failure(500, std::string(path) + " answered a value of the wrong shape: " +
-                            std::string(converted.ErrorMessage()));
-  }
-  return value;
-}
-
 void GameflowPlugin::PostTournamentReroute() {
   const bool posted = PostTask(kRerouteTask, NowNanoseconds(), [this] {
     PostEvent(GameflowEvent::TournamentCheckinRequested);
@@ -315,7 +346,8 @@ void GameflowPlugin::PostTournamentReroute() {
 void GameflowPlugin::ApplyGameToSession(const LCDS::GameDto& game) {
   Api::Queue queue = GameflowSessionModel::QueueOfGame(game);
   auto config = RequestValue<Api::QueueGameTypeConfig>(
-      RequestMethod::Get, std::string(kGameTypeConfigPath) + std::to_string(game.gameTypeConfigId));
+      *this, RequestMethod::Get,
+      std::string(kGameTypeConfigPath) + std::to_string(game.gameTypeConfigId));
   if (config.HasFailure()) {
     Log(LogLevel::Warn, kLogGroupDebug, "Couldn't look up queue game type config: %s",
         config.GetFailure().Text().c_str());
@@ -331,7 +363,7 @@ void GameflowPlugin::ApplyGameToSession(const LCDS::GameDto& game) {
 // --- Routes ------------------------------------------------------------------------------
 
 Api::GameflowAvailability GameflowPlugin::GetAvailability() {
-  return mAvailability.Value();
+  return mGate.GetAvailability().Value();
 }
 
 void GameflowPlugin::AcknowledgeFailedLaunch() {
@@ -339,14 +371,14 @@ void GameflowPlugin::AcknowledgeFailedLaunch() {
     mWatchPhase = Api::GameflowWatchPhase::None;
     PublishValue(kWatchPath, mWatchPhase);
     if (Phase() == GameflowPhase::None) {
-      UnlockPatcher();
-      ClearPatcherLock();
+      mGate.UnlockPatcher();
+      mGate.ClearLock();
     }
     return;
   }
   if (mSessionModel.IsGameBeingServed() && !mSessionModel.Session().gameClient.running &&
-      mAvailability.IsAvailable() && mSessionModel.Credentials().has_value() && !mCorrupted &&
-      Phase() != GameflowPhase::Reconnect) {
+      mGate.GetAvailability().IsAvailable() && mSessionModel.Credentials().has_value() &&
+      !mGate.IsCorrupted() && Phase() != GameflowPhase::Reconnect) {
     PostEvent(GameflowEvent::ReconnectAvailable);
   }
   Tick();
@@ -368,7 +400,7 @@ MaybeType<Failure, Api::GameflowSession> GameflowPlugin::GetSession() {
 }
 
 bool GameflowPlugin::GetActivePatcherLock() {
-  return IsPatcherLockActive();
+  return mGate.ReadLockIsActive();
 }
 
 void GameflowPlugin::PostSessionEvent(std::string name) {
@@ -558,21 +590,22 @@ void GameflowPlugin::OnLoginDataPacket(PluginResourceEventType type,
 }
 
 void GameflowPlugin::OnPatcherProductState(const Api::PatcherProductState& state) {
-  if (mAvailability.CurrentState() != GameflowAvailabilityState::InGameFlow) {
+  if (mGate.GetAvailability().CurrentState() != GameflowAvailabilityState::InGameFlow) {
     SetAvailabilityBlocker(GameflowAvailabilityState::Patching, !state.isUpToDate);
   }
-  if (state.action == Api::PatcherProductStateAction::Idle && !mCorrupted && state.isCorrupted) {
-    mCorrupted = true;
+  if (state.action == Api::PatcherProductStateAction::Idle && !mGate.IsCorrupted() &&
+      state.isCorrupted) {
+    mGate.SetCorrupted(true);
     Log(LogLevel::Always, kLogGroupDebug, "Corruption detected, attempting repair.");
     PostEvent(GameflowEvent::CorruptionDetected);
     SetAvailabilityBlocker(GameflowAvailabilityState::Patching, true);
-    UnlockPatcher();
+    mGate.UnlockPatcher();
     // The patcher reports the repair through its state resource.
     static_cast<void>(Request(RequestMethod::Post, kPartialRepairPath));
     return;
   }
-  if (mCorrupted && !state.isCorrupted && state.isUpToDate) {
-    mCorrupted = false;
+  if (mGate.IsCorrupted() && !state.isCorrupted && state.isUpToDate) {
+    mGate.SetCorrupted(false);
     Log(LogLevel::Always, kLogGroupDebug,
         "Corruption was fixed, attempting to relaunch and reconnect to the original game (if it "
         "exists).");
@@ -603,87 +636,10 @@ void GameflowPlugin::OnQueues(PluginResourceEventType type, bool custom) {
 // --- Availability, game flow and the patcher lock --------------------------------------------
 
 void GameflowPlugin::SetAvailabilityBlocker(GameflowAvailabilityState reason, bool blocked) {
-  mAvailability.SetBlocker(reason, blocked);
+  mGate.GetAvailability().SetBlocker(reason, blocked);
 }
 
-bool GameflowPlugin::IsPatcherUpdatePending() {
-  auto state = RequestValue<Api::PatcherProductState>(RequestMethod::Get, kPatcherStatePath);
-  return state.HasValue() && !state.Value().isUpToDate;
-}
-
-bool GameflowPlugin::EnterGameFlow(AvailabilityCheck check) {
-  Log(LogLevel::Always, kLogGroupDebug, "Entering game flow");
-  if (mAvailability.CurrentState() == GameflowAvailabilityState::InGameFlow) {
-    Log(LogLevel::Always, kLogGroupDebug, "Game flow is already active.");
-    return true;
-  }
-  if (mCorrupted) {
-    Log(LogLevel::Warn, kLogGroupDebug, "Cannot enter game flow while a product is corrupted.");
-    return false;
-  }
-  if (check == AvailabilityCheck::Apply && IsPatcherUpdatePending()) {
-    Log(LogLevel::Warn, kLogGroupDebug,
-        "Cannot enter game flow until all products are up to date.");
-    return false;
-  }
-  auto stopped = Request(RequestMethod::Post, kStopCheckingPath);
-  if (stopped.HasFailure()) {
-    Log(LogLevel::Warn, kLogGroupDebug, "Patcher failed to lock: %s",
-        stopped.GetFailure().Text().c_str());
-    return false;
-  }
-  Log(LogLevel::Always, kLogGroupDebug, "Patcher stopped and locked");
-  SetAvailabilityBlocker(GameflowAvailabilityState::Patching, false);
-  if (check == AvailabilityCheck::Apply && !mAvailability.IsAvailable()) {
-    Log(LogLevel::Warn, kLogGroupDebug, "Game flow is not currently available.");
-    UnlockPatcher();
-    return false;
-  }
-  SetPatcherLock();
-  SetAvailabilityBlocker(GameflowAvailabilityState::InGameFlow, true);
-  return true;
-}
-
-void GameflowPlugin::ExitGameFlow() {
-  Log(LogLevel::Always, kLogGroupDebug, "Exiting game flow");
-  if (mAvailability.CurrentState() != GameflowAvailabilityState::InGameFlow) {
-    Log(LogLevel::Always, kLogGroupDebug, "Game flow is already inactive.");
-    return;
-  }
-  if (mSessionModel.IsGameBeingServed() && !mCorrupted) {
-    Log(LogLevel::Warn, kLogGroupDebug,
-        "The game is still being served. Request to exit game flow is denied.");
-    return;
-  }
-  UnlockPatcher();
-  ClearPatcherLock();
-  SetAvailabilityBlocker(GameflowAvailabilityState::Patching, IsPatcherUpdatePending());
-  SetAvailabilityBlocker(GameflowAvailabilityState::InGameFlow, false);
-}
-
-void GameflowPlugin::UnlockPatcher() {
-  auto started = Request(RequestMethod::Post, kStartCheckingPath);
-  if (started.HasFailure()) {
-    Log(LogLevel::Warn, kLogGroupDebug, "Patcher failed to unlock: %s",
-        started.GetFailure().Text().c_str());
-  } else {
-    Log(LogLevel::Always, kLogGroupDebug, "Patcher unlocked");
-  }
-}
-
-void GameflowPlugin::SetPatcherLock() {
-  const std::uint64_t expiry = mPatcherLock.NextExpiry();
-  Log(LogLevel::Always, kLogGroupDebug, "Setting gameflow patcher lock to %llu.",
-      static_cast<unsigned long long>(expiry));
-  auto written = Request(RequestMethod::Post, kPatcherLockPath, expiry);
-  if (written.HasFailure()) {
-    mPatcherLock.Forget();
-    Log(LogLevel::Error, kLogGroupDebug, "Failed to set gameflow lock: %s",
-        written.GetFailure().Text().c_str());
-  } else {
-    mPatcherLock.Remember(expiry);
-  }
-  Tick();
+void GameflowPlugin::ScheduleLockRefresh() {
   // Each write starts its own chain of refreshes; a chain ends at the first
   // run that finds the player back in None or Lobby with no replay running.
   const bool posted =
@@ -691,7 +647,7 @@ void GameflowPlugin::SetPatcherLock() {
         const GameflowPhase phase = Phase();
         if ((phase != GameflowPhase::None && phase != GameflowPhase::Lobby) ||
             mWatchPhase != Api::GameflowWatchPhase::None) {
-          SetPatcherLock();
+          mGate.SetLock();
         }
       });
   if (!posted) {
@@ -702,34 +658,9 @@ void GameflowPlugin::SetPatcherLock() {
   }
 }
 
-void GameflowPlugin::ClearPatcherLock() {
-  if (mCorrupted) {
-    Log(LogLevel::Always, kLogGroupDebug,
-        "Not clearing gameflow patcher lock because product is corrupted.");
-    return;
-  }
-  Log(LogLevel::Always, kLogGroupDebug, "Clearing gameflow patcher lock.");
-  mPatcherLock.Forget();
-  auto cleared = Request(RequestMethod::Post, kPatcherLockPath, std::string());
-  if (cleared.HasFailure()) {
-    Log(LogLevel::Error, kLogGroupDebug, "Failed to clear gameflow patcher lock: %s",
-        cleared.GetFailure().Text().c_str());
-  }
-  Tick();
-}
-
-bool GameflowPlugin::IsPatcherLockActive() {
-  mPatcherLock.Forget();
-  auto stored = Request<BindingProperty>(RequestMethod::Get, kPatcherLockPath);
-  if (stored.HasFailure()) {
-    return false;
-  }
-  mPatcherLock.RememberStored(stored.Value());
-  return mPatcherLock.IsActive();
-}
-
 void GameflowPlugin::DetectCorruption() {
-  auto state = RequestValue<Api::PatcherProductState>(RequestMethod::Post, kDetectCorruptionPath);
+  auto state =
+      RequestValue<Api::PatcherProductState>(*this, RequestMethod::Post, kDetectCorruptionPath);
   if (state.HasFailure()) {
     Log(LogLevel::Warn, kLogGroupDebug, "Patcher failed detect corruption request: %s",
         state.GetFailure().Text().c_str());
@@ -740,7 +671,8 @@ void GameflowPlugin::DetectCorruption() {
 
 void GameflowPlugin::ExitIfAskedAfterUnlockCheck() {
   // A failed request is ignored: without a command line nobody asked to exit.
-  auto arguments = RequestValue<std::vector<std::string>>(RequestMethod::Get, kCommandLinePath);
+  auto arguments =
+      RequestValue<std::vector<std::string>>(*this, RequestMethod::Get, kCommandLinePath);
   if (arguments.HasFailure()) {
     return;
   }
@@ -759,12 +691,12 @@ void GameflowPlugin::ExitIfAskedAfterUnlockCheck() {
 }
 
 void GameflowPlugin::Tick() {
-  if (const std::optional<bool> active = mPatcherLock.TakeStatusChange()) {
+  if (const std::optional<bool> active = mGate.Lock().TakeStatusChange()) {
     Log(LogLevel::Always, kLogGroupDebug, "Patcher lock status is now: %s",
         *active ? "active" : "inactive");
     PublishValue(kActivePatcherLockPath, *active);
-    if (!mCorrupted && !*active) {
-      UnlockPatcher();
+    if (!mGate.IsCorrupted() && !*active) {
+      mGate.UnlockPatcher();
     }
   }
   if (mLaunchState == LaunchState::Exited) {
@@ -783,8 +715,8 @@ void GameflowPlugin::Tick() {
     mLaunchState = LaunchState::Idle;
     PostEvent(GameflowEvent::GameFailedToLaunch);
   }
-  if (mAvailability.TakeChange()) {
-    PublishValue(kAvailabilityPath, mAvailability.Value());
+  if (mGate.GetAvailability().TakeChange()) {
+    PublishValue(kAvailabilityPath, mGate.GetAvailability().Value());
     Log(LogLevel::Okay, kLogGroupGeneral, "availability resource updated");
   }
   if (mSessionChanged) {
