@@ -418,6 +418,42 @@ typedef struct NaloPluginRegistration {
 /* The export's type: load_<short name>(registration). */
 typedef void(NALO_ABI_CALL* NaloPluginEntry)(NaloPluginRegistration* registration);
 
+/* ------------------------------------------------------------------------
+ * Test-only extension: the clock source. A real core never calls it.
+ *
+ * A plugin shared object may export a second function,
+ * nalo_set_clock_source (NALO_CLOCK_SOURCE_EXPORT), through which a test
+ * host hands the plugin the clocks it is to read instead of the system's:
+ * the monotonic clock behind task and timer deadlines and the wall clock
+ * (milliseconds since 1970-01-01 UTC). The stand-in core calls it with its
+ * virtual clocks before the export load_<short name>, and with null after
+ * Shutdown, which gives the system's clocks back. The record and its
+ * context must stay valid until the next call. Both functions are called
+ * on any thread that reads a clock and must be safe for that.
+ * ------------------------------------------------------------------------ */
+#define NALO_CLOCK_SOURCE_EXPORT "nalo_set_clock_source"
+
+typedef struct NaloClockSource {
+  void* context;
+  uint64_t(NALO_ABI_CALL* monotonicNanoseconds)(void* context);
+  uint64_t(NALO_ABI_CALL* wallMilliseconds)(void* context); /* since 1970-01-01 UTC */
+} NaloClockSource;
+
+/* The extension's type: nalo_set_clock_source(source or null). */
+typedef void(NALO_ABI_CALL* NaloSetClockSource)(const NaloClockSource* source);
+
+/*
+ * Test-only extension: log groups. The core's log entry carries a line's
+ * level and message, not its groups. After nalo_pass_log_groups(1)
+ * (NALO_LOG_GROUPS_EXPORT) the plugin's log target passes
+ * "<groups>| <message>" instead of the message, the groups being the
+ * line's three-letter codes joined with ";" ("DBG;NET"); 0 restores the
+ * bare message. A test host turns it on before load_<short name> and off
+ * after Shutdown. A real core never calls it.
+ */
+#define NALO_LOG_GROUPS_EXPORT "nalo_pass_log_groups"
+typedef void(NALO_ABI_CALL* NaloPassLogGroups)(uint32_t on);
+
 #pragma pack(pop)
 
 /* ------------------------------------------------------------------------
@@ -459,6 +495,7 @@ NALO_ABI_ASSERT(sizeof(NaloHostServices) == 8, host_services_size);
 NALO_ABI_ASSERT(sizeof(NaloPluginCallbacks) == 12, plugin_callbacks_size);
 NALO_ABI_ASSERT(sizeof(NaloPluginRegistration) == 28, registration_size);
 NALO_ABI_ASSERT(offsetof(NaloPluginRegistration, description) == 24, registration_description);
+NALO_ABI_ASSERT(sizeof(NaloClockSource) == 12, clock_source_size);
 #endif
 
 #ifdef __cplusplus

@@ -1,16 +1,20 @@
 // Request dispatch through the core's records (RouteTable::DispatchEntry,
-// then the response's release), over a table shaped like the gameflow's 29
-// routes: all literal templates, a few POSTs with one body or query argument.
+// then the response's release), over the gameflow's table of 29 literal routes
+// (with its types) and one more for a synthetic record.
 //
-//   GetLiteral/first          GET of the first route: match, bind nothing, 204
-//   GetLiteral/last           GET of the last route: every other template compared first
-//   PostQueryFlag/enabled     POST with a bool query argument ("?enabled=true")
-//   PostJsonBody/1KB          POST whose body is a 1 KB JSON object, bound to a
-//                             registered structure (parse, convert, call, 204)
-//   PostJsonObject/1KB        the same body bound to a BindingProperty argument
-//   ParseJsonConvert/1KB      floor of PostJsonBody: ParseJson of the body and
-//                             its conversion to the structure, no routing
-//   ParseJsonOnly/1KB         floor of both: ParseJson of the body alone
+//   GetLiteral/first           GET of the first route: match, bind nothing, 204
+//   GetLiteral/last            GET of the last route: every other template compared first
+//   PostQueryFlag/enabled      POST with a bool query argument ("?enabled=true")
+//   PostJsonBody/BODY          POST of a 1 KB JSON body bound to a registered
+//                              record (parse, convert, call, 204)
+//   PostJsonObject/players     the players body bound to a BindingProperty
+//   ParseJsonConvert/BODY      floor of PostJsonBody: ParseJson of the body and
+//                              its conversion to the record, no routing
+//   ParseJsonOnly/BODY         floor of both: ParseJson of the body alone
+//
+// Bodies: "dodge" is the gameflow's GameflowGameDodge with 1 KB of dodger
+// ids; "players" a synthetic roster of 16 players with names and tags, whose
+// conversion allocates per player.
 //
 // The summary divides each floor by the dispatch it bounds: 0.67 means the
 // dispatch costs 1.5 times the floor. Requests are built once, outside the
@@ -30,6 +34,9 @@
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
+#include "gameflow/Api/GameflowSession.h"
+#include "gameflow/GameflowTypeRegistration.h"
+#include "plugin/LcdsClassNames.h"
 #include "routing/RouteTable.h"
 
 namespace {
@@ -40,10 +47,12 @@ struct Player {
   std::vector<std::string> tags;
 };
 
-struct Dodge {
+struct Roster {
   std::string state;
   std::vector<Player> players;
 };
+
+using Nalo::Client::Gameflow::Api::GameflowGameDodge;
 
 // The shape of the gameflow's table: 29 literal routes, in its order.
 constexpr std::string_view kGetPaths[] = {
@@ -79,11 +88,13 @@ constexpr std::string_view kPostPaths[] = {
     "/tav-gameflow/v1/gameflow-metadata/player-status",
 };
 constexpr std::string_view kDodgePath = "/tav-gameflow/v1/session/dodge";
+constexpr std::string_view kRosterPath = "/tav-gameflow/v1/bench/roster";
 constexpr std::string_view kEventPath = "/tav-gameflow/v1/session/event";
 constexpr std::string_view kFlagPath = "/tav-gameflow/v1/pre-end-game-transition";
 
 struct Routes {
   Nalo::BindingTypeRegistry registry;
+  Nalo::LcdsClassNames classNames;
   Nalo::RouteTable table{registry};
 
   Routes() {
@@ -91,8 +102,9 @@ struct Routes {
     RegisterStruct<Player>(
         registry, "Bench", "Player", "",
         {Field("name", &Player::name), Field("id", &Player::id), Field("tags", &Player::tags)});
-    RegisterStruct<Dodge>(registry, "Bench", "Dodge", "",
-                          {Field("state", &Dodge::state), Field("players", &Dodge::players)});
+    RegisterStruct<Roster>(registry, "Bench", "Roster", "",
+                           {Field("state", &Roster::state), Field("players", &Roster::players)});
+    Client::Gameflow::RegisterGameflowTypes(registry, classNames);
     for (const std::string_view path : kGetPaths) {
       table.Get(path, [] {});
     }
@@ -110,8 +122,11 @@ struct Routes {
       }
     }
     table.Post(
-        kDodgePath, [](const Dodge& dodge) { benchmark::DoNotOptimize(dodge); },
+        kDodgePath, [](const GameflowGameDodge& dodge) { benchmark::DoNotOptimize(dodge); },
         InBody("dodgeData"));
+    table.Post(
+        kRosterPath, [](const Roster& roster) { benchmark::DoNotOptimize(roster); },
+        InBody("roster"));
   }
 };
 
@@ -120,18 +135,34 @@ const Routes& Table() {
   return *routes;
 }
 
-// A JSON object of about `size` bytes for the dodge route.
-std::string DodgeBody(std::size_t size) {
-  std::string body = R"({"state":"Dodged","players":[)";
-  for (int i = 0; body.size() + 80 < size; ++i) {
-    if (i > 0) {
-      body += ',';
+enum class Body : std::uint8_t { Dodge, Players };
+
+constexpr std::size_t kBodySize = 1024;
+
+// A JSON text of about kBodySize bytes of the given shape.
+std::string BodyText(Body shape) {
+  std::string body;
+  if (shape == Body::Dodge) {
+    body = R"({"phase":"ChampSelect","state":"PartyDodged","dodgeIds":[)";
+    for (std::uint64_t i = 0; body.size() + 20 < kBodySize; ++i) {
+      body += (i > 0 ? "," : "") + std::to_string(2300000000000 + i * 7919);
     }
-    body += R"({"name":"Summoner )" + std::to_string(i) + R"(","id":)" +
-            std::to_string(1000000 + i) + R"(,"tags":["ranked","duo"]})";
+  } else {
+    body = R"({"state":"Dodged","players":[)";
+    for (int i = 0; body.size() + 80 < kBodySize; ++i) {
+      if (i > 0) {
+        body += ',';
+      }
+      body += R"({"name":"Summoner )" + std::to_string(i) + R"(","id":)" +
+              std::to_string(1000000 + i) + R"(,"tags":["ranked","duo"]})";
+    }
   }
   body += "]}";
   return body;
+}
+
+std::string_view PathOf(Body shape) {
+  return shape == Body::Dodge ? kDodgePath : kRosterPath;
 }
 
 void Serve(benchmark::State& state, const NaloRequest& request) {
@@ -174,38 +205,47 @@ void PostQueryFlag(benchmark::State& state, std::string_view query) {
   Serve(state, request);
 }
 
-void PostJsonBody(benchmark::State& state, std::size_t size) {
-  const std::string body = DodgeBody(size);
-  const std::string path(kDodgePath);
+void PostJsonBody(benchmark::State& state, Body shape) {
+  const std::string body = BodyText(shape);
+  const std::string path(PathOf(shape));
   Serve(state, JsonPost(path, body));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }
 
-void PostJsonObject(benchmark::State& state, std::size_t size) {
-  const std::string body = DodgeBody(size);
+void PostJsonObject(benchmark::State& state, Body shape) {
+  const std::string body = BodyText(shape);
   const std::string path(kEventPath);
   Serve(state, JsonPost(path, body));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }
 
-void ParseJsonConvert(benchmark::State& state, std::size_t size) {
+template <class Record>
+void ParseAndConvert(benchmark::State& state, const std::string& body) {
   const Routes& routes = Table();
-  const std::string body = DodgeBody(size);
   for (auto _ : state) {
     Nalo::BindingResult parsed = Nalo::ParseJson(body.data(), body.size());
-    Dodge dodge;
+    Record record;
     Nalo::BindingResult converted =
-        Nalo::FromProperty(dodge, parsed.Value(), "dodgeData", routes.registry);
+        Nalo::FromProperty(record, parsed.Value(), "body", routes.registry);
     if (parsed.Failed() || converted.Failed()) {
       state.SkipWithError("the body doesn't convert");
     }
-    benchmark::DoNotOptimize(dodge);
+    benchmark::DoNotOptimize(record);
+  }
+}
+
+void ParseJsonConvert(benchmark::State& state, Body shape) {
+  const std::string body = BodyText(shape);
+  if (shape == Body::Dodge) {
+    ParseAndConvert<GameflowGameDodge>(state, body);
+  } else {
+    ParseAndConvert<Roster>(state, body);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }
 
-void ParseJsonOnly(benchmark::State& state, std::size_t size) {
-  const std::string body = DodgeBody(size);
+void ParseJsonOnly(benchmark::State& state, Body shape) {
+  const std::string body = BodyText(shape);
   for (auto _ : state) {
     Nalo::BindingResult parsed = Nalo::ParseJson(body.data(), body.size());
     benchmark::DoNotOptimize(parsed);
@@ -216,10 +256,13 @@ void ParseJsonOnly(benchmark::State& state, std::size_t size) {
 BENCHMARK_CAPTURE(GetLiteral, first, kGetPaths[0]);
 BENCHMARK_CAPTURE(GetLiteral, last, "/tav-gameflow/v1/gameflow-metadata/player-status");
 BENCHMARK_CAPTURE(PostQueryFlag, enabled, "enabled=true");
-BENCHMARK_CAPTURE(PostJsonBody, 1KB, 1024);
-BENCHMARK_CAPTURE(PostJsonObject, 1KB, 1024);
-BENCHMARK_CAPTURE(ParseJsonConvert, 1KB, 1024);
-BENCHMARK_CAPTURE(ParseJsonOnly, 1KB, 1024);
+BENCHMARK_CAPTURE(PostJsonBody, dodge, Body::Dodge);
+BENCHMARK_CAPTURE(PostJsonBody, players, Body::Players);
+BENCHMARK_CAPTURE(PostJsonObject, players, Body::Players);
+BENCHMARK_CAPTURE(ParseJsonConvert, dodge, Body::Dodge);
+BENCHMARK_CAPTURE(ParseJsonConvert, players, Body::Players);
+BENCHMARK_CAPTURE(ParseJsonOnly, dodge, Body::Dodge);
+BENCHMARK_CAPTURE(ParseJsonOnly, players, Body::Players);
 
 // Each dispatch against the floor it can't go below.
 constexpr Nalo::Bench::RatioComparison kComparisons[] = {

@@ -43,6 +43,7 @@ struct EnumPayload;
 struct CollectionPayload;
 struct StructurePayload;
 class MemberRange;
+struct TreeBuilding;
 }  // namespace detail
 
 class BindingProperty {
@@ -180,6 +181,7 @@ class BindingProperty {
   friend struct detail::CollectionPayload;
   friend struct detail::StructurePayload;
   friend class detail::MemberRange;
+  friend struct detail::TreeBuilding;
 
   // An element or member of a tree whose store is `store`.
   explicit BindingProperty(BindingStore* store) noexcept : mStore(store) {}

@@ -7,7 +7,9 @@
 // tree's out-of-line payloads from 18 size-class pools of 4 to 72 bytes. Each
 // class has a small inline first page (144 bytes) and further pages of 4096
 // bytes aligned to their size, so a freed block finds its page by rounding its
-// address down. Requests above 72 bytes go to the heap.
+// address down. Pages are taken from the heap in growing chunks and an
+// emptied page is kept for reuse until the store goes. Requests above 72
+// bytes go to the heap.
 //
 // A store is created by the first root value that needs one and destroyed with
 // it. Destroying a store releases every block it handed out, so a root drops
@@ -25,6 +27,7 @@ struct InternedString;
 struct PoolPage;
 struct PoolSizeClass;
 struct LargeBlock;
+struct PageChunk;
 }  // namespace detail
 
 class BindingStore {
@@ -34,6 +37,9 @@ class BindingStore {
   static constexpr std::size_t kLargestPooledBlock = kSizeClassCount * kGranularity;  // 72
   static constexpr std::size_t kInlinePageBytes = 144;
   static constexpr std::size_t kPageBytes = 4096;
+  // Heap pages come in chunks of 2, 4, ... up to 64 pages.
+  static constexpr std::size_t kFirstChunkPages = 2;
+  static constexpr std::size_t kLargestChunkPages = 64;
 
   BindingStore() noexcept;
   ~BindingStore();
@@ -78,9 +84,13 @@ class BindingStore {
   detail::InternedString* Insert(std::string_view bytes, std::uint32_t hash);
   void GrowBuckets();
   detail::PoolPage* NewPage(detail::PoolSizeClass& sizeClass);
+  void AddChunk();
 
   detail::PoolSizeClass* mClasses;
   detail::LargeBlock* mLargeBlocks = nullptr;  // kSizeClassCount entries, allocated with the store
+  detail::PageChunk* mChunks = nullptr;
+  void* mFreePages = nullptr;  // unused heap pages, chained through their first bytes
+  std::size_t mNextChunkPages = kFirstChunkPages;
   detail::InternedString** mBuckets = nullptr;
   std::size_t mBucketCount = 0;
   std::size_t mInternedCount = 0;

@@ -13,8 +13,24 @@
 
 namespace Nalo {
 
-// Milliseconds since 1970-01-01 00:00 UTC.
+// Milliseconds since 1970-01-01 00:00 UTC: the system's wall clock, or the
+// installed override's.
 [[nodiscard]] std::uint64_t NowMillisecondsSinceEpoch() noexcept;
+
+// Clocks that replace the system's, for tests: a test host installs its
+// virtual time here (through a plugin's clock-source export) so that every
+// clock the plugin reads follows it. Each function is called with `context`.
+struct ClockOverride {
+  void* context = nullptr;
+  std::uint64_t (*monotonicNanoseconds)(void* context) = nullptr;
+  std::uint64_t (*wallMilliseconds)(void* context) = nullptr;
+};
+
+// Makes SystemTickClock() and NowMillisecondsSinceEpoch() read `source`'s
+// functions; null gives the system's clocks back. The record must stay valid
+// until the next call. Process-wide, per copy of this library: every plugin
+// shared object has its own.
+void SetClockOverride(const ClockOverride* source) noexcept;
 
 // Seconds since the first call of this function in the process (so the first
 // call returns about 0). Thread-safe. Used by the "#H" log format code.
@@ -34,7 +50,8 @@ class TickClock {
   TickClock& operator=(TickClock&&) = default;
 };
 
-// The system's monotonic clock; lives for the whole process.
+// The system's monotonic clock (or the installed override's); lives for the
+// whole process.
 [[nodiscard]] const TickClock& SystemTickClock() noexcept;
 
 // Measures running time, possibly over several start/stop periods. The clock

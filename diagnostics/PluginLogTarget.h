@@ -22,6 +22,12 @@ namespace Nalo {
 
 class LogManager;
 
+// Test-only: while on, every PluginLogTarget passes "<groups>| <message>"
+// (the line's group codes joined with ";") to its sink instead of the bare
+// message, so that a test host learns the groups, which the core's log entry
+// doesn't carry. Off by default; process-wide per copy of this library.
+void SetPluginLogTargetPassesGroups(bool on) noexcept;
+
 class PluginLogTarget final : public LogTarget {
  public:
   // Receives each record that passes the filters. `message` is NUL-terminated

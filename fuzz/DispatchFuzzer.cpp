@@ -80,6 +80,8 @@ struct Fixture {
           return item;
         },
         InPath("id"), InBody("item"));
+    table.Patch("/v1/items/{item.name}/{item.tags.0x1}", [](Item item) { return item; },
+        InPath("item"));
     table.Get("/v1/files/{+rest}", [](std::string rest) { return rest; }, InPath("rest"));
     table.Put("/v1/doc{#part}", [](std::string part) { return part.size(); }, InPath("part"));
     table.Post("/v1/filter",

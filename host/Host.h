@@ -13,6 +13,14 @@
 // new time. With ClockMode::Real (the interactive program) time is the
 // system's monotonic clock and RunDueTasks() runs whatever is due.
 //
+// In virtual time the plugins read the host's clocks too, through their
+// test-only export nalo_set_clock_source (abi/HostAbi.h), installed before
+// the plugin's entry runs: their monotonic clock reads NowNanoseconds()
+// exactly (0 when the host starts), so a task posted with delay d at t runs
+// at t + d; their wall clock reads WallClockMilliseconds(), which moves with
+// virtual time from HostOptions::wallClockAtStart. A plugin without the
+// export reads the system's clocks.
+//
 // Deliveries are queued, never nested: an event sent by a plugin (or
 // published by a peer) is delivered to each subscriber as a task due now,
 // after the current callback returns. Every top-level call (Request,
@@ -46,10 +54,24 @@
 namespace Nalo::Host {
 
 class Peers;
+struct PeerRequest;
 class TaskQueue;
 class EventBus;
 
 enum class ClockMode { Virtual, Real };
+
+inline constexpr std::uint64_t kDefaultWallClockAtStart = 1'700'000'000'000;
+
+// What the stand-in peers hold when the host starts (Peers.h).
+enum class PeerSetup {
+  // Nothing: every peer path answers only what was stored there.
+  Plain,
+  // The peers a gameflow plugin expects, with realistic values: a logged-in
+  // player, an idle and up-to-date patcher, a few queues, the host's own
+  // resources; the patcher's and the host's action endpoints acknowledge
+  // without storing; maps and game-type configurations answer from tables.
+  Realistic,
+};
 
 struct HostOptions {
   // The core's plugin API version offered in the handshake.
@@ -57,11 +79,20 @@ struct HostOptions {
   std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
   std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
   ClockMode clock = ClockMode::Virtual;
+  // Virtual clock: the plugins' wall clock at virtual time 0, in
+  // milliseconds since 1970-01-01 UTC (2023-11-14 22:13:20 UTC by default).
+  std::uint64_t wallClockAtStart = kDefaultWallClockAtStart;
   // Where the data store keeps its file ("data-store.json"); empty keeps the
   // data store in memory only.
   std::filesystem::path stateFolder;
   // The host's own command line, served at /naloclient/command-line-args.
   std::vector<std::string> commandLine;
+  PeerSetup peers = PeerSetup::Plain;
+  // Realistic peers publish the values of their subscribed resources (login
+  // session, login data packet, patcher state, crash count, queues, custom
+  // queues) as Create events right after each plugin has initialised, as
+  // peers starting beside it would. False: they only hold them.
+  bool announcePeers = true;
   // Largest piece a response body stream hands out per read call (>= 1).
   std::size_t streamPieceSize = 4096;
   // Called with every log line as it is written (besides recording it);
@@ -79,19 +110,27 @@ struct Response {
   // end and parsed as JSON; `bodyText` keeps the text as it arrived.
   BindingProperty body;
   std::string bodyText;
+  // From a peer: the body arrives this long after the answer, in virtual
+  // time (a delayed LCDS reply, Peers.h).
+  std::chrono::nanoseconds bodyDelay{0};
 
   [[nodiscard]] bool Succeeded() const noexcept { return status < 400 && error.empty(); }
 };
 
 // An event a plugin sent with NaloCoreApi.sendEvent or a peer published,
-// in the order they were sent.
+// in the order they were sent. The payload is shared, never copied: with
+// the deliveries to the subscribers, and between the two records of a
+// resource event (under its own name and under "OnJsonApiEvent").
 struct PublishedEvent {
-  std::string name;         // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
-  BindingProperty payload;  // the whole payload
-  std::string uri;          // payload "uri" of a resource event, else empty
-  std::string eventType;    // "Create", "Update", "Delete" for resource events, else empty
+  std::string name;  // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
+  std::shared_ptr<const BindingProperty> payload;  // the whole payload, never null
+  std::string uri;                                 // payload "uri" of a resource event, else empty
+  std::string eventType;  // "Create", "Update", "Delete" for resource events, else empty
   std::uint64_t atNanoseconds = 0;
   std::uint32_t senderHandle = 0;  // 0 for a peer of the host
+
+  // The payload's "data" member (a resource event's value); null when absent.
+  [[nodiscard]] const BindingProperty* Data() const { return payload->Find("data"); }
 };
 
 // One call a plugin made into its NaloCoreApi table, in call order. Tests of
@@ -120,8 +159,11 @@ struct CoreCall {
 struct LogLine {
   std::uint32_t level = 0;         // NALO_LOG_*
   std::uint32_t pluginHandle = 0;  // 0: the host's own line
-  std::string text;
+  std::string text;                // the message
   std::uint64_t atNanoseconds = 0;
+  // The line's group codes joined with ";" ("DBG;NET"), when the plugin
+  // tells them (its test-only log-groups export); empty otherwise.
+  std::string groups;
 };
 
 class Host {
@@ -179,6 +221,12 @@ class Host {
   void RunDueTasks();
   // Nanoseconds since the host started (virtual or real).
   [[nodiscard]] std::uint64_t NowNanoseconds() const noexcept;
+  // Virtual clock: the plugins' wall clock, in milliseconds since 1970,
+  // which moves with virtual time. Real clock: the system's.
+  [[nodiscard]] std::uint64_t WallClockMilliseconds() const noexcept;
+  // Virtual clock: sets the wall clock to read `millisecondsSince1970` now;
+  // it moves on with virtual time from there. No effect on a real clock.
+  void SetWallClock(std::uint64_t millisecondsSince1970) noexcept;
   // Time until the next pending task; nullopt when none is pending.
   [[nodiscard]] std::optional<std::chrono::nanoseconds> TimeUntilNextTask() const;
   [[nodiscard]] std::size_t PendingTaskCount() const noexcept;
@@ -200,6 +248,12 @@ class Host {
   void WriteLog(std::uint32_t level, std::string_view text);
   // Replaces HostOptions::logEcho.
   void SetLogEcho(std::function<void(std::string_view line)> echo);
+  // Called with every log line and every request that reaches the peers as
+  // they are recorded; a forked run hands its records to its parent so.
+  void SetRecordEchoes(std::function<void(const LogLine&)> logLine,
+                       std::function<void(const PeerRequest&)> request);
+  // Adds a log line recorded elsewhere (by a forked run), without echo.
+  void ImportLogLine(LogLine line);
 
  private:
   class Impl;

@@ -15,10 +15,20 @@
 //   telemetry    POST /telemetry/v1/events/<name>: recorded, answers 204.
 //   LCDS relay   POST /tav-login/v1/session/invoke (destination, method,
 //                arguments): answered from a table keyed "destination.method"
-//                with a PluginLcdsResponse {typeName, body} or a failure; a
-//                call without an answer gets 404. Every call is recorded.
+//                with a PluginLcdsResponse {typeName, body} or a failure,
+//                possibly after a virtual delay, or one answer after the
+//                other; a call without an answer gets 404. Every call is
+//                recorded.
 //   host         GET /naloclient/command-line-args answers the host's command
 //                line; other /naloclient paths are plain resources.
+//   realistic    with PeerSetup::Realistic (Host.h) the peers of a gameflow
+//                start with realistic values, acknowledge the patcher's and
+//                the host's actions without storing them, answer maps and
+//                game-type configurations from tables, and announce their
+//                subscribed resources after each load (docs/scenarios.md).
+//
+// Canned answers (SetAnswers) come before every peer; every request that
+// reaches the peers is recorded with its sender and the status it got.
 //
 // Pushes (LCDS messages, service-proxy replies) and published resources are
 // delivered to the plugins' subscriptions as queued events; the Host runs
@@ -33,6 +43,7 @@
 //                                 {.typeName = "com.example.ReconnectInfo", .body = info});
 //   host.GetPeers().InjectFault("/naloclient/app-port", 1, 500, "Port not open.");
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -52,6 +63,18 @@ struct LcdsAnswer {
   BindingProperty body;
   // Set: the relay answers this failure (its code as the status) instead.
   std::optional<Failure> failure;
+  // Virtual clock, success only: the reply's body arrives this long after
+  // the call. Until then the plugin finds "more data follows" on the
+  // response stream and yields to the core, which runs what falls due in
+  // between (ticks, timers, deliveries) and moves virtual time on.
+  std::chrono::nanoseconds delay{0};
+};
+
+// A canned answer of a peer path (Peers::SetAnswers).
+struct PeerAnswer {
+  std::uint32_t status = 200;
+  BindingProperty body;  // empty: no content
+  std::string error;     // not empty: the answer is this failure
 };
 
 // One call that reached the LCDS relay.
@@ -67,11 +90,14 @@ struct TelemetryRecord {
   std::uint64_t atNanoseconds = 0;
 };
 
-// One request that reached the peers, in order (after fault injection).
+// One request that reached the peers, in order, faults and canned answers
+// included.
 struct PeerRequest {
   std::string method;
-  std::string path;
-  BindingProperty value;  // the argument or body; empty when none
+  std::string path;                // as sent, query included
+  BindingProperty value;           // the argument or body; empty when none
+  std::uint32_t senderHandle = 0;  // the plugin that sent it; 0 from outside every plugin
+  std::uint32_t status = 0;        // the status it was answered with
 };
 
 // Service-proxy reply kinds, one per event name.
@@ -105,6 +131,11 @@ class Peers {
   // LCDS.
   virtual void SetLcdsAnswer(std::string_view destination, std::string_view method,
                              LcdsAnswer answer) = 0;
+  // Answers one call after the other: the first call gets answers[0], the
+  // next answers[1], and so on; the last one answers every call after it.
+  // An empty list removes the answer.
+  virtual void SetLcdsAnswers(std::string_view destination, std::string_view method,
+                              std::vector<LcdsAnswer> answers) = 0;
   // Delivers a platform-server message to the subscribers of
   // "OnLcdsEvent_<typeName with . as _>" as a PluginLcdsEvent.
   virtual void PushLcds(std::string_view typeName, const BindingProperty& body,
@@ -120,8 +151,17 @@ class Peers {
   virtual void InjectFault(std::string_view path, std::uint32_t count, std::uint32_t status,
                            std::string_view error) = 0;
 
+  // Requests with `method` to exactly `path` (without query) get these
+  // answers, one after the other, the last one repeating, before any peer
+  // (realistic or plain) sees them; nothing is stored or published. An
+  // empty list removes them. Faults still come first.
+  virtual void SetAnswers(std::string_view method, std::string_view path,
+                          std::vector<PeerAnswer> answers) = 0;
+
   [[nodiscard]] virtual const std::vector<TelemetryRecord>& Telemetry() const = 0;
   [[nodiscard]] virtual const std::vector<PeerRequest>& Requests() const = 0;
+  // Adds records made elsewhere (by a forked run of the same scenario).
+  virtual void ImportRequest(PeerRequest request) = 0;
 
  protected:
   Peers() = default;

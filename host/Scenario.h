@@ -23,6 +23,7 @@
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
+#include "host/Host.h"
 #include "host/Peers.h"
 
 namespace Nalo::Host {
@@ -39,6 +40,10 @@ enum class StepKind {
   ServiceProxy,
   Request,
   Advance,
+  WallClock,
+  Answer,
+  Mark,
+  Shutdown,
   ExpectResponse,
   ExpectPublished,
   ExpectNotPublished,
@@ -47,13 +52,19 @@ enum class StepKind {
   ExpectLog,
   ExpectNoLog,
   ExpectTelemetry,
+  ExpectNoTelemetry,
   ExpectLcdsCall,
+  ExpectNoLcdsCall,
+  ExpectRequest,
+  ExpectNoRequest,
   ExpectFatal,
+  ExpectExit,
 };
 
 // What a response must show; unset parts aren't checked.
 struct ResponseExpectation {
   std::optional<std::uint32_t> status;
+  bool anySuccess = false;  // status: success, any 2xx without an error
   std::optional<BindingProperty> body;
   bool subset = false;               // body is compared as a subset
   std::optional<std::string> error;  // a text the error must contain
@@ -74,13 +85,19 @@ struct ScenarioStep {
   bool hasValue = false;
   bool subset = false;
   std::uint32_t count = 1;
+  std::uint64_t milliseconds = 0;  // wall-clock
   std::uint32_t status = 500;
   std::chrono::nanoseconds duration{0};
   ServiceProxyKind proxyKind = ServiceProxyKind::Uuid;
   ServiceProxyReply reply;
-  LcdsAnswer answer;
-  std::optional<ResponseExpectation> expect;  // request, expect-response
-  std::vector<ScenarioStep> during;           // expect-fatal
+  std::vector<LcdsAnswer> lcdsAnswers;         // lcds-answer, one per call in order
+  std::vector<PeerAnswer> peerAnswers;         // answer, one per request in order
+  std::optional<std::uint32_t> expectedCount;  // expect-request: how many times
+  std::optional<std::uint32_t> level;          // expect-log: NALO_LOG_*
+  std::string group;                           // expect-log: "GEN", "DBG", ...
+  int exitCode = 0;                            // expect-exit
+  std::optional<ResponseExpectation> expect;   // request, expect-response
+  std::vector<ScenarioStep> during;            // expect-fatal, expect-exit
 };
 
 struct Scenario {
@@ -90,6 +107,9 @@ struct Scenario {
   std::uint32_t coreMinor = NALO_PLUGIN_API_MINOR;
   std::uint32_t corePatch = NALO_PLUGIN_API_PATCH;
   std::size_t streamPieceSize = 4096;
+  std::uint64_t wallClockAtStart = kDefaultWallClockAtStart;  // milliseconds since 1970
+  PeerSetup peers = PeerSetup::Realistic;
+  bool announcePeers = true;
   std::vector<std::pair<std::string, BindingProperty>> resources;  // seeded, not published
   std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
 };

@@ -18,4 +18,9 @@ namespace Nalo {
 
 [[nodiscard]] std::string percentDecode(std::string_view text);
 
+// The same decoding without a copy where there is nothing to decode: returns
+// `text` itself when it holds no "%" and no "+", else the decoded text,
+// which is kept in `storage` (valid until `storage` changes).
+[[nodiscard]] std::string_view percentDecode(std::string_view text, std::string& storage);
+
 }  // namespace Nalo

@@ -51,10 +51,12 @@
 // keeps all its state on the stack and may run on any thread.
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -163,9 +165,23 @@ class RouteTable {
   void AddEndpoint(RequestMethod method, std::string_view path, std::string_view callName,
                    BoundFunction function);
 
+  struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view path) const noexcept {
+      return std::hash<std::string_view>()(path);
+    }
+  };
+
   const BindingTypeRegistry* mRegistry;
   std::string mNameSpace;
   std::vector<Endpoint> mEndpoints;
+  // Built at registration so that a request looks its path up once instead
+  // of comparing every literal template: the positions in mEndpoints of the
+  // literal endpoints of each path, and of every endpoint with parameters,
+  // in registration order.
+  std::unordered_map<std::string, std::vector<std::size_t>, PathHash, std::equal_to<>>
+      mLiteralEndpoints;
+  std::vector<std::size_t> mPatternEndpoints;
 };
 
 // Registers member functions of one owner object; made by RouteTable::Bind.

@@ -8,7 +8,9 @@ packages=(
   g++ cmake ninja-build pkg-config make
   rapidjson-dev libyaml-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libyaml-cpp-dev libmsgpack-dev
+  libboost-dev libboost-filesystem-dev
   clang lld libclang-rt-14-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686
 )
 
 missing=()

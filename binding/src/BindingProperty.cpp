@@ -13,6 +13,7 @@
 #include "binding/BindingLimits.h"
 #include "binding/BindingStore.h"
 #include "binding/BindingVisitor.h"
+#include "binding/detail/TreeBuilding.h"
 
 namespace Nalo {
 
@@ -708,4 +709,74 @@ void BindingProperty::accept(BindingVisitor& visitor) const {
   }
 }
 
+// --- Reader access -----------------------------------------------------------
+
+namespace detail {
+
+BindingProperty& TreeBuilding::Member(BindingProperty& value, InternedString* key) {
+  value.MakeStructure();
+  MemberMap& members = value.mPayload.structure->members;
+  auto position = members.lower_bound(key->View());
+  // Equal names in one store are one entry.
+  if (position != members.end() && position->first == key) {
+    value.mStore->Release(key);
+    return position->second;
+  }
+  position = members.emplace_hint(position, key, BindingProperty());
+  position->second.mStore = value.mStore;
+  return position->second;
+}
+
+std::size_t InternCache::SlotOf(std::string_view bytes) noexcept {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  std::uint64_t head = 0;
+  std::uint64_t tail = 0;
+  if (size >= 8) {
+    std::memcpy(&head, data, 8);
+    std::memcpy(&tail, data + size - 8, 8);
+  } else if (size >= 4) {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::memcpy(&first, data, 4);
+    std::memcpy(&last, data + size - 4, 4);
+    head = first;
+    tail = last;
+  } else if (size > 0) {
+    head = data[0] | (std::uint64_t{data[size / 2]} << 8) | (std::uint64_t{data[size - 1]} << 16);
+  }
+  const std::uint64_t mixed =
+      (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ size) * 0xFF51AFD7ED558CCDull;
+  return static_cast<std::size_t>(mixed >> (64 - kSlotBits));
+}
+
+InternedString* InternCache::Intern(std::string_view bytes) {
+  if (bytes.empty()) {
+    return BindingStore::EmptyString();
+  }
+  InternedString*& slot = mSlots[SlotOf(bytes)];
+  InternedString* cached = slot;
+  if (cached != nullptr && cached->length == bytes.size() &&
+      std::memcmp(cached->Bytes(), bytes.data(), bytes.size()) == 0) {
+    ++cached->references;
+    return cached;
+  }
+  InternedString* entry = mStore.Intern(bytes);
+  ++entry->references;  // the cache's own
+  if (cached != nullptr) {
+    mStore.Release(cached);
+  }
+  slot = entry;
+  return entry;
+}
+
+InternCache::~InternCache() {
+  for (InternedString* entry : mSlots) {
+    if (entry != nullptr) {
+      mStore.Release(entry);
+    }
+  }
+}
+
+}  // namespace detail
 }  // namespace Nalo

@@ -56,6 +56,14 @@ struct detail::PoolPage {
   [[nodiscard]] bool Full() const noexcept { return freeHead == kNoBlock && untouched == capacity; }
 };
 
+// A run of heap pages taken from the heap at once. Pages emptied while the
+// store lives wait on the store's free list for the next class that needs
+// one; chunks go back to the heap with the store.
+struct detail::PageChunk {
+  PageChunk* next;
+  void* memory;
+};
+
 struct detail::PoolSizeClass {
   Page inlinePage;
   alignas(8) std::uint8_t inlineBlocks[BindingStore::kInlinePageBytes];
@@ -119,21 +127,39 @@ BindingStore::~BindingStore() {
     ::operator delete(large);
     large = next;
   }
-  for (std::size_t i = 0; i < kSizeClassCount; ++i) {
-    Page* page = mClasses[i].inlinePage.nextOwned;
-    while (page != nullptr) {
-      Page* next = page->nextOwned;
-      ::operator delete(page, std::align_val_t(kPageBytes));
-      page = next;
-    }
+  detail::PageChunk* chunk = mChunks;
+  while (chunk != nullptr) {
+    detail::PageChunk* next = chunk->next;
+    ::operator delete(chunk->memory, std::align_val_t(kPageBytes));
+    delete chunk;
+    chunk = next;
   }
   ::operator delete(mClasses);
   ::operator delete(mBuckets);
 }
 
+void BindingStore::AddChunk() {
+  // Chunks double from kFirstChunkPages up to kLargestChunkPages, so a small
+  // tree takes little and a large one few trips to the heap.
+  const std::size_t pages = mNextChunkPages;
+  mNextChunkPages = pages * 2 < kLargestChunkPages ? pages * 2 : kLargestChunkPages;
+  auto* chunk = new detail::PageChunk{mChunks, nullptr};
+  chunk->memory = ::operator new(pages* kPageBytes, std::align_val_t(kPageBytes));
+  mChunks = chunk;
+  auto* bytes = static_cast<std::uint8_t*>(chunk->memory);
+  for (std::size_t i = pages; i-- > 0;) {
+    void* page = bytes + i * kPageBytes;
+    std::memcpy(page, &mFreePages, sizeof(void*));
+    mFreePages = page;
+  }
+}
+
 detail::PoolPage* BindingStore::NewPage(detail::PoolSizeClass& sizeClass) {
-  auto* memory =
-      static_cast<std::uint8_t*>(::operator new(kPageBytes, std::align_val_t(kPageBytes)));
+  if (mFreePages == nullptr) {
+    AddChunk();
+  }
+  auto* memory = static_cast<std::uint8_t*>(mFreePages);
+  std::memcpy(&mFreePages, memory, sizeof(void*));
   auto* page = new (memory)
       Page{nullptr,
            nullptr,
@@ -219,9 +245,9 @@ void BindingStore::Free(void* block, std::size_t size) noexcept {
   if (wasFull) {
     PushAvailable(sizeClass.available, page);
   }
-  // An emptied heap page goes back to the heap unless it is the only page
-  // left with room, which saves a page round trip for a tree that keeps
-  // allocating and freeing one block.
+  // An emptied heap page goes to the store's free pages, for any class,
+  // unless it is the only page of its class left with room, which saves a
+  // round trip for a tree that keeps allocating and freeing one block.
   if (page->used == 0 && page != &sizeClass.inlinePage &&
       (page->previousAvailable != nullptr || page->nextAvailable != nullptr)) {
     RemoveAvailable(sizeClass.available, page);
@@ -229,7 +255,9 @@ void BindingStore::Free(void* block, std::size_t size) noexcept {
     if (page->nextOwned != nullptr) {
       page->nextOwned->previousOwned = page->previousOwned;
     }
-    ::operator delete(page, std::align_val_t(kPageBytes));
+    void* memory = page;
+    std::memcpy(memory, &mFreePages, sizeof(void*));
+    mFreePages = memory;
   }
 }
 

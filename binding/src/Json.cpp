@@ -31,6 +31,7 @@
 #include "binding/BindingLimits.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/BindingVisitor.h"
+#include "binding/detail/TreeBuilding.h"
 #include "diagnostics/Fatal.h"
 #include "diagnostics/JsonAllocator.h"
 
@@ -106,9 +107,14 @@ class JsonTreeBuilder {
  public:
   using Ch = char;
 
-  explicit JsonTreeBuilder(BindingProperty& root) : mSlot(&root) { mOpen.reserve(32); }
+  // `root` must outlive the builder: the builder's cache holds references
+  // into its store until the builder goes.
+  explicit JsonTreeBuilder(BindingProperty& root) : mRoot(root), mSlot(&root) { mOpen.reserve(32); }
 
   [[nodiscard]] BuilderRefusal Refusal() const noexcept { return mRefusal; }
+
+  // Drops the cache's references; call before the root is handed on.
+  void Finish() noexcept { mCache.reset(); }
 
   bool Null() {
     return Store([](BindingProperty& slot) { slot.Reset(); });
@@ -143,17 +149,18 @@ class JsonTreeBuilder {
     return false;
   }
   bool String(const Ch* text, rapidjson::SizeType length, bool /*copy*/) {
-    // A \u0000 escape ends the stored string.
-    const void* nul = std::memchr(text, '\0', length);
-    const std::size_t kept = nul == nullptr ? length : static_cast<const Ch*>(nul) - text;
-    return Store(
-        [text, kept](BindingProperty& slot) { slot.SetString(std::string_view(text, kept)); });
+    BindingProperty* slot = Slot();
+    if (slot == nullptr) [[unlikely]] {
+      return false;
+    }
+    detail::TreeBuilding::SetString(*slot, Cache().Intern(UpToFirstNul(text, length)));
+    return true;
   }
 
   bool StartObject() { return Open(BindingKind::Structure); }
   bool Key(const Ch* name, rapidjson::SizeType length, bool /*copy*/) {
-    // member() keeps the bytes before the first NUL itself.
-    mSlot = &mOpen.back().container->member(std::string_view(name, length));
+    mSlot = &detail::TreeBuilding::Member(*mOpen.back().container,
+                                          Cache().Intern(UpToFirstNul(name, length)));
     return true;
   }
   bool EndObject(rapidjson::SizeType /*memberCount*/) {
@@ -227,7 +234,24 @@ class JsonTreeBuilder {
     mInCollection = !mOpen.empty() && mOpen.back().isCollection;
   }
 
+  // A \u0000 escape ends a string or a member name.
+  static std::string_view UpToFirstNul(const Ch* text, std::size_t length) noexcept {
+    const void* nul = std::memchr(text, '\0', length);
+    return {text,
+            nul == nullptr ? length : static_cast<std::size_t>(static_cast<const Ch*>(nul) - text)};
+  }
+
+  // Created with the first string or name, in the root's store.
+  detail::InternCache& Cache() {
+    if (!mCache) [[unlikely]] {
+      mCache.emplace(detail::TreeBuilding::Store(mRoot));
+    }
+    return *mCache;
+  }
+
+  BindingProperty& mRoot;
   BindingProperty* mSlot;
+  std::optional<detail::InternCache> mCache;
   std::vector<OpenContainer> mOpen;
   bool mInCollection = false;
   BuilderRefusal mRefusal = BuilderRefusal::None;
@@ -274,6 +298,7 @@ BindingResult ParseStream(rapidjson::InsituStringStream& stream) {
     return BindingResult::Error(
         FormatParseFailure(reader.GetParseErrorCode(), reader.GetErrorOffset(), builder.Refusal()));
   }
+  builder.Finish();
   return BindingResult(std::move(root));
 }
 

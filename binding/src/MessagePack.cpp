@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "binding/BindingLimits.h"
 #include "binding/PositionalFormat.h"
+#include "binding/detail/TreeBuilding.h"
 
 namespace Nalo {
 namespace {
@@ -65,7 +67,7 @@ class MessagePackReader {
       : mData(data), mLength(length), mOffset(offset) {}
 
   MessagePackParse Read() {
-    BindingProperty root;
+    BindingProperty& root = mRoot;
     mOpen.reserve(kReservedFrames);
     bool rootStarted = false;
     while (mOffset < mLength) {
@@ -90,7 +92,13 @@ class MessagePackReader {
             if (!ReadKey(key)) {
               return Failure();
             }
-            frame.pendingValue = &frame.container->member(key);
+            // A name ends at its first NUL.
+            if (const void* nul = std::memchr(key.data(), '\0', key.size())) {
+              key = key.substr(
+                  0, static_cast<std::size_t>(static_cast<const char*>(nul) - key.data()));
+            }
+            frame.pendingValue =
+                &detail::TreeBuilding::Member(*frame.container, Cache().Intern(key));
             frame.expectsKey = false;
             continue;
           }
@@ -109,6 +117,7 @@ class MessagePackReader {
         return Failure();
       }
     }
+    mCache.reset();
     return {BindingResult(std::move(root)), mOffset};
   }
 
@@ -309,8 +318,16 @@ class MessagePackReader {
     if (!ReadString(type, text)) {
       return false;
     }
-    target.SetString(text);
+    detail::TreeBuilding::SetString(target, Cache().Intern(text));
     return true;
+  }
+
+  // Created with the first string or name, in the root's store.
+  detail::InternCache& Cache() {
+    if (!mCache) [[unlikely]] {
+      mCache.emplace(detail::TreeBuilding::Store(mRoot));
+    }
+    return *mCache;
   }
 
   bool ReadBlob(BindingProperty& target, std::size_t length) {
@@ -342,6 +359,9 @@ class MessagePackReader {
     return true;
   }
 
+  // Declared first: the cache holds references into the root's store.
+  BindingProperty mRoot;
+  std::optional<detail::InternCache> mCache;
   const std::uint8_t* mData;
   std::size_t mLength;
   std::size_t mOffset;

@@ -1,13 +1,19 @@
 #include "diagnostics/Clock.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace Nalo {
 namespace {
 
+std::atomic<const ClockOverride*> gOverride{nullptr};
+
 class SteadyTickClock final : public TickClock {
  public:
   [[nodiscard]] std::uint64_t NowNanoseconds() const noexcept override {
+    if (const ClockOverride* source = gOverride.load(std::memory_order_acquire)) {
+      return source->monotonicNanoseconds(source->context);
+    }
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
@@ -19,7 +25,14 @@ constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
 
 }  // namespace
 
+void SetClockOverride(const ClockOverride* source) noexcept {
+  gOverride.store(source, std::memory_order_release);
+}
+
 std::uint64_t NowMillisecondsSinceEpoch() noexcept {
+  if (const ClockOverride* source = gOverride.load(std::memory_order_acquire)) {
+    return source->wallMilliseconds(source->context);
+  }
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::system_clock::now().time_since_epoch())
                                         .count());

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "diagnostics/Clock.h"
 #include "diagnostics/src/Platform.h"
 
 namespace Nalo::detail::Platform {
@@ -66,8 +67,12 @@ const void* CurrentThreadId() noexcept {
 }
 
 LocalTime LocalTimeNow() noexcept {
+  // Read through the wall clock, so that an installed clock override (a
+  // test host's virtual time) dates log lines too.
+  const std::uint64_t milliseconds = NowMillisecondsSinceEpoch();
   timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
+  now.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  now.tv_nsec = static_cast<long>(milliseconds % 1000) * 1'000'000;
   tm local{};
   localtime_r(&now.tv_sec, &local);
   return LocalTime{.year = local.tm_year + 1900,

@@ -1,8 +1,11 @@
 #include "diagnostics/PluginLogTarget.h"
 
+#include <array>
+#include <atomic>
 #include <utility>
 
 #include "diagnostics/LogGroup.h"
+#include "diagnostics/LogLine.h"
 #include "diagnostics/LogManager.h"
 
 namespace Nalo {
@@ -17,10 +20,30 @@ std::string_view PluginLogTarget::GetName() const {
   return kPluginLogTargetName;
 }
 
+namespace {
+std::atomic<bool> gPassesGroups{false};
+}  // namespace
+
+void SetPluginLogTargetPassesGroups(bool on) noexcept {
+  gPassesGroups.store(on, std::memory_order_relaxed);
+}
+
 bool PluginLogTarget::Write(const LogRecord& record) {
-  if (mSink) {
-    mSink(record.level, record.message);
+  if (!mSink) {
+    return true;
   }
+  if (!gPassesGroups.load(std::memory_order_relaxed)) {
+    mSink(record.level, record.message);
+    return true;
+  }
+  std::array<char, kLogBufferSize> buffer{};
+  std::string_view line = FormatLogLine("#G| #M", record, {}, buffer);
+  if (line.ends_with('\n')) {
+    // The sink takes a message, which ends without the line's newline.
+    buffer[line.size() - 1] = '\0';
+    line.remove_suffix(1);
+  }
+  mSink(record.level, line);
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "binding/Yaml.h"
+#include "diagnostics/Clock.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
@@ -30,10 +31,13 @@ constexpr std::uint32_t kLoadFailure = 500;
 constexpr std::string_view kResourceEventPrefix = "OnJsonApiEvent";
 constexpr std::string_view kLcdsEventPrefix = "OnLcdsEvent_";
 constexpr std::string_view kPlatformConfigPiece = "tav-platform-config";
+// The label of every event delivery in the task queue.
+const std::string kDeliveryLabel = "Event delivery";
 // A wait whose pumps find nothing due this many times in a row lets virtual
 // time move on to the next task, as wall time would pass on a real core.
 constexpr std::uint32_t kIdlePumpsBeforeTimeMoves = 64;
 constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
 // The host reads a plugin's streamed response in blocks of this size.
 constexpr std::size_t kDispatchReadBlock = 65536;
 constexpr std::size_t kMemoryStatisticsWords = 14;
@@ -69,11 +73,14 @@ std::string_view WithoutQuery(std::string_view path) {
   return path.substr(0, path.find('?'));
 }
 
-// A body stream over a text, handed out in pieces of at most `piece` bytes.
+// A body stream over a text, handed out in pieces of at most `piece` bytes;
+// with a clock, none of it before the clock reads `readyAt`.
 struct TextStream {
   std::string text;
   std::size_t offset = 0;
   std::size_t piece = 0;
+  const TaskQueue* clock = nullptr;
+  std::uint64_t readyAt = 0;
 };
 
 std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, std::size_t* count,
@@ -82,6 +89,11 @@ std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, st
     return 0;
   }
   auto* stream = static_cast<TextStream*>(handle);
+  if (stream->clock != nullptr && stream->clock->Now() < stream->readyAt) {
+    *count = 0;  // not arrived yet: the reader yields and asks again
+    *more = 1;
+    return 1;
+  }
   const std::size_t left = stream->text.size() - stream->offset;
   const std::size_t delivered = std::min({*count, stream->piece, left});
   if (delivered > 0) {
@@ -200,8 +212,12 @@ class Host::Impl {
   Response Route(std::uint32_t method, std::string_view path,
                  std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                  std::string_view body, std::uint32_t caller);
-  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text);
-  void Publish(std::string_view name, const BindingProperty& payload, std::uint32_t sender);
+  void Log(std::uint32_t level, std::uint32_t handle, std::string_view text,
+           std::string_view groups = {});
+  // Records the event and queues its delivery to each subscriber of `name`.
+  // `uri` (with its leading "/") and `eventType` describe a resource event.
+  void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+               std::uint32_t sender, std::string_view uri, std::string_view eventType);
   void Pump(std::uint32_t handle);
 
   // One table per plugin: `api` first, so that the table pointer the plugin
@@ -210,6 +226,8 @@ class Host::Impl {
     NaloCoreApi api;
     Impl* host;
     std::uint32_t handle;
+    // The plugin's log lines read "<groups>| <message>".
+    bool logGroups;
   };
   struct CompiledRoute {
     const NaloRoute* record;
@@ -271,8 +289,23 @@ class Host::Impl {
   static void NALO_ABI_CALL CoreLog(const NaloCoreApi* core, std::uint32_t level,
                                     const char* message) noexcept;
 
+  static std::uint64_t NALO_ABI_CALL VirtualMonotonic(void* context) noexcept {
+    return static_cast<const Impl*>(context)->mQueue.Now();
+  }
+  static std::uint64_t NALO_ABI_CALL VirtualWall(void* context) noexcept {
+    return static_cast<const Impl*>(context)->WallClock();
+  }
+  [[nodiscard]] std::uint64_t WallClock() const noexcept {
+    if (mQueue.Mode() == ClockMode::Real) {
+      return NowMillisecondsSinceEpoch();
+    }
+    return mOptions.wallClockAtStart + mQueue.Now() / kNanosecondsPerMillisecond;
+  }
+
   HostOptions mOptions;
   TaskQueue mQueue;
+  // What the plugins read as their clocks in virtual time.
+  const NaloClockSource mClockSource{this, &VirtualMonotonic, &VirtualWall};
   BindingTypeRegistry mRegistry;
   detail::PeerServices mPeers;
   std::vector<std::unique_ptr<Plugin>> mPlugins;
@@ -281,7 +314,11 @@ class Host::Impl {
   std::uint32_t mNextHandle = 1;
   std::uint32_t mWaitDepth = 0;
   std::uint32_t mIdlePumps = 0;
+  // Delayed answers whose body hasn't arrived yet.
+  std::uint32_t mPendingArrivals = 0;
   std::vector<LogLine> mLogLines;
+  std::function<void(const LogLine&)> mLogLineEcho;
+  std::function<void(const PeerRequest&)> mRequestEcho;
   std::vector<PublishedEvent> mEvents;
   std::vector<CoreCall> mCoreCalls;
 };
@@ -291,8 +328,11 @@ Host::Impl::Impl(HostOptions options)
       mQueue(mOptions.clock),
       mPeers(mOptions,
              detail::PeerServices::Wiring{
-                 .publish = [this](std::string_view name,
-                                   const BindingProperty& payload) { Publish(name, payload, 0); },
+                 .publish =
+                     [this](std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                            std::string_view uri, std::string_view eventType) {
+                       Publish(name, std::move(payload), 0, uri, eventType);
+                     },
                  .runDue = [this] { mQueue.RunDue(); },
                  .now = [this] { return mQueue.Now(); },
                  .log = [this](std::uint32_t level, std::string_view text) { Log(level, 0, text); },
@@ -317,6 +357,24 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   registration.major = mOptions.coreMajor;
   registration.minor = mOptions.coreMinor;
   registration.patch = mOptions.corePatch;
+  // Until the plugin joins mPlugins (whose Unload takes it back), a failed
+  // load takes the clock back here.
+  NaloSetClockSource clockExport =
+      mQueue.Mode() == ClockMode::Virtual ? plugin->library->ClockSourceExport() : nullptr;
+  struct ClockInstallation {
+    NaloSetClockSource& install;
+    ~ClockInstallation() {
+      if (install != nullptr) {
+        install(nullptr);
+      }
+    }
+  } clockInstallation{clockExport};
+  if (clockExport != nullptr) {
+    clockExport(&mClockSource);
+  }
+  if (plugin->library->LogGroupsExport() != nullptr) {
+    plugin->library->LogGroupsExport()(1);
+  }
   plugin->library->Entry()(&registration);
 
   const auto incomplete = [&path](std::string_view missing) {
@@ -380,9 +438,11 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
                   &CorePostTask, &CorePump,     &CoreBeginWait, &CoreEndWait,   &CoreLog};
   plugin->core.host = this;
   plugin->core.handle = mNextHandle++;
+  plugin->core.logGroups = plugin->library->LogGroupsExport() != nullptr;
   plugin->services = NaloHostServices{&plugin->core.api, plugin->core.handle};
   Plugin& loaded = *plugin;
   mPlugins.push_back(std::move(plugin));
+  clockExport = nullptr;  // Unload takes the clock back from here on
   const std::uint8_t initialized =
       loaded.registration.callbacks->initialize(loaded.registration.context, &loaded.services);
   loaded.initialized = true;
@@ -395,6 +455,9 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   Log(NALO_LOG_OKAY, 0,
       "Loaded the plugin " + loaded.shortName + " from " + path.string() + " as handle " +
           std::to_string(loaded.core.handle) + ".");
+  if (mOptions.peers == PeerSetup::Realistic && mOptions.announcePeers) {
+    mPeers.Announce();
+  }
   mQueue.RunDue();
   return {};
 }
@@ -407,6 +470,14 @@ void Host::Impl::Unload(Plugin& plugin) {
   }
   mQueue.CancelOwnedBy(handle);
   std::erase_if(mSubscriptions, [handle](const Subscription& s) { return s.handle == handle; });
+  if (mQueue.Mode() == ClockMode::Virtual && plugin.library->ClockSourceExport() != nullptr) {
+    // The object stays mapped (plugins are never unloaded from memory): it
+    // must not keep a clock that points into this host.
+    plugin.library->ClockSourceExport()(nullptr);
+  }
+  if (plugin.library->LogGroupsExport() != nullptr) {
+    plugin.library->LogGroupsExport()(0);
+  }
   std::erase_if(mPlugins, [&plugin](const auto& p) { return p.get() == &plugin; });
 }
 
@@ -455,38 +526,50 @@ Response Host::Impl::Route(std::uint32_t method, std::string_view path,
             .Message());
     return response;
   }
-  if (std::optional<Response> fault = mPeers.TakeFault(path)) {
-    fault->reason = ReasonPhrase(fault->status);
-    return std::move(*fault);
-  }
-  if (Plugin* plugin = Owner(path)) {
+  Plugin* plugin = Owner(path);
+  if (plugin != nullptr) {
+    if (std::optional<Response> fault = mPeers.TakeFault(path)) {
+      fault->reason = ReasonPhrase(fault->status);
+      return std::move(*fault);
+    }
     return Dispatch(*plugin, method, path, arguments, contentType, body, caller);
   }
+  // To the peers: whatever the answer, the request is recorded.
   std::vector<BindingProperty> values;
+  Response response;
   for (const NaloRequestArgument& argument : arguments) {
     BindingResult value = FromHostValue(argument.value, "argument");
     if (value.Failed()) {
-      Response response;
       response.status = kBadRequest;
       response.error = std::string(
           Failure(kBadRequest, Message::kBadArgument, {{"error", value.ErrorMessage()}}).Message());
-      return response;
+      break;
     }
     values.push_back(std::move(value.Value()));
   }
-  if (values.empty() && !body.empty()) {
+  if (response.status == 0 && values.empty() && !body.empty()) {
     BindingResult parsed = ParseBody(body, contentType);
     if (parsed.Failed()) {
-      Response response;
       response.status = kBadRequest;
       response.error = std::string(
           Failure(kBadRequest, Message::kUnreadableBody, {{"error", parsed.ErrorMessage()}})
               .Message());
-      return response;
+    } else {
+      values.push_back(std::move(parsed.Value()));
     }
-    values.push_back(std::move(parsed.Value()));
   }
-  Response response = mPeers.Handle(method, path, values);
+  if (response.status == 0) {
+    if (std::optional<Response> fault = mPeers.TakeFault(path)) {
+      response = std::move(*fault);
+    } else {
+      response = mPeers.Handle(method, path, values);
+    }
+  }
+  mPeers.Record(method, path, values.empty() ? BindingProperty() : values.front(), caller,
+                response.status);
+  if (mRequestEcho) {
+    mRequestEcho(mPeers.Requests().back());
+  }
   response.reason = ReasonPhrase(response.status);
   if (!response.body.IsEmpty()) {
     response.bodyText = ToJson(response.body);
@@ -576,45 +659,32 @@ Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_
   return response;
 }
 
-void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text) {
-  mLogLines.push_back({level, handle, std::string(text), mQueue.Now()});
+void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view text,
+                     std::string_view groups) {
+  mLogLines.push_back({level, handle, std::string(text), mQueue.Now(), std::string(groups)});
   if (mOptions.logEcho) {
     mOptions.logEcho(text);
   }
+  if (mLogLineEcho) {
+    mLogLineEcho(mLogLines.back());
+  }
 }
 
-void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
-                         std::uint32_t sender) {
-  PublishedEvent event;
-  event.name = std::string(name);
-  event.payload = payload;
-  if (const BindingProperty* uri = payload.Find("uri")) {
-    event.uri = uri->AsString();
-    if (!event.uri.empty() && event.uri.front() != '/') {
-      event.uri.insert(0, "/");
-    }
-  }
-  if (const BindingProperty* type = payload.Find("eventType")) {
-    event.eventType = type->AsString();
-  }
-  event.atNanoseconds = mQueue.Now();
-  event.senderHandle = sender;
-  mEvents.push_back(std::move(event));
-
-  auto shared = std::make_shared<const BindingProperty>(payload);
+void Host::Impl::Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                         std::uint32_t sender, std::string_view uri, std::string_view eventType) {
   for (const Subscription& subscription : mSubscriptions) {
     if (subscription.name != name) {
       continue;
     }
     const std::uint64_t id = subscription.id;
-    mQueue.Post("Event: " + std::string(name), subscription.handle, 0, [this, id, shared] {
+    mQueue.Post(kDeliveryLabel, subscription.handle, 0, [this, id, payload] {
       auto found = std::find_if(mSubscriptions.begin(), mSubscriptions.end(),
                                 [id](const Subscription& s) { return s.id == id; });
       if (found == mSubscriptions.end()) {
         return;  // unsubscribed since the event was sent
       }
       const Subscription target = *found;
-      HostValue value = ToHostValue(*shared, mRegistry);
+      HostValue value = ToHostValue(*payload, mRegistry);
       NaloEvent record{};
       record.name = target.name.c_str();
       record.payload = value.Record();
@@ -622,6 +692,13 @@ void Host::Impl::Publish(std::string_view name, const BindingProperty& payload,
       target.callback(&record);
     });
   }
+  PublishedEvent& event = mEvents.emplace_back();
+  event.name = name;
+  event.payload = std::move(payload);
+  event.uri = uri;
+  event.eventType = eventType;
+  event.atNanoseconds = mQueue.Now();
+  event.senderHandle = sender;
 }
 
 void Host::Impl::Pump(std::uint32_t handle) {
@@ -629,6 +706,11 @@ void Host::Impl::Pump(std::uint32_t handle) {
   if (mQueue.RunOne()) {
     mIdlePumps = 0;
     mQueue.RunDue();
+    return;
+  }
+  if (mQueue.Mode() == ClockMode::Virtual && mPendingArrivals > 0) {
+    // A reader waits for a delayed answer: time passes until it arrives.
+    static_cast<void>(mQueue.JumpToNext());
     return;
   }
   if (mQueue.Mode() == ClockMode::Virtual && mWaitDepth > 0 &&
@@ -668,6 +750,14 @@ void NALO_ABI_CALL Host::Impl::CoreRequest(const NaloCoreApi* core, NaloResponse
     if (!answer.body.IsEmpty()) {
       response->body = ToHostValue(answer.body, host.mRegistry).Release();
       auto* stream = new TextStream{ToJson(answer.body), 0, host.mOptions.streamPieceSize};
+      const auto delay = static_cast<std::uint64_t>(answer.bodyDelay.count());
+      if (delay > 0 && host.mQueue.Mode() == ClockMode::Virtual) {
+        stream->clock = &host.mQueue;
+        stream->readyAt = host.mQueue.Now() + delay;
+        // The arrival is a task, so that a wait moves virtual time to it.
+        ++host.mPendingArrivals;
+        host.mQueue.Post("Answer arrives: " + path, 0, delay, [&host] { --host.mPendingArrivals; });
+      }
       response->expectedBodySize = stream->text.size();
       response->stream = stream;
       response->read = &ReadTextStream;
@@ -695,7 +785,19 @@ void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
                  " of an unreadable payload: " + std::string(payload.ErrorMessage()));
     return;
   }
-  host.Publish(event->name, payload.Value(), handle);
+  auto shared = std::make_shared<const BindingProperty>(std::move(payload.Value()));
+  std::string uri;
+  if (const BindingProperty* member = shared->Find("uri")) {
+    uri = member->AsString();
+    if (!uri.empty() && uri.front() != '/') {
+      uri.insert(0, "/");
+    }
+  }
+  std::string eventTypeText;
+  if (const BindingProperty* member = shared->Find("eventType")) {
+    eventTypeText = member->AsString();
+  }
+  host.Publish(event->name, std::move(shared), handle, uri, eventTypeText);
 }
 
 void NALO_ABI_CALL Host::Impl::CoreSubscribe(const NaloCoreApi* core, const char* name,
@@ -778,8 +880,16 @@ void NALO_ABI_CALL Host::Impl::CoreLog(const NaloCoreApi* core, std::uint32_t le
     return;
   }
   Impl& host = HostOf(core);
-  host.Record(CoreEntry::Log, AsTable(core)->handle, message);
-  host.Log(level, AsTable(core)->handle, message);
+  std::string_view text = message;
+  std::string_view groups;
+  if (AsTable(core)->logGroups) {
+    if (const std::size_t separator = text.find("| "); separator != std::string_view::npos) {
+      groups = text.substr(0, separator);
+      text.remove_prefix(separator + 2);
+    }
+  }
+  host.Record(CoreEntry::Log, AsTable(core)->handle, text);
+  host.Log(level, AsTable(core)->handle, text, groups);
 }
 
 // ---------------------------------------------------------------------------
@@ -857,6 +967,17 @@ std::uint64_t Host::NowNanoseconds() const noexcept {
   return mImpl->mQueue.Now();
 }
 
+std::uint64_t Host::WallClockMilliseconds() const noexcept {
+  return mImpl->WallClock();
+}
+
+void Host::SetWallClock(std::uint64_t millisecondsSince1970) noexcept {
+  const std::uint64_t elapsed = mImpl->mQueue.Now() / kNanosecondsPerMillisecond;
+  // Before virtual time 0 can't be said; such a wall clock starts at 0.
+  mImpl->mOptions.wallClockAtStart =
+      millisecondsSince1970 > elapsed ? millisecondsSince1970 - elapsed : 0;
+}
+
 std::optional<std::chrono::nanoseconds> Host::TimeUntilNextTask() const {
   const std::optional<std::uint64_t> due = mImpl->mQueue.NextDue();
   if (!due) {
@@ -906,6 +1027,16 @@ void Host::WriteLog(std::uint32_t level, std::string_view text) {
 
 void Host::SetLogEcho(std::function<void(std::string_view line)> echo) {
   mImpl->mOptions.logEcho = std::move(echo);
+}
+
+void Host::SetRecordEchoes(std::function<void(const LogLine&)> logLine,
+                           std::function<void(const PeerRequest&)> request) {
+  mImpl->mLogLineEcho = std::move(logLine);
+  mImpl->mRequestEcho = std::move(request);
+}
+
+void Host::ImportLogLine(LogLine line) {
+  mImpl->mLogLines.push_back(std::move(line));
 }
 
 }  // namespace Nalo::Host

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "binding/Json.h"
+#include "host/src/RealisticPeers.h"
 
 namespace Nalo::Host::detail {
 
@@ -75,7 +76,60 @@ const char* ServiceProxyEventName(ServiceProxyKind kind) {
 }  // namespace
 
 PeerServices::PeerServices(const HostOptions& options, Wiring wiring)
-    : mOptions(options), mWiring(std::move(wiring)) {}
+    : mOptions(options), mWiring(std::move(wiring)) {
+  if (mOptions.peers == PeerSetup::Realistic) {
+    for (RealisticValue& value : RealisticValues(mOptions.stateFolder)) {
+      if (value.announced) {
+        mAnnounced.push_back(value.path);
+      }
+      mResources.insert_or_assign(std::move(value.path), std::move(value.value));
+    }
+    // The platform server acknowledges what the client tells it.
+    for (const std::string_view method :
+         {"setClientReceivedGameMessage", "setClientReceivedVestoMessage"}) {
+      SetLcdsAnswer("gameService", method, LcdsAnswer{});
+    }
+  }
+}
+
+void PeerServices::Announce() {
+  for (const std::string& path : mAnnounced) {
+    if (auto found = mResources.find(path); found != mResources.end()) {
+      Publish(path, kCreate, found->second);
+    }
+  }
+  mWiring.runDue();
+}
+
+std::optional<Response> PeerServices::RealisticAnswer(std::uint32_t method,
+                                                      std::string_view path) const {
+  if (mOptions.peers != PeerSetup::Realistic) {
+    return std::nullopt;
+  }
+  switch (RealisticActionOf(method, path)) {
+    case RealisticAction::None:
+      return std::nullopt;
+    case RealisticAction::Acknowledge:
+      return Answer(kNoContent);
+    case RealisticAction::AnswerState: {
+      auto found = mResources.find(kPatcherStatePath);
+      if (found == mResources.end()) {
+        return Refusal(Failure(kNotFound, Message::kNoValue, {{"path", kPatcherStatePath}}));
+      }
+      return Answer(kOk, found->second);
+    }
+    case RealisticAction::AnswerComputed: {
+      if (auto found = mResources.find(path); found != mResources.end()) {
+        return Answer(kOk, found->second);
+      }
+      if (std::optional<BindingProperty> value = RealisticComputedValue(path)) {
+        return Answer(kOk, std::move(*value));
+      }
+      return Refusal(Failure(kNotFound, Message::kNoValue, {{"path", path}}));
+    }
+  }
+  return std::nullopt;
+}
 
 MaybeType<Failure, void> PeerServices::LoadDataStore() {
   if (mOptions.stateFolder.empty()) {
@@ -175,14 +229,14 @@ MaybeType<Failure, void> PeerServices::Remove(std::string_view path, bool& remov
 
 void PeerServices::Publish(std::string_view path, std::string_view eventType,
                            const BindingProperty& value) {
-  BindingProperty payload;
-  payload.member("uri").SetString(path);
-  payload.member("eventType").SetString(eventType);
-  payload.member("data") = value;
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("uri").SetString(path);
+  payload->member("eventType").SetString(eventType);
+  payload->member("data") = value;
   const std::string name = ResourceEventName(path);
-  mWiring.publish(name, payload);
+  mWiring.publish(name, payload, path, eventType);
   if (name != kResourceEvent) {
-    mWiring.publish(kResourceEvent, payload);
+    mWiring.publish(kResourceEvent, std::move(payload), path, eventType);
   }
 }
 
@@ -191,8 +245,16 @@ Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
   const std::string_view path = WithoutQuery(fullPath);
   const BindingProperty noValue;
   const BindingProperty& value = arguments.empty() ? noValue : arguments.front();
-  mRequests.push_back({std::string(MethodName(method)), std::string(fullPath), value});
 
+  if (!mAnswers.empty()) {
+    const std::string key = std::string(MethodName(method)) + " " + std::string(path);
+    if (auto found = mAnswers.find(key); found != mAnswers.end()) {
+      const PeerAnswer& canned = found->second.Next();
+      Response response = Answer(canned.status, canned.body);
+      response.error = canned.error;
+      return response;
+    }
+  }
   if (path == kLcdsInvokePath && method == NALO_METHOD_POST) {
     return InvokeLcds(arguments);
   }
@@ -207,6 +269,9 @@ Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
       line.at(line.size()).SetString(std::string_view(argument));
     }
     return Answer(kOk, std::move(line));
+  }
+  if (std::optional<Response> realistic = RealisticAnswer(method, path)) {
+    return std::move(*realistic);
   }
   switch (method) {
     case NALO_METHOD_GET: {
@@ -262,13 +327,16 @@ Response PeerServices::InvokeLcds(std::span<const BindingProperty> arguments) {
   if (found == mLcdsAnswers.end()) {
     return Refusal(Failure(kNotFound, Message::kNoLcdsAnswer, {{"call", key}}));
   }
-  if (found->second.failure) {
-    return Refusal(*found->second.failure);
+  const LcdsAnswer& answer = found->second.Next();
+  if (answer.failure) {
+    return Refusal(*answer.failure);
   }
   BindingProperty reply;
-  reply.member("typeName").SetString(std::string_view(found->second.typeName));
-  reply.member("body") = found->second.body;
-  return Answer(kOk, std::move(reply));
+  reply.member("typeName").SetString(std::string_view(answer.typeName));
+  reply.member("body") = answer.body;
+  Response response = Answer(kOk, std::move(reply));
+  response.bodyDelay = answer.delay;
+  return response;
 }
 
 void PeerServices::SetResource(std::string_view path, const BindingProperty& value) {
@@ -311,30 +379,56 @@ std::optional<BindingProperty> PeerServices::Resource(std::string_view path) con
 
 void PeerServices::SetLcdsAnswer(std::string_view destination, std::string_view method,
                                  LcdsAnswer answer) {
-  mLcdsAnswers.insert_or_assign(std::string(destination) + "." + std::string(method),
-                                std::move(answer));
+  std::vector<LcdsAnswer> answers;
+  answers.push_back(std::move(answer));
+  SetLcdsAnswers(destination, method, std::move(answers));
+}
+
+void PeerServices::SetLcdsAnswers(std::string_view destination, std::string_view method,
+                                  std::vector<LcdsAnswer> answers) {
+  const std::string key = std::string(destination) + "." + std::string(method);
+  if (answers.empty()) {
+    mLcdsAnswers.erase(key);
+    return;
+  }
+  mLcdsAnswers.insert_or_assign(key, AnswerSequence<LcdsAnswer>{std::move(answers)});
+}
+
+void PeerServices::SetAnswers(std::string_view method, std::string_view path,
+                              std::vector<PeerAnswer> answers) {
+  const std::string key = std::string(method) + " " + std::string(WithoutQuery(path));
+  if (answers.empty()) {
+    mAnswers.erase(key);
+    return;
+  }
+  mAnswers.insert_or_assign(key, AnswerSequence<PeerAnswer>{std::move(answers)});
+}
+
+void PeerServices::Record(std::uint32_t method, std::string_view path, const BindingProperty& value,
+                          std::uint32_t sender, std::uint32_t status) {
+  mRequests.push_back({std::string(MethodName(method)), std::string(path), value, sender, status});
 }
 
 void PeerServices::PushLcds(std::string_view typeName, const BindingProperty& body,
                             std::string_view subtopic, std::string_view clientId) {
-  BindingProperty payload;
-  payload.member("clientId").SetString(clientId);
-  payload.member("subtopic").SetString(subtopic);
-  payload.member("typeName").SetString(typeName);
-  payload.member("body") = body;
-  mWiring.publish(LcdsEventName(typeName), payload);
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("clientId").SetString(clientId);
+  payload->member("subtopic").SetString(subtopic);
+  payload->member("typeName").SetString(typeName);
+  payload->member("body") = body;
+  mWiring.publish(LcdsEventName(typeName), std::move(payload), {}, {});
   mWiring.runDue();
 }
 
 void PeerServices::SendServiceProxyReply(ServiceProxyKind kind, const ServiceProxyReply& reply) {
-  BindingProperty payload;
-  payload.member("uuid").SetString(std::string_view(reply.uuid));
-  payload.member("serviceName").SetString(std::string_view(reply.serviceName));
-  payload.member("methodName").SetString(std::string_view(reply.methodName));
-  payload.member("payload").SetString(std::string_view(reply.payload));
-  payload.member("status").SetString(std::string_view(reply.status));
-  payload.member("error").SetString(std::string_view(reply.error));
-  mWiring.publish(ServiceProxyEventName(kind), payload);
+  auto payload = std::make_shared<BindingProperty>();
+  payload->member("uuid").SetString(std::string_view(reply.uuid));
+  payload->member("serviceName").SetString(std::string_view(reply.serviceName));
+  payload->member("methodName").SetString(std::string_view(reply.methodName));
+  payload->member("payload").SetString(std::string_view(reply.payload));
+  payload->member("status").SetString(std::string_view(reply.status));
+  payload->member("error").SetString(std::string_view(reply.error));
+  mWiring.publish(ServiceProxyEventName(kind), std::move(payload), {}, {});
   mWiring.runDue();
 }
 

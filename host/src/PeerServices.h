@@ -2,9 +2,11 @@
 // PeerServices: the Peers of a Host (Peers.h), and the request handling
 // behind them.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,7 +23,11 @@ class PeerServices final : public Peers {
   // What the peers need of their host.
   struct Wiring {
     // Fans an event out to the subscribers (queued) and records it.
-    std::function<void(std::string_view name, const BindingProperty& payload)> publish;
+    // `uri` and `eventType` name a resource event's members; empty for
+    // other events.
+    std::function<void(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+                       std::string_view uri, std::string_view eventType)>
+        publish;
     // Runs the work that is due now; called at the end of every mutator.
     std::function<void()> runDue;
     std::function<std::uint64_t()> now;
@@ -35,6 +41,10 @@ class PeerServices final : public Peers {
   // that can't be parsed fails with 500 naming it.
   [[nodiscard]] MaybeType<Failure, void> LoadDataStore();
 
+  // Realistic peers: publishes the current value of every announced path
+  // that holds one (Create), in their order, and runs what is due.
+  void Announce();
+
   // Uses up one injected fault of `path` (without query): the answer, or
   // nullopt when the path has none left.
   [[nodiscard]] std::optional<Response> TakeFault(std::string_view path);
@@ -44,6 +54,10 @@ class PeerServices final : public Peers {
   // single argument (empty when there is no body).
   [[nodiscard]] Response Handle(std::uint32_t method, std::string_view path,
                                 std::span<const BindingProperty> arguments);
+  // Records a request that reached the peers (or their faults), with what
+  // it was answered.
+  void Record(std::uint32_t method, std::string_view path, const BindingProperty& value,
+              std::uint32_t sender, std::uint32_t status);
 
   void SetResource(std::string_view path, const BindingProperty& value) override;
   void SeedResource(std::string_view path, const BindingProperty& value) override;
@@ -52,6 +66,11 @@ class PeerServices final : public Peers {
   [[nodiscard]] std::optional<BindingProperty> Resource(std::string_view path) const override;
   void SetLcdsAnswer(std::string_view destination, std::string_view method,
                      LcdsAnswer answer) override;
+  void SetLcdsAnswers(std::string_view destination, std::string_view method,
+                      std::vector<LcdsAnswer> answers) override;
+  void SetAnswers(std::string_view method, std::string_view path,
+                  std::vector<PeerAnswer> answers) override;
+  void ImportRequest(PeerRequest request) override { mRequests.push_back(std::move(request)); }
   void PushLcds(std::string_view typeName, const BindingProperty& body, std::string_view subtopic,
                 std::string_view clientId) override;
   [[nodiscard]] const std::vector<LcdsCall>& LcdsCalls() const override { return mLcdsCalls; }
@@ -71,6 +90,13 @@ class PeerServices final : public Peers {
     std::uint32_t status = 0;
     std::string error;
   };
+  // Answers handed out one per request, the last one repeating.
+  template <class Answer>
+  struct AnswerSequence {
+    std::vector<Answer> answers;
+    std::size_t used = 0;
+    const Answer& Next() { return answers[std::min(used++, answers.size() - 1)]; }
+  };
 
   // Stores without running due work; true when the value is new.
   [[nodiscard]] MaybeType<Failure, void> Store(std::string_view path, const BindingProperty& value,
@@ -79,15 +105,20 @@ class PeerServices final : public Peers {
   void Publish(std::string_view path, std::string_view eventType, const BindingProperty& value);
   [[nodiscard]] MaybeType<Failure, void> SaveDataStore() const;
   [[nodiscard]] Response InvokeLcds(std::span<const BindingProperty> arguments);
+  // A realistic peer's answer beyond stored values; nullopt when it has none.
+  [[nodiscard]] std::optional<Response> RealisticAnswer(std::uint32_t method,
+                                                        std::string_view path) const;
 
   HostOptions mOptions;
   Wiring mWiring;
   std::map<std::string, BindingProperty, std::less<>> mResources;
-  std::map<std::string, LcdsAnswer, std::less<>> mLcdsAnswers;
+  std::map<std::string, AnswerSequence<LcdsAnswer>, std::less<>> mLcdsAnswers;
+  std::map<std::string, AnswerSequence<PeerAnswer>, std::less<>> mAnswers;  // "METHOD path"
   std::map<std::string, Fault, std::less<>> mFaults;
   std::vector<LcdsCall> mLcdsCalls;
   std::vector<TelemetryRecord> mTelemetry;
   std::vector<PeerRequest> mRequests;
+  std::vector<std::string> mAnnounced;  // realistic peers: paths published after a load
 };
 
 }  // namespace Nalo::Host::detail

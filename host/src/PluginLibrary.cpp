@@ -131,12 +131,22 @@ MaybeType<Failure, PluginLibrary> PluginLibrary::Open(const std::filesystem::pat
   NaloPluginEntry entry = nullptr;
   static_assert(sizeof(entry) == sizeof(symbol), "a function pointer fits a data pointer");
   std::memcpy(&entry, &symbol, sizeof(entry));
-  return PluginLibrary(handle, entry, std::move(name));
+  NaloSetClockSource setClockSource = nullptr;
+  if (void* clockSymbol = dlsym(handle, NALO_CLOCK_SOURCE_EXPORT)) {
+    std::memcpy(&setClockSource, &clockSymbol, sizeof(setClockSource));
+  }
+  NaloPassLogGroups passLogGroups = nullptr;
+  if (void* groupsSymbol = dlsym(handle, NALO_LOG_GROUPS_EXPORT)) {
+    std::memcpy(&passLogGroups, &groupsSymbol, sizeof(passLogGroups));
+  }
+  return PluginLibrary(handle, entry, setClockSource, passLogGroups, std::move(name));
 }
 
 PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
     : mHandle(std::exchange(other.mHandle, nullptr)),
       mEntry(std::exchange(other.mEntry, nullptr)),
+      mSetClockSource(std::exchange(other.mSetClockSource, nullptr)),
+      mPassLogGroups(std::exchange(other.mPassLogGroups, nullptr)),
       mEntryName(std::move(other.mEntryName)) {}
 
 PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
@@ -146,6 +156,8 @@ PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
     }
     mHandle = std::exchange(other.mHandle, nullptr);
     mEntry = std::exchange(other.mEntry, nullptr);
+    mSetClockSource = std::exchange(other.mSetClockSource, nullptr);
+    mPassLogGroups = std::exchange(other.mPassLogGroups, nullptr);
     mEntryName = std::move(other.mEntryName);
   }
   return *this;

@@ -28,14 +28,27 @@ class PluginLibrary {
   ~PluginLibrary();
 
   [[nodiscard]] NaloPluginEntry Entry() const noexcept { return mEntry; }
+  // The test-only clock-source export (NALO_CLOCK_SOURCE_EXPORT); null when
+  // the object has none.
+  [[nodiscard]] NaloSetClockSource ClockSourceExport() const noexcept { return mSetClockSource; }
+  // The test-only log-groups export (NALO_LOG_GROUPS_EXPORT); null when the
+  // object has none.
+  [[nodiscard]] NaloPassLogGroups LogGroupsExport() const noexcept { return mPassLogGroups; }
   [[nodiscard]] const std::string& EntryName() const noexcept { return mEntryName; }
 
  private:
-  PluginLibrary(void* handle, NaloPluginEntry entry, std::string entryName) noexcept
-      : mHandle(handle), mEntry(entry), mEntryName(std::move(entryName)) {}
+  PluginLibrary(void* handle, NaloPluginEntry entry, NaloSetClockSource setClockSource,
+                NaloPassLogGroups passLogGroups, std::string entryName) noexcept
+      : mHandle(handle),
+        mEntry(entry),
+        mSetClockSource(setClockSource),
+        mPassLogGroups(passLogGroups),
+        mEntryName(std::move(entryName)) {}
 
   void* mHandle = nullptr;
   NaloPluginEntry mEntry = nullptr;
+  NaloSetClockSource mSetClockSource = nullptr;
+  NaloPassLogGroups mPassLogGroups = nullptr;
   std::string mEntryName;
 };
 

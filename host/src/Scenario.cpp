@@ -29,7 +29,11 @@ struct StepName {
   std::string_view name;
   StepKind kind;
 };
-constexpr std::array<StepName, 21> kStepNames = {{
+constexpr std::array<std::string_view, 4> kLevelNames = {"OKAY", "WARN", "ERROR", "ALWAYS"};
+constexpr std::array<std::string_view, 8> kGroupNames = {"DBG", "GEN", "XTR", "PRF",
+                                                         "MEM", "DSK", "NET", "TST"};
+
+constexpr std::array<StepName, 30> kStepNames = {{
     {"load", StepKind::Load},
     {"restart", StepKind::Restart},
     {"set", StepKind::Set},
@@ -41,6 +45,15 @@ constexpr std::array<StepName, 21> kStepNames = {{
     {"service-proxy", StepKind::ServiceProxy},
     {"request", StepKind::Request},
     {"advance", StepKind::Advance},
+    {"wall-clock", StepKind::WallClock},
+    {"answer", StepKind::Answer},
+    {"mark", StepKind::Mark},
+    {"shutdown", StepKind::Shutdown},
+    {"expect-no-telemetry", StepKind::ExpectNoTelemetry},
+    {"expect-no-lcds-call", StepKind::ExpectNoLcdsCall},
+    {"expect-request", StepKind::ExpectRequest},
+    {"expect-no-request", StepKind::ExpectNoRequest},
+    {"expect-exit", StepKind::ExpectExit},
     {"expect-response", StepKind::ExpectResponse},
     {"expect-published", StepKind::ExpectPublished},
     {"expect-not-published", StepKind::ExpectNotPublished},
@@ -116,8 +129,12 @@ class StepReader {
 
 ResponseExpectation ReadExpectation(const StepReader& reader) {
   ResponseExpectation expectation;
-  if (reader.Has("status")) {
-    expectation.status = reader.Number("status", 0);
+  if (const BindingProperty* status = reader.Get("status")) {
+    if (status->Kind() == BindingKind::String && status->StringValue() == "success") {
+      expectation.anySuccess = true;
+    } else {
+      expectation.status = reader.Number("status", 0);
+    }
   }
   if (const BindingProperty* value = reader.Get("body")) {
     expectation.body = *value;
@@ -149,6 +166,72 @@ bool ReadExpectedValue(const StepReader& reader, ScenarioStep& step) {
 
 ScenarioStep ReadStep(const BindingProperty& entry, std::size_t index);
 
+// One LCDS answer: {type, body, delay} or {status, error}.
+LcdsAnswer ReadLcdsAnswer(const StepReader& reader) {
+  LcdsAnswer answer;
+  if (reader.Has("error") || reader.Has("status")) {
+    answer.failure =
+        Failure(reader.Number("status", 500), reader.Text("error", false, "LCDS call failed."));
+    if (reader.Has("delay")) {
+      throw Problem{"only an answer that succeeds can be delayed"};
+    }
+    return answer;
+  }
+  answer.typeName = reader.Text("type", false);
+  if (const BindingProperty* value = reader.Get("body")) {
+    answer.body = *value;
+  }
+  if (const BindingProperty* delay = reader.Get("delay")) {
+    std::optional<std::chrono::nanoseconds> duration = ParseDuration(*delay);
+    if (!duration) {
+      throw Problem{"the member \"delay\" must be a duration"};
+    }
+    answer.delay = *duration;
+  }
+  return answer;
+}
+
+// One canned peer answer: {status, body} or {status, error}.
+PeerAnswer ReadPeerAnswer(const StepReader& reader) {
+  PeerAnswer answer;
+  answer.error = reader.Text("error", false);
+  answer.status = reader.Number("status", answer.error.empty() ? 200 : 500);
+  if (const BindingProperty* value = reader.Get("body")) {
+    if (!answer.error.empty()) {
+      throw Problem{"an answer has a body or an error, not both"};
+    }
+    answer.body = *value;
+  }
+  if (answer.status >= 400 && answer.error.empty()) {
+    answer.error = "Canned failure.";
+  }
+  return answer;
+}
+
+// The answer given in the step's own members, or the list under "answers"
+// (one per call, in order).
+template <class Answer, class ReadOne>
+void ReadAnswers(const StepReader& reader, ReadOne readOne, std::vector<Answer>& into) {
+  const BindingProperty* list = reader.Get("answers");
+  if (list == nullptr) {
+    into.push_back(readOne(reader));
+    return;
+  }
+  if (list->Kind() != BindingKind::Collection || list->size() == 0) {
+    throw Problem{"the member \"answers\" must be a list of answers"};
+  }
+  std::size_t position = 0;
+  for (const BindingProperty& entry : list->Elements()) {
+    ++position;
+    if (entry.Kind() != BindingKind::Structure) {
+      throw Problem{"answer " + std::to_string(position) + " must be a mapping"};
+    }
+    const StepReader one(entry);
+    into.push_back(readOne(one));
+    one.RefuseUnknown("answers[" + std::to_string(position) + "].");
+  }
+}
+
 void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
   if (kind == StepKind::Advance) {
     std::optional<std::chrono::nanoseconds> duration = ParseDuration(body);
@@ -160,7 +243,16 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     step.title.append(" ").append(body.AsString());
     return;
   }
-  if (kind == StepKind::Load || kind == StepKind::Restart) {
+  if (kind == StepKind::WallClock) {
+    if (body.Kind() != BindingKind::Unsigned) {
+      throw Problem{"write the wall time as milliseconds since 1970"};
+    }
+    step.milliseconds = body.GetUnsigned(0);
+    step.title.append(" ").append(body.AsString());
+    return;
+  }
+  if (kind == StepKind::Load || kind == StepKind::Restart || kind == StepKind::Mark ||
+      kind == StepKind::Shutdown) {
     if (!body.IsEmpty() && !(body.Kind() == BindingKind::Structure && body.size() == 0)) {
       throw Problem{"the step takes no members"};
     }
@@ -203,15 +295,18 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
       if (step.text.find('.') == std::string::npos) {
         throw Problem{"the call must be written destination.method"};
       }
-      if (reader.Has("error") || reader.Has("status")) {
-        step.answer.failure =
-            Failure(reader.Number("status", 500), reader.Text("error", false, "LCDS call failed."));
-      } else {
-        step.answer.typeName = reader.Text("type", false);
-        if (const BindingProperty* value = reader.Get("body")) {
-          step.answer.body = *value;
-        }
+      ReadAnswers(
+          reader, [](const StepReader& one) { return ReadLcdsAnswer(one); }, step.lcdsAnswers);
+      break;
+    }
+    case StepKind::Answer: {
+      step.method = reader.Text("method", false, "POST");
+      if (MethodCode(step.method) == NALO_METHOD_NONE) {
+        throw Problem{"\"" + step.method + "\" is not a method"};
       }
+      step.path = reader.Text("path", true);
+      ReadAnswers(
+          reader, [](const StepReader& one) { return ReadPeerAnswer(one); }, step.peerAnswers);
       break;
     }
     case StepKind::Fault:
@@ -265,6 +360,43 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     case StepKind::ExpectLog:
     case StepKind::ExpectNoLog:
       step.text = reader.Text("contains", true);
+      if (reader.Has("level")) {
+        const std::string level = reader.Text("level", true);
+        const auto known = std::ranges::find(kLevelNames, level);
+        if (known == kLevelNames.end()) {
+          throw Problem{"the level must be OKAY, WARN, ERROR or ALWAYS"};
+        }
+        step.level = static_cast<std::uint32_t>(known - kLevelNames.begin());
+      }
+      step.group = reader.Text("group", false);
+      if (!step.group.empty() && std::ranges::find(kGroupNames, step.group) == kGroupNames.end()) {
+        throw Problem{"the group must be one of DBG, GEN, XTR, PRF, MEM, DSK, NET, TST"};
+      }
+      break;
+    case StepKind::ExpectRequest:
+    case StepKind::ExpectNoRequest:
+      step.method = reader.Text("method", false);
+      if (!step.method.empty() && MethodCode(step.method) == NALO_METHOD_NONE) {
+        throw Problem{"\"" + step.method + "\" is not a method"};
+      }
+      step.path = reader.Text("path", true);
+      if (reader.Has("body") && reader.Has("body-subset")) {
+        throw Problem{"give \"body\" or \"body-subset\", not both"};
+      }
+      if (const BindingProperty* value = reader.Get("body")) {
+        step.value = *value;
+        step.hasValue = true;
+      } else if (const BindingProperty* subset = reader.Get("body-subset")) {
+        step.value = *subset;
+        step.hasValue = true;
+        step.subset = true;
+      }
+      if (kind == StepKind::ExpectRequest && reader.Has("count")) {
+        step.expectedCount = reader.Number("count", 0);
+      }
+      if (!step.method.empty()) {
+        step.title.append(" ").append(step.method);
+      }
       break;
     case StepKind::ExpectPublished:
     case StepKind::ExpectResource:
@@ -291,10 +423,12 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
       break;
     }
     case StepKind::ExpectTelemetry:
+    case StepKind::ExpectNoTelemetry:
       step.text = reader.Text("name", true);
       ReadExpectedValue(reader, step);
       break;
     case StepKind::ExpectLcdsCall:
+    case StepKind::ExpectNoLcdsCall:
       step.text = reader.Text("call", true);
       if (const BindingProperty* arguments = reader.Get("arguments")) {
         step.value = *arguments;
@@ -302,8 +436,19 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
         step.subset = true;
       }
       break;
-    case StepKind::ExpectFatal: {
-      step.text = reader.Text("code", true);
+    case StepKind::ExpectFatal:
+    case StepKind::ExpectExit: {
+      if (kind == StepKind::ExpectFatal) {
+        step.text = reader.Text("code", true);
+      } else {
+        const BindingProperty* code = reader.Get("code");
+        if (code == nullptr || code->Kind() != BindingKind::Unsigned ||
+            code->GetUnsigned(0) > 255) {
+          throw Problem{"the member \"code\" must be an exit code from 0 to 255"};
+        }
+        step.exitCode = static_cast<int>(code->GetUnsigned(0));
+        step.text = std::to_string(step.exitCode);
+      }
       const BindingProperty* during = reader.Get("during");
       if (during == nullptr || during->Kind() != BindingKind::Collection || during->size() == 0) {
         throw Problem{"the member \"during\" must be a list of steps"};
@@ -404,6 +549,25 @@ void ReadHost(const StepReader& host, Scenario& scenario) {
       throw Problem{"stream-piece-size: it must be a positive whole number"};
     }
     scenario.streamPieceSize = piece->GetUnsigned(0);
+  }
+  if (const BindingProperty* wall = host.Get("wall-clock")) {
+    if (wall->Kind() != BindingKind::Unsigned) {
+      throw Problem{"wall-clock: write the wall time at virtual time 0 as milliseconds since 1970"};
+    }
+    scenario.wallClockAtStart = wall->GetUnsigned(0);
+  }
+  if (host.Has("peers")) {
+    const std::string peers = host.Text("peers", true);
+    if (peers != "realistic" && peers != "plain") {
+      throw Problem{"peers: it must be realistic or plain"};
+    }
+    scenario.peers = peers == "plain" ? PeerSetup::Plain : PeerSetup::Realistic;
+  }
+  if (const BindingProperty* announce = host.Get("announce-peers")) {
+    if (announce->Kind() != BindingKind::Bool) {
+      throw Problem{"announce-peers: it must be true or false"};
+    }
+    scenario.announcePeers = announce->AsBool();
   }
   host.RefuseUnknown();
 }

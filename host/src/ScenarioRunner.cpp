@@ -1,19 +1,25 @@
 // Scenario execution: one Host on a virtual clock, the steps in order, and a
 // report of the first step that doesn't hold.
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <span>
 #include <utility>
 
+#include "binding/Json.h"
 #include "host/Host.h"
+#include "host/Peers.h"
 #include "host/Scenario.h"
 #include "host/ValueMatch.h"
 
@@ -47,6 +53,25 @@ std::string NormalisedPath(std::string_view path) {
     text.insert(0, "/");
   }
   return text;
+}
+
+// The child's messages to the parent, one per line: "S<index> <title>"
+// when a step starts, "L<text>" for a log line, "R<0|1>" and then the
+// report, last.
+void WriteAll(int descriptor, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = write(descriptor, text.data(), text.size());
+    if (written <= 0) {
+      return;  // the parent is gone; nobody is left to tell
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+std::string OneLine(std::string_view text) {
+  std::string line(text);
+  std::ranges::replace(line, '\n', ' ');
+  return line;
 }
 
 // What the run tells the process that watches it, as it happens.
@@ -117,6 +142,9 @@ class Runner {
     options.stateFolder = mStateFolder;
     options.commandLine = mScenario.commandLine;
     options.streamPieceSize = mScenario.streamPieceSize;
+    options.wallClockAtStart = mScenario.wallClockAtStart;
+    options.peers = mScenario.peers;
+    options.announcePeers = mScenario.announcePeers;
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
@@ -144,6 +172,9 @@ class Runner {
     if (expect.status && *expect.status != seen.status) {
       return "expected status " + std::to_string(*expect.status) + ", but " + summary;
     }
+    if (expect.anySuccess && (seen.status < 200 || seen.status >= 300 || !seen.error.empty())) {
+      return "expected a success status (2xx), but " + summary;
+    }
     if (expect.error && seen.error.find(*expect.error) == std::string::npos) {
       return "expected an error containing " + Quoted(*expect.error) + ", but " + summary;
     }
@@ -161,12 +192,24 @@ class Runner {
     const std::string uri = NormalisedPath(path);
     const std::string name = ResourceEventName(uri);
     std::vector<const PublishedEvent*> found;
-    for (const PublishedEvent& event : mHost->PublishedEvents()) {
+    for (const PublishedEvent& event : Since(mHost->PublishedEvents(), mMark.events)) {
       if (event.name == name && event.uri == uri) {
         found.push_back(&event);
       }
     }
     return found;
+  }
+
+  // The records after the `mark` step's position, or all of them.
+  template <class Record>
+  static std::span<const Record> Since(const std::vector<Record>& records, std::size_t mark) {
+    return std::span<const Record>(records).subspan(std::min(mark, records.size()));
+  }
+
+  void SetMark() {
+    mMark = {mHost->LogLines().size(), mHost->PublishedEvents().size(),
+             mHost->GetPeers().Requests().size(), mHost->GetPeers().LcdsCalls().size(),
+             mHost->GetPeers().Telemetry().size()};
   }
 
   StepResult ExpectPublished(const ScenarioStep& step) {
@@ -179,7 +222,7 @@ class Runner {
     if (step.method == kDeleteEvent) {
       return deleted ? StepResult()
                      : "expected a deletion, but the latest event was " + last.eventType + " of " +
-                           Describe(*last.payload.Find("data"));
+                           Describe(*last.Data());
     }
     if (deleted) {
       return "expected a value, but the latest event was a deletion";
@@ -187,7 +230,7 @@ class Runner {
     if (!step.hasValue) {
       return std::nullopt;
     }
-    const BindingProperty* data = last.payload.Find("data");
+    const BindingProperty* data = last.Data();
     const BindingProperty none;
     if (auto difference = Mismatch(step.value, data ? *data : none,
                                    step.subset ? MatchMode::Subset : MatchMode::Exact)) {
@@ -204,7 +247,7 @@ class Runner {
       if (event->eventType == kDeleteEvent) {
         continue;
       }
-      const BindingProperty* data = event->payload.Find("data");
+      const BindingProperty* data = event->Data();
       const BindingProperty* member = data ? MemberAt(*data, step.member) : nullptr;
       BindingProperty& slot = seen.at(seen.size());
       if (member != nullptr) {
@@ -218,19 +261,55 @@ class Runner {
     return std::nullopt;
   }
 
+  // Whether a log line is one the step looks for: its text, and its level
+  // and group when the step names them.
+  static bool LogLineMatches(const ScenarioStep& step, const LogLine& line) {
+    if (line.text.find(step.text) == std::string::npos) {
+      return false;
+    }
+    if (step.level && *step.level != line.level) {
+      return false;
+    }
+    if (step.group.empty()) {
+      return true;
+    }
+    std::string_view groups = line.groups;
+    while (!groups.empty()) {
+      const std::size_t separator = groups.find(';');
+      if (groups.substr(0, separator) == step.group) {
+        return true;
+      }
+      groups =
+          separator == std::string_view::npos ? std::string_view() : groups.substr(separator + 1);
+    }
+    return false;
+  }
+
+  static std::string LogWanted(const ScenarioStep& step) {
+    std::string wanted = "a log line containing " + Quoted(step.text);
+    if (step.level) {
+      static constexpr std::array<std::string_view, 4> kLevels = {"OKAY", "WARN", "ERROR",
+                                                                  "ALWAYS"};
+      wanted += " at level " + std::string(kLevels[*step.level]);
+    }
+    if (!step.group.empty()) {
+      wanted += " in the group " + step.group;
+    }
+    return wanted;
+  }
+
   StepResult ExpectLog(const ScenarioStep& step, bool present) {
-    for (const LogLine& line : mHost->LogLines()) {
-      if (line.text.find(step.text) != std::string::npos) {
+    const auto lines = Since(mHost->LogLines(), mMark.logLines);
+    for (const LogLine& line : lines) {
+      if (LogLineMatches(step, line)) {
         return present ? StepResult()
-                       : "expected no log line containing " + Quoted(step.text) + ", saw " +
-                             Quoted(line.text);
+                       : "expected no " + LogWanted(step).substr(2) + ", saw " + Quoted(line.text);
       }
     }
     if (!present) {
       return std::nullopt;
     }
-    std::string report = "expected a log line containing " + Quoted(step.text) + ", saw ";
-    const auto& lines = mHost->LogLines();
+    std::string report = "expected " + LogWanted(step) + ", saw ";
     if (lines.empty()) {
       return report + "no log lines";
     }
@@ -238,37 +317,93 @@ class Runner {
     return report + Quoted(lines.back().text);
   }
 
-  StepResult ExpectTelemetry(const ScenarioStep& step) {
+  StepResult ExpectTelemetry(const ScenarioStep& step, bool present) {
     std::string seenNames;
-    for (const TelemetryRecord& record : mHost->GetPeers().Telemetry()) {
+    for (const TelemetryRecord& record : Since(mHost->GetPeers().Telemetry(), mMark.telemetry)) {
       seenNames += (seenNames.empty() ? "" : ", ") + record.name;
       if (record.name != step.text) {
         continue;
       }
       if (!step.hasValue ||
           !Mismatch(step.value, record.data, step.subset ? MatchMode::Subset : MatchMode::Exact)) {
-        return std::nullopt;
+        return present ? StepResult()
+                       : "expected no telemetry event " + step.text +
+                             (step.hasValue ? " with " + Describe(step.value) : "") + ", saw " +
+                             Describe(record.data);
       }
       seenNames += " " + Describe(record.data);
+    }
+    if (!present) {
+      return std::nullopt;
     }
     return "expected the telemetry event " + step.text +
            (step.hasValue ? " with " + Describe(step.value) : "") + ", saw " +
            (seenNames.empty() ? "none" : seenNames);
   }
 
-  StepResult ExpectLcdsCall(const ScenarioStep& step) {
+  StepResult ExpectLcdsCall(const ScenarioStep& step, bool present) {
     std::string seenCalls;
-    for (const LcdsCall& call : mHost->GetPeers().LcdsCalls()) {
+    for (const LcdsCall& call : Since(mHost->GetPeers().LcdsCalls(), mMark.lcdsCalls)) {
       const std::string key = call.destination + "." + call.method;
       seenCalls += (seenCalls.empty() ? "" : ", ") + key + Describe(call.arguments);
       if (key == step.text &&
           (!step.hasValue || !Mismatch(step.value, call.arguments, MatchMode::Subset))) {
+        if (!present) {
+          return "expected no LCDS call " + step.text +
+                 (step.hasValue ? " with " + Describe(step.value) : "") + ", saw " + key +
+                 Describe(call.arguments);
+        }
         return std::nullopt;
       }
+    }
+    if (!present) {
+      return std::nullopt;
     }
     return "expected the LCDS call " + step.text +
            (step.hasValue ? " with " + Describe(step.value) : "") + ", saw " +
            (seenCalls.empty() ? "none" : seenCalls);
+  }
+
+  // Requests that plugins sent to the peers: the method (any when the step
+  // names none), the path (with its query when the step writes one, else
+  // without) and the body (exact or as a subset).
+  StepResult ExpectRequest(const ScenarioStep& step, bool present) {
+    const bool withQuery = step.path.find('?') != std::string::npos;
+    std::size_t matching = 0;
+    std::string seen;
+    for (const PeerRequest& request : Since(mHost->GetPeers().Requests(), mMark.requests)) {
+      if (request.senderHandle == 0) {
+        continue;  // the scenario's own
+      }
+      const std::string_view path =
+          withQuery ? std::string_view(request.path)
+                    : std::string_view(request.path).substr(0, request.path.find('?'));
+      if (path != step.path || (!step.method.empty() && request.method != step.method)) {
+        continue;
+      }
+      seen += (seen.empty() ? "" : ", ") + request.method + " " + Describe(request.value);
+      if (step.hasValue &&
+          Mismatch(step.value, request.value, step.subset ? MatchMode::Subset : MatchMode::Exact)) {
+        continue;
+      }
+      ++matching;
+    }
+    const std::string what = (step.method.empty() ? std::string() : step.method + " ") +
+                             "request to " + step.path +
+                             (step.hasValue ? " with " + Describe(step.value) : "");
+    const std::string saw = seen.empty() ? "none to that path" : seen;
+    if (!present) {
+      return matching == 0
+                 ? StepResult()
+                 : "expected no " + what + ", saw " + std::to_string(matching) + ": " + saw;
+    }
+    if (step.expectedCount) {
+      return matching == *step.expectedCount
+                 ? StepResult()
+                 : "expected " + std::to_string(*step.expectedCount) + " times a " + what +
+                       ", saw " + std::to_string(matching) + " (" + saw + ")";
+    }
+    return matching > 0 ? StepResult() : "expected a " + what + ", saw " + saw;
   }
 
   StepResult ExpectResource(const ScenarioStep& step) {
@@ -289,67 +424,191 @@ class Runner {
     return std::nullopt;
   }
 
-  // Runs `step.during` in a forked child whose output (its own and the
-  // plugin's log lines) comes back through a pipe; the step holds when the
-  // child ends abnormally and its output names the code. The parent's host
-  // is left as it was: the child's changes die with it.
-  StepResult ExpectFatal(const ScenarioStep& step) {
-    int channel[2];
-    if (pipe(channel) != 0) {
+  // Runs `step.during` in a forked child. Its output (its own and the
+  // plugin's log lines) comes back through one pipe; its log lines and peer
+  // requests, as records, through another, and join this host's records, so
+  // that later expectations see them. Otherwise the parent's host is left as
+  // it was: the child's changes die with it.
+  //   expect-fatal holds when the child ends other than with exit code 0
+  //   and its output names the code;
+  //   expect-exit holds when something inside `during` ends the process
+  //   with exit code `code`.
+  StepResult ExpectEnding(const ScenarioStep& step) {
+    int output[2];
+    int records[2];
+    if (pipe(output) != 0) {
+      return "couldn't create a pipe for the child process";
+    }
+    if (pipe(records) != 0) {
+      close(output[0]);
+      close(output[1]);
       return "couldn't create a pipe for the child process";
     }
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
-      close(channel[0]);
-      close(channel[1]);
+      for (const int descriptor : {output[0], output[1], records[0], records[1]}) {
+        close(descriptor);
+      }
       return "couldn't fork the child process";
     }
     if (child == 0) {
-      close(channel[0]);
-      dup2(channel[1], STDOUT_FILENO);
-      dup2(channel[1], STDERR_FILENO);
-      const int output = channel[1];
-      mHost->SetLogEcho([output](std::string_view line) {
-        std::string text(line);
-        text += '\n';
-        static_cast<void>(write(output, text.data(), text.size()));  // best effort, like stderr
-      });
-      for (const ScenarioStep& inner : step.during) {
-        if (StepResult failed = Execute(inner)) {
-          std::string text = "step failed inside expect-fatal: " + *failed + "\n";
-          static_cast<void>(write(output, text.data(), text.size()));
-          _exit(2);
-        }
-      }
-      _exit(0);
+      RunEndingChild(step, output, records);
     }
-    close(channel[1]);
-    std::string output;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t count = read(channel[0], buffer, sizeof buffer);
-      if (count <= 0) {
-        break;
-      }
-      output.append(buffer, static_cast<std::size_t>(count));
-    }
-    close(channel[0]);
+    close(output[1]);
+    close(records[1]);
+    // Read both pipes to their end; the records pipe first would block while
+    // the child fills the output pipe, so they are read by turns.
+    std::string recordText;
+    std::string outputText = ReadToEnd(output[0], records[0], recordText);
     int status = 0;
-    waitpid(child, &status, 0);
-    const bool endedNormally = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const bool namesCode = output.find(step.text) != std::string::npos;
-    if (!endedNormally && namesCode) {
-      return std::nullopt;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    const ChildRecords childRecords = ImportChildRecords(recordText);
+
+    if (childRecords.innerFailure) {
+      return "a step inside " + step.title.substr(0, step.title.find(' ')) +
+             " failed: " + *childRecords.innerFailure;
+    }
+    const bool exitedWithZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     std::string how = WIFSIGNALED(status)
                           ? "was ended by signal " + std::to_string(WTERMSIG(status))
                           : "exited with " + std::to_string(WEXITSTATUS(status));
-    if (output.size() > 2000) {
-      output = "..." + output.substr(output.size() - 2000);
+    if (step.kind == StepKind::ExpectExit) {
+      if (!childRecords.finished && WIFEXITED(status) && WEXITSTATUS(status) == step.exitCode) {
+        return std::nullopt;
+      }
+      if (childRecords.finished) {
+        how = "ran every step and went on";
+      }
+      return "expected the process to exit with code " + step.text + "; it " + how;
+    }
+    const bool namesCode = outputText.find(step.text) != std::string::npos;
+    if (!exitedWithZero && namesCode) {
+      return std::nullopt;
+    }
+    if (outputText.size() > 2000) {
+      outputText = "..." + outputText.substr(outputText.size() - 2000);
     }
     return "expected the process to end with the fatal code " + step.text + "; it " + how +
-           (namesCode ? "" : " and its output doesn't name the code") + ". Its output:\n" + output;
+           (namesCode ? "" : " and its output doesn't name the code") + ". Its output:\n" +
+           outputText;
+  }
+
+  [[noreturn]] void RunEndingChild(const ScenarioStep& step, const int output[2],
+                                   const int records[2]) {
+    close(output[0]);
+    close(records[0]);
+    dup2(output[1], STDOUT_FILENO);
+    dup2(output[1], STDERR_FILENO);
+    const int outputPipe = output[1];
+    const int recordPipe = records[1];
+    mHost->SetLogEcho(
+        [outputPipe](std::string_view line) { WriteAll(outputPipe, std::string(line) + "\n"); });
+    mHost->SetRecordEchoes(
+        [recordPipe](const LogLine& line) {
+          WriteAll(recordPipe, "L" + std::to_string(line.level) + "\t" +
+                                   std::to_string(line.pluginHandle) + "\t" +
+                                   std::to_string(line.atNanoseconds) + "\t" + OneLine(line.text) +
+                                   "\n");
+        },
+        [recordPipe](const PeerRequest& request) {
+          WriteAll(recordPipe, "Q" + std::to_string(request.senderHandle) + "\t" +
+                                   std::to_string(request.status) + "\t" + request.method + "\t" +
+                                   OneLine(request.path) + "\t" + OneLine(ToJson(request.value)) +
+                                   "\n");
+        });
+    for (const ScenarioStep& inner : step.during) {
+      if (StepResult failed = Execute(inner)) {
+        WriteAll(recordPipe, "F" + OneLine(*failed) + "\n");
+        _exit(0);
+      }
+    }
+    WriteAll(recordPipe, "D\n");
+    _exit(0);
+  }
+
+  // Reads `output` to its end into the result and `records` into `recordText`.
+  static std::string ReadToEnd(int output, int records, std::string& recordText) {
+    std::string outputText;
+    std::array<pollfd, 2> descriptors = {pollfd{output, POLLIN, 0}, pollfd{records, POLLIN, 0}};
+    std::array<std::string*, 2> into = {&outputText, &recordText};
+    std::size_t open = 2;
+    char buffer[65536];
+    while (open > 0) {
+      if (poll(descriptors.data(), descriptors.size(), -1) < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        break;
+      }
+      for (std::size_t i = 0; i < descriptors.size(); ++i) {
+        if (descriptors[i].fd < 0 || descriptors[i].revents == 0) {
+          continue;
+        }
+        const ssize_t count = read(descriptors[i].fd, buffer, sizeof buffer);
+        if (count > 0) {
+          into[i]->append(buffer, static_cast<std::size_t>(count));
+        } else if (count == 0 || errno != EINTR) {
+          close(descriptors[i].fd);
+          descriptors[i].fd = -1;
+          --open;
+        }
+      }
+    }
+    return outputText;
+  }
+
+  struct ChildRecords {
+    bool finished = false;
+    std::optional<std::string> innerFailure;
+  };
+
+  // Adds the child's log lines and peer requests to this host's records.
+  ChildRecords ImportChildRecords(std::string_view text) {
+    ChildRecords result;
+    while (!text.empty()) {
+      const std::size_t end = std::min(text.find('\n'), text.size());
+      const std::string_view line = text.substr(0, end);
+      text.remove_prefix(std::min(end + 1, text.size()));
+      if (line.empty()) {
+        continue;
+      }
+      std::vector<std::string_view> fields;
+      std::string_view rest = line.substr(1);
+      const std::size_t fieldCount = line[0] == 'L' || line[0] == 'Q' ? 5 : 1;
+      while (fields.size() + 1 < fieldCount) {
+        const std::size_t tab = rest.find('\t');
+        if (tab == std::string_view::npos) {
+          break;
+        }
+        fields.push_back(rest.substr(0, tab));
+        rest.remove_prefix(tab + 1);
+      }
+      fields.push_back(rest);
+      const auto number = [](std::string_view field) {
+        std::uint64_t value = 0;
+        std::from_chars(field.data(), field.data() + field.size(), value);
+        return value;
+      };
+      if (line[0] == 'D') {
+        result.finished = true;
+      } else if (line[0] == 'F') {
+        result.innerFailure = std::string(line.substr(1));
+      } else if (line[0] == 'L' && fields.size() == 5) {
+        mHost->ImportLogLine({static_cast<std::uint32_t>(number(fields[0])),
+                              static_cast<std::uint32_t>(number(fields[1])), std::string(fields[4]),
+                              number(fields[2]), std::string(fields[3])});
+      } else if (line[0] == 'Q' && fields.size() == 5) {
+        BindingResult value = ParseJson(fields[4]);
+        mHost->GetPeers().ImportRequest(
+            {std::string(fields[2]), std::string(fields[3]),
+             value.Succeeded() ? std::move(value.Value()) : BindingProperty(),
+             static_cast<std::uint32_t>(number(fields[0])),
+             static_cast<std::uint32_t>(number(fields[1]))});
+      }
+    }
+    return result;
   }
 
   StepResult Execute(const ScenarioStep& step) {
@@ -358,8 +617,12 @@ class Runner {
       case StepKind::Load:
         return Load();
       case StepKind::Restart: {
+        // Virtual time starts again at 0; the wall clock carries on.
+        const std::uint64_t wallClock = mHost->WallClockMilliseconds();
         mHost.reset();
         CreateHost();
+        mHost->SetWallClock(wallClock);
+        mMark = {};
         return Load();
       }
       case StepKind::Set:
@@ -376,11 +639,20 @@ class Runner {
         return std::nullopt;
       case StepKind::LcdsAnswer: {
         const std::size_t dot = step.text.find('.');
-        LcdsAnswer answer{step.answer.typeName, step.answer.body, step.answer.failure};
-        peers.SetLcdsAnswer(std::string_view(step.text).substr(0, dot),
-                            std::string_view(step.text).substr(dot + 1), std::move(answer));
+        peers.SetLcdsAnswers(std::string_view(step.text).substr(0, dot),
+                             std::string_view(step.text).substr(dot + 1), step.lcdsAnswers);
         return std::nullopt;
       }
+      case StepKind::Answer:
+        peers.SetAnswers(step.method, step.path, step.peerAnswers);
+        return std::nullopt;
+      case StepKind::Mark:
+        SetMark();
+        return std::nullopt;
+      case StepKind::Shutdown:
+        // The records stay for the expectations that follow.
+        mHost->Shutdown();
+        return std::nullopt;
       case StepKind::Fault:
         peers.InjectFault(step.path, step.count, step.status, step.text);
         return std::nullopt;
@@ -392,6 +664,9 @@ class Runner {
         return step.expect ? CheckResponse(*step.expect) : std::nullopt;
       case StepKind::Advance:
         mHost->Advance(step.duration);
+        return std::nullopt;
+      case StepKind::WallClock:
+        mHost->SetWallClock(step.milliseconds);
         return std::nullopt;
       case StepKind::ExpectResponse:
         return CheckResponse(*step.expect);
@@ -412,11 +687,20 @@ class Runner {
       case StepKind::ExpectNoLog:
         return ExpectLog(step, false);
       case StepKind::ExpectTelemetry:
-        return ExpectTelemetry(step);
+        return ExpectTelemetry(step, true);
+      case StepKind::ExpectNoTelemetry:
+        return ExpectTelemetry(step, false);
       case StepKind::ExpectLcdsCall:
-        return ExpectLcdsCall(step);
+        return ExpectLcdsCall(step, true);
+      case StepKind::ExpectNoLcdsCall:
+        return ExpectLcdsCall(step, false);
+      case StepKind::ExpectRequest:
+        return ExpectRequest(step, true);
+      case StepKind::ExpectNoRequest:
+        return ExpectRequest(step, false);
       case StepKind::ExpectFatal:
-        return ExpectFatal(step);
+      case StepKind::ExpectExit:
+        return ExpectEnding(step);
     }
     return "unknown step";
   }
@@ -427,26 +711,15 @@ class Runner {
   RunnerWatch mWatch;
   std::unique_ptr<Host> mHost;
   Response mLastResponse;
+  // Where the `mark` step left each record list; expectations look after it.
+  struct Mark {
+    std::size_t logLines = 0;
+    std::size_t events = 0;
+    std::size_t requests = 0;
+    std::size_t lcdsCalls = 0;
+    std::size_t telemetry = 0;
+  } mMark;
 };
-
-// The child's messages to the parent, one per line: "S<index> <title>"
-// when a step starts, "L<text>" for a log line, "R<0|1>" and then the
-// report, last.
-void WriteAll(int descriptor, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = write(descriptor, text.data(), text.size());
-    if (written <= 0) {
-      return;  // the parent is gone; nobody is left to tell
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
-std::string OneLine(std::string_view text) {
-  std::string line(text);
-  std::ranges::replace(line, '\n', ' ');
-  return line;
-}
 
 // Runs the scenario in this process; the child's half of RunScenario.
 [[noreturn]] void RunInChild(const Scenario& scenario, const std::filesystem::path& plugin,

@@ -117,7 +117,7 @@ void PrintEvents(const Nalo::Host::Host& host, std::size_t& printed) {
   const auto& events = host.PublishedEvents();
   for (; printed < events.size(); ++printed) {
     std::cout << "event " << events[printed].name << " "
-              << Nalo::Host::Describe(events[printed].payload) << "\n";
+              << Nalo::Host::Describe(*events[printed].payload) << "\n";
   }
   std::cout.flush();
 }
@@ -158,6 +158,7 @@ void HandleLine(Nalo::Host::Host& host, const std::string& line) {
 int RunInteractive(const Arguments& arguments) {
   Nalo::Host::HostOptions options;
   options.clock = Nalo::Host::ClockMode::Real;
+  options.peers = Nalo::Host::PeerSetup::Realistic;
   options.stateFolder = arguments.stateFolder;
   options.commandLine = arguments.commandLine;
   options.logEcho = [](std::string_view line) { std::cerr << line << "\n"; };

@@ -221,20 +221,27 @@ MaybeType<Failure, void> BindArguments(const Endpoint& endpoint,
   }
 
   const auto& parameters = endpoint.path.Parameters();
+  std::string captureStorage;
   for (std::size_t i = 0; i < captures.size() && i < parameters.size(); ++i) {
-    auto bound = binder.BindPair(parameters[i], percentDecode(captures[i]), ArgumentLocation::Path);
+    auto bound = binder.BindPair(parameters[i], percentDecode(captures[i], captureStorage),
+                                 ArgumentLocation::Path);
     if (bound.HasFailure()) {
       return bound;
     }
   }
 
-  if (request.path.find('?') != std::string_view::npos) {
-    for (const QueryParameter& parameter : ParseQueryString(request.path)) {
-      auto bound = binder.BindPair(parameter.key, parameter.value, ArgumentLocation::Query);
-      if (bound.HasFailure()) {
-        return bound;
-      }
-    }
+  // Keys and values are decoded into these only when they hold escapes.
+  MaybeType<Failure, void> queryOutcome;
+  std::string keyStorage;
+  std::string valueStorage;
+  const bool queryBound =
+      VisitQueryString(request.path, [&](std::string_view key, std::string_view value) {
+        queryOutcome = binder.BindPair(percentDecode(key, keyStorage),
+                                       percentDecode(value, valueStorage), ArgumentLocation::Query);
+        return !queryOutcome.HasFailure();
+      });
+  if (!queryBound) {
+    return queryOutcome;
   }
 
   for (std::size_t i = 0; i < request.hostArguments.size(); ++i) {

@@ -80,6 +80,10 @@ bool MatchesContentType(std::string_view contentType, std::string_view listed) n
   if (contentType.size() < listed.size()) {
     return false;
   }
+  // Most peers write the listed spelling.
+  if (contentType.starts_with(listed)) {
+    return true;
+  }
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
   return std::equal(listed.begin(), listed.end(), contentType.begin(),
                     [&](char a, char b) { return lower(a) == lower(b); });

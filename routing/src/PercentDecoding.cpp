@@ -34,4 +34,12 @@ std::string percentDecode(std::string_view text) {
   return decoded;
 }
 
+std::string_view percentDecode(std::string_view text, std::string& storage) {
+  if (text.find_first_of("%+") == std::string_view::npos) {
+    return text;
+  }
+  storage = percentDecode(text);
+  return storage;
+}
+
 }  // namespace Nalo

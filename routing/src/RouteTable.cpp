@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <exception>
 #include <limits>
+#include <memory>
+#include <new>
 #include <set>
 #include <string>
 
@@ -54,6 +57,40 @@ void WriteUnhandled(NaloResponse& response, std::string_view what) noexcept {
   }
 }
 
+// The empty argument values of one request, on the stack unless there are
+// more than kInlineArgumentCount; only as many as the function takes are
+// constructed.
+class ArgumentValues {
+ public:
+  explicit ArgumentValues(std::size_t count) : mCount(count) {
+    if (count <= kInlineArgumentCount) {
+      auto* first = reinterpret_cast<BindingProperty*>(mInline);
+      std::uninitialized_value_construct_n(first, count);
+      mValues = std::launder(first);
+    } else {
+      mHeap.resize(count);
+      mValues = mHeap.data();
+    }
+  }
+  ArgumentValues(const ArgumentValues&) = delete;
+  ArgumentValues& operator=(const ArgumentValues&) = delete;
+  ArgumentValues(ArgumentValues&&) = delete;
+  ArgumentValues& operator=(ArgumentValues&&) = delete;
+  ~ArgumentValues() {
+    if (mHeap.empty()) {
+      std::destroy_n(mValues, mCount);
+    }
+  }
+
+  [[nodiscard]] std::span<BindingProperty> Values() noexcept { return {mValues, mCount}; }
+
+ private:
+  std::size_t mCount;
+  BindingProperty* mValues = nullptr;
+  std::vector<BindingProperty> mHeap;
+  alignas(BindingProperty) std::byte mInline[kInlineArgumentCount * sizeof(BindingProperty)];
+};
+
 }  // namespace
 
 RouteTable::RouteTable(const BindingTypeRegistry& registry, std::string_view nameSpace)
@@ -100,16 +137,38 @@ void RouteTable::AddEndpoint(RequestMethod method, std::string_view path, std::s
   endpoint.path = std::move(compiled).Value();
   endpoint.callName = callName;
   endpoint.function = std::move(function);
+  if (endpoint.path.IsLiteral()) {
+    mLiteralEndpoints[std::string(endpoint.path.Text())].push_back(mEndpoints.size());
+  } else {
+    mPatternEndpoints.push_back(mEndpoints.size());
+  }
   mEndpoints.push_back(std::move(endpoint));
 }
 
 MaybeType<Failure, CallResult> RouteTable::Dispatch(const RouteRequest& request) const {
   const std::string_view path = PathWithoutQuery(request.path);
+  // The first literal endpoint of this path that accepts the request, if
+  // any. It captures nothing, so it wins unless an endpoint registered
+  // before it captures nothing too, and nothing registered after it can
+  // beat it.
+  std::size_t literal = mEndpoints.size();
+  if (const auto found = mLiteralEndpoints.find(path); found != mLiteralEndpoints.end()) {
+    for (const std::size_t position : found->second) {
+      if (AcceptsMethod(mEndpoints[position], request)) {
+        literal = position;
+        break;
+      }
+    }
+  }
   const Endpoint* best = nullptr;
   std::size_t bestLength = std::numeric_limits<std::size_t>::max();
   std::vector<std::string_view> captures;
   std::vector<std::string_view> bestCaptures;
-  for (const Endpoint& endpoint : mEndpoints) {
+  for (const std::size_t position : mPatternEndpoints) {
+    if (position > literal) {
+      break;
+    }
+    const Endpoint& endpoint = mEndpoints[position];
     if (!AcceptsMethod(endpoint, request) || !endpoint.path.Match(path, captures)) {
       continue;
     }
@@ -126,23 +185,20 @@ MaybeType<Failure, CallResult> RouteTable::Dispatch(const RouteRequest& request)
       break;
     }
   }
+  if (literal < mEndpoints.size() && bestLength > 0) {
+    best = &mEndpoints[literal];
+    bestCaptures.clear();
+  }
   if (best == nullptr) {
     return Failure(kNoMatchStatus, RoutingMessage::kInvalidFunction);
   }
 
-  const std::size_t argumentCount = best->function.arguments.size();
-  std::array<BindingProperty, kInlineArgumentCount> inlineValues;
-  std::vector<BindingProperty> heapValues;
-  std::span<BindingProperty> values(inlineValues.data(), argumentCount);
-  if (argumentCount > inlineValues.size()) {
-    heapValues.resize(argumentCount);
-    values = heapValues;
-  }
-  auto bound = BindArguments(*best, bestCaptures, request, values);
+  ArgumentValues values(best->function.arguments.size());
+  auto bound = BindArguments(*best, bestCaptures, request, values.Values());
   if (bound.HasFailure()) {
     return std::move(bound).GetFailure();
   }
-  return best->function.invoker->Invoke(values, best->function.arguments, *mRegistry);
+  return best->function.invoker->Invoke(values.Values(), best->function.arguments, *mRegistry);
 }
 
 void RouteTable::dispatch(NaloResponse& response, const NaloRequest& request) const noexcept {

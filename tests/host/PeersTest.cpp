@@ -9,10 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "abi/HostValue.h"
+#include "binding/BindingConvert.h"
+#include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
+#include "gameflow/Api/GameflowSession.h"
+#include "gameflow/Api/LoginSession.h"
+#include "gameflow/Api/PatcherProductState.h"
+#include "gameflow/Api/Queue.h"
+#include "gameflow/Api/RegionLocale.h"
+#include "gameflow/Api/ReplaysSettings.h"
+#include "gameflow/GameflowTypeRegistration.h"
 #include "host/Host.h"
 #include "host/Peers.h"
 #include "host/ValueMatch.h"
+#include "plugin/LcdsClassNames.h"
 
 namespace Nalo::Host {
 namespace {
@@ -77,8 +88,7 @@ TEST(ResourcePeer, VerbsStoreAndPublishCreateUpdateDelete) {
 
   std::vector<std::string> seen;
   for (const PublishedEvent& event : host.PublishedEvents()) {
-    seen.push_back(event.name + " " + event.eventType + " " +
-                   Describe(*event.payload.Find("data")));
+    seen.push_back(event.name + " " + event.eventType + " " + Describe(*event.Data()));
   }
   EXPECT_THAT(
       seen, ElementsAre(
@@ -244,7 +254,7 @@ TEST(ResourcePeer, MutatorsStoreAndPublishAsDocumented) {
       if (event.name == "OnJsonApiEvent_peer_v1_r") {
         EXPECT_EQ(event.uri, "/peer/v1/r");
         EXPECT_EQ(event.senderHandle, 0u);
-        seen.push_back(event.eventType + " " + Describe(*event.payload.Find("data")));
+        seen.push_back(event.eventType + " " + Describe(*event.Data()));
       }
     }
     EXPECT_EQ(seen, c.published);
@@ -255,17 +265,26 @@ TEST(ResourcePeer, MutatorsStoreAndPublishAsDocumented) {
   }
 }
 
-TEST(ResourcePeer, RequestsAreRecordedWithQueryAndValueButFaultsAreNot) {
+// Every request that reaches the peers is recorded with its answer's
+// status, whether a fault, a canned answer or a peer answered it.
+TEST(ResourcePeer, RequestsAreRecordedWithQueryValueAndStatus) {
   Host host;
   host.GetPeers().InjectFault("/peer/v1/f", 1, 500, "Broken.");
+  host.GetPeers().SetAnswers("POST", "/peer/v1/c", {PeerAnswer{201, Json("1"), ""}});
   EXPECT_EQ(host.Request("GET", "/peer/v1/f").status, 500u);
   EXPECT_EQ(host.Request("PUT", "/peer/v1/a?x=1", "5").status, 204u);
   EXPECT_EQ(host.Request("GET", "/peer/v1/a").status, 200u);
+  EXPECT_EQ(host.Request("POST", "/peer/v1/c?y", "{}").status, 201u);
+  EXPECT_EQ(host.Request("POST", "/peer/v1/c", "[1").status, 400u);
   std::vector<std::string> seen;
   for (const PeerRequest& request : host.GetPeers().Requests()) {
-    seen.push_back(request.method + " " + request.path + " " + Describe(request.value));
+    seen.push_back(request.method + " " + request.path + " " + Describe(request.value) + " " +
+                   std::to_string(request.status));
   }
-  EXPECT_THAT(seen, ElementsAre("PUT /peer/v1/a?x=1 5", "GET /peer/v1/a null"));
+  EXPECT_THAT(seen, ElementsAre("GET /peer/v1/f null 500", "PUT /peer/v1/a?x=1 5 204",
+                                "GET /peer/v1/a null 200", "POST /peer/v1/c?y {} 201",
+                                "POST /peer/v1/c null 400"));
+  EXPECT_FALSE(host.GetPeers().Resource("/peer/v1/c").has_value());
   // The query is not part of the stored path.
   EXPECT_FALSE(host.GetPeers().Resource("/peer/v1/a?x=1").has_value());
 }
@@ -407,6 +426,131 @@ TEST(LcdsRelay, EdgesOfTheAnswerTable) {
   // A GET of the relay's path is not an invocation.
   EXPECT_EQ(host.Request("GET", "/tav-login/v1/session/invoke").status, 404u);
   EXPECT_EQ(peers.LcdsCalls().size(), 5u);
+}
+
+// --- Realistic peers -------------------------------------------------------------------------
+
+// Converts `value` to T and back: a member that T doesn't know (a misspelt
+// field name) is missing from the round trip.
+template <class T>
+std::optional<std::string> RoundTripMismatch(const BindingProperty& value,
+                                             const BindingTypeRegistry& registry) {
+  T native{};
+  if (BindingResult converted = FromProperty(native, value, "<value>", registry);
+      converted.Failed()) {
+    return std::string(converted.ErrorMessage());
+  }
+  BindingResult back = ToProperty(native, registry);
+  // Through a host value, where enumerators travel by name.
+  const HostValue crossing = ToHostValue(back.Value(), registry);
+  return Mismatch(value, FromHostValue(crossing.Record(), "<value>").Value(), MatchMode::Subset);
+}
+
+// The realistic values carry the gameflow's own field names and enumerator
+// names: each converts to its type without losing a member.
+TEST(RealisticPeers, ValuesSpeakTheGameflowDataModel) {
+  BindingTypeRegistry registry;
+  LcdsClassNames classNames;
+  Client::Gameflow::RegisterGameflowTypes(registry, classNames);
+  HostOptions options;
+  options.peers = PeerSetup::Realistic;
+  Host host(options);
+  namespace Api = Client::Gameflow::Api;
+  using Check = std::optional<std::string> (*)(const BindingProperty&, const BindingTypeRegistry&);
+  const std::pair<std::string_view, Check> cases[] = {
+      {"/tav-login/v1/session", &RoundTripMismatch<Api::LoginSession>},
+      {"/patcher/v1/products/tavora/state", &RoundTripMismatch<Api::PatcherProductState>},
+      {"/tav-game-queues/v1/queues", &RoundTripMismatch<std::vector<Api::Queue>>},
+      {"/tav-game-queues/v1/custom", &RoundTripMismatch<std::vector<Api::Queue>>},
+      {"/tav-game-queues/v1/game-type-config/1", &RoundTripMismatch<Api::QueueGameTypeConfig>},
+      {"/tav-game-queues/v1/game-type-config/18", &RoundTripMismatch<Api::QueueGameTypeConfig>},
+      {"/tav-maps/v1/map/11", &RoundTripMismatch<Api::GameflowGameMap>},
+      {"/tav-maps/v2/map/11/TUTORIAL", &RoundTripMismatch<Api::GameflowGameMap>},
+      {"/tav-maps/v2/map/12/BRIDGE/mutator", &RoundTripMismatch<Api::GameflowGameMap>},
+      {"/naloclient/region-locale", &RoundTripMismatch<Api::RegionLocale>},
+      {"/tav-settings/v1/local/tav-replays", &RoundTripMismatch<Api::ReplaysSettingsResource>},
+      {"/naloclient/app-port", &RoundTripMismatch<std::uint16_t>},
+      {"/naloclient/auth-token", &RoundTripMismatch<std::string>},
+      {"/naloclient/command-line-args", &RoundTripMismatch<std::vector<std::string>>},
+      {"/tav-login/v1/login-data-packet", nullptr},
+      {"/tav-summoner/v1/current-summoner", nullptr},
+      {"/naloclient/ux-crash-count", nullptr},
+      {"/patcher/v1/products/tavora/paths", nullptr},
+      {"/tav-platform-config/v1/namespaces/GameClientCmdLineToggles", nullptr},
+  };
+  for (const auto& [path, check] : cases) {
+    SCOPED_TRACE(path);
+    const Response response = host.Request("GET", path);
+    ASSERT_EQ(response.status, 200u) << response.error;
+    if (check != nullptr) {
+      EXPECT_EQ(check(response.body, registry), std::nullopt);
+    }
+  }
+  EXPECT_EQ(
+      host.Request("GET", "/tav-maps/v2/map/12/BRIDGE/x").body.Find("gameMutator")->AsString(),
+      "x");
+  for (const std::string_view missing :
+       {"/tav-maps/v1/map/99", "/tav-maps/v2/map/11", "/tav-maps/v1/map/11/CLASSIC",
+        "/tav-game-queues/v1/game-type-config/7", "/tav-login/v1/login-in-game-creds"}) {
+    SCOPED_TRACE(missing);
+    EXPECT_EQ(host.Request("GET", missing).status, 404u);
+  }
+}
+
+// After a plugin has initialised, the peers it subscribes to publish their
+// values (Create, login first, queues last); a scenario's value replaces
+// the default; announcing can be turned off.
+TEST(RealisticPeers, AnnounceTheirValuesOnceThePluginHasInitialised) {
+  for (const bool announce : {true, false}) {
+    SCOPED_TRACE(announce);
+    HostOptions options;
+    options.peers = PeerSetup::Realistic;
+    options.announcePeers = announce;
+    Host host(options);
+    host.GetPeers().SeedResource("/tav-game-queues/v1/custom", Json("[]"));
+    ASSERT_FALSE(host.Load(FIXTURE_PLUGIN).HasFailure());
+    std::vector<std::string> seen;
+    for (const PublishedEvent& event : host.PublishedEvents()) {
+      if (event.name != "OnJsonApiEvent") {
+        seen.push_back(event.eventType + " " + event.uri);
+      }
+    }
+    if (!announce) {
+      EXPECT_THAT(seen, ::testing::IsEmpty());
+      continue;
+    }
+    EXPECT_THAT(
+        seen,
+        ElementsAre("Create /tav-login/v1/session", "Create /tav-login/v1/login-data-packet",
+                    "Create /patcher/v1/products/tavora/state", "Create /naloclient/ux-crash-count",
+                    "Create /tav-game-queues/v1/queues", "Create /tav-game-queues/v1/custom"));
+    EXPECT_EQ(Describe(*host.PublishedEvents()[10].Data()), "[]");
+  }
+}
+
+// The patcher's and the host's actions are acknowledged and recorded but
+// neither stored nor published; the corruption check answers the current
+// product state.
+TEST(RealisticPeers, ActionsAcknowledgeAndTheCorruptionCheckAnswersTheState) {
+  HostOptions options;
+  options.peers = PeerSetup::Realistic;
+  Host host(options);
+  for (const std::string_view action :
+       {"/patcher/v1/products/tavora/stop-checking-request",
+        "/patcher/v1/products/tavora/signal-start-patching-delayed", "/naloclient/ux-minimize",
+        "/tav-game-settings/v1/reload-post-game"}) {
+    SCOPED_TRACE(action);
+    EXPECT_EQ(host.Request("POST", action).status, 204u);
+    EXPECT_FALSE(host.GetPeers().Resource(action).has_value());
+  }
+  EXPECT_TRUE(host.PublishedEvents().empty());
+  EXPECT_EQ(host.GetPeers().Requests().size(), 4u);
+
+  const std::string_view check = "/patcher/v1/products/tavora/detect-corruption-request";
+  EXPECT_EQ(host.Request("POST", check).body.Find("isCorrupted")->AsBool(), false);
+  host.GetPeers().SetResource("/patcher/v1/products/tavora/state",
+                              Json(R"({"action":"Idle","isCorrupted":true})"));
+  EXPECT_EQ(Describe(host.Request("POST", check).body), R"({"action":"Idle","isCorrupted":true})");
 }
 
 }  // namespace

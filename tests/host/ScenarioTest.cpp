@@ -58,6 +58,27 @@ constexpr ParseCase kParseFailures[] = {
     {"steps: [load]",
      "The scenario's name: every scenario needs one: a sentence naming the behaviour"},
     {"name: t\nsteps: []", "The scenario's steps: a scenario needs at least one step"},
+    {"name: t\nsteps: [{lcds-answer: {call: a.b, status: 500, delay: 1s}}]",
+     "Step 1 (lcds-answer): only an answer that succeeds can be delayed"},
+    {"name: t\nsteps: [{lcds-answer: {call: a.b, answers: [{type: x, bdy: 1}]}}]",
+     "Step 1 (lcds-answer): unknown member \"answers[1].bdy\""},
+    {"name: t\nsteps: [{lcds-answer: {call: a.b, type: x, answers: [{type: y}]}}]",
+     "Step 1 (lcds-answer): unknown member \"type\""},
+    {"name: t\nsteps: [{answer: {path: /a, body: 1, error: x}}]",
+     "Step 1 (answer): an answer has a body or an error, not both"},
+    {"name: t\nsteps: [{expect-log: {contains: x, level: DEBUG}}]",
+     "Step 1 (expect-log): the level must be OKAY, WARN, ERROR or ALWAYS"},
+    {"name: t\nsteps: [{expect-no-log: {contains: x, group: GENERAL}}]",
+     "Step 1 (expect-no-log): the group must be one of DBG, GEN, XTR, PRF, MEM, DSK, NET, TST"},
+    {"name: t\nsteps: [{expect-exit: {code: 300, during: [load]}}]",
+     "Step 1 (expect-exit): the member \"code\" must be an exit code from 0 to 255"},
+    {"name: t\nsteps: [{expect-no-request: {path: /a, count: 1}}]",
+     "Step 1 (expect-no-request): unknown member \"count\""},
+    {"name: t\nsteps: [{mark: {at: 1}}]", "Step 1 (mark): the step takes no members"},
+    {"name: t\nsteps: [{wall-clock: soon}]",
+     "Step 1 (wall-clock): write the wall time as milliseconds since 1970"},
+    {"name: t\nhost: {peers: fancy}\nsteps: [load]",
+     "The scenario's host: peers: it must be realistic or plain"},
 };
 
 TEST(ScenarioParsing, RefusalsNameTheStepAndTheProblem) {
@@ -92,7 +113,8 @@ steps:
   EXPECT_EQ(scenario.streamPieceSize, 3u);
   ASSERT_EQ(scenario.steps.size(), 3u);  // the lcds table leads as a step
   EXPECT_EQ(scenario.steps[0].kind, StepKind::LcdsAnswer);
-  EXPECT_EQ(scenario.steps[0].answer.typeName, "com.example.Game");
+  ASSERT_EQ(scenario.steps[0].lcdsAnswers.size(), 1u);
+  EXPECT_EQ(scenario.steps[0].lcdsAnswers[0].typeName, "com.example.Game");
   const ScenarioStep& request = scenario.steps[1];
   EXPECT_EQ(request.title, "request POST /x");
   EXPECT_EQ(request.text, R"({"a":[1,2]})");
@@ -238,6 +260,57 @@ TEST(ScenarioRunning, ExpectationsOverPublicationsAndStoredValues) {
     } else {
       EXPECT_FALSE(outcome.passed);
       EXPECT_THAT(outcome.report, HasSubstr("failed at step 4 ("));
+      EXPECT_THAT(outcome.report, HasSubstr(c.report));
+    }
+  }
+}
+
+// The expectations over what the plugin sent, the mark, any success and
+// the process's exit. The fixture GETs /peer/v1/x once (404) and logs a
+// task's line before the mark; an empty report means the step holds.
+TEST(ScenarioRunning, RequestsMarksSuccessAndExits) {
+  struct Case {
+    std::string_view steps;
+    std::string_view report;
+  };
+  const Case cases[] = {
+      {"expect-request: {method: GET, path: /peer/v1/x, count: 1}", ""},
+      {"expect-request: {path: /peer/v1/x, count: 2}",
+       "expected 2 times a request to /peer/v1/x, saw 1 (GET null)"},
+      {"expect-request: {method: POST, path: /peer/v1/x}",
+       "expected a POST request to /peer/v1/x, saw none to that path"},
+      {"expect-no-request: {path: /peer/v1/x}",
+       "expected no request to /peer/v1/x, saw 1: GET null"},
+      {"expect-no-request: {path: /hostfixture/v1/later}", ""},
+      {"mark\n  - expect-no-request: {path: /peer/v1/x}\n  - expect-no-log: task 1 ran", ""},
+      {"mark\n  - expect-log: task 1 ran",
+       "expected a log line containing \"task 1 ran\", saw no log lines"},
+      {"request: {path: /hostfixture/v1/nothing}\n  - expect-response: {status: success}",
+       "expected a success status (2xx), but the response was 404"},
+      {"request: {path: /hostfixture/v1/echo, expect: {status: success}}", ""},
+      {"expect-exit: {code: 3, during: [{request: {path: /hostfixture/v1/fetch?/peer/v1/y}}, "
+       "{request: {path: /hostfixture/v1/exit?3}}, {request: {path: /hostfixture/v1/echo}}]}\n"
+       "  - expect-request: {method: GET, path: /peer/v1/y, count: 1}",
+       ""},
+      {"expect-exit: {code: 4, during: [{request: {path: /hostfixture/v1/exit?3}}]}",
+       "expected the process to exit with code 4; it exited with 3"},
+      {"expect-exit: {code: 0, during: [{request: {path: /hostfixture/v1/echo}}]}",
+       "expected the process to exit with code 0; it ran every step and went on"},
+      {"expect-exit: {code: 1, during: [{expect-log: never}]}",
+       "a step inside expect-exit failed: expected a log line containing \"never\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.steps);
+    const ScenarioOutcome outcome = RunText(
+        "name: sent\nsteps:\n"
+        "  - request: {path: /hostfixture/v1/fetch?/peer/v1/x}\n"
+        "  - request: {path: /hostfixture/v1/later?0}\n"
+        "  - " +
+        std::string(c.steps) + "\n");
+    if (c.report.empty()) {
+      EXPECT_TRUE(outcome.passed) << outcome.report;
+    } else {
+      EXPECT_FALSE(outcome.passed);
       EXPECT_THAT(outcome.report, HasSubstr(c.report));
     }
   }

@@ -228,10 +228,9 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
                   "OnJsonApiEvent /tav-testplugin/v1/items/a Create",
                   "OnJsonApiEvent_tav-testplugin_v1_items /tav-testplugin/v1/items/a Delete",
                   "OnJsonApiEvent /tav-testplugin/v1/items/a Delete"));
-  EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].payload.Find("data")),
-            R"({"count":2,"name":"a","tags":["x"]})");
-  EXPECT_TRUE(mHost.PublishedEvents()[2].payload.Find("data") == nullptr ||
-              mHost.PublishedEvents()[2].payload.Find("data")->IsEmpty());
+  EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].Data()), R"({"count":2,"name":"a","tags":["x"]})");
+  EXPECT_TRUE(mHost.PublishedEvents()[2].Data() == nullptr ||
+              mHost.PublishedEvents()[2].Data()->IsEmpty());
 }
 
 // --- Subscriptions and delivery --------------------------------------------------------
@@ -510,6 +509,29 @@ TEST_F(PluginRuntime, TimersThatWouldNeverLetGoAreRefusedAndTheClockIsBounded) {
   EXPECT_THAT(*stall, ::testing::HasSubstr("the last of them \"spin\""));
   AdvanceSeconds(1);  // the chain is over, the timer goes on
   EXPECT_THAT(Journal(), ElementsAre("timer t", "timer t"));
+}
+
+// In virtual time the plugin reads the host's clocks: a delay posted at t
+// runs at exactly t + d, and the wall clock moves with virtual time from
+// the one the host sets.
+TEST_F(PluginRuntime, ThePluginsClocksFollowTheHostsVirtualTime) {
+  const auto clocks = [this] {
+    const Host::Response response = Call("GET", "/clock");
+    return std::pair(response.body.Elements()[0].AsUnsigned(),
+                     response.body.Elements()[1].AsUnsigned());
+  };
+  AdvanceSeconds(1.25);
+  EXPECT_EQ(clocks(),
+            std::pair(std::uint64_t{1'250'000'000}, Host::kDefaultWallClockAtStart + 1'250));
+  Call("POST", "/tasks?label=d&delay=2.5&mode=timed");
+  Call("POST", "/tasks?label=e&delay=0.002&mode=timed");
+  AdvanceSeconds(3);
+  EXPECT_THAT(Journal(), ElementsAre("task e at 1252000000", "task d at 3750000000"));
+
+  mHost.SetWallClock(1'800'000'000'000);
+  EXPECT_EQ(clocks().second, 1'800'000'000'000u);
+  AdvanceSeconds(60);
+  EXPECT_EQ(clocks(), std::pair(std::uint64_t{64'250'000'000}, std::uint64_t{1'800'000'060'000}));
 }
 
 TEST_F(PluginRuntime, NothingRunsAfterTheTablesAreShutDown) {

@@ -15,6 +15,7 @@
 
 #include "binding/BindingRegistration.h"
 #include "binding/Json.h"
+#include "diagnostics/Clock.h"
 #include "plugin/AppModule.h"
 #include "plugin/MemoryStatistics.h"
 #include "plugin/PluginEntry.h"
@@ -86,6 +87,8 @@ class TestPlugin final : public AppModule {
     routes.Post("/tav-testplugin/v1/subscribe", &TestPlugin::PostSubscribe, InQuery("uri"));
     routes.Post("/tav-testplugin/v1/unsubscribe", &TestPlugin::PostUnsubscribe, InQuery("uri"));
     routes.Get("/tav-testplugin/v1/fetch", &TestPlugin::Fetch, InQuery("path"));
+    routes.Post("/tav-testplugin/v1/send", &TestPlugin::Send, InQuery("method"), InQuery("path"),
+                InBody("data").Optional());
     routes.Get("/tav-testplugin/v1/fetch-item", &TestPlugin::FetchItem, InQuery("path"));
     routes.Post("/tav-testplugin/v1/put-item", &TestPlugin::PutItem, InQuery("path"),
                 InBody("item"));
@@ -102,6 +105,7 @@ class TestPlugin final : public AppModule {
                 InQuery("delay"), InQuery("mode").Optional());
     routes.Post("/tav-testplugin/v1/telemetry/{event}", &TestPlugin::PostTelemetry, InPath("event"),
                 InBody("data"));
+    routes.Get("/tav-testplugin/v1/clock", &TestPlugin::ReadClocks);
     routes.Get("/tav-testplugin/v1/memory-probe", &TestPlugin::ProbeMemory);
     routes.Get("/tav-testplugin/v1/memory-probe/json", &TestPlugin::ProbeJsonMemory,
                InQuery("length"));
@@ -229,6 +233,10 @@ class TestPlugin final : public AppModule {
 
   std::vector<std::string> GetJournal() { return mJournal; }
   std::uint64_t BenchDeliveries() { return mBenchDeliveries; }
+  // [monotonic nanoseconds, wall milliseconds since 1970], as the plugin reads them.
+  std::vector<std::uint64_t> ReadClocks() {
+    return {NowNanoseconds(), NowMillisecondsSinceEpoch()};
+  }
   void ClearJournal() { mJournal.clear(); }
 
   MaybeType<Failure, Item> GetItem(std::string name) {
@@ -255,6 +263,22 @@ class TestPlugin final : public AppModule {
 
   MaybeType<Failure, BindingProperty> Fetch(std::string path) {
     return Request<BindingProperty>(RequestMethod::Get, path);
+  }
+
+  // Sends `data` (nothing when absent) with the named method to `path` and
+  // answers what came back.
+  MaybeType<Failure, BindingProperty> Send(std::string method, std::string path,
+                                           BindingProperty data) {
+    RequestMethod code = RequestMethod::None;
+    for (std::uint32_t candidate = 1; candidate <= 7; ++candidate) {
+      if (RequestMethodName(RequestMethodFromCode(candidate)) == method) {
+        code = RequestMethodFromCode(candidate);
+      }
+    }
+    if (data.IsEmpty()) {
+      return Request<BindingProperty>(code, path);
+    }
+    return Request<BindingProperty>(code, path, data);
   }
 
   MaybeType<Failure, Item> FetchItem(std::string path) {

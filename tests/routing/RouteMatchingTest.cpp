@@ -191,13 +191,15 @@ TEST(PercentDecoding, Rules) {
     std::string_view input, decoded;
   };
   const Case cases[] = {
-      {"a%20b", "a b"}, {"a+b", "a b"},   {"%zz", "%zz"}, {"%4", "4"},
-      {"100%", "100"},  {"%%41", "%%41"}, {"%41%", "A"},  {"%e2%82%ac", "\xe2\x82\xac"},
-      {"%2B+", "+ "},
+      {"a%20b", "a b"}, {"a+b", "a b"},     {"%zz", "%zz"}, {"%4", "4"},
+      {"100%", "100"},  {"%%41", "%%41"},   {"%41%", "A"},  {"%e2%82%ac", "\xe2\x82\xac"},
+      {"%2B+", "+ "},   {"plain", "plain"}, {"", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
     EXPECT_EQ(percentDecode(c.input), c.decoded);
+    std::string storage = "stale";
+    EXPECT_EQ(percentDecode(c.input, storage), c.decoded);
   }
 }
 
