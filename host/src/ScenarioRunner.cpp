@@ -117,18 +117,21 @@ class Runner {
   }
 
  private:
-  // Whether the first real step loads the plugin (lcds-answer steps from the
-  // header may come before it).
+  // Whether the first real step loads the plugin (steps that prepare the
+  // peers, the header's lcds-answer steps among them, may come before it).
   static bool StartsWithLoad(const std::vector<ScenarioStep>& steps) {
     for (const ScenarioStep& step : steps) {
-      if (step.kind == StepKind::LcdsAnswer) {
+      // Steps that only prepare the peers may come before the load, so that
+      // they are in place while the plugin initialises.
+      if (step.kind == StepKind::LcdsAnswer || step.kind == StepKind::Answer ||
+          step.kind == StepKind::Fault || step.kind == StepKind::WallClock) {
         continue;
       }
       if (step.kind == StepKind::Load) {
         return true;
       }
-      return step.kind == StepKind::ExpectFatal && !step.during.empty() &&
-             step.during.front().kind == StepKind::Load;
+      return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
+             !step.during.empty() && step.during.front().kind == StepKind::Load;
     }
     return false;
   }
@@ -509,8 +512,8 @@ class Runner {
         [recordPipe](const LogLine& line) {
           WriteAll(recordPipe, "L" + std::to_string(line.level) + "\t" +
                                    std::to_string(line.pluginHandle) + "\t" +
-                                   std::to_string(line.atNanoseconds) + "\t" + OneLine(line.text) +
-                                   "\n");
+                                   std::to_string(line.atNanoseconds) + "\t" +
+                                   OneLine(line.groups) + "\t" + OneLine(line.text) + "\n");
         },
         [recordPipe](const PeerRequest& request) {
           WriteAll(recordPipe, "Q" + std::to_string(request.senderHandle) + "\t" +
