@@ -51,7 +51,7 @@ class GameflowPluginThroughHost : public testing::Test {
     std::vector<std::string> phases;
     for (const Host::PublishedEvent& event : mHost.PublishedEvents()) {
       if (event.name == "OnJsonApiEvent_tav-gameflow_v1_session") {
-        phases.emplace_back(event.payload.Find("data")->Find("phase")->StringValue());
+        phases.emplace_back(event.payload->Find("data")->Find("phase")->StringValue());
       }
     }
     return phases;
