@@ -6,14 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "binding/Json.h"
+#include "gameflow/GameflowEvent.h"
 #include "host/Host.h"
 #include "host/Peers.h"
 
@@ -146,6 +150,144 @@ TEST_F(GameflowPluginThroughHost, WholeMatchesLeaveNothingBehind) {
   }
   EXPECT_EQ(InUse(mHost.MemoryStatistics("tav-gameflow").value()), afterFirst);
   EXPECT_EQ(mHost.PendingTaskCount(), 1U);  // the tick alone
+}
+
+// The phase each state of the chart publishes on entry; absent: none.
+const std::map<std::string, std::string, std::less<>> kPhaseOfState = {
+    {"None", "None"},
+    {"Lobby", "Lobby"},
+    {"Matchmaking", "Matchmaking"},
+    {"TournamentCheckinRequested", "CheckedIntoTournament"},
+    {"CheckedIntoTournament", "CheckedIntoTournament"},
+    {"ReadyCheck", "ReadyCheck"},
+    {"ChampSelect", "ChampSelect"},
+    {"GameStart", "GameStart"},
+    {"FailedToLaunch", "FailedToLaunch"},
+    {"InProgress", "InProgress"},
+    {"ReconnectAvailable", "Reconnect"},
+    {"WaitingForStats", "WaitingForStats"},
+    {"PreEndOfGame", "PreEndOfGame"},
+    {"EndOfGame", "EndOfGame"},
+    {"TerminatedInError", "TerminatedInError"},
+};
+
+// A random walk from a fixed seed: events posted by clients (and names that
+// are none), platform pushes with random game states, patcher changes and
+// ticks. After every step the last published phase is the one the state last
+// entered publishes; after the walk, back in None, the plugin holds the memory
+// it held the first time it was back in None.
+TEST_F(GameflowPluginThroughHost, RandomWalkKeepsSessionAndChartInStep) {
+  constexpr int kSteps = 20000;
+  constexpr std::string_view kEntering = "Gameflow: entering state '";
+  const std::array<std::string_view, 7> gameStates = {"JOINING_CHAMP_SELECT",
+                                                      "TERMINATED",
+                                                      "TERMINATED_IN_ERROR",
+                                                      "IN_PROGRESS",
+                                                      "START_REQUESTED",
+                                                      "CHAMP_SELECT",
+                                                      ""};
+  std::mt19937 random(20261207);
+  const auto pick = [&](std::size_t count) {
+    return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
+  };
+  std::string state = "None";
+  std::string phase = "None";
+  std::size_t logSeen = 0;
+  std::size_t eventsSeen = 0;
+  // Follows the log and the publications since the last look.
+  const auto follow = [&] {
+    const auto& lines = mHost.LogLines();
+    for (; logSeen < lines.size(); ++logSeen) {
+      const std::string& text = lines[logSeen].text;
+      if (text.starts_with(kEntering)) {
+        const std::string name = text.substr(kEntering.size(), text.size() - kEntering.size() - 1);
+        if (kPhaseOfState.contains(name)) {
+          state = name;
+        }
+      }
+    }
+    const auto& events = mHost.PublishedEvents();
+    for (; eventsSeen < events.size(); ++eventsSeen) {
+      if (events[eventsSeen].name == "OnJsonApiEvent_tav-gameflow_v1_session") {
+        phase = std::string(events[eventsSeen].payload->Find("data")->Find("phase")->StringValue());
+      }
+    }
+  };
+  const auto postEvent = [&](std::string_view name) {
+    mHost.Request("POST", kEventPath, "\"" + std::string(name) + "\"");
+  };
+  const auto backToNone = [&] {
+    postEvent("GAMEFLOW_EVENT.TERMINATED_IN_ERROR");
+    postEvent("GAMEFLOW_EVENT.TERMINATED");
+    mHost.RunDueTasks();  // a running tournament walks back to its check-in
+    postEvent("GAMEFLOW_EVENT.CHECKED_OUT_OF_TOURNAMENT");
+    mHost.Advance(std::chrono::seconds(31));  // refreshes of the patcher lock end
+    follow();
+    ASSERT_EQ(state, "None");
+    mHost.ClearRecords();
+    logSeen = 0;
+    eventsSeen = 0;
+  };
+  backToNone();
+  const auto walk = [&](int steps) {
+    for (int step = 0; step < steps; ++step) {
+      switch (pick(10)) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5: {
+          const std::size_t index = pick(kGameflowEventCount + 1);
+          postEvent(index < kGameflowEventCount
+                        ? GameflowEventName(static_cast<GameflowEvent>(index))
+                        : std::string_view("GAMEFLOW_EVENT.NOT_AN_EVENT"));
+          break;
+        }
+        case 6:
+          mHost.GetPeers().PushLcds(
+              "com.nalogames.platform.game.GameDTO",
+              ParseJson(R"({"id": 5, "gameState": ")" +
+                        std::string(gameStates[pick(gameStates.size())]) + R"("})")
+                  .Value());
+          break;
+        case 7: {
+          BindingProperty patcher = ParseJson(R"({"action": "Idle", "isUpToDate": true})").Value();
+          patcher.member("isCorrupted").SetBool(pick(8) == 0);
+          patcher.member("isUpToDate").SetBool(pick(4) != 0);
+          mHost.GetPeers().SetResource("/patcher/v1/products/tavora/state", patcher);
+          break;
+        }
+        case 8:
+          mHost.Request("POST", "/tav-gameflow/v1/session/request-lobby");
+          break;
+        default:
+          mHost.Advance(std::chrono::milliseconds(500));
+          break;
+      }
+      follow();
+      const std::string& expected = kPhaseOfState.at(state);
+      // "None" shows CheckedIntoTournament while a tournament runs.
+      if (!(state == "None" && phase == "CheckedIntoTournament")) {
+        ASSERT_EQ(phase, expected) << "after step " << step << " in state " << state;
+      }
+      if (step % 1000 == 999) {
+        mHost.ClearRecords();
+        logSeen = 0;
+        eventsSeen = 0;
+      }
+    }
+    BindingProperty clean =
+        ParseJson(R"({"action": "Idle", "isCorrupted": false, "isUpToDate": true})").Value();
+    mHost.GetPeers().SetResource("/patcher/v1/products/tavora/state", clean);
+    backToNone();
+  };
+  // The first walk lets the runtime's tables (tasks, timers) reach the sizes a
+  // walk needs; a second walk of the same length must leave nothing behind.
+  walk(kSteps / 2);
+  const auto baseline = InUse(mHost.MemoryStatistics("tav-gameflow").value());
+  walk(kSteps / 2);
+  EXPECT_EQ(InUse(mHost.MemoryStatistics("tav-gameflow").value()), baseline);
 }
 
 }  // namespace
