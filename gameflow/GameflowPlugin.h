@@ -4,10 +4,9 @@
 // through a run-to-completion event queue, the session model
 // (GameflowSessionModel.h), entering and leaving game flow with availability
 // and the patcher lock (GameFlowGate.h), and the game client side
-// (GameLauncher.h). It registers the
-// REST routes under /tav-gameflow/v1/, subscribes to the resources and
-// platform messages that drive the gameflow, and publishes the session,
-// availability and patcher-lock resources.
+// (GameLauncher.h). It registers the REST routes under /tav-gameflow/v1/,
+// subscribes to the resources and platform messages that drive the gameflow,
+// and publishes the session, availability and patcher-lock resources.
 //
 // Built as libtav_gameflow.so with the export load_tav_gameflow. The core
 // calls everything on the plugin thread; PostEvent may also be called from
