@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <tuple>
 #include <utility>
 
 #include "binding/Base64.h"
@@ -335,7 +336,8 @@ BindingProperty& BindingProperty::member(std::string_view name, std::uint32_t na
     return position->second;
   }
   const detail::InternedString* key = mStore->InternHashed(name, nameHash);
-  position = members.emplace_hint(position, key, BindingProperty());
+  position = members.emplace_hint(position, std::piecewise_construct, std::forward_as_tuple(key),
+                                  std::forward_as_tuple());
   position->second.mStore = mStore;
   return position->second;
 }
@@ -422,8 +424,9 @@ void BindingProperty::CopyFrom(const BindingProperty& other) {
       detail::MemberMap& members = mPayload.structure->members;
       for (const auto& [name, value] : other.mPayload.structure->members) {
         // Names arrive in order, so each insertion goes at the end.
-        auto position =
-            members.emplace_hint(members.end(), mStore->InternCopy(*name), BindingProperty());
+        auto position = members.emplace_hint(members.end(), std::piecewise_construct,
+                                             std::forward_as_tuple(mStore->InternCopy(*name)),
+                                             std::forward_as_tuple());
         position->second.mStore = mStore;
         position->second.CopyFrom(value);
       }
@@ -722,9 +725,47 @@ BindingProperty& TreeBuilding::Member(BindingProperty& value, InternedString* ke
     value.mStore->Release(key);
     return position->second;
   }
-  position = members.emplace_hint(position, key, BindingProperty());
+  position = members.emplace_hint(position, std::piecewise_construct, std::forward_as_tuple(key),
+                                  std::forward_as_tuple());
   position->second.mStore = value.mStore;
   return position->second;
+}
+
+PendingElements::~PendingElements() {
+  for (std::size_t i = 0; i < mSize; ++i) {
+    mData[i].~BindingProperty();
+  }
+  ::operator delete(mData);
+}
+
+BindingProperty& PendingElements::Append(const BindingProperty& container) {
+  if (mSize == mCapacity) {
+    const std::size_t capacity = mCapacity == 0 ? 64 : mCapacity * 2;
+    auto* data = static_cast<BindingProperty*>(::operator new(capacity * sizeof(BindingProperty)));
+    if (mSize != 0) {
+      std::memcpy(static_cast<void*>(data), static_cast<const void*>(mData),
+                  mSize * sizeof(BindingProperty));
+    }
+    ::operator delete(mData);
+    mData = data;
+    mCapacity = capacity;
+  }
+  return *new (&mData[mSize++]) BindingProperty(container.mStore);
+}
+
+void PendingElements::MoveInto(BindingProperty& container, std::size_t start) {
+  const std::size_t count = mSize - start;
+  if (count == 0) {
+    return;
+  }
+  CollectionPayload* collection = container.mPayload.collection;
+  // A fresh collection gets exactly `count` elements; one that a repeated
+  // member name appends to grows by exactly that much.
+  container.reserve(collection->size + count);
+  std::memcpy(static_cast<void*>(collection->elements + collection->size),
+              static_cast<const void*>(mData + start), count * sizeof(BindingProperty));
+  collection->size += static_cast<std::uint32_t>(count);
+  mSize = start;
 }
 
 std::size_t InternCache::SlotOf(std::string_view bytes) noexcept {
@@ -757,7 +798,7 @@ InternedString* InternCache::Intern(std::string_view bytes) {
   InternedString*& slot = mSlots[SlotOf(bytes)];
   InternedString* cached = slot;
   if (cached != nullptr && cached->length == bytes.size() &&
-      std::memcmp(cached->Bytes(), bytes.data(), bytes.size()) == 0) {
+      CompareBytes(cached->Bytes(), bytes.data(), bytes.size()) == 0) {
     ++cached->references;
     return cached;
   }

@@ -100,16 +100,21 @@ enum class BuilderRefusal : std::uint8_t { None, NestingTooDeep, CollectionTooLo
 // into it (MakeStructure keeps a structure) and an array appends to it
 // (MakeCollection keeps a collection).
 //
-// Pointers on the stack stay valid: structure members never move, and a
-// collection only grows while it is the innermost open container, so its
-// open ancestors never relocate.
+// The elements of open collections wait on one stack and move into their
+// collection when it closes, exactly sized. Structure members never move, so
+// the stack of open containers holds their addresses; an open container that
+// is itself a pending element is held by its index on the element stack.
 class JsonTreeBuilder {
  public:
   using Ch = char;
 
   // `root` must outlive the builder: the builder's cache holds references
   // into its store until the builder goes.
-  explicit JsonTreeBuilder(BindingProperty& root) : mRoot(root), mSlot(&root) { mOpen.reserve(32); }
+  // `mayDecodeNul`: the text holds a \u0000 escape somewhere.
+  JsonTreeBuilder(BindingProperty& root, bool mayDecodeNul)
+      : mRoot(root), mSlot(&root), mMayDecodeNul(mayDecodeNul) {
+    mOpen.reserve(32);
+  }
 
   [[nodiscard]] BuilderRefusal Refusal() const noexcept { return mRefusal; }
 
@@ -153,13 +158,13 @@ class JsonTreeBuilder {
     if (slot == nullptr) [[unlikely]] {
       return false;
     }
-    detail::TreeBuilding::SetString(*slot, Cache().Intern(UpToFirstNul(text, length)));
+    detail::TreeBuilding::SetString(*slot, Cache().InternValue(UpToFirstNul(text, length)));
     return true;
   }
 
   bool StartObject() { return Open(BindingKind::Structure); }
   bool Key(const Ch* name, rapidjson::SizeType length, bool /*copy*/) {
-    mSlot = &detail::TreeBuilding::Member(*mOpen.back().container,
+    mSlot = &detail::TreeBuilding::Member(Container(mOpen.back()),
                                           Cache().Intern(UpToFirstNul(name, length)));
     return true;
   }
@@ -174,11 +179,24 @@ class JsonTreeBuilder {
   }
 
  private:
+  static constexpr std::size_t kNotPending = static_cast<std::size_t>(-1);
+
   struct OpenContainer {
+    // Where the container is: its address, or, for an element of a
+    // collection still open, its index among the pending elements (their
+    // stack moves as it grows).
     BindingProperty* container;
-    std::size_t elementCount;  // collections only: elements held so far
+    std::size_t pendingIndex;
+    // Collections only: elements held so far, and where this collection's
+    // own pending elements start.
+    std::size_t elementCount;
+    std::size_t pendingStart;
     bool isCollection;
   };
+
+  BindingProperty& Container(const OpenContainer& open) noexcept {
+    return open.pendingIndex == kNotPending ? *open.container : mPending.At(open.pendingIndex);
+  }
 
   // Hands the slot for the next value to `set`; false when there is none.
   template <class Setter>
@@ -192,7 +210,8 @@ class JsonTreeBuilder {
   }
 
   // The value that receives the next event, or null (with mRefusal set) when
-  // the innermost collection is full.
+  // the innermost collection is full. Inside a collection it is a new
+  // pending element.
   BindingProperty* Slot() {
     if (!mInCollection) {
       return mSlot;
@@ -202,7 +221,8 @@ class JsonTreeBuilder {
       mRefusal = BuilderRefusal::CollectionTooLong;
       return nullptr;
     }
-    return &open.container->at(open.elementCount++);
+    ++open.elementCount;
+    return &mPending.Append(Container(open));
   }
 
   bool Open(BindingKind kind) {
@@ -216,26 +236,35 @@ class JsonTreeBuilder {
       mRefusal = BuilderRefusal::NestingTooDeep;
       return false;
     }
+    const std::size_t pendingIndex = mInCollection ? mPending.Size() - 1 : kNotPending;
     const bool isCollection = kind == BindingKind::Collection;
     if (isCollection) {
       // A repeated member name appends to the collection it already holds.
       slot->MakeCollection();
-      mOpen.push_back({slot, slot->size(), true});
+      mOpen.push_back({slot, pendingIndex, slot->size(), mPending.Size(), true});
     } else {
       slot->MakeStructure();
-      mOpen.push_back({slot, 0, false});
+      mOpen.push_back({slot, pendingIndex, 0, 0, false});
     }
     mInCollection = isCollection;
     return true;
   }
 
   void Close() {
+    const OpenContainer& open = mOpen.back();
+    if (open.isCollection) {
+      mPending.MoveInto(Container(open), open.pendingStart);
+    }
     mOpen.pop_back();
     mInCollection = !mOpen.empty() && mOpen.back().isCollection;
   }
 
-  // A \u0000 escape ends a string or a member name.
-  static std::string_view UpToFirstNul(const Ch* text, std::size_t length) noexcept {
+  // A \u0000 escape ends a string or a member name. A text without that
+  // escape decodes to strings without NULs.
+  std::string_view UpToFirstNul(const Ch* text, std::size_t length) const noexcept {
+    if (!mMayDecodeNul) {
+      return {text, length};
+    }
     const void* nul = std::memchr(text, '\0', length);
     return {text,
             nul == nullptr ? length : static_cast<std::size_t>(static_cast<const Ch*>(nul) - text)};
@@ -252,7 +281,9 @@ class JsonTreeBuilder {
   BindingProperty& mRoot;
   BindingProperty* mSlot;
   std::optional<detail::InternCache> mCache;
+  detail::PendingElements mPending;
   std::vector<OpenContainer> mOpen;
+  bool mMayDecodeNul;
   bool mInCollection = false;
   BuilderRefusal mRefusal = BuilderRefusal::None;
 };
@@ -290,9 +321,9 @@ std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offse
 
 // Reads a text that is not all whitespace, decoding its strings in place
 // inside the stream's own copy of it.
-BindingResult ParseStream(rapidjson::InsituStringStream& stream) {
+BindingResult ParseStream(rapidjson::InsituStringStream& stream, bool mayDecodeNul) {
   BindingProperty root;
-  JsonTreeBuilder builder(root);
+  JsonTreeBuilder builder(root, mayDecodeNul);
   rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader;
   if (!reader.Parse<rapidjson::kParseInsituFlag>(stream, builder)) {
     return BindingResult::Error(
@@ -396,13 +427,26 @@ void WriteValue(Writer& writer, const BindingProperty& value, const BindingTypeR
   }
 }
 
+// Parses `length` bytes holding no NUL.
+BindingResult ParseText(const char* data, std::size_t length) {
+  // An all-whitespace text is an empty value, not an empty document.
+  if (std::all_of(data, data + length, IsJsonWhitespace)) {
+    return BindingResult();
+  }
+  const bool mayDecodeNul =
+      std::string_view(data, length).find("\\u0000") != std::string_view::npos;
+  InsituText text(data, length);
+  rapidjson::InsituStringStream stream(text.Data());
+  return ParseStream(stream, mayDecodeNul);
+}
+
 }  // namespace
 
 BindingResult ParseJson(const char* text) {
   if (text == nullptr) {
     return BindingResult();
   }
-  return ParseJson(text, std::strlen(text));
+  return ParseText(text, std::strlen(text));
 }
 
 BindingResult ParseJson(const char* data, std::size_t length) {
@@ -413,13 +457,7 @@ BindingResult ParseJson(const char* data, std::size_t length) {
   if (const void* nul = std::memchr(data, '\0', length)) {
     length = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
   }
-  // An all-whitespace text is an empty value, not an empty document.
-  if (std::all_of(data, data + length, IsJsonWhitespace)) {
-    return BindingResult();
-  }
-  InsituText text(data, length);
-  rapidjson::InsituStringStream stream(text.Data());
-  return ParseStream(stream);
+  return ParseText(data, length);
 }
 
 BindingResult ParseJson(std::string_view text) {

@@ -81,6 +81,9 @@ struct TextStream {
   std::size_t piece = 0;
   const TaskQueue* clock = nullptr;
   std::uint64_t readyAt = 0;
+  // Set while someone may still wait for this body: cleared (and the host's
+  // count of awaited arrivals lowered) by the arrival or by closing.
+  std::shared_ptr<std::function<void()>> stopAwaiting = nullptr;
 };
 
 std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, std::size_t* count,
@@ -109,7 +112,11 @@ std::uint8_t NALO_ABI_CALL ReadTextStream(void* handle, std::uint8_t* buffer, st
 }
 
 void NALO_ABI_CALL CloseTextStream(void* handle) noexcept {
-  delete static_cast<TextStream*>(handle);
+  auto* stream = static_cast<TextStream*>(handle);
+  if (stream != nullptr && stream->stopAwaiting && *stream->stopAwaiting) {
+    std::exchange(*stream->stopAwaiting, nullptr)();
+  }
+  delete stream;
 }
 
 void NALO_ABI_CALL ReleaseHostResponse(NaloResponse* response) noexcept {
@@ -749,14 +756,22 @@ void NALO_ABI_CALL Host::Impl::CoreRequest(const NaloCoreApi* core, NaloResponse
     }
     if (!answer.body.IsEmpty()) {
       response->body = ToHostValue(answer.body, host.mRegistry).Release();
-      auto* stream = new TextStream{ToJson(answer.body), 0, host.mOptions.streamPieceSize};
+      auto* stream =
+          new TextStream{.text = ToJson(answer.body), .piece = host.mOptions.streamPieceSize};
       const auto delay = static_cast<std::uint64_t>(answer.bodyDelay.count());
       if (delay > 0 && host.mQueue.Mode() == ClockMode::Virtual) {
         stream->clock = &host.mQueue;
         stream->readyAt = host.mQueue.Now() + delay;
-        // The arrival is a task, so that a wait moves virtual time to it.
+        // The arrival is a task, so that a wait moves virtual time to it;
+        // while it is awaited, a wait that finds nothing due moves at once.
         ++host.mPendingArrivals;
-        host.mQueue.Post("Answer arrives: " + path, 0, delay, [&host] { --host.mPendingArrivals; });
+        stream->stopAwaiting =
+            std::make_shared<std::function<void()>>([&host] { --host.mPendingArrivals; });
+        host.mQueue.Post("Answer arrives: " + path, 0, delay, [stop = stream->stopAwaiting] {
+          if (*stop) {
+            std::exchange(*stop, nullptr)();
+          }
+        });
       }
       response->expectedBodySize = stream->text.size();
       response->stream = stream;

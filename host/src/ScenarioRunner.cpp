@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -92,13 +93,18 @@ class Runner {
   }
 
   ScenarioOutcome Run() {
-    const bool loadsItself = !mScenario.steps.empty() && StartsWithLoad(mScenario.steps);
-    if (!loadsItself) {
-      if (StepResult loaded = Load()) {
-        return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
-      }
-    }
+    bool loadDecided = false;
     for (const ScenarioStep& step : mScenario.steps) {
+      // The plugin is loaded before the first step that isn't setting up a
+      // peer, unless that step loads it itself.
+      if (!loadDecided && !IsPeerSetup(step)) {
+        loadDecided = true;
+        if (!LoadsFirst(step)) {
+          if (StepResult loaded = Load()) {
+            return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
+          }
+        }
+      }
       if (mWatch.stepStarts) {
         mWatch.stepStarts(step);
       }
@@ -112,28 +118,31 @@ class Runner {
                            "\n"};
       }
     }
+    if (!loadDecided) {  // nothing but set-up: the load is what is checked
+      if (StepResult loaded = Load()) {
+        return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
+      }
+    }
     return {true, "Scenario " + Quoted(mScenario.name) + " passed (" +
                       std::to_string(mScenario.steps.size()) + " steps).\n"};
   }
 
  private:
-  // Whether the first real step loads the plugin (steps that prepare the
-  // peers, the header's lcds-answer steps among them, may come before it).
-  static bool StartsWithLoad(const std::vector<ScenarioStep>& steps) {
-    for (const ScenarioStep& step : steps) {
-      // Steps that only prepare the peers may come before the load, so that
-      // they are in place while the plugin initialises.
-      if (step.kind == StepKind::LcdsAnswer || step.kind == StepKind::Answer ||
-          step.kind == StepKind::Fault || step.kind == StepKind::WallClock) {
-        continue;
-      }
-      if (step.kind == StepKind::Load) {
-        return true;
-      }
-      return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
-             !step.during.empty() && step.during.front().kind == StepKind::Load;
+  // Steps that only tell the peers or the clock how to behave; they may come
+  // before the plugin is loaded (the header's lcds table becomes such steps).
+  static bool IsPeerSetup(const ScenarioStep& step) {
+    return step.kind == StepKind::LcdsAnswer || step.kind == StepKind::Answer ||
+           step.kind == StepKind::Fault || step.kind == StepKind::WallClock;
+  }
+
+  // Whether `step` loads the plugin first thing: load, or an expect-fatal or
+  // expect-exit around a load.
+  static bool LoadsFirst(const ScenarioStep& step) {
+    if (step.kind == StepKind::Load) {
+      return true;
     }
-    return false;
+    return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
+           !step.during.empty() && step.during.front().kind == StepKind::Load;
   }
 
   void CreateHost() {
@@ -151,12 +160,9 @@ class Runner {
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
-    // the scenario's initial values don't overwrite it. Every other initial
-    // value replaces the realistic default of its path.
+    // the scenario's initial values don't overwrite it.
     for (const auto& [path, value] : mScenario.resources) {
-      const bool stored = std::string_view(path).starts_with("/data-store/") &&
-                          mHost->GetPeers().Resource(path).has_value();
-      if (!stored) {
+      if (!mHost->GetPeers().Resource(path)) {
         mHost->GetPeers().SeedResource(path, value);
       }
     }
@@ -515,8 +521,8 @@ class Runner {
         [recordPipe](const LogLine& line) {
           WriteAll(recordPipe, "L" + std::to_string(line.level) + "\t" +
                                    std::to_string(line.pluginHandle) + "\t" +
-                                   std::to_string(line.atNanoseconds) + "\t" +
-                                   OneLine(line.groups) + "\t" + OneLine(line.text) + "\n");
+                                   std::to_string(line.atNanoseconds) + "\t" + line.groups + "\t" +
+                                   OneLine(line.text) + "\n");
         },
         [recordPipe](const PeerRequest& request) {
           WriteAll(recordPipe, "Q" + std::to_string(request.senderHandle) + "\t" +
@@ -773,7 +779,35 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
     RunInChild(scenario, plugin, stateFolder, channel[1]);
   }
   close(channel[1]);
-  std::string received;
+  // The messages are taken in as they come, so that a long run's log lines
+  // don't pile up here: only the last few are kept.
+  std::string pending;  // an incomplete last line, or the report once it began
+  bool reportBegun = false;
+  bool passed = false;
+  std::string step;  // "step 3 (request GET /x)", the last one begun
+  std::deque<std::string> logLines;
+  const auto takeLine = [&](std::string_view line) {
+    if (line.empty()) {
+      return;
+    }
+    const std::string_view rest = line.substr(1);
+    if (line.front() == 'S') {
+      const std::size_t space = rest.find(' ');
+      const std::string_view index = rest.substr(0, space);
+      const std::string_view title =
+          space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+      step = index == "0" ? "the shutdown after the last step"
+                          : "step " + std::string(index) + " (" + std::string(title) + ")";
+    } else if (line.front() == 'L') {
+      logLines.emplace_back(rest);
+      if (logLines.size() > kLogLinesInCrashReport) {
+        logLines.pop_front();
+      }
+    } else if (line.front() == 'R') {
+      reportBegun = true;
+      passed = rest == "1";
+    }
+  };
   char buffer[65536];
   for (;;) {
     const ssize_t count = read(channel[0], buffer, sizeof buffer);
@@ -783,46 +817,23 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
     if (count <= 0) {
       break;
     }
-    received.append(buffer, static_cast<std::size_t>(count));
+    pending.append(buffer, static_cast<std::size_t>(count));
+    std::size_t start = 0;
+    std::size_t end;
+    while (!reportBegun && (end = pending.find('\n', start)) != std::string::npos) {
+      takeLine(std::string_view(pending).substr(start, end - start));
+      start = end + 1;
+    }
+    pending.erase(0, start);
   }
   close(channel[0]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-
-  std::string step;  // "step 3 (request GET /x)", the last one begun
-  std::vector<std::string> logLines;
-  std::size_t position = 0;
-  while (position < received.size()) {
-    const char tag = received[position];
-    if (tag == 'R') {
-      const bool passed = received.compare(position, 2, "R1") == 0;
-      const std::size_t reportStart = received.find('\n', position);
-      if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && reportStart != std::string::npos) {
-        return {passed, received.substr(reportStart + 1)};
-      }
-      break;
-    }
-    std::size_t end = received.find('\n', position);
-    if (end == std::string::npos) {
-      end = received.size();
-    }
-    const std::string_view line(received.data() + position + 1, end - position - 1);
-    if (tag == 'S') {
-      const std::size_t space = line.find(' ');
-      const std::string_view index = line.substr(0, space);
-      const std::string_view title =
-          space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
-      step = index == "0" ? "the shutdown after the last step"
-                          : "step " + std::string(index) + " (" + std::string(title) + ")";
-    } else if (tag == 'L') {
-      logLines.emplace_back(line);
-      if (logLines.size() > kLogLinesInCrashReport) {
-        logLines.erase(logLines.begin());
-      }
-    }
-    position = end + 1;
+  if (reportBegun && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    return {passed, pending};
   }
+
   std::string how;
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);

@@ -316,6 +316,28 @@ TEST(ScenarioRunning, RequestsMarksSuccessAndExits) {
   }
 }
 
+// Peer set-up steps come before the load; a step that loads the plugin
+// first thing (here inside expect-exit) keeps the runner from loading it.
+TEST(ScenarioRunning, SetUpStepsComeBeforeTheLoad) {
+  const ScenarioOutcome outcome = RunText(R"(
+name: set-up first
+steps:
+  - fault: {path: /peer/v1/q, status: 503}
+  - answer: {method: GET, path: /peer/v1/r, body: canned}
+  - expect-exit:
+      code: 3
+      during:
+        - load
+        - request: {path: /hostfixture/v1/fetch?/peer/v1/q}
+        - request: {path: /hostfixture/v1/fetch?/peer/v1/r, expect: {body: "1:\"canned\""}}
+        - request: {path: /hostfixture/v1/exit?3}
+  - expect-request: {path: /peer/v1/q, count: 1}
+  - expect-request: {path: /peer/v1/r, count: 1}
+  - expect-log: {contains: Loaded the plugin hostfixture, level: OKAY}
+)");
+  EXPECT_TRUE(outcome.passed) << outcome.report;
+}
+
 // A plugin that crashes or ends the process is reported at its step, with
 // how the process ended and the last log lines; the runner lives on.
 TEST(ScenarioRunning, APluginThatEndsTheProcessFailsItsStep) {
