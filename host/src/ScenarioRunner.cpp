@@ -144,9 +144,12 @@ class Runner {
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
-    // the scenario's initial values don't overwrite it.
+    // the scenario's initial values don't overwrite it. Every other initial
+    // value replaces the realistic default of its path.
     for (const auto& [path, value] : mScenario.resources) {
-      if (!mHost->GetPeers().Resource(path)) {
+      const bool stored = std::string_view(path).starts_with("/data-store/") &&
+                          mHost->GetPeers().Resource(path).has_value();
+      if (!stored) {
         mHost->GetPeers().SeedResource(path, value);
       }
     }
