@@ -44,6 +44,7 @@ struct CollectionPayload;
 struct StructurePayload;
 class MemberRange;
 struct TreeBuilding;
+class PendingElements;
 }  // namespace detail
 
 class BindingProperty {
@@ -182,6 +183,7 @@ class BindingProperty {
   friend struct detail::StructurePayload;
   friend class detail::MemberRange;
   friend struct detail::TreeBuilding;
+  friend class detail::PendingElements;
 
   // An element or member of a tree whose store is `store`.
   explicit BindingProperty(BindingStore* store) noexcept : mStore(store) {}

@@ -3,6 +3,7 @@
 // included by BindingProperty.h only so that member and element iteration
 // stay inline.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,18 +39,41 @@ struct InternedString {
   [[nodiscard]] std::string_view View() const noexcept { return {Bytes(), length}; }
 };
 
+// Byte comparison without a library call: member names and most strings are
+// short, and comparing them eight bytes at a time, most significant byte
+// first, gives memcmp's order.
+inline int CompareBytes(const char* left, const char* right, std::size_t count) noexcept {
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, left + i, 8);
+    std::memcpy(&b, right + i, 8);
+    if (a != b) {
+      if constexpr (std::endian::native == std::endian::little) {
+        a = __builtin_bswap64(a);
+        b = __builtin_bswap64(b);
+      }
+      return a < b ? -1 : 1;
+    }
+  }
+  for (; i < count; ++i) {
+    const auto a = static_cast<unsigned char>(left[i]);
+    const auto b = static_cast<unsigned char>(right[i]);
+    if (a != b) {
+      return a < b ? -1 : 1;
+    }
+  }
+  return 0;
+}
+
 // Member names order by plain byte comparison: unsigned bytes, a shorter
 // prefix first.
 struct MemberNameLess {
   using is_transparent = void;
   static int Compare(std::string_view left, std::string_view right) noexcept {
-    // Most member names already differ in their first byte; settle those
-    // without a call.
-    if (!left.empty() && !right.empty() && left[0] != right[0]) {
-      return static_cast<unsigned char>(left[0]) < static_cast<unsigned char>(right[0]) ? -1 : 1;
-    }
     const std::size_t common = left.size() < right.size() ? left.size() : right.size();
-    const int byBytes = common == 0 ? 0 : std::memcmp(left.data(), right.data(), common);
+    const int byBytes = CompareBytes(left.data(), right.data(), common);
     if (byBytes != 0) {
       return byBytes;
     }

@@ -93,10 +93,7 @@ class MessagePackReader {
               return Failure();
             }
             // A name ends at its first NUL.
-            if (const void* nul = std::memchr(key.data(), '\0', key.size())) {
-              key = key.substr(
-                  0, static_cast<std::size_t>(static_cast<const char*>(nul) - key.data()));
-            }
+            key = key.substr(0, detail::LengthBeforeNul(key));
             frame.pendingValue =
                 &detail::TreeBuilding::Member(*frame.container, Cache().Intern(key));
             frame.expectsKey = false;
@@ -109,7 +106,7 @@ class MessagePackReader {
             mError = FormatPositional(kArrayTooLongMessage, {mOffset + 1, kMaxCollectionSize});
             return Failure();
           }
-          target = &frame.container->at(frame.index++);
+          target = &detail::TreeBuilding::ElementAt(*frame.container, frame.index++);
         }
       }
       mValueStart = mOffset;
@@ -318,7 +315,7 @@ class MessagePackReader {
     if (!ReadString(type, text)) {
       return false;
     }
-    detail::TreeBuilding::SetString(target, Cache().Intern(text));
+    detail::TreeBuilding::SetString(target, Cache().InternValue(text));
     return true;
   }
 

@@ -1,7 +1,6 @@
 // Scenario execution: one Host on a virtual clock, the steps in order, and a
 // report of the first step that doesn't hold.
 
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -22,6 +22,7 @@
 #include "host/Peers.h"
 #include "host/Scenario.h"
 #include "host/ValueMatch.h"
+#include "host/src/ChildRun.h"
 
 namespace Nalo::Host {
 
@@ -58,22 +59,6 @@ std::string NormalisedPath(std::string_view path) {
 // The child's messages to the parent, one per line: "S<index> <title>"
 // when a step starts, "L<text>" for a log line, "R<0|1>" and then the
 // report, last.
-void WriteAll(int descriptor, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = write(descriptor, text.data(), text.size());
-    if (written <= 0) {
-      return;  // the parent is gone; nobody is left to tell
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
-std::string OneLine(std::string_view text) {
-  std::string line(text);
-  std::ranges::replace(line, '\n', ' ');
-  return line;
-}
-
 // What the run tells the process that watches it, as it happens.
 struct RunnerWatch {
   std::function<void(const ScenarioStep& step)> stepStarts;
@@ -92,13 +77,18 @@ class Runner {
   }
 
   ScenarioOutcome Run() {
-    const bool loadsItself = !mScenario.steps.empty() && StartsWithLoad(mScenario.steps);
-    if (!loadsItself) {
-      if (StepResult loaded = Load()) {
-        return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
-      }
-    }
+    bool loadDecided = false;
     for (const ScenarioStep& step : mScenario.steps) {
+      // The plugin is loaded before the first step that isn't setting up a
+      // peer, unless that step loads it itself.
+      if (!loadDecided && !IsPeerSetup(step)) {
+        loadDecided = true;
+        if (!LoadsFirst(step)) {
+          if (StepResult loaded = Load()) {
+            return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
+          }
+        }
+      }
       if (mWatch.stepStarts) {
         mWatch.stepStarts(step);
       }
@@ -112,25 +102,31 @@ class Runner {
                            "\n"};
       }
     }
+    if (!loadDecided) {  // nothing but set-up: the load is what is checked
+      if (StepResult loaded = Load()) {
+        return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
+      }
+    }
     return {true, "Scenario " + Quoted(mScenario.name) + " passed (" +
                       std::to_string(mScenario.steps.size()) + " steps).\n"};
   }
 
  private:
-  // Whether the first real step loads the plugin (lcds-answer steps from the
-  // header may come before it).
-  static bool StartsWithLoad(const std::vector<ScenarioStep>& steps) {
-    for (const ScenarioStep& step : steps) {
-      if (step.kind == StepKind::LcdsAnswer) {
-        continue;
-      }
-      if (step.kind == StepKind::Load) {
-        return true;
-      }
-      return step.kind == StepKind::ExpectFatal && !step.during.empty() &&
-             step.during.front().kind == StepKind::Load;
+  // Steps that only tell the peers or the clock how to behave; they may come
+  // before the plugin is loaded (the header's lcds table becomes such steps).
+  static bool IsPeerSetup(const ScenarioStep& step) {
+    return step.kind == StepKind::LcdsAnswer || step.kind == StepKind::Answer ||
+           step.kind == StepKind::Fault || step.kind == StepKind::WallClock;
+  }
+
+  // Whether `step` loads the plugin first thing: load, or an expect-fatal or
+  // expect-exit around a load.
+  static bool LoadsFirst(const ScenarioStep& step) {
+    if (step.kind == StepKind::Load) {
+      return true;
     }
-    return false;
+    return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
+           !step.during.empty() && step.during.front().kind == StepKind::Load;
   }
 
   void CreateHost() {
@@ -148,9 +144,12 @@ class Runner {
     options.logEcho = mWatch.logLine;
     mHost = std::make_unique<Host>(std::move(options));
     // After a restart the data store already holds what was stored before;
-    // the scenario's initial values don't overwrite it.
+    // the scenario's initial values don't overwrite it. Every other initial
+    // value replaces the realistic default of its path.
     for (const auto& [path, value] : mScenario.resources) {
-      if (!mHost->GetPeers().Resource(path)) {
+      const bool stored = std::string_view(path).starts_with("/data-store/") &&
+                          mHost->GetPeers().Resource(path).has_value();
+      if (!stored) {
         mHost->GetPeers().SeedResource(path, value);
       }
     }
@@ -434,46 +433,22 @@ class Runner {
   //   expect-exit holds when something inside `during` ends the process
   //   with exit code `code`.
   StepResult ExpectEnding(const ScenarioStep& step) {
-    int output[2];
-    int records[2];
-    if (pipe(output) != 0) {
-      return "couldn't create a pipe for the child process";
-    }
-    if (pipe(records) != 0) {
-      close(output[0]);
-      close(output[1]);
-      return "couldn't create a pipe for the child process";
-    }
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) {
-      for (const int descriptor : {output[0], output[1], records[0], records[1]}) {
-        close(descriptor);
-      }
-      return "couldn't fork the child process";
-    }
-    if (child == 0) {
-      RunEndingChild(step, output, records);
-    }
-    close(output[1]);
-    close(records[1]);
-    // Read both pipes to their end; the records pipe first would block while
-    // the child fills the output pipe, so they are read by turns.
+    std::string outputText;
     std::string recordText;
-    std::string outputText = ReadToEnd(output[0], records[0], recordText);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    const detail::ChildEnding ending = detail::RunInChild(
+        {.captureOutput = true}, [&](int records) { RunEndingSteps(step, records); },
+        [&](std::string_view chunk) { outputText += chunk; },
+        [&](std::string_view chunk) { recordText += chunk; });
+    if (!ending.started) {
+      return "couldn't start the child process";
     }
+    const int status = ending.status;
     const ChildRecords childRecords = ImportChildRecords(recordText);
-
     if (childRecords.innerFailure) {
       return "a step inside " + step.title.substr(0, step.title.find(' ')) +
              " failed: " + *childRecords.innerFailure;
     }
-    const bool exitedWithZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    std::string how = WIFSIGNALED(status)
-                          ? "was ended by signal " + std::to_string(WTERMSIG(status))
-                          : "exited with " + std::to_string(WEXITSTATUS(status));
+    std::string how = detail::DescribeEnding(status);
     if (step.kind == StepKind::ExpectExit) {
       if (!childRecords.finished && WIFEXITED(status) && WEXITSTATUS(status) == step.exitCode) {
         return std::nullopt;
@@ -483,6 +458,7 @@ class Runner {
       }
       return "expected the process to exit with code " + step.text + "; it " + how;
     }
+    const bool exitedWithZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     const bool namesCode = outputText.find(step.text) != std::string::npos;
     if (!exitedWithZero && namesCode) {
       return std::nullopt;
@@ -495,68 +471,31 @@ class Runner {
            outputText;
   }
 
-  [[noreturn]] void RunEndingChild(const ScenarioStep& step, const int output[2],
-                                   const int records[2]) {
-    close(output[0]);
-    close(records[0]);
-    dup2(output[1], STDOUT_FILENO);
-    dup2(output[1], STDERR_FILENO);
-    const int outputPipe = output[1];
-    const int recordPipe = records[1];
+  // The child's half of ExpectEnding: its log lines go to its output (where
+  // a fatal report lands too), its records to `records` as they are made.
+  void RunEndingSteps(const ScenarioStep& step, int records) {
     mHost->SetLogEcho(
-        [outputPipe](std::string_view line) { WriteAll(outputPipe, std::string(line) + "\n"); });
+        [](std::string_view line) { detail::WriteAll(STDERR_FILENO, std::string(line) + "\n"); });
     mHost->SetRecordEchoes(
-        [recordPipe](const LogLine& line) {
-          WriteAll(recordPipe, "L" + std::to_string(line.level) + "\t" +
-                                   std::to_string(line.pluginHandle) + "\t" +
-                                   std::to_string(line.atNanoseconds) + "\t" + OneLine(line.text) +
-                                   "\n");
+        [records](const LogLine& line) {
+          detail::WriteAll(records, "L" + std::to_string(line.level) + "\t" +
+                                        std::to_string(line.pluginHandle) + "\t" +
+                                        std::to_string(line.atNanoseconds) + "\t" + line.groups +
+                                        "\t" + detail::OneLine(line.text) + "\n");
         },
-        [recordPipe](const PeerRequest& request) {
-          WriteAll(recordPipe, "Q" + std::to_string(request.senderHandle) + "\t" +
-                                   std::to_string(request.status) + "\t" + request.method + "\t" +
-                                   OneLine(request.path) + "\t" + OneLine(ToJson(request.value)) +
-                                   "\n");
+        [records](const PeerRequest& request) {
+          detail::WriteAll(records, "Q" + std::to_string(request.senderHandle) + "\t" +
+                                        std::to_string(request.status) + "\t" + request.method +
+                                        "\t" + detail::OneLine(request.path) + "\t" +
+                                        detail::OneLine(ToJson(request.value)) + "\n");
         });
     for (const ScenarioStep& inner : step.during) {
       if (StepResult failed = Execute(inner)) {
-        WriteAll(recordPipe, "F" + OneLine(*failed) + "\n");
-        _exit(0);
+        detail::WriteAll(records, "F" + detail::OneLine(*failed) + "\n");
+        return;
       }
     }
-    WriteAll(recordPipe, "D\n");
-    _exit(0);
-  }
-
-  // Reads `output` to its end into the result and `records` into `recordText`.
-  static std::string ReadToEnd(int output, int records, std::string& recordText) {
-    std::string outputText;
-    std::array<pollfd, 2> descriptors = {pollfd{output, POLLIN, 0}, pollfd{records, POLLIN, 0}};
-    std::array<std::string*, 2> into = {&outputText, &recordText};
-    std::size_t open = 2;
-    char buffer[65536];
-    while (open > 0) {
-      if (poll(descriptors.data(), descriptors.size(), -1) < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        break;
-      }
-      for (std::size_t i = 0; i < descriptors.size(); ++i) {
-        if (descriptors[i].fd < 0 || descriptors[i].revents == 0) {
-          continue;
-        }
-        const ssize_t count = read(descriptors[i].fd, buffer, sizeof buffer);
-        if (count > 0) {
-          into[i]->append(buffer, static_cast<std::size_t>(count));
-        } else if (count == 0 || errno != EINTR) {
-          close(descriptors[i].fd);
-          descriptors[i].fd = -1;
-          --open;
-        }
-      }
-    }
-    return outputText;
+    detail::WriteAll(records, "D\n");
   }
 
   struct ChildRecords {
@@ -722,24 +661,27 @@ class Runner {
 };
 
 // Runs the scenario in this process; the child's half of RunScenario.
-[[noreturn]] void RunInChild(const Scenario& scenario, const std::filesystem::path& plugin,
-                             const std::filesystem::path& stateFolder, int output) {
+void RunScenarioSteps(const Scenario& scenario, const std::filesystem::path& plugin,
+                      const std::filesystem::path& stateFolder, int messages) {
   RunnerWatch watch{
       .stepStarts =
-          [output](const ScenarioStep& step) {
-            WriteAll(output, "S" + std::to_string(step.index) + " " + OneLine(step.title) + "\n");
+          [messages](const ScenarioStep& step) {
+            detail::WriteAll(messages, "S" + std::to_string(step.index) + " " +
+                                           detail::OneLine(step.title) + "\n");
           },
-      .logLine = [output](std::string_view line) { WriteAll(output, "L" + OneLine(line) + "\n"); },
+      .logLine =
+          [messages](std::string_view line) {
+            detail::WriteAll(messages, "L" + detail::OneLine(line) + "\n");
+          },
   };
   ScenarioOutcome outcome;
   {
     Runner runner(scenario, plugin, stateFolder, watch);
     outcome = runner.Run();
-    WriteAll(output, "S0 shutdown\n");
+    detail::WriteAll(messages, "S0 shutdown\n");
   }  // the host shuts the plugin down here
-  WriteAll(output, std::string("R") + (outcome.passed ? "1" : "0") + "\n" + outcome.report);
-  close(output);
-  _exit(0);
+  detail::WriteAll(messages,
+                   std::string("R") + (outcome.passed ? "1" : "0") + "\n" + outcome.report);
 }
 
 constexpr std::size_t kLogLinesInCrashReport = 8;
@@ -750,85 +692,58 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
                             const std::filesystem::path& stateFolder) {
   // The run happens in a child process, so that a plugin that crashes or
   // ends the process is reported at its step instead of taking the runner
-  // (and its caller's clean-up) down with it.
-  int channel[2];
-  if (pipe(channel) != 0) {
-    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't create a pipe.\n"};
-  }
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child < 0) {
-    close(channel[0]);
-    close(channel[1]);
-    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
-  }
-  if (child == 0) {
-    close(channel[0]);
-    RunInChild(scenario, plugin, stateFolder, channel[1]);
-  }
-  close(channel[1]);
-  std::string received;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = read(channel[0], buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      break;
-    }
-    received.append(buffer, static_cast<std::size_t>(count));
-  }
-  close(channel[0]);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-
+  // (and its caller's clean-up) down with it. Its messages are taken in as
+  // they come, so that a long run's log lines don't pile up here: only the
+  // last few are kept.
+  std::string pending;  // an incomplete last line, or the report once it began
+  bool reportBegun = false;
+  bool passed = false;
   std::string step;  // "step 3 (request GET /x)", the last one begun
-  std::vector<std::string> logLines;
-  std::size_t position = 0;
-  while (position < received.size()) {
-    const char tag = received[position];
-    if (tag == 'R') {
-      const bool passed = received.compare(position, 2, "R1") == 0;
-      const std::size_t reportStart = received.find('\n', position);
-      if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && reportStart != std::string::npos) {
-        return {passed, received.substr(reportStart + 1)};
-      }
-      break;
+  std::deque<std::string> logLines;
+  const auto takeLine = [&](std::string_view line) {
+    if (line.empty()) {
+      return;
     }
-    std::size_t end = received.find('\n', position);
-    if (end == std::string::npos) {
-      end = received.size();
-    }
-    const std::string_view line(received.data() + position + 1, end - position - 1);
-    if (tag == 'S') {
-      const std::size_t space = line.find(' ');
-      const std::string_view index = line.substr(0, space);
+    const std::string_view rest = line.substr(1);
+    if (line.front() == 'S') {
+      const std::size_t space = rest.find(' ');
+      const std::string_view index = rest.substr(0, space);
       const std::string_view title =
-          space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+          space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
       step = index == "0" ? "the shutdown after the last step"
                           : "step " + std::string(index) + " (" + std::string(title) + ")";
-    } else if (tag == 'L') {
-      logLines.emplace_back(line);
+    } else if (line.front() == 'L') {
+      logLines.emplace_back(rest);
       if (logLines.size() > kLogLinesInCrashReport) {
-        logLines.erase(logLines.begin());
+        logLines.pop_front();
       }
+    } else if (line.front() == 'R') {
+      reportBegun = true;
+      passed = rest == "1";
     }
-    position = end + 1;
+  };
+  const detail::ChildEnding ending = detail::RunInChild(
+      {}, [&](int messages) { RunScenarioSteps(scenario, plugin, stateFolder, messages); }, {},
+      [&](std::string_view chunk) {
+        pending += chunk;
+        std::size_t start = 0;
+        std::size_t end;
+        while (!reportBegun && (end = pending.find('\n', start)) != std::string::npos) {
+          takeLine(std::string_view(pending).substr(start, end - start));
+          start = end + 1;
+        }
+        pending.erase(0, start);
+      });
+  if (!ending.started) {
+    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
   }
-  std::string how;
-  if (WIFSIGNALED(status)) {
-    const int signal = WTERMSIG(status);
-    const char* name = strsignal(signal);
-    how = "the process was ended by signal " + std::to_string(signal) + " (" +
-          (name != nullptr ? name : "unknown") + ")";
-  } else {
-    how = "the process exited with code " + std::to_string(WEXITSTATUS(status));
+  const int status = ending.status;
+  if (reportBegun && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    return {passed, pending};
   }
   std::string report = "Scenario " + Quoted(scenario.name) + " failed at " +
-                       (step.empty() ? std::string("the start") : step) + ":\n  " + how +
-                       " while it ran.\n";
+                       (step.empty() ? std::string("the start") : step) + ":\n  the process " +
+                       detail::DescribeEnding(status) + " while it ran.\n";
   if (!logLines.empty()) {
     report += "  The last log lines:\n";
     for (const std::string& line : logLines) {

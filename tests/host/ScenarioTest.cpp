@@ -202,7 +202,7 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
       {"expect-published: {path: /nothing}",
        "expected a publication of /nothing, but nothing was published there"},
       {"expect-fatal: {code: ALE-00000000, during: [{request: {path: /hostfixture/v1/echo}}]}",
-       "expected the process to end with the fatal code ALE-00000000; it exited with 0"},
+       "expected the process to end with the fatal code ALE-00000000; it exited with code 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
@@ -293,7 +293,7 @@ TEST(ScenarioRunning, RequestsMarksSuccessAndExits) {
        "  - expect-request: {method: GET, path: /peer/v1/y, count: 1}",
        ""},
       {"expect-exit: {code: 4, during: [{request: {path: /hostfixture/v1/exit?3}}]}",
-       "expected the process to exit with code 4; it exited with 3"},
+       "expected the process to exit with code 4; it exited with code 3"},
       {"expect-exit: {code: 0, during: [{request: {path: /hostfixture/v1/echo}}]}",
        "expected the process to exit with code 0; it ran every step and went on"},
       {"expect-exit: {code: 1, during: [{expect-log: never}]}",
@@ -314,6 +314,28 @@ TEST(ScenarioRunning, RequestsMarksSuccessAndExits) {
       EXPECT_THAT(outcome.report, HasSubstr(c.report));
     }
   }
+}
+
+// Peer set-up steps come before the load; a step that loads the plugin
+// first thing (here inside expect-exit) keeps the runner from loading it.
+TEST(ScenarioRunning, SetUpStepsComeBeforeTheLoad) {
+  const ScenarioOutcome outcome = RunText(R"(
+name: set-up first
+steps:
+  - fault: {path: /peer/v1/q, status: 503}
+  - answer: {method: GET, path: /peer/v1/r, body: canned}
+  - expect-exit:
+      code: 3
+      during:
+        - load
+        - request: {path: /hostfixture/v1/fetch?/peer/v1/q}
+        - request: {path: /hostfixture/v1/fetch?/peer/v1/r, expect: {body: "1:\"canned\""}}
+        - request: {path: /hostfixture/v1/exit?3}
+  - expect-request: {path: /peer/v1/q, count: 1}
+  - expect-request: {path: /peer/v1/r, count: 1}
+  - expect-log: {contains: Loaded the plugin hostfixture, level: OKAY}
+)");
+  EXPECT_TRUE(outcome.passed) << outcome.report;
 }
 
 // A plugin that crashes or ends the process is reported at its step, with

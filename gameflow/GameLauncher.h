@@ -1,0 +1,68 @@
+#pragma once
+// GameLauncher: what the gameflow asks of the game client side: launching
+// and relaunching the client, offering a reconnect, looking up maps, and the
+// spectate and tutorial sessions that run a client of their own.
+//
+// The gameflow calls these at fixed points (a game record being served,
+// credentials arriving, the login coming up, the client exiting, the patcher
+// repairing corruption). PendingGameLauncher is the stand-in used until the
+// game client process is driven from here: it launches nothing, answers
+// "no" to every question and logs each call, so the rest of the gameflow runs
+// unchanged and a real launcher plugs in behind the same interface.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "binding/BindingProperty.h"
+#include "gameflow/Api/GameflowSession.h"
+#include "gameflow/Api/Queue.h"
+
+namespace Nalo::Client::Gameflow {
+
+// The tutorial a running tutorial game is; the numbers are the platform's.
+enum class TutorialKind : std::int32_t { BasicTutorial = 0, BattleTraining = 1 };
+
+class GameLauncher {
+ public:
+  virtual ~GameLauncher() = default;
+
+  // Decides whether the game that is being served should be launched now,
+  // and launches it.
+  virtual void EvaluateGameLaunch() = 0;
+  // Relaunches the game client of the game in progress; answers whether it
+  // did.
+  virtual bool RelaunchInProgressGame() = 0;
+  // The platform connection came up in phase None: looks for a game to
+  // return to.
+  virtual void RelaunchAfterLogin() = 0;
+  // The game client ended: offers a reconnect when the game goes on.
+  virtual void OfferReconnect() = 0;
+  // The map of `queue`, or nothing when it cannot be found.
+  [[nodiscard]] virtual std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue& queue) = 0;
+
+  [[nodiscard]] virtual bool IsSpectating() const = 0;
+  virtual void EndSpectating() = 0;
+  [[nodiscard]] virtual std::optional<TutorialKind> RunningTutorial() const = 0;
+  // Publishes the resource of the running tutorial and forgets it; nothing
+  // when no tutorial runs.
+  virtual void EndTutorial() = 0;
+
+  // The login plugin's in-game credentials and the host's crash count
+  // changed (`value` null for a deletion).
+  virtual void OnLoginInGameCredentials(const BindingProperty* value) = 0;
+  virtual void OnUxCrashCount(const BindingProperty* value) = 0;
+
+ protected:
+  GameLauncher() = default;
+  GameLauncher(const GameLauncher&) = default;
+  GameLauncher& operator=(const GameLauncher&) = default;
+  GameLauncher(GameLauncher&&) = default;
+  GameLauncher& operator=(GameLauncher&&) = default;
+};
+
+// Launches nothing: every call logs one OKAY line, questions answer false or
+// nothing, and no spectate or tutorial ever runs.
+[[nodiscard]] std::unique_ptr<GameLauncher> MakePendingGameLauncher();
+
+}  // namespace Nalo::Client::Gameflow
