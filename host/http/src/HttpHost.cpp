@@ -24,7 +24,8 @@ void PrintWelcome(const HttpFront& front, const std::filesystem::path& accessFil
     std::cout << " " << plugin;
   }
   std::cout << "\n\nTry:\n"
-            << "  curl " << header << " " << url << "/tav-gameflow/v1/session\n"
+            << "  curl " << header << " " << url
+            << "/tav-gameflow/v1/session    # 404 while the phase is None\n"
             << "  curl " << header << " -H 'Content-Type: application/json' -X POST \\\n"
             << "       -d '\"GAMEFLOW_EVENT.ENTERED_CHAMP_SELECT\"' " << url
             << "/tav-gameflow/v1/session/event\n"
