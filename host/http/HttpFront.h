@@ -44,6 +44,7 @@
 #include "host/Host.h"
 #include "host/http/EventHub.h"
 #include "host/http/PluginThread.h"
+#include "host/http/Recorder.h"
 #include "host/http/RequestTranslation.h"
 
 namespace Nalo::Host::Http {
@@ -71,6 +72,9 @@ struct HttpFrontOptions {
   std::chrono::milliseconds streamKeepAlive{15000};
   // Which clock the host runs (POST /host/v1/advance needs a virtual one).
   ClockMode clock = ClockMode::Real;
+  // Set: every request and control action is recorded there, on the plugin
+  // thread (the caller hands it the publications, Recorder.h). Not owned.
+  Recorder* recorder = nullptr;
   // The front's own log lines (never with the token).
   std::function<void(std::string_view line)> log;
 };

@@ -17,6 +17,8 @@ struct HttpHostOptions {
   HostOptions host;  // its state folder also receives the access file
   std::vector<std::string> plugins;
   HttpFrontOptions front;
+  // Non-empty: the session is recorded there as a scenario (Recorder.h).
+  std::filesystem::path recordFile;
 };
 
 // Returns the program's exit status: 0 after a signal, 1 when a plugin

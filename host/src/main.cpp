@@ -13,7 +13,7 @@
 //       Responses and published events are printed to standard output, log
 //       lines to standard error.
 //   host --plugin PATH --http [ADDRESS:]PORT [--state DIR] [--token TOKEN]
-//        [--cors-origin ORIGIN] [--virtual-clock]
+//        [--cors-origin ORIGIN] [--virtual-clock] [--record FILE]
 //       serves the plugin(s) and the stand-in peers over HTTP until Ctrl-C
 //       (host/http/HttpFront.h); loopback unless an address is given, port 0
 //       for any free one. Without --state a new temporary folder is used.
@@ -46,7 +46,8 @@ constexpr std::string_view kUsage =
     "usage: host --plugin PATH [--plugin PATH...] [--scenario FILE] [--state DIR]\n"
     "            [--core-version X.Y.Z] [-- HOST COMMAND LINE...]\n"
     "       host --plugin PATH... --http [ADDRESS:]PORT [--state DIR] [--token TOKEN]\n"
-    "            [--cors-origin ORIGIN] [--virtual-clock] [-- HOST COMMAND LINE...]\n";
+    "            [--cors-origin ORIGIN] [--virtual-clock] [--record FILE]\n"
+    "            [-- HOST COMMAND LINE...]\n";
 
 struct Arguments {
   std::vector<std::string> plugins;
@@ -57,6 +58,7 @@ struct Arguments {
   std::string http;  // [ADDRESS:]PORT
   std::string token;
   std::string corsOrigin;
+  std::string record;
   bool virtualClock = false;
 };
 
@@ -83,6 +85,7 @@ bool ParseArguments(int count, char** values, Arguments& arguments) {
     } else if (argument == "--http" && next(arguments.http)) {
     } else if (argument == "--token" && next(arguments.token)) {
     } else if (argument == "--cors-origin" && next(arguments.corsOrigin)) {
+    } else if (argument == "--record" && next(arguments.record)) {
     } else if (argument == "--virtual-clock") {
       arguments.virtualClock = true;
     } else {
@@ -136,6 +139,7 @@ int RunHttp(const Arguments& arguments) {
     options.front.address = address;
   }
   options.front.token = arguments.token;
+  options.recordFile = arguments.record;
   options.front.corsOrigin = arguments.corsOrigin;
   options.front.log = [](std::string_view line) { std::cerr << line << "\n"; };
   std::filesystem::path stateFolder = arguments.stateFolder;

@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -47,12 +49,12 @@ bool Eventually(const std::function<bool()>& condition,
 // The host program serving the test plugin over HTTP on a free port.
 class HostProcess {
  public:
-  HostProcess(const std::filesystem::path& folder, std::vector<std::string> extra = {})
+  HostProcess(const std::filesystem::path& folder, std::vector<std::string> extra = {},
+              std::string plugin = NALO_TEST_PLUGIN_PATH)
       : mFolder(folder) {
     std::filesystem::remove(folder / "http-front.json");
-    std::vector<std::string> arguments = {HOST_PROGRAM,   "--plugin",    NALO_TEST_PLUGIN_PATH,
-                                          "--http",       "127.0.0.1:0", "--state",
-                                          folder.string()};
+    std::vector<std::string> arguments = {HOST_PROGRAM,  "--plugin", plugin,         "--http",
+                                          "127.0.0.1:0", "--state",  folder.string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -215,6 +217,92 @@ TEST_F(HttpProgram, TheDataStoreSurvivesSigkillAndRestart) {
     static_cast<void>(host.Wait());
     const auto file = Nalo::ParseJson(ReadFile(mFolder / "data-store.json"));
     ASSERT_TRUE(file.Succeeded()) << ReadFile(mFolder / "data-store.json");
+  }
+}
+
+// Runs `host --plugin PLUGIN --scenario FILE`; its exit code, its output in
+// `report`.
+int RunScenario(const std::string& plugin, const std::filesystem::path& file,
+                const std::filesystem::path& folder, std::string& report) {
+  std::string command = std::string(HOST_PROGRAM) + " --plugin '" + plugin + "' --scenario '" +
+                        file.string() + "' > '" + (folder / "replay.txt").string() + "' 2>&1";
+  const int status = std::system(command.c_str());
+  report = ReadFile(folder / "replay.txt");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A session driven over HTTP, recorded, replays as a passing scenario; the
+// same recording with one answer changed fails.
+TEST_F(HttpProgram, ARecordedSessionReplaysAsAScenario) {
+  struct Case {
+    std::string name;
+    std::string plugin;
+    std::function<void(httplib::Client&)> drive;
+  };
+  const std::vector<Case> cases = {
+      {"test plugin", NALO_TEST_PLUGIN_PATH,
+       [](httplib::Client& client) {
+         client.Post("/tav-testplugin/v1/items", R"({"name":"a","count":1})", "application/json");
+         client.Get("/tav-testplugin/v1/items/a");
+         client.Get("/tav-testplugin/v1/items/missing");
+         client.Put("/lobby/v1/lobby", R"({"partyId":"p1","members":[1,2]})", "application/json");
+         client.Delete("/lobby/v1/lobby");
+         client.Put("/host/v1/lcds/answers/gameService.getGame",
+                    R"({"type":"com.example.GameDTO","body":{"gameId":7,"gameState":"IDLE"}})",
+                    "application/json");
+         client.Get("/tav-testplugin/v1/lcds/game?id=7");
+         client.Post("/host/v1/faults", R"({"path":"/lobby/v1/x","status":503})",
+                     "application/json");
+         client.Get("/tav-testplugin/v1/fetch?path=/lobby/v1/x");
+         client.Post("/tav-testplugin/v1/items", "name: b\ncount: 2\n", "application/x-yaml");
+       }},
+      {"gameflow", NALO_GAMEFLOW_PLUGIN_PATH,
+       [](httplib::Client& client) {
+         const auto post = [&client](std::string_view event) {
+           client.Post("/tav-gameflow/v1/session/event", "\"" + std::string(event) + "\"",
+                       "application/json");
+         };
+         client.Get("/tav-gameflow/v1/session");
+         post("GAMEFLOW_EVENT.REQUESTED_LOBBY");
+         post("GAMEFLOW_EVENT.ENTERED_LOBBY");
+         post("GAMEFLOW_EVENT.ENTERED_QUEUE");
+         client.Post("/host/v1/lcds/push",
+                     R"({"type":"com.nalogames.platform.game.GameDTO",)"
+                     R"("body":{"id":5,"gameState":"JOINING_CHAMP_SELECT","mapId":11}})",
+                     "application/json");
+         post("GAMEFLOW_EVENT.ENTERED_CHAMP_SELECT");
+         client.Get("/tav-gameflow/v1/session");
+         client.Get("/tav-gameflow/v1/availability");
+         post("GAMEFLOW_EVENT.EXITED_LOBBY");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path recording = mFolder / "recorded.yaml";
+    {
+      HostProcess host(mFolder, {"--record", recording.string()}, c.plugin);
+      ASSERT_TRUE(host.Serving()) << host.Errors();
+      auto client = host.Client();
+      c.drive(*client);
+      client.reset();  // an idle connection would hold a worker until its keep-alive ends
+      host.Signal(SIGTERM);
+      ASSERT_EQ(host.Wait(), 0);
+    }
+    const std::string text = ReadFile(recording);
+    EXPECT_THAT(text, testing::HasSubstr("  - request: "));
+    EXPECT_THAT(text, testing::HasSubstr("  - expect-published: "));
+    std::string report;
+    EXPECT_EQ(RunScenario(c.plugin, recording, mFolder, report), 0) << report << text;
+
+    // The same session with one answer changed no longer passes.
+    const std::size_t status = text.find("\"status\":200");
+    ASSERT_NE(status, std::string::npos);
+    std::string changed = text;
+    changed.replace(status, 12, "\"status\":201");
+    const std::filesystem::path tampered = mFolder / "tampered.yaml";
+    std::ofstream(tampered) << changed;
+    EXPECT_EQ(RunScenario(c.plugin, tampered, mFolder, report), 1) << report;
+    std::filesystem::remove(mFolder / "data-store.json");
   }
 }
 

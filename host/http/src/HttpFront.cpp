@@ -405,6 +405,10 @@ void HttpFront::Impl::Serve(const httplib::Request& req, httplib::Response& res)
   const bool ran = mThread.Call([&](Host& host) {
     response = host.Request(request.method, request.path, request.body, request.contentType,
                             request.headers);
+    if (mOptions.recorder != nullptr) {
+      mOptions.recorder->Request(host.NowNanoseconds(), request.method, request.path,
+                                 request.contentType, request.body, response);
+    }
   });
   if (!ran) {
     SetError(res, kUnavailable, Message::kStopping);
@@ -488,8 +492,20 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
       missing(text("type").empty() ? "type" : "body");
       return;
     }
-    work = [&text, message](Host& host) {
+    work = [this, &text, message](Host& host) {
       host.GetPeers().PushLcds(text("type"), *message, text("subtopic"), text("clientId"));
+      if (mOptions.recorder != nullptr) {
+        BindingProperty step;
+        step.member("type").SetString(text("type"));
+        step.member("body").assign(*message);
+        if (!text("subtopic").empty()) {
+          step.member("subtopic").SetString(text("subtopic"));
+        }
+        if (!text("clientId").empty()) {
+          step.member("client-id").SetString(text("clientId"));
+        }
+        mOptions.recorder->Step(host.NowNanoseconds(), "push-lcds", step);
+      }
     };
   } else if (path.starts_with("/host/v1/lcds/answers/") && req.method == "PUT") {
     const std::string call = path.substr(std::strlen("/host/v1/lcds/answers/"));
@@ -524,7 +540,24 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
     } else if (!body.IsEmpty()) {
       answers->push_back(toAnswer(body));
     }
-    work = [answers, destination = call.substr(0, dot), method = call.substr(dot + 1)](Host& host) {
+    work = [this, answers, call, destination = call.substr(0, dot),
+            method = call.substr(dot + 1)](Host& host) {
+      if (mOptions.recorder != nullptr && !answers->empty()) {
+        BindingProperty step;
+        step.member("call").SetString(std::string_view(call));
+        BindingProperty& list = step.member("answers").MakeCollection();
+        for (const LcdsAnswer& answer : *answers) {
+          BindingProperty& item = list.at(list.size());
+          if (answer.failure) {
+            item.member("status").SetUnsigned(answer.failure->Code());
+            item.member("error").SetString(answer.failure->Message());
+          } else {
+            item.member("type").SetString(std::string_view(answer.typeName));
+            item.member("body").assign(answer.body);
+          }
+        }
+        mOptions.recorder->Step(host.NowNanoseconds(), "lcds-answer", step);
+      }
       host.GetPeers().SetLcdsAnswers(destination, method, std::move(*answers));
     };
   } else if (path == "/host/v1/faults" && req.method == "POST") {
@@ -533,9 +566,18 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
       return;
     }
     work = [&](Host& host) {
-      host.GetPeers().InjectFault(text("path"), static_cast<std::uint32_t>(number("count", 1)),
-                                  static_cast<std::uint32_t>(number("status", 500)),
-                                  text("error").empty() ? "Injected fault." : text("error"));
+      const auto count = static_cast<std::uint32_t>(number("count", 1));
+      const auto code = static_cast<std::uint32_t>(number("status", 500));
+      const std::string error = text("error").empty() ? "Injected fault." : text("error");
+      host.GetPeers().InjectFault(text("path"), count, code, error);
+      if (mOptions.recorder != nullptr) {
+        BindingProperty step;
+        step.member("path").SetString(text("path"));
+        step.member("count").SetUnsigned(count);
+        step.member("status").SetUnsigned(code);
+        step.member("error").SetString(std::string_view(error));
+        mOptions.recorder->Step(host.NowNanoseconds(), "fault", step);
+      }
     };
   } else if (path == "/host/v1/advance" && req.method == "POST") {
     if (mOptions.clock != ClockMode::Virtual) {

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <thread>
 
+#include "diagnostics/Clock.h"
+
 namespace Nalo::Host::Http {
 
 namespace {
@@ -50,6 +52,21 @@ int RunHttpHost(HttpHostOptions options) {
     return 1;
   }
   options.front.clock = options.host.clock;
+  // Opened before the host reads its data store, so that the recording's
+  // header holds the values the plugin will find.
+  std::unique_ptr<Recorder> recorder;
+  if (!options.recordFile.empty()) {
+    auto opened =
+        Recorder::Open(options.recordFile, options.host.stateFolder,
+                       options.host.clock == ClockMode::Virtual ? options.host.wallClockAtStart
+                                                                : NowMillisecondsSinceEpoch());
+    if (opened.HasFailure()) {
+      std::cerr << opened.GetFailure().Message() << "\n";
+      return 1;
+    }
+    recorder = std::move(opened).Value();
+    options.front.recorder = recorder.get();
+  }
   Host host(options.host);
   for (const std::string& plugin : options.plugins) {
     auto loaded = host.Load(plugin);
@@ -80,6 +97,11 @@ int RunHttpHost(HttpHostOptions options) {
     pluginThread.Stop();
   });
   pluginThread.Run([&](Host& running) {
+    if (recorder) {
+      for (const PublishedEvent& event : running.PublishedEvents()) {
+        recorder->Published(event);
+      }
+    }
     hub.TakeRecords(running);
     if (std::optional<std::string> stall = running.TakeStall()) {
       std::cerr << *stall << "\n";
@@ -90,6 +112,9 @@ int RunHttpHost(HttpHostOptions options) {
   // another reason; wake it.
   pthread_kill(signalWaiter.native_handle(), SIGTERM);
   signalWaiter.join();
+  if (recorder) {
+    recorder->Finish(host.NowNanoseconds());
+  }
   host.Shutdown();
   std::cout << "The host stopped.\n";
   return 0;
