@@ -48,6 +48,11 @@ struct Servers {
         [this] { thread->Run([this](Nalo::Host::Host& running) { hub.TakeRecords(running); }); });
     httplib::Client client("127.0.0.1", front->Port());
     client.set_bearer_token_auth(front->Token().c_str());
+#ifdef NALO_BENCH_HTTP_PREPARE_EVENT
+    // The gameflow answers its session outside the phase None only.
+    static_cast<void>(client.Post("/tav-gameflow/v1/session/event",
+                                  "\"" NALO_BENCH_HTTP_PREPARE_EVENT "\"", "application/json"));
+#endif
     auto answer = client.Get(NALO_BENCH_HTTP_PATH);
     if (!answer || answer->status != 200) {
       return;
@@ -114,6 +119,11 @@ void Measure(benchmark::State& state, int port, const std::string& token) {
   latencies.reserve(100000);
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
+#ifdef NALO_BENCH_HTTP_PREPARE_EVENT
+    // The gameflow answers its session outside the phase None only.
+    static_cast<void>(client.Post("/tav-gameflow/v1/session/event",
+                                  "\"" NALO_BENCH_HTTP_PREPARE_EVENT "\"", "application/json"));
+#endif
     auto answer = client.Get(NALO_BENCH_HTTP_PATH);
     const auto end = std::chrono::steady_clock::now();
     if (!answer || answer->status != 200) {
