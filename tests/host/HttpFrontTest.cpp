@@ -282,6 +282,30 @@ TEST(HttpFront, LimitsAnswerClearErrors) {
   EXPECT_EQ(after->status, 200);
 }
 
+// A client that goes away in the middle of its request leaves nothing: no
+// call queued for the plugin thread, no stream, and the front serves on.
+TEST(HttpFront, AClientThatLeavesMidRequestLeavesNothingBehind) {
+  HttpFrontOptions options;
+  options.streamKeepAlive = std::chrono::milliseconds(20);
+  ServedHost served(options);
+  ASSERT_TRUE(served.Ready());
+  const std::string token = served.Front().Token();
+  for (int i = 0; i < 20; ++i) {
+    RawConnection raw(served.Front().Port());
+    ASSERT_TRUE(raw.Send("POST /tav-testplugin/v1/items HTTP/1.1\r\nAuthorization: Bearer " +
+                         token +
+                         "\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"na"));
+  }
+  for (int i = 0; i < 20; ++i) {
+    RawConnection raw(served.Front().Port());
+    ASSERT_TRUE(raw.Send("GET /events HTTP/1.1\r\nAuthorization: Bearer " + token + "\r\n\r\n"));
+  }
+  EXPECT_TRUE(Eventually([&] { return served.Hub().StreamCount() == 0; }));
+  auto journal = served.Client()->Get("/tav-testplugin/v1/items/na");
+  ASSERT_TRUE(journal);
+  EXPECT_EQ(journal->status, 404);
+}
+
 TEST(HttpFront, ConnectionsOverTheLimitAreAnsweredBusy) {
   HttpFrontOptions options;
   options.maxConnections = 2;
