@@ -231,6 +231,7 @@ TEST(HttpFront, RequestsReachThePluginAndThePeersWithTheirAnswers) {
     if (c.answer != "*") {
       EXPECT_EQ(result->body, c.answer);
     }
+    EXPECT_FALSE(result->get_header_value("X-Status-Reason").empty());
     if (!result->body.empty()) {
       EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
       EXPECT_TRUE(ParseJson(result->body).Succeeded()) << result->body;

@@ -414,7 +414,11 @@ void HttpFront::Impl::Serve(const httplib::Request& req, httplib::Response& res)
     SetError(res, kUnavailable, Message::kStopping);
     return;
   }
-  res.reason = response.reason;
+  // cpp-httplib writes its own phrase in the status line; the router's
+  // phrase travels in a header of its own.
+  if (!response.reason.empty()) {
+    res.set_header("X-Status-Reason", response.reason);
+  }
   SetJson(res, static_cast<int>(response.status), ResponseJson(response));
 }
 
