@@ -194,7 +194,36 @@ void SetJson(httplib::Response& res, int status, const std::string& json) {
   }
 }
 
+// The phrases of the refusals the front makes itself.
+std::string_view RefusalReason(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 409:
+      return "Conflict";
+    case 413:
+      return "Request Entity Too Large";
+    case 414:
+      return "Request-URI Too Long";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Internal Server Error";
+  }
+}
+
 void SetError(httplib::Response& res, int status, std::string_view message) {
+  res.set_header("X-Status-Reason", std::string(RefusalReason(status)));
   SetJson(res, status, ErrorJson(static_cast<std::uint32_t>(status), message));
 }
 
