@@ -3,10 +3,11 @@
 // team members of a dozen fields each, a queue with its game-type config and
 // rewards, and a map with assets and properties.
 //
-//   SessionToProperty                          (no baseline: the first half of SessionToJson)
-//   SessionToJson     ToProperty + ToJson      vs RapidJsonWriteSession (rapidjson::Writer, by
-//   hand) SessionFromJson   ParseJson + FromProperty vs RapidJsonReadSession  (Document + reads by
-//   hand)
+//   SessionToProperty    ToProperty alone (no baseline)
+//   SessionToJson        ToProperty + ToJson of the tree    vs RapidJsonWriteSession
+//   SessionToJsonDirect  ToJson of the native session       vs RapidJsonWriteSession
+//   SessionFromJson      ParseJson + FromProperty           vs RapidJsonReadSession
+// (the baselines: rapidjson::Writer by hand, and a Document read by hand)
 //
 // The hand-written encoder writes the members in the same order as ToJson,
 // and the program checks once that both produce the same text and that both
@@ -675,6 +676,10 @@ const std::string& SessionJson() {
       Abort("the hand-written encoder and ToJson disagree:\n" + ours + "\n" +
             HandWrittenJson(session));
     }
+    std::string direct;
+    if (Nalo::ToJson(session, Registry(), direct).Failed() || direct != ours) {
+      Abort("ToJson of the native session and of its tree disagree:\n" + direct + "\n" + ours);
+    }
     GameflowSession byRegistry;
     GameflowSession byHand;
     if (!RegistryRead(ours, byRegistry) || !(byRegistry == session)) {
@@ -706,6 +711,18 @@ void SessionToJson(benchmark::State& state) {
   for (auto _ : state) {
     const Nalo::BindingResult property = Nalo::ToProperty(session, registry);
     std::string text = Nalo::ToJson(property.Value(), &registry);
+    benchmark::DoNotOptimize(text);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * SessionJson().size()));
+}
+
+void SessionToJsonDirect(benchmark::State& state) {
+  const GameflowSession session = PopulatedSession();
+  const auto& registry = Registry();
+  std::string text;
+  for (auto _ : state) {
+    const Nalo::BindingResult written = Nalo::ToJson(session, registry, text);
+    benchmark::DoNotOptimize(written);
     benchmark::DoNotOptimize(text);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * SessionJson().size()));
@@ -747,6 +764,7 @@ void RapidJsonReadSession(benchmark::State& state) {
 BENCHMARK(SessionToProperty);
 BENCHMARK(RapidJsonWriteSession);
 BENCHMARK(SessionToJson);
+BENCHMARK(SessionToJsonDirect);
 BENCHMARK(RapidJsonReadSession);
 BENCHMARK(SessionFromJson);
 
@@ -754,6 +772,7 @@ BENCHMARK(SessionFromJson);
 
 constexpr Nalo::Bench::RatioComparison kComparisons[] = {
     {"SessionToJson", "RapidJsonWriteSession"},
+    {"SessionToJsonDirect", "RapidJsonWriteSession"},
     {"SessionFromJson", "RapidJsonReadSession"},
 };
 

@@ -8,6 +8,8 @@
 //   Queue parsed;
 //   Nalo::BindingResult status = Nalo::FromProperty(parsed, body.Value(), "queue");
 //   if (status.Failed()) { ... status.ErrorMessage() ... }
+//   std::string json;
+//   Nalo::BindingResult written = Nalo::ToJson(queue, registry, json);  // {"id":7,...}
 //
 // Conversion stops at the first failure, whose message names the innermost
 // field only. The native destination may then be partly assigned.
@@ -27,6 +29,7 @@
 // `toProperty` and `fromProperty` are the untyped forms for a registered
 // structure at a known address, used where only a descriptor is at hand.
 
+#include <string>
 #include <string_view>
 
 #include "binding/BindingConverters.h"
@@ -59,6 +62,18 @@ template <class T>
   BindingConverter<T>::Instance().toProperty(result, &native, detail::LeafDescriptor<T>(registry),
                                              registry);
   return result;
+}
+
+// Writes `native` as compact JSON, enumerators by name, straight from its
+// fields through the registry's field table: the text is byte for byte
+// ToJson(ToProperty(native, registry).Value(), &registry), without building
+// the value tree. Returns an empty successful result with the text in
+// `text`, or the error result ToProperty would give (`text` then empty).
+template <class T>
+[[nodiscard]] BindingResult ToJson(const T& native, const BindingTypeRegistry& registry,
+                                   std::string& text) {
+  return BindingConverter<T>::Instance().ToJsonText(&native, detail::LeafDescriptor<T>(registry),
+                                                    registry, text);
 }
 
 // Converts `input` into `native`; `fieldName` names the value in messages.

@@ -26,6 +26,7 @@
 // resolves; the converters get it as the `descriptor` argument (the innermost
 // registered type of the value, see BindingTypeIdentifier.h).
 
+#include <algorithm>
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -44,6 +45,7 @@
 #include "binding/BindingTypeIdentifier.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/detail/BindingConversionRules.h"
+#include "binding/detail/NativeJsonWriter.h"
 
 namespace Nalo {
 
@@ -359,6 +361,125 @@ template <class T>
   return true;
 }
 
+template <class T>
+NativeValueClass ClassifyValue(const T& native, const BindingTypeDescriptor* descriptor) {
+  constexpr BindingTypeId id = TypeIdOf<T>();
+  const auto defaultWhen = [](bool isDefault) {
+    return isDefault ? NativeValueClass::Default : NativeValueClass::Other;
+  };
+  if constexpr (kIsOptional<T>) {
+    return native.has_value() ? ClassifyValue(*native, descriptor) : NativeValueClass::Empty;
+  } else if constexpr (id == BindingTypeId::Bool) {
+    return defaultWhen(!native);
+  } else if constexpr (BindingInteger<T>) {
+    return defaultWhen(native == 0);
+  } else if constexpr (std::is_floating_point_v<T>) {
+    return defaultWhen(static_cast<double>(native) == 0);
+  } else if constexpr (id == BindingTypeId::Object) {
+    return ClassifyProperty(native);
+  } else if constexpr (id == BindingTypeId::String || id == BindingTypeId::Blob ||
+                       id == BindingTypeId::Vector || id == BindingTypeId::Map) {
+    return defaultWhen(native.empty());
+  } else if constexpr (id == BindingTypeId::Enum) {
+    return defaultWhen(static_cast<std::int32_t>(native) == 0);
+  } else {
+    return ClassifyStruct(&native, descriptor);
+  }
+}
+
+template <class T>
+[[nodiscard]] bool WriteJsonValue(NativeJsonWriter& writer, const T& native,
+                                  const BindingTypeDescriptor* descriptor);
+
+// A map through the value tree, for the rare key that holds a NUL (a member
+// name ends at its first NUL, so such keys may merge).
+template <class T>
+[[nodiscard]] bool WriteJsonThroughTree(NativeJsonWriter& writer, const T& native,
+                                        const BindingTypeDescriptor* descriptor) {
+  BindingProperty value;
+  std::string error;
+  if (!WriteValue(value, native, descriptor, writer.Registry(), error)) {
+    return writer.Fail(error);
+  }
+  writer.Value(value);
+  return true;
+}
+
+template <class T>
+bool WriteJsonValue(NativeJsonWriter& writer, const T& native,
+                    const BindingTypeDescriptor* descriptor) {
+  constexpr BindingTypeId id = TypeIdOf<T>();
+  if constexpr (kIsOptional<T>) {
+    if (!native.has_value()) {
+      writer.Null();
+      return true;
+    }
+    return WriteJsonValue(writer, *native, descriptor);
+  } else if constexpr (id == BindingTypeId::Bool) {
+    writer.Bool(native);
+  } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
+    writer.Int64(native);
+  } else if constexpr (BindingInteger<T>) {
+    writer.Uint64(native);
+  } else if constexpr (std::is_floating_point_v<T>) {
+    writer.Double(static_cast<double>(native));
+  } else if constexpr (id == BindingTypeId::String) {
+    writer.String(native);
+  } else if constexpr (id == BindingTypeId::Object) {
+    writer.Value(native);
+  } else if constexpr (id == BindingTypeId::Blob) {
+    writer.Blob(native);
+  } else if constexpr (id == BindingTypeId::Vector) {
+    using Element = typename ContainerTraits<T>::Element;
+    writer.StartArray();
+    for (std::size_t i = 0; i < native.size(); ++i) {
+      const Element& element = native[i];
+      if (!WriteJsonValue<Element>(writer, element, descriptor)) {
+        return false;
+      }
+    }
+    writer.EndArray();
+  } else if constexpr (id == BindingTypeId::Map) {
+    for (const auto& entry : native) {
+      if (entry.first.find('\0') != std::string::npos) [[unlikely]] {
+        return WriteJsonThroughTree(writer, native, descriptor);
+      }
+    }
+    // Members in ascending byte order of their names: std::string's order.
+    const auto writeEntry = [&](const auto& entry) {
+      writer.Key(entry.first);
+      return WriteJsonValue(writer, entry.second, descriptor);
+    };
+    writer.StartObject();
+    if constexpr (std::same_as<T, std::map<std::string, typename ContainerTraits<T>::Element>>) {
+      for (const auto& entry : native) {
+        if (!writeEntry(entry)) {
+          return false;
+        }
+      }
+    } else {
+      std::vector<const typename T::value_type*> entries;
+      entries.reserve(native.size());
+      for (const auto& entry : native) {
+        entries.push_back(&entry);
+      }
+      std::sort(entries.begin(), entries.end(),
+                [](const auto* left, const auto* right) { return left->first < right->first; });
+      for (const auto* entry : entries) {
+        if (!writeEntry(*entry)) {
+          return false;
+        }
+      }
+    }
+    writer.EndObject();
+  } else if constexpr (id == BindingTypeId::Enum) {
+    writer.Enum(static_cast<std::int32_t>(native), descriptor);
+  } else {
+    return writer.Struct(&native, descriptor);
+  }
+  return true;
+}
+
 }  // namespace detail
 
 // The converter of native type `T`; Instance() is the one object fields of
@@ -386,6 +507,16 @@ class BindingConverter final : public BindingFieldConverter {
                            const BindingTypeDescriptor* descriptor,
                            const BindingTypeRegistry& registry, std::string& error) const override {
     return detail::WriteValue(target, *static_cast<const T*>(field), descriptor, registry, error);
+  }
+
+  [[nodiscard]] NativeValueClass Classify(const void* field,
+                                          const BindingTypeDescriptor* descriptor) const override {
+    return detail::ClassifyValue(*static_cast<const T*>(field), descriptor);
+  }
+
+  [[nodiscard]] bool WriteJson(detail::NativeJsonWriter& writer, const void* field,
+                               const BindingTypeDescriptor* descriptor) const override {
+    return detail::WriteJsonValue(writer, *static_cast<const T*>(field), descriptor);
   }
 };
 

@@ -6,6 +6,7 @@
 // immutable instance exists per native type (see BindingConverter<T> in
 // BindingConverters.h); fields only refer to it.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,17 @@ class BindingProperty;
 class BindingResult;
 class BindingTypeDescriptor;
 class BindingTypeRegistry;
+
+namespace detail {
+class NativeJsonWriter;
+}  // namespace detail
+
+// What a native value converts to, as far as omitting a member goes.
+enum class NativeValueClass : std::uint8_t {
+  Empty,    // an empty value (also a default one)
+  Default,  // false, zero, "", an empty blob, collection or structure, enumerator 0
+  Other,
+};
 
 class BindingFieldConverter {
  public:
@@ -39,6 +51,23 @@ class BindingFieldConverter {
                                    const BindingTypeDescriptor* descriptor,
                                    const BindingTypeRegistry& registry,
                                    std::string& error) const = 0;
+
+  // The native value at `field` as compact JSON, enumerators by name,
+  // through WriteJson; see ToJson in BindingConvert.h.
+  [[nodiscard]] BindingResult ToJsonText(const void* field, const BindingTypeDescriptor* descriptor,
+                                         const BindingTypeRegistry& registry,
+                                         std::string& text) const;
+
+  // What the native value at `field` would convert to: empty, another
+  // default value, or neither. A structure whose descriptor is missing
+  // counts as neither (writing it fails).
+  [[nodiscard]] virtual NativeValueClass Classify(
+      const void* field, const BindingTypeDescriptor* descriptor) const = 0;
+  // Writes the native value at `field` as JSON, byte for byte as ToJson
+  // writes the value Write would produce. Returns false, with the writer's
+  // error set, where Write would fail.
+  [[nodiscard]] virtual bool WriteJson(detail::NativeJsonWriter& writer, const void* field,
+                                       const BindingTypeDescriptor* descriptor) const = 0;
 
  protected:
   BindingFieldConverter() = default;

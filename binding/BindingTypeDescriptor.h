@@ -81,6 +81,13 @@ class BindingTypeDescriptor {
   [[nodiscard]] std::span<const std::string> Tags() const noexcept { return mTags; }
   // Structures only: the fields in registration order.
   [[nodiscard]] std::span<const BindingFieldDescriptor> Fields() const noexcept { return mFields; }
+  // Structures only: indices into Fields() in ascending byte order of the
+  // field names, the order of the members a structure converts to.
+  [[nodiscard]] std::span<const std::uint32_t> FieldsByName() const noexcept {
+    return mFieldsByName;
+  }
+  // Whether two fields share a name (both then write the same member).
+  [[nodiscard]] bool HasRepeatedFieldNames() const noexcept { return mHasRepeatedFieldNames; }
   // Enumerations only: the enumerators by ascending name.
   [[nodiscard]] const EnumeratorMap& Enumerators() const noexcept { return mEnumerators; }
   [[nodiscard]] const BindingTypeRegistry& Registry() const noexcept { return *mRegistry; }
@@ -105,6 +112,8 @@ class BindingTypeDescriptor {
   std::string mDescription;
   std::vector<std::string> mTags;
   std::vector<BindingFieldDescriptor> mFields;
+  std::vector<std::uint32_t> mFieldsByName;
+  bool mHasRepeatedFieldNames = false;
   EnumeratorMap mEnumerators;
   const BindingTypeRegistry* mRegistry;
 };

@@ -21,6 +21,15 @@
 // virtual time from HostOptions::wallClockAtStart. A plugin without the
 // export reads the system's clocks.
 //
+// Waits. While a plugin waits (BeginWait, Pump...) in virtual time, a pump
+// that finds nothing due lets time move on to the next task: at once while
+// a delayed peer answer is awaited (Peers.h), else after 64 idle pumps. One
+// call runs at most TaskQueue::kMaxTasksPerInstant tasks at one instant;
+// TakeStall() names the task that kept time standing still.
+//
+// Log lines carry their groups when the plugin exports the test-only
+// nalo_pass_log_groups (LogLine::groups).
+//
 // Deliveries are queued, never nested: an event sent by a plugin (or
 // published by a peer) is delivered to each subscriber as a task due now,
 // after the current callback returns. Every top-level call (Request,
@@ -93,6 +102,11 @@ struct HostOptions {
   // queues) as Create events right after each plugin has initialised, as
   // peers starting beside it would. False: they only hold them.
   bool announcePeers = true;
+  // A plugin that waits (BeginWait ... EndWait) longer than this in real
+  // time waits for something that never comes: the host logs an error line
+  // naming the wait and ends the process with exit code 3, rather than hang
+  // the test or scenario that runs it. Zero: no limit.
+  std::chrono::milliseconds waitLimit{std::chrono::minutes(2)};
   // Largest piece a response body stream hands out per read call (>= 1).
   std::size_t streamPieceSize = 4096;
   // Called with every log line as it is written (besides recording it);

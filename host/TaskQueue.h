@@ -53,7 +53,9 @@ class TaskQueue {
  public:
   static constexpr std::size_t kMaxTasksPerInstant = 100'000;
 
-  explicit TaskQueue(ClockMode mode);
+  // `onStall`, when set, is told of each stall as it happens (the host logs
+  // it); the stall is kept for TakeStall() all the same.
+  explicit TaskQueue(ClockMode mode, std::function<void(const Stall&)> onStall = {});
 
   [[nodiscard]] ClockMode Mode() const noexcept { return mMode; }
   // Nanoseconds since construction.
@@ -126,6 +128,7 @@ class TaskQueue {
   std::size_t mTasksAtInstant = 0;
   bool mStopped = false;
   std::optional<Stall> mStall;
+  std::function<void(const Stall&)> mOnStall;
 };
 
 }  // namespace Nalo::Host

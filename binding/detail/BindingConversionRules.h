@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "binding/BindingFieldConverter.h"
 #include "binding/BindingTypeId.h"
 
 namespace Nalo {
@@ -53,6 +54,14 @@ namespace Nalo::detail {
 void StructFromProperty(BindingResult& context, void* native, const BindingProperty& input,
                         std::string_view fieldName, const BindingTypeDescriptor* descriptor,
                         const BindingTypeRegistry& registry);
+// Whether a member whose field has `flags` and whose value is of class
+// `value` is left out of the structure.
+[[nodiscard]] bool IsOmitted(std::uint8_t flags, NativeValueClass value) noexcept;
+// What a value or a registered structure converts to, for omitting members
+// (see NativeValueClass).
+[[nodiscard]] NativeValueClass ClassifyProperty(const BindingProperty& value) noexcept;
+[[nodiscard]] NativeValueClass ClassifyStruct(const void* native,
+                                              const BindingTypeDescriptor* descriptor);
 [[nodiscard]] bool WriteStruct(BindingProperty& target, const void* native,
                                const BindingTypeDescriptor* descriptor,
                                const BindingTypeRegistry& registry, std::string& error);

@@ -370,29 +370,53 @@ void StructFromProperty(BindingResult& context, void* native, const BindingPrope
   }
 }
 
-namespace {
-
-// The defaults kOmitWhenDefault leaves out.
-bool IsDefaultValue(const BindingProperty& value) {
+NativeValueClass ClassifyProperty(const BindingProperty& value) noexcept {
+  bool isDefault = false;
   switch (value.Kind()) {
     case BindingKind::Empty:
-      return true;
+      return NativeValueClass::Empty;
     case BindingKind::Bool:
-      return !value.BoolValue();
+      isDefault = !value.BoolValue();
+      break;
     case BindingKind::Signed:
-      return value.GetSigned(1) == 0;
+      isDefault = value.GetSigned(1) == 0;
+      break;
     case BindingKind::Unsigned:
-      return value.GetUnsigned(1) == 0;
+      isDefault = value.GetUnsigned(1) == 0;
+      break;
     case BindingKind::Float:
-      return value.GetFloat(1) == 0;
+      isDefault = value.GetFloat(1) == 0;
+      break;
     case BindingKind::Enum:
-      return value.EnumValue() == 0;
+      isDefault = value.EnumValue() == 0;
+      break;
     default:
-      return value.size() == 0;
+      isDefault = value.size() == 0;
+      break;
   }
+  return isDefault ? NativeValueClass::Default : NativeValueClass::Other;
 }
 
-}  // namespace
+bool IsOmitted(BindingFieldFlags flags, NativeValueClass value) noexcept {
+  return ((flags & kOmitWhenDefault) != 0 && value != NativeValueClass::Other) ||
+         ((flags & kOmitWhenEmpty) != 0 && value == NativeValueClass::Empty);
+}
+
+NativeValueClass ClassifyStruct(const void* native, const BindingTypeDescriptor* descriptor) {
+  if (descriptor == nullptr) {
+    return NativeValueClass::Other;
+  }
+  // The structure is default when it would have no member at all.
+  const auto* base = static_cast<const unsigned char*>(native);
+  for (const BindingFieldDescriptor& field : descriptor->Fields()) {
+    if ((field.flags & (kOmitWhenDefault | kOmitWhenEmpty)) == 0 ||
+        !IsOmitted(field.flags,
+                   field.converter->Classify(base + field.offset, field.type.descriptor))) {
+      return NativeValueClass::Other;
+    }
+  }
+  return NativeValueClass::Default;
+}
 
 bool WriteStruct(BindingProperty& target, const void* native,
                  const BindingTypeDescriptor* descriptor, const BindingTypeRegistry& registry,
@@ -409,9 +433,7 @@ bool WriteStruct(BindingProperty& target, const void* native,
     if (!field.converter->Write(value, address, field.type.descriptor, registry, error)) {
       return false;
     }
-    const bool omitted = ((field.flags & kOmitWhenDefault) != 0 && IsDefaultValue(value)) ||
-                         ((field.flags & kOmitWhenEmpty) != 0 && value.IsEmpty());
-    if (omitted) {
+    if (IsOmitted(field.flags, ClassifyProperty(value))) {
       target.RemoveMember(field.name);
     }
   }

@@ -99,6 +99,12 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
     return *this;
   }
   if (mStore != nullptr && mStore == other.mStore) {
+    if (other.mOwnsStore) {
+      // The source is the root of this value's tree: moving it in would make
+      // the tree hold itself. Copy it instead; the source keeps its value.
+      assign(other);
+      return *this;
+    }
     // Same tree: detach the source's payload first, so that releasing this
     // value cannot destroy it when the source lies inside this value.
     const Payload payload = other.mPayload;
@@ -719,6 +725,15 @@ namespace detail {
 BindingProperty& TreeBuilding::Member(BindingProperty& value, InternedString* key) {
   value.MakeStructure();
   MemberMap& members = value.mPayload.structure->members;
+  // Names often arrive in ascending order: one comparison with the last
+  // member settles those.
+  if (members.empty() ||
+      MemberNameLess::Compare(members.rbegin()->first->View(), key->View()) < 0) {
+    const auto last = members.emplace_hint(members.end(), std::piecewise_construct,
+                                           std::forward_as_tuple(key), std::forward_as_tuple());
+    last->second.mStore = value.mStore;
+    return last->second;
+  }
   auto position = members.lower_bound(key->View());
   // Equal names in one store are one entry.
   if (position != members.end() && position->first == key) {
@@ -739,6 +754,8 @@ PendingElements::~PendingElements() {
 }
 
 BindingProperty& PendingElements::Append(const BindingProperty& container) {
+  // `container` may itself be a pending element, which growing moves.
+  BindingStore* store = container.mStore;
   if (mSize == mCapacity) {
     const std::size_t capacity = mCapacity == 0 ? 64 : mCapacity * 2;
     auto* data = static_cast<BindingProperty*>(::operator new(capacity * sizeof(BindingProperty)));
@@ -750,7 +767,7 @@ BindingProperty& PendingElements::Append(const BindingProperty& container) {
     mData = data;
     mCapacity = capacity;
   }
-  return *new (&mData[mSize++]) BindingProperty(container.mStore);
+  return *new (&mData[mSize++]) BindingProperty(store);
 }
 
 void PendingElements::MoveInto(BindingProperty& container, std::size_t start) {
@@ -769,26 +786,15 @@ void PendingElements::MoveInto(BindingProperty& container, std::size_t start) {
 }
 
 std::size_t InternCache::SlotOf(std::string_view bytes) noexcept {
+  // A few single bytes and the length spread names well enough; a miss only
+  // costs the store's own lookup.
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
-  std::uint64_t head = 0;
-  std::uint64_t tail = 0;
-  if (size >= 8) {
-    std::memcpy(&head, data, 8);
-    std::memcpy(&tail, data + size - 8, 8);
-  } else if (size >= 4) {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    std::memcpy(&first, data, 4);
-    std::memcpy(&last, data + size - 4, 4);
-    head = first;
-    tail = last;
-  } else if (size > 0) {
-    head = data[0] | (std::uint64_t{data[size / 2]} << 8) | (std::uint64_t{data[size - 1]} << 16);
-  }
-  const std::uint64_t mixed =
-      (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ size) * 0xFF51AFD7ED558CCDull;
-  return static_cast<std::size_t>(mixed >> (64 - kSlotBits));
+  const std::uint64_t sample =
+      data[0] | (std::uint64_t{data[size / 2]} << 8) | (std::uint64_t{data[size - 1]} << 16) |
+      (std::uint64_t{data[size > 1 ? 1 : 0]} << 24) |
+      (std::uint64_t{data[size > 2 ? size - 2 : 0]} << 32) | (std::uint64_t{size} << 40);
+  return static_cast<std::size_t>((sample * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
 }
 
 InternedString* InternCache::Intern(std::string_view bytes) {

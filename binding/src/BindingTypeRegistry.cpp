@@ -1,7 +1,9 @@
 #include "binding/BindingTypeRegistry.h"
 
+#include <algorithm>
 #include <array>
 
+#include "binding/BindingProperty.h"
 #include "binding/BindingRegistration.h"
 #include "binding/PositionalFormat.h"
 #include "diagnostics/Fatal.h"
@@ -110,6 +112,21 @@ BindingTypeBuilder& BindingTypeBuilder::addField(std::string_view name,
       .converter = &converter,
       .owner = mBuilding,
   });
+  // Keep the name order beside the registration order; a name added again
+  // goes after its namesake.
+  const auto index = static_cast<std::uint32_t>(mBuilding->mFields.size() - 1);
+  std::vector<std::uint32_t>& byName = mBuilding->mFieldsByName;
+  const auto fieldName = [this](std::uint32_t i) -> std::string_view {
+    return mBuilding->mFields[i].name;
+  };
+  const auto position = std::upper_bound(
+      byName.begin(), byName.end(), name, [&](std::string_view text, std::uint32_t i) {
+        return detail::MemberNameLess::Compare(text, fieldName(i)) < 0;
+      });
+  if (position != byName.begin() && fieldName(*(position - 1)) == name) {
+    mBuilding->mHasRepeatedFieldNames = true;
+  }
+  byName.insert(position, index);
   return *this;
 }
 

@@ -15,7 +15,13 @@
 #pragma clang attribute pop
 #endif
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define NALO_JSON_SSE2_WHITESPACE 1
+#endif
+
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
@@ -28,12 +34,79 @@
 #include <vector>
 
 #include "binding/Base64.h"
+#include "binding/BindingConvert.h"
 #include "binding/BindingLimits.h"
+#include "binding/BindingTypeDescriptor.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/BindingVisitor.h"
+#include "binding/detail/BindingConversionRules.h"
+#include "binding/detail/NativeJsonWriter.h"
 #include "binding/detail/TreeBuilding.h"
 #include "diagnostics/Fatal.h"
 #include "diagnostics/JsonAllocator.h"
+
+namespace Nalo::detail {
+
+constexpr bool IsJsonWhitespaceByte(char c) noexcept {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// The bytes from `p` on up to the first that is not JSON whitespace, for a
+// run of more than one byte. Indented documents spend much of their reading
+// here, so runs are scanned 16 bytes at a time. The text ends in a NUL, which
+// stops the scan, and 15 more bytes follow it in the buffer, so no load
+// reaches past the buffer.
+[[gnu::noinline]] char* SkipJsonWhitespaceRun(char* p) noexcept {
+#if defined(NALO_JSON_SSE2_WHITESPACE)
+  const __m128i spaces = _mm_set1_epi8(' ');
+  const __m128i lineFeeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  const __m128i tabs = _mm_set1_epi8('\t');
+  for (;; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i whitespace =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, spaces), _mm_cmpeq_epi8(block, lineFeeds)),
+                     _mm_or_si128(_mm_cmpeq_epi8(block, returns), _mm_cmpeq_epi8(block, tabs)));
+    const auto other = static_cast<unsigned>(~_mm_movemask_epi8(whitespace)) & 0xFFFFu;
+    if (other != 0) {
+      return p + std::countr_zero(other);
+    }
+  }
+#else
+  while (IsJsonWhitespaceByte(*p)) {
+    ++p;
+  }
+  return p;
+#endif
+}
+
+// Most runs are a single space or none at all: those stay inline.
+inline char* SkipJsonWhitespace(char* p) noexcept {
+  if (!IsJsonWhitespaceByte(*p)) {
+    return p;
+  }
+  ++p;
+  return IsJsonWhitespaceByte(*p) ? SkipJsonWhitespaceRun(p + 1) : p;
+}
+
+// RapidJSON's in-place stream over our working copy of a text, with the
+// whitespace skip above.
+struct JsonTextStream : rapidjson::InsituStringStream {
+  using rapidjson::InsituStringStream::InsituStringStream;
+};
+
+}  // namespace Nalo::detail
+
+namespace rapidjson {
+template <>
+struct StreamTraits<Nalo::detail::JsonTextStream> {
+  enum { copyOptimization = 1 };
+};
+template <>
+inline void SkipWhitespace(Nalo::detail::JsonTextStream& stream) {
+  stream.src_ = Nalo::detail::SkipJsonWhitespace(stream.src_);
+}
+}  // namespace rapidjson
 
 namespace Nalo {
 namespace {
@@ -321,7 +394,7 @@ std::string FormatParseFailure(rapidjson::ParseErrorCode code, std::size_t offse
 
 // Reads a text that is not all whitespace, decoding its strings in place
 // inside the stream's own copy of it.
-BindingResult ParseStream(rapidjson::InsituStringStream& stream, bool mayDecodeNul) {
+BindingResult ParseStream(detail::JsonTextStream& stream, bool mayDecodeNul) {
   BindingProperty root;
   JsonTreeBuilder builder(root, mayDecodeNul);
   rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, JsonAllocator> reader;
@@ -334,13 +407,16 @@ BindingResult ParseStream(rapidjson::InsituStringStream& stream, bool mayDecodeN
 }
 
 // The reader's working copy of a text, zero-terminated; it decodes strings
-// in place inside it.
+// in place inside it. 15 NULs follow the terminating one, for the whitespace
+// scan's 16-byte loads.
 class InsituText {
  public:
+  static constexpr std::size_t kPadding = 16;
+
   InsituText(const char* data, std::size_t length)
-      : mBytes(std::make_unique_for_overwrite<char[]>(length + 1)) {
+      : mBytes(std::make_unique_for_overwrite<char[]>(length + kPadding)) {
     std::memcpy(mBytes.get(), data, length);
-    mBytes[length] = '\0';
+    std::memset(mBytes.get() + length, 0, kPadding);
   }
 
   [[nodiscard]] char* Data() noexcept { return mBytes.get(); }
@@ -436,7 +512,7 @@ BindingResult ParseText(const char* data, std::size_t length) {
   const bool mayDecodeNul =
       std::string_view(data, length).find("\\u0000") != std::string_view::npos;
   InsituText text(data, length);
-  rapidjson::InsituStringStream stream(text.Data());
+  detail::JsonTextStream stream(text.Data());
   return ParseStream(stream, mayDecodeNul);
 }
 
@@ -495,6 +571,128 @@ std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* regi
   }
   text.append(written.substr(start));
   return text;
+}
+
+// --- Writing native values. ----------------------------------------------------
+
+namespace detail {
+
+struct NativeJsonWriter::Output {
+  explicit Output(const BindingTypeRegistry& registry)
+      : writer(buffer), visitor(writer, &registry) {}
+
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer;
+  JsonWritingVisitor<rapidjson::Writer<rapidjson::StringBuffer>> visitor;
+};
+
+NativeJsonWriter::NativeJsonWriter(const BindingTypeRegistry& registry)
+    : mRegistry(registry), mOutput(std::make_unique<Output>(registry)) {}
+
+NativeJsonWriter::~NativeJsonWriter() = default;
+
+void NativeJsonWriter::Null() {
+  mOutput->visitor.Null();
+}
+void NativeJsonWriter::Bool(bool value) {
+  mOutput->visitor.Bool(value);
+}
+void NativeJsonWriter::Int64(std::int64_t value) {
+  mOutput->visitor.Int64(value);
+}
+void NativeJsonWriter::Uint64(std::uint64_t value) {
+  mOutput->visitor.Uint64(value);
+}
+void NativeJsonWriter::Double(double value) {
+  mOutput->visitor.Double(value);
+}
+void NativeJsonWriter::String(std::string_view bytes) {
+  mOutput->visitor.String(bytes);
+}
+void NativeJsonWriter::Blob(std::span<const std::uint8_t> bytes) {
+  mOutput->visitor.Blob(bytes);
+}
+void NativeJsonWriter::Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) {
+  mOutput->visitor.Enum(value, descriptor);
+}
+void NativeJsonWriter::StartArray() {
+  mOutput->visitor.StartArray(0);
+}
+void NativeJsonWriter::EndArray() {
+  mOutput->visitor.EndArray();
+}
+void NativeJsonWriter::StartObject() {
+  mOutput->visitor.StartObject(0);
+}
+void NativeJsonWriter::Key(std::string_view name) {
+  mOutput->visitor.Key(name);
+}
+void NativeJsonWriter::EndObject() {
+  mOutput->visitor.EndObject();
+}
+void NativeJsonWriter::Value(const BindingProperty& value) {
+  value.accept(mOutput->visitor);
+}
+
+bool NativeJsonWriter::Struct(const void* native, const BindingTypeDescriptor* descriptor) {
+  if (descriptor == nullptr || descriptor->HasRepeatedFieldNames()) [[unlikely]] {
+    // No descriptor: the conversion's own failure. Fields sharing a name
+    // write one member between them: the tree settles which value stays.
+    const BindingResult converted = toProperty(native, descriptor, mRegistry);
+    if (converted.Failed()) {
+      return Fail(converted.ErrorMessage());
+    }
+    Value(converted.Value());
+    return true;
+  }
+  const auto* base = static_cast<const unsigned char*>(native);
+  const std::span<const BindingFieldDescriptor> fields = descriptor->Fields();
+  StartObject();
+  for (const std::uint32_t index : descriptor->FieldsByName()) {
+    const BindingFieldDescriptor& field = fields[index];
+    const void* address = base + field.offset;
+    if ((field.flags & (kOmitWhenDefault | kOmitWhenEmpty)) != 0 &&
+        IsOmitted(field.flags, field.converter->Classify(address, field.type.descriptor))) {
+      continue;
+    }
+    Key(field.name);
+    if (!field.converter->WriteJson(*this, address, field.type.descriptor)) {
+      return false;
+    }
+  }
+  EndObject();
+  return true;
+}
+
+bool NativeJsonWriter::Fail(std::string_view message) {
+  mError.assign(message);
+  return false;
+}
+
+std::string NativeJsonWriter::TakeText() {
+  if (!mOutput->visitor.Complete()) [[unlikely]] {
+    FatalWithDescription(kWriterRefusedExpression, kWriterRefusedDescription);
+  }
+  return std::string(TakeWrittenText(mOutput->buffer));
+}
+
+}  // namespace detail
+
+BindingResult BindingFieldConverter::ToJsonText(const void* field,
+                                                const BindingTypeDescriptor* descriptor,
+                                                const BindingTypeRegistry& registry,
+                                                std::string& text) const {
+  text.clear();
+  // An empty root is written as nothing, as ToJson writes an empty value.
+  if (Classify(field, descriptor) == NativeValueClass::Empty) {
+    return BindingResult();
+  }
+  detail::NativeJsonWriter writer(registry);
+  if (!WriteJson(writer, field, descriptor)) {
+    return BindingResult::Error(writer.Error());
+  }
+  text = writer.TakeText();
+  return BindingResult();
 }
 
 }  // namespace Nalo

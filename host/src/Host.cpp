@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <regex>
@@ -41,6 +43,7 @@ constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
 // The host reads a plugin's streamed response in blocks of this size.
 constexpr std::size_t kDispatchReadBlock = 65536;
 constexpr std::size_t kMemoryStatisticsWords = 14;
+constexpr int kHungWaitExitCode = 3;
 
 namespace Message {
 constexpr std::string_view kIncomplete =
@@ -226,6 +229,8 @@ class Host::Impl {
   void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
                std::uint32_t sender, std::string_view uri, std::string_view eventType);
   void Pump(std::uint32_t handle);
+  // Reports a wait over HostOptions::waitLimit and ends the process.
+  [[noreturn]] void EndHungWait(std::uint32_t handle);
 
   // One table per plugin: `api` first, so that the table pointer the plugin
   // passes back leads to its plugin.
@@ -321,6 +326,10 @@ class Host::Impl {
   std::uint32_t mNextHandle = 1;
   std::uint32_t mWaitDepth = 0;
   std::uint32_t mIdlePumps = 0;
+  // The outermost wait under way: when it began and its label.
+  std::chrono::steady_clock::time_point mWaitStarted;
+  std::string mWaitLabel;
+  std::uint32_t mPumpsInWait = 0;
   // Delayed answers whose body hasn't arrived yet.
   std::uint32_t mPendingArrivals = 0;
   std::vector<LogLine> mLogLines;
@@ -332,7 +341,8 @@ class Host::Impl {
 
 Host::Impl::Impl(HostOptions options)
     : mOptions(std::move(options)),
-      mQueue(mOptions.clock),
+      mQueue(mOptions.clock,
+             [this](const Stall& stall) { Log(NALO_LOG_ERROR, 0, StallMessage(stall)); }),
       mPeers(mOptions,
              detail::PeerServices::Wiring{
                  .publish =
@@ -710,6 +720,12 @@ void Host::Impl::Publish(std::string_view name, std::shared_ptr<const BindingPro
 
 void Host::Impl::Pump(std::uint32_t handle) {
   Record(CoreEntry::Pump, handle, {});
+  constexpr std::uint32_t kPumpsBetweenWaitChecks = 1024;
+  if (mWaitDepth > 0 && mOptions.waitLimit.count() > 0 &&
+      ++mPumpsInWait % kPumpsBetweenWaitChecks == 0 &&
+      std::chrono::steady_clock::now() - mWaitStarted > mOptions.waitLimit) {
+    EndHungWait(handle);
+  }
   if (mQueue.RunOne()) {
     mIdlePumps = 0;
     mQueue.RunDue();
@@ -725,6 +741,18 @@ void Host::Impl::Pump(std::uint32_t handle) {
     mIdlePumps = 0;
     static_cast<void>(mQueue.JumpToNext());  // false: nothing pending; the wait spins on
   }
+}
+
+void Host::Impl::EndHungWait(std::uint32_t handle) {
+  const Plugin* plugin = Find(handle);
+  const std::string text =
+      "The plugin " + (plugin != nullptr ? plugin->shortName : std::to_string(handle)) +
+      " has waited more than " + std::to_string(mOptions.waitLimit.count()) + " ms (\"" +
+      mWaitLabel + "\") for something that never comes; the host ends the process.";
+  Log(NALO_LOG_ERROR, 0, text);
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(nullptr);
+  std::_Exit(kHungWaitExitCode);
 }
 
 void NALO_ABI_CALL Host::Impl::CoreRequest(const NaloCoreApi* core, NaloResponse* response,
@@ -873,6 +901,11 @@ void NALO_ABI_CALL Host::Impl::CoreBeginWait(const NaloCoreApi* core, const char
   }
   Impl& host = HostOf(core);
   host.Record(CoreEntry::BeginWait, AsTable(core)->handle, label != nullptr ? label : "");
+  if (host.mWaitDepth == 0) {
+    host.mWaitStarted = std::chrono::steady_clock::now();
+    host.mWaitLabel = label != nullptr ? label : "";
+    host.mPumpsInWait = 0;
+  }
   ++host.mWaitDepth;
   host.mIdlePumps = 0;
 }

@@ -39,29 +39,29 @@ BindingProperty Json(std::string_view text) {
 
 constexpr std::string_view kLoginSession =
     R"({"state":"SUCCEEDED","summonerId":2411,"accountId":7341,"connected":true})";
-constexpr std::string_view kLoginDataPacket = R"({"bannedUntilDateMillis":0,"platformId":"EUW1"})";
+constexpr std::string_view kLoginDataPacket = R"({"bannedUntilDateMillis":0,"platformId":"ST1"})";
 constexpr std::string_view kCurrentSummoner =
     R"({"internalName":"standinplayer","displayName":"Stand-in Player","summonerId":2411,)"
     R"("accountId":7341,"summonerLevel":42})";
 constexpr std::string_view kPatcherState =
     R"({"action":"Idle","isCorrupted":false,"isStopped":false,"isUpToDate":true,)"
     R"("isUpdateAvailable":false})";
-constexpr std::string_view kRegionLocale = R"({"region":"EUW","locale":"en_GB"})";
+constexpr std::string_view kRegionLocale = R"({"region":"ST","locale":"en_GB"})";
 constexpr std::string_view kCrashCount = R"({"crashCount":0})";
 constexpr std::string_view kReplaysSettings =
     R"({"data":{"highlights-folder-path":"/home/player/Videos/Tavora/Highlights"}})";
 
 // Two game-type configurations that the queues name.
-constexpr std::string_view kBlindPickConfig =
-    R"({"id":1,"name":"GAME_CFG_BLIND_PICK","maxAllowableBans":0,"allowTrades":false,)"
+constexpr std::string_view kQuickConfig =
+    R"({"id":1,"name":"GAME_CFG_SIMULTANEOUS","maxAllowableBans":0,"allowTrades":false,)"
     R"("exclusivePick":false,"duplicatePick":false,"teamChampionPool":false,)"
     R"("crossTeamChampionPool":false,"advancedLearningQuests":false,"battleBoost":false,)"
     R"("deathMatch":false,"doNotRemove":false,"learningQuests":false,)"
     R"("onboardCoopBeginner":false,"reroll":false,"mainPickTimerDuration":93,)"
     R"("postPickTimerDuration":11,"banTimerDuration":0,"pickMode":"Simultaneous",)"
     R"("banMode":"NoBans"})";
-constexpr std::string_view kDraftConfig =
-    R"({"id":18,"name":"GAME_CFG_DRAFT","maxAllowableBans":10,"allowTrades":true,)"
+constexpr std::string_view kTurnsConfig =
+    R"({"id":18,"name":"GAME_CFG_TURNS","maxAllowableBans":10,"allowTrades":true,)"
     R"("exclusivePick":true,"duplicatePick":false,"teamChampionPool":false,)"
     R"("crossTeamChampionPool":false,"advancedLearningQuests":false,"battleBoost":false,)"
     R"("deathMatch":false,"doNotRemove":false,"learningQuests":false,)"
@@ -94,30 +94,29 @@ std::string QueueText(int id, int mapId, std::string_view name, std::string_view
 
 std::string Queues() {
   return "[" +
-         QueueText(400, 11, "Draft Pick", "DRAFT_PICK_5x5", "CLASSIC", "PvP", kDraftConfig, 5,
+         QueueText(1001, 11, "Standard Match", "STANDARD_5x5", "CLASSIC", "PvP", kTurnsConfig, 5,
                    false) +
          "," +
-         QueueText(420, 11, "Ranked Solo", "RANKED_SOLO_5x5", "CLASSIC", "PvP", kDraftConfig, 5,
+         QueueText(1002, 11, "Ranked Match", "RANKED_5x5", "CLASSIC", "PvP", kTurnsConfig, 5,
                    true) +
          "," +
-         QueueText(430, 11, "Blind Pick", "BLIND_PICK_5x5", "CLASSIC", "PvP", kBlindPickConfig, 5,
+         QueueText(1003, 11, "Quick Match", "QUICK_5x5", "CLASSIC", "PvP", kQuickConfig, 5, false) +
+         "," +
+         QueueText(1004, 12, "Bridge Skirmish", "BRIDGE_5x5", "BRIDGE", "PvP", kQuickConfig, 5,
                    false) +
          "," +
-         QueueText(450, 12, "Glacier Bridge", "BRIDGE_5x5", "BRIDGE", "PvP", kBlindPickConfig, 5,
-                   false) +
-         "," +
-         QueueText(830, 11, "Co-op vs. AI", "BOT_5x5", "CLASSIC", "VersusAi", kBlindPickConfig, 5,
+         QueueText(1005, 11, "Versus Bots", "BOTS_5x5", "CLASSIC", "VersusAi", kQuickConfig, 5,
                    false) +
          "]";
 }
 
 std::string CustomQueues() {
   return "[" +
-         QueueText(-1, 11, "Custom Game", "PRACTICE_GAME", "CLASSIC", "Custom", kBlindPickConfig, 5,
+         QueueText(-1, 11, "Custom Game", "PRACTICE_GAME", "CLASSIC", "Custom", kQuickConfig, 5,
                    false) +
          "," +
-         QueueText(-1, 12, "Custom Bridge Game", "PRACTICE_GAME", "BRIDGE", "Custom",
-                   kBlindPickConfig, 5, false) +
+         QueueText(-1, 12, "Custom Bridge Game", "PRACTICE_GAME", "BRIDGE", "Custom", kQuickConfig,
+                   5, false) +
          "]";
 }
 
@@ -132,7 +131,7 @@ constexpr std::array<MapEntry, 4> kMaps = {{
     {11, "CLASSIC", "Twin Rivers Valley", "TRV", "Classic"},
     {11, "TUTORIAL", "Twin Rivers Valley", "TRV", "Battle Training"},
     {12, "BRIDGE", "Glacier Bridge", "GB", "Bridge"},
-    {22, "PRACTICETOOL", "Practice Grounds", "PG", "Practice"},
+    {22, "PRACTICE", "Practice Grounds", "PG", "Practice"},
 }};
 
 BindingProperty MapValue(const MapEntry& entry, std::string_view mutator) {
@@ -146,8 +145,8 @@ BindingProperty MapValue(const MapEntry& entry, std::string_view mutator) {
   map.member("gameMutator").SetString(mutator);
   map.member("isRGM").SetBool(false);
   map.member("description").SetString(entry.name);
-  map.member("platformId").SetString("EUW1");
-  map.member("platformName").SetString("EUW");
+  map.member("platformId").SetString("ST1");
+  map.member("platformName").SetString("Stand-in");
   map.member("assets").MakeStructure();
   map.member("properties").MakeStructure();
   return map;
@@ -229,10 +228,10 @@ std::optional<BindingProperty> RealisticComputedValue(std::string_view path) {
   if (path.starts_with(kGameTypeConfigPrefix)) {
     const std::optional<std::int64_t> id = Integer(path.substr(kGameTypeConfigPrefix.size()));
     if (id == 1) {
-      return Json(kBlindPickConfig);
+      return Json(kQuickConfig);
     }
     if (id == 18) {
-      return Json(kDraftConfig);
+      return Json(kTurnsConfig);
     }
     return std::nullopt;
   }

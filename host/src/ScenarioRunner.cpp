@@ -1,7 +1,6 @@
 // Scenario execution: one Host on a virtual clock, the steps in order, and a
 // report of the first step that doesn't hold.
 
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@
 #include "host/Peers.h"
 #include "host/Scenario.h"
 #include "host/ValueMatch.h"
+#include "host/src/ChildRun.h"
 
 namespace Nalo::Host {
 
@@ -59,22 +59,6 @@ std::string NormalisedPath(std::string_view path) {
 // The child's messages to the parent, one per line: "S<index> <title>"
 // when a step starts, "L<text>" for a log line, "R<0|1>" and then the
 // report, last.
-void WriteAll(int descriptor, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = write(descriptor, text.data(), text.size());
-    if (written <= 0) {
-      return;  // the parent is gone; nobody is left to tell
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
-std::string OneLine(std::string_view text) {
-  std::string line(text);
-  std::ranges::replace(line, '\n', ' ');
-  return line;
-}
-
 // What the run tells the process that watches it, as it happens.
 struct RunnerWatch {
   std::function<void(const ScenarioStep& step)> stepStarts;
@@ -446,46 +430,22 @@ class Runner {
   //   expect-exit holds when something inside `during` ends the process
   //   with exit code `code`.
   StepResult ExpectEnding(const ScenarioStep& step) {
-    int output[2];
-    int records[2];
-    if (pipe(output) != 0) {
-      return "couldn't create a pipe for the child process";
-    }
-    if (pipe(records) != 0) {
-      close(output[0]);
-      close(output[1]);
-      return "couldn't create a pipe for the child process";
-    }
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) {
-      for (const int descriptor : {output[0], output[1], records[0], records[1]}) {
-        close(descriptor);
-      }
-      return "couldn't fork the child process";
-    }
-    if (child == 0) {
-      RunEndingChild(step, output, records);
-    }
-    close(output[1]);
-    close(records[1]);
-    // Read both pipes to their end; the records pipe first would block while
-    // the child fills the output pipe, so they are read by turns.
+    std::string outputText;
     std::string recordText;
-    std::string outputText = ReadToEnd(output[0], records[0], recordText);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    const detail::ChildEnding ending = detail::RunInChild(
+        {.captureOutput = true}, [&](int records) { RunEndingSteps(step, records); },
+        [&](std::string_view chunk) { outputText += chunk; },
+        [&](std::string_view chunk) { recordText += chunk; });
+    if (!ending.started) {
+      return "couldn't start the child process";
     }
+    const int status = ending.status;
     const ChildRecords childRecords = ImportChildRecords(recordText);
-
     if (childRecords.innerFailure) {
       return "a step inside " + step.title.substr(0, step.title.find(' ')) +
              " failed: " + *childRecords.innerFailure;
     }
-    const bool exitedWithZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    std::string how = WIFSIGNALED(status)
-                          ? "was ended by signal " + std::to_string(WTERMSIG(status))
-                          : "exited with " + std::to_string(WEXITSTATUS(status));
+    std::string how = detail::DescribeEnding(status);
     if (step.kind == StepKind::ExpectExit) {
       if (!childRecords.finished && WIFEXITED(status) && WEXITSTATUS(status) == step.exitCode) {
         return std::nullopt;
@@ -495,6 +455,7 @@ class Runner {
       }
       return "expected the process to exit with code " + step.text + "; it " + how;
     }
+    const bool exitedWithZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     const bool namesCode = outputText.find(step.text) != std::string::npos;
     if (!exitedWithZero && namesCode) {
       return std::nullopt;
@@ -507,68 +468,31 @@ class Runner {
            outputText;
   }
 
-  [[noreturn]] void RunEndingChild(const ScenarioStep& step, const int output[2],
-                                   const int records[2]) {
-    close(output[0]);
-    close(records[0]);
-    dup2(output[1], STDOUT_FILENO);
-    dup2(output[1], STDERR_FILENO);
-    const int outputPipe = output[1];
-    const int recordPipe = records[1];
+  // The child's half of ExpectEnding: its log lines go to its output (where
+  // a fatal report lands too), its records to `records` as they are made.
+  void RunEndingSteps(const ScenarioStep& step, int records) {
     mHost->SetLogEcho(
-        [outputPipe](std::string_view line) { WriteAll(outputPipe, std::string(line) + "\n"); });
+        [](std::string_view line) { detail::WriteAll(STDERR_FILENO, std::string(line) + "\n"); });
     mHost->SetRecordEchoes(
-        [recordPipe](const LogLine& line) {
-          WriteAll(recordPipe, "L" + std::to_string(line.level) + "\t" +
-                                   std::to_string(line.pluginHandle) + "\t" +
-                                   std::to_string(line.atNanoseconds) + "\t" + line.groups + "\t" +
-                                   OneLine(line.text) + "\n");
+        [records](const LogLine& line) {
+          detail::WriteAll(records, "L" + std::to_string(line.level) + "\t" +
+                                        std::to_string(line.pluginHandle) + "\t" +
+                                        std::to_string(line.atNanoseconds) + "\t" + line.groups +
+                                        "\t" + detail::OneLine(line.text) + "\n");
         },
-        [recordPipe](const PeerRequest& request) {
-          WriteAll(recordPipe, "Q" + std::to_string(request.senderHandle) + "\t" +
-                                   std::to_string(request.status) + "\t" + request.method + "\t" +
-                                   OneLine(request.path) + "\t" + OneLine(ToJson(request.value)) +
-                                   "\n");
+        [records](const PeerRequest& request) {
+          detail::WriteAll(records, "Q" + std::to_string(request.senderHandle) + "\t" +
+                                        std::to_string(request.status) + "\t" + request.method +
+                                        "\t" + detail::OneLine(request.path) + "\t" +
+                                        detail::OneLine(ToJson(request.value)) + "\n");
         });
     for (const ScenarioStep& inner : step.during) {
       if (StepResult failed = Execute(inner)) {
-        WriteAll(recordPipe, "F" + OneLine(*failed) + "\n");
-        _exit(0);
+        detail::WriteAll(records, "F" + detail::OneLine(*failed) + "\n");
+        return;
       }
     }
-    WriteAll(recordPipe, "D\n");
-    _exit(0);
-  }
-
-  // Reads `output` to its end into the result and `records` into `recordText`.
-  static std::string ReadToEnd(int output, int records, std::string& recordText) {
-    std::string outputText;
-    std::array<pollfd, 2> descriptors = {pollfd{output, POLLIN, 0}, pollfd{records, POLLIN, 0}};
-    std::array<std::string*, 2> into = {&outputText, &recordText};
-    std::size_t open = 2;
-    char buffer[65536];
-    while (open > 0) {
-      if (poll(descriptors.data(), descriptors.size(), -1) < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        break;
-      }
-      for (std::size_t i = 0; i < descriptors.size(); ++i) {
-        if (descriptors[i].fd < 0 || descriptors[i].revents == 0) {
-          continue;
-        }
-        const ssize_t count = read(descriptors[i].fd, buffer, sizeof buffer);
-        if (count > 0) {
-          into[i]->append(buffer, static_cast<std::size_t>(count));
-        } else if (count == 0 || errno != EINTR) {
-          close(descriptors[i].fd);
-          descriptors[i].fd = -1;
-          --open;
-        }
-      }
-    }
-    return outputText;
+    detail::WriteAll(records, "D\n");
   }
 
   struct ChildRecords {
@@ -734,24 +658,27 @@ class Runner {
 };
 
 // Runs the scenario in this process; the child's half of RunScenario.
-[[noreturn]] void RunInChild(const Scenario& scenario, const std::filesystem::path& plugin,
-                             const std::filesystem::path& stateFolder, int output) {
+void RunScenarioSteps(const Scenario& scenario, const std::filesystem::path& plugin,
+                      const std::filesystem::path& stateFolder, int messages) {
   RunnerWatch watch{
       .stepStarts =
-          [output](const ScenarioStep& step) {
-            WriteAll(output, "S" + std::to_string(step.index) + " " + OneLine(step.title) + "\n");
+          [messages](const ScenarioStep& step) {
+            detail::WriteAll(messages, "S" + std::to_string(step.index) + " " +
+                                           detail::OneLine(step.title) + "\n");
           },
-      .logLine = [output](std::string_view line) { WriteAll(output, "L" + OneLine(line) + "\n"); },
+      .logLine =
+          [messages](std::string_view line) {
+            detail::WriteAll(messages, "L" + detail::OneLine(line) + "\n");
+          },
   };
   ScenarioOutcome outcome;
   {
     Runner runner(scenario, plugin, stateFolder, watch);
     outcome = runner.Run();
-    WriteAll(output, "S0 shutdown\n");
+    detail::WriteAll(messages, "S0 shutdown\n");
   }  // the host shuts the plugin down here
-  WriteAll(output, std::string("R") + (outcome.passed ? "1" : "0") + "\n" + outcome.report);
-  close(output);
-  _exit(0);
+  detail::WriteAll(messages,
+                   std::string("R") + (outcome.passed ? "1" : "0") + "\n" + outcome.report);
 }
 
 constexpr std::size_t kLogLinesInCrashReport = 8;
@@ -762,25 +689,9 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
                             const std::filesystem::path& stateFolder) {
   // The run happens in a child process, so that a plugin that crashes or
   // ends the process is reported at its step instead of taking the runner
-  // (and its caller's clean-up) down with it.
-  int channel[2];
-  if (pipe(channel) != 0) {
-    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't create a pipe.\n"};
-  }
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child < 0) {
-    close(channel[0]);
-    close(channel[1]);
-    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
-  }
-  if (child == 0) {
-    close(channel[0]);
-    RunInChild(scenario, plugin, stateFolder, channel[1]);
-  }
-  close(channel[1]);
-  // The messages are taken in as they come, so that a long run's log lines
-  // don't pile up here: only the last few are kept.
+  // (and its caller's clean-up) down with it. Its messages are taken in as
+  // they come, so that a long run's log lines don't pile up here: only the
+  // last few are kept.
   std::string pending;  // an incomplete last line, or the report once it began
   bool reportBegun = false;
   bool passed = false;
@@ -808,44 +719,28 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
       passed = rest == "1";
     }
   };
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = read(channel[0], buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
-      break;
-    }
-    pending.append(buffer, static_cast<std::size_t>(count));
-    std::size_t start = 0;
-    std::size_t end;
-    while (!reportBegun && (end = pending.find('\n', start)) != std::string::npos) {
-      takeLine(std::string_view(pending).substr(start, end - start));
-      start = end + 1;
-    }
-    pending.erase(0, start);
+  const detail::ChildEnding ending = detail::RunInChild(
+      {}, [&](int messages) { RunScenarioSteps(scenario, plugin, stateFolder, messages); }, {},
+      [&](std::string_view chunk) {
+        pending += chunk;
+        std::size_t start = 0;
+        std::size_t end;
+        while (!reportBegun && (end = pending.find('\n', start)) != std::string::npos) {
+          takeLine(std::string_view(pending).substr(start, end - start));
+          start = end + 1;
+        }
+        pending.erase(0, start);
+      });
+  if (!ending.started) {
+    return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
   }
-  close(channel[0]);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  const int status = ending.status;
   if (reportBegun && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     return {passed, pending};
   }
-
-  std::string how;
-  if (WIFSIGNALED(status)) {
-    const int signal = WTERMSIG(status);
-    const char* name = strsignal(signal);
-    how = "the process was ended by signal " + std::to_string(signal) + " (" +
-          (name != nullptr ? name : "unknown") + ")";
-  } else {
-    how = "the process exited with code " + std::to_string(WEXITSTATUS(status));
-  }
   std::string report = "Scenario " + Quoted(scenario.name) + " failed at " +
-                       (step.empty() ? std::string("the start") : step) + ":\n  " + how +
-                       " while it ran.\n";
+                       (step.empty() ? std::string("the start") : step) + ":\n  the process " +
+                       detail::DescribeEnding(status) + " while it ran.\n";
   if (!logLines.empty()) {
     report += "  The last log lines:\n";
     for (const std::string& line : logLines) {

@@ -15,7 +15,8 @@ std::string StallMessage(const Stall& stall) {
   return text.str();
 }
 
-TaskQueue::TaskQueue(ClockMode mode) : mMode(mode), mStart(std::chrono::steady_clock::now()) {}
+TaskQueue::TaskQueue(ClockMode mode, std::function<void(const Stall&)> onStall)
+    : mMode(mode), mStart(std::chrono::steady_clock::now()), mOnStall(std::move(onStall)) {}
 
 std::uint64_t TaskQueue::Now() const noexcept {
   if (mMode == ClockMode::Virtual) {
@@ -58,6 +59,9 @@ bool TaskQueue::RunFirst() {
         std::erase_if(mTasks, [&](const auto& entry) { return entry.second.label == label; });
     mStall = Stall{label, Now(), mTasksAtInstant - 1, dropped};
     mStopped = true;
+    if (mOnStall) {
+      mOnStall(*mStall);
+    }
     return false;
   }
   // Out of the queue before it runs: running it may post, cancel or clear.

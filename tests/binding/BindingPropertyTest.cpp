@@ -420,6 +420,13 @@ TEST(BindingProperty, AssignsFromAnAncestorOrADescendant) {
   EXPECT_EQ(outer.member("leaf").GetUnsigned(0), 3u);
   EXPECT_EQ(outer.size(), 1u);
 
+  // Moving a tree's root into one of its members copies it there.
+  BindingProperty moved;
+  moved.member("m").SetUnsigned(1);
+  const BindingProperty movedBefore(moved);
+  moved.member("m") = std::move(moved);
+  EXPECT_EQ(moved.member("m"), movedBefore);  // NOLINT(bugprone-use-after-move)
+
   // Nothing is left behind in the store.
   v.Reset();
   list.Reset();

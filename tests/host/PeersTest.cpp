@@ -482,6 +482,7 @@ TEST(RealisticPeers, ValuesSpeakTheGameflowDataModel) {
     SCOPED_TRACE(path);
     const Response response = host.Request("GET", path);
     ASSERT_EQ(response.status, 200u) << response.error;
+    EXPECT_FALSE(response.body.IsEmpty());
     if (check != nullptr) {
       EXPECT_EQ(check(response.body, registry), std::nullopt);
     }

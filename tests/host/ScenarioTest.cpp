@@ -202,7 +202,7 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
       {"expect-published: {path: /nothing}",
        "expected a publication of /nothing, but nothing was published there"},
       {"expect-fatal: {code: ALE-00000000, during: [{request: {path: /hostfixture/v1/echo}}]}",
-       "expected the process to end with the fatal code ALE-00000000; it exited with 0"},
+       "expected the process to end with the fatal code ALE-00000000; it exited with code 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
@@ -293,7 +293,7 @@ TEST(ScenarioRunning, RequestsMarksSuccessAndExits) {
        "  - expect-request: {method: GET, path: /peer/v1/y, count: 1}",
        ""},
       {"expect-exit: {code: 4, during: [{request: {path: /hostfixture/v1/exit?3}}]}",
-       "expected the process to exit with code 4; it exited with 3"},
+       "expected the process to exit with code 4; it exited with code 3"},
       {"expect-exit: {code: 0, during: [{request: {path: /hostfixture/v1/echo}}]}",
        "expected the process to exit with code 0; it ran every step and went on"},
       {"expect-exit: {code: 1, during: [{expect-log: never}]}",

@@ -507,7 +507,8 @@ TEST_F(PluginRuntime, TimersThatWouldNeverLetGoAreRefusedAndTheClockIsBounded) {
   const std::optional<std::string> stall = mHost.TakeStall();
   ASSERT_TRUE(stall.has_value());
   EXPECT_THAT(*stall, ::testing::HasSubstr("the last of them \"spin\""));
-  AdvanceSeconds(1);  // the chain is over, the timer goes on
+  EXPECT_EQ(mHost.LogLines().back().text, *stall);  // the host's own ERROR line
+  AdvanceSeconds(1);                                // the chain is over, the timer goes on
   EXPECT_THAT(Journal(), ElementsAre("timer t", "timer t"));
 }
 
@@ -532,6 +533,22 @@ TEST_F(PluginRuntime, ThePluginsClocksFollowTheHostsVirtualTime) {
   EXPECT_EQ(clocks().second, 1'800'000'000'000u);
   AdvanceSeconds(60);
   EXPECT_EQ(clocks(), std::pair(std::uint64_t{64'250'000'000}, std::uint64_t{1'800'000'060'000}));
+}
+
+// A plugin that waits for what never comes ends the process with a line
+// naming the wait, instead of hanging whatever runs it.
+TEST(PluginRuntimeDeathTest, AWaitThatNeverEndsEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        Host::HostOptions options;
+        options.waitLimit = std::chrono::milliseconds(50);
+        Host::Host host(options);
+        static_cast<void>(host.Load(kPluginPath));
+        host.Request("GET", "/tav-testplugin/v1/await?pumps=4000000000");
+      },
+      ::testing::ExitedWithCode(3),
+      "The plugin tav-testplugin has waited more than 50 ms \\(\"Wait: future<.*>\"\\) for "
+      "something that never comes");
 }
 
 TEST_F(PluginRuntime, NothingRunsAfterTheTablesAreShutDown) {

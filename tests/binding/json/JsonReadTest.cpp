@@ -195,3 +195,51 @@ TEST(JsonRead, BuildsTreesWithRepeatedMembersMerged) {
 
 }  // namespace
 }  // namespace Nalo
+
+namespace Nalo {
+namespace {
+
+// Whitespace runs of every length up to past two 16-byte blocks, of every
+// kind, between tokens and at both ends of the text, read as nothing; a
+// control byte that is not whitespace still ends the run and is refused.
+TEST(JsonRead, WhitespaceRunsOfAnyLength) {
+  constexpr std::string_view kWhitespace = " \t\n\r";
+  for (std::size_t length = 0; length <= 40; ++length) {
+    SCOPED_TRACE(length);
+    std::string run;
+    for (std::size_t i = 0; i < length; ++i) {
+      run += kWhitespace[(i * 7 + length) % kWhitespace.size()];
+    }
+    const std::string text =
+        run + "{" + run + R"("a")" + run + ":" + run + "[1," + run + "true]" + run + "}" + run;
+    const BindingResult parsed = ParseJson(text);
+    ASSERT_THAT(parsed, BindingSucceeded());
+    EXPECT_EQ(ToJson(parsed.Value()), R"({"a":[1,true]})");
+
+    const BindingResult refused = ParseJson(run + "[1," + run + "\x0b" + "2]");
+    EXPECT_THAT(refused, IsBindingError("Error: Invalid value. at offset " +
+                                        std::to_string(2 * length + 3) + "."));
+  }
+}
+
+}  // namespace
+}  // namespace Nalo
+
+namespace Nalo {
+namespace {
+
+// Arrays held open inside arrays and objects while their elements grow the
+// reader's stack of pending elements many times over.
+TEST(JsonRead, LargeArraysNestedInOpenContainers) {
+  std::string numbers;
+  for (int i = 0; i < 300; ++i) {
+    numbers += (i == 0 ? "" : ",") + std::to_string(i);
+  }
+  const std::string text = "[[[" + numbers + "]," + numbers + "],{\"a\":[[" + numbers + "]]}]";
+  const BindingResult parsed = ParseJson(text);
+  ASSERT_THAT(parsed, BindingSucceeded());
+  EXPECT_EQ(ToJson(parsed.Value()), text);
+}
+
+}  // namespace
+}  // namespace Nalo

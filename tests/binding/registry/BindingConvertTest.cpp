@@ -11,6 +11,7 @@
 
 #include "binding/BindingConvert.h"
 #include "binding/BindingRegistration.h"
+#include "binding/Json.h"
 #include "support/BindingMatchers.h"
 
 namespace Nalo {
@@ -62,6 +63,12 @@ struct Ledger {
   bool operator==(const Ledger&) const = default;
 };
 
+// Two fields under one name write one member.
+struct Twins {
+  std::int32_t first = 0;
+  std::string second;
+};
+
 struct Unregistered {
   std::int32_t a = 0;
 };
@@ -103,6 +110,9 @@ const BindingTypeRegistry& Registry() {
                               Field("color", &Board::color, kOmitWhenDefault),
                               Field("note", &Board::note, kOmitWhenDefault),
                           });
+    RegisterStruct<Twins>(
+        instance, "Demo", "Twins", "",
+        {Field("same", &Twins::first), Field("same", &Twins::second, kOmitWhenDefault)});
     RegisterStruct<Ledger>(instance, "Demo", "Ledger", "",
                            {Field("byName", &Ledger::byName), Field("nested", &Ledger::nested)});
     return instance;
@@ -499,6 +509,61 @@ TEST(BindingConvert, StringKeyedMapsOfBothKinds) {
   EXPECT_THAT(FromProperty(orderedBack, notAStructure, "scores", Registry()),
               IsBindingError("Couldn't assign value to 'scores' of type map because the input not "
                              "a structure."));
+}
+
+// ToJson of a native value writes exactly what ToJson of its converted tree
+// writes, or fails as the conversion fails.
+template <class T>
+void ExpectJsonAsTree(const T& native, std::string_view what) {
+  SCOPED_TRACE(what);
+  const BindingResult tree = ToProperty(native, Registry());
+  std::string direct = "stale";
+  const BindingResult written = ToJson(native, Registry(), direct);
+  if (tree.Failed()) {
+    EXPECT_THAT(written, IsBindingError(std::string(tree.ErrorMessage())));
+    EXPECT_EQ(direct, "");
+    return;
+  }
+  ASSERT_THAT(written, BindingSucceeded());
+  EXPECT_EQ(direct, ToJson(tree.Value(), &Registry()));
+}
+
+TEST(BindingConvert, NativeJsonIsTheTreesJson) {
+  ExpectJsonAsTree(SampleBoard(), "sample board");
+  ExpectJsonAsTree(Board(), "default board");
+
+  Scalars scalars;
+  scalars.flag = true;
+  scalars.tiny = -128;
+  scalars.huge = ~std::uint64_t{0};
+  scalars.ratio = std::numeric_limits<float>::infinity();
+  scalars.real = -0.0;
+  scalars.text = std::string("nul \0 and \x1f \"quoted\"", 24);
+  scalars.color = static_cast<Color>(5);  // no enumerator: its number
+  scalars.bytes = {0, 0xFF};
+  ExpectJsonAsTree(scalars, "scalars at their edges");
+  scalars.real = std::numeric_limits<double>::quiet_NaN();
+  ExpectJsonAsTree(scalars, "NaN");
+
+  Board board = SampleBoard();
+  board.palette = {{"b", {Color::Blue}}, {"B", {}}, {"a", {Color::Green}}, {"", {}}};
+  board.extra.Reset();
+  board.limit.reset();
+  ExpectJsonAsTree(board, "hashed map keys in byte order, empty and absent values");
+  board.palette = {{std::string("k\0x", 3), {Color::Blue}}, {"k", {Color::Green}}};
+  ExpectJsonAsTree(board, "map keys that are one name up to a NUL");
+
+  Ledger ledger;
+  ledger.byName = {{"z", {1, "last"}}, {"A", {}}};
+  ledger.nested = {{"n", {{"y", 1}, {"x", 2}}}};
+  ExpectJsonAsTree(ledger, "ordered maps");
+  ExpectJsonAsTree(Twins{3, "kept"}, "two fields under one name");
+  ExpectJsonAsTree(Twins{3, ""}, "two fields under one name, the second omitted");
+
+  ExpectJsonAsTree(std::optional<std::int32_t>(), "an absent root");
+  ExpectJsonAsTree(std::vector<std::optional<std::int32_t>>{1, std::nullopt}, "absent elements");
+  ExpectJsonAsTree(Unregistered{}, "an unregistered structure");
+  ExpectJsonAsTree(std::vector<Unregistered>{{}}, "unregistered elements");
 }
 
 TEST(BindingConvert, UntypedEntryPoints) {

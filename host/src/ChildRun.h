@@ -1,0 +1,49 @@
+#pragma once
+// ChildRun: runs a piece of work in a forked child process, so that a
+// plugin that crashes or ends the process ends only the child, and hands
+// what the child writes back to the parent as it arrives.
+//
+//   ChildEnding ending = RunInChild(
+//       {.captureOutput = true},
+//       [&](int messages) { ... WriteAll(messages, "..."); ... },   // in the child
+//       [&](std::string_view chunk) { output += chunk; },
+//       [&](std::string_view chunk) { messages += chunk; });
+//   if (!ending.started) ...; DescribeEnding(ending.status)
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace Nalo::Host::detail {
+
+struct ChildOptions {
+  // The child's standard output and error go to the output callback (else
+  // they stay the parent's).
+  bool captureOutput = false;
+};
+
+struct ChildEnding {
+  bool started = false;  // false: no pipe or no child; nothing ran
+  int status = 0;        // as waitpid reports it
+};
+
+// Forks; the child runs `body` with the write end of the message pipe and
+// ends with exit code 0 when `body` returns. The parent calls `onOutput` and
+// `onMessages` with each piece read from the child's pipes until both are
+// closed, then waits for the child. Standard streams are flushed first.
+[[nodiscard]] ChildEnding RunInChild(const ChildOptions& options,
+                                     const std::function<void(int messages)>& body,
+                                     const std::function<void(std::string_view)>& onOutput,
+                                     const std::function<void(std::string_view)>& onMessages);
+
+// Writes all of `text`, retrying short writes; gives up silently when the
+// reader is gone.
+void WriteAll(int descriptor, std::string_view text);
+
+// "exited with code 3", "was ended by signal 6 (Aborted)".
+[[nodiscard]] std::string DescribeEnding(int status);
+
+// `text` with each line break replaced by a space: one line of a message.
+[[nodiscard]] std::string OneLine(std::string_view text);
+
+}  // namespace Nalo::Host::detail
