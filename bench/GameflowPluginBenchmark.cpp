@@ -352,6 +352,11 @@ void TickTimer(benchmark::State& state) {
 
 void TickRoute(benchmark::State& state) {
   auto host = IdleHost();
+  if (const auto answer = host->Request("POST", "/tav-gameflow/v1/tick"); answer.status != 204) {
+    state.SkipWithError(
+        ("POST /tav-gameflow/v1/tick answered " + std::to_string(answer.status)).c_str());
+    return;
+  }
   const PluginMemory before = ReadPluginMemory(*host);
   std::int64_t sinceCleared = 0;
   for (auto _ : state) {
