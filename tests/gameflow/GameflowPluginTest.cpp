@@ -145,7 +145,7 @@ TEST_F(GameflowPluginThroughHost, WholeMatchesLeaveNothingBehind) {
   };
   playMatch();
   const auto afterFirst = InUse(mHost.MemoryStatistics("tav-gameflow").value());
-  for (int match = 0; match < 20; ++match) {
+  for (int match = 1; match < 200; ++match) {
     playMatch();
   }
   EXPECT_EQ(InUse(mHost.MemoryStatistics("tav-gameflow").value()), afterFirst);
