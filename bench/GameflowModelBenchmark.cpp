@@ -93,7 +93,7 @@ GameflowSession PopulatedSession() {
   queue.shortName = "Solo/Duo";
   queue.description = "5v5 Ranked Solo";
   queue.detailedDescription = "Ranked games for one or two players";
-  queue.type = "RANKED_SOLO_5x5";
+  queue.type = "RANKED_DUO_QUEUE";
   queue.gameMode = "CLASSIC";
   queue.category = QueueGameCategory::PvP;
   queue.gameTypeConfig.id = 18;
@@ -125,14 +125,14 @@ GameflowSession PopulatedSession() {
 
   GameflowGameMap& map = session.map;
   map.id = 11;
-  map.name = "Summoner's Rift";
-  map.mapStringId = "SR";
+  map.name = "Verdant Crossing";
+  map.mapStringId = "VC";
   map.gameMode = "CLASSIC";
-  map.gameModeName = "Summoner's Rift";
-  map.gameModeShortName = "Summoner's Rift";
+  map.gameModeName = "Verdant Crossing";
+  map.gameModeShortName = "Verdant Crossing";
   map.description = "The newest and most venerated battleground.";
-  map.platformId = "EUW1";
-  map.platformName = "Europe West";
+  map.platformId = "ST1";
+  map.platformName = "Stand-in West";
   for (const char* asset : {"champ-select-background-sound", "champ-select-flyout-background",
                             "game-select-icon-active", "game-select-icon-default",
                             "game-select-icon-disabled", "game-select-icon-hover", "icon-defeat",

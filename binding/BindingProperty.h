@@ -19,8 +19,8 @@
 // insertion order.
 //
 //   Nalo::BindingProperty value;
-//   value.member("name").SetString("Annie");
-//   value.member("tags").at(0).SetUnsigned(7);   // {"name":"Annie","tags":[7]}
+//   value.member("name").SetString("Arin");
+//   value.member("tags").at(0).SetUnsigned(7);   // {"name":"Arin","tags":[7]}
 
 #include <cstddef>
 #include <cstdint>

@@ -91,7 +91,7 @@ class DispatchRecords : public ::testing::Test {
                             {Field("phase", &Session::phase), Field("map", &Session::map)});
 
     mTable.Get("/void", [] {});
-    mTable.Get("/session", [] { return Session{Phase::Lobby, "Rift"}; });
+    mTable.Get("/session", [] { return Session{Phase::Lobby, "Vale"}; });
     mTable.Get("/unnamed-phase", [] { return Phase::Unnamed; });
     mTable.Get("/missing", []() -> MaybeType<Failure, Session> {
       return Failure(404, "No gameflow session exists.");
@@ -165,7 +165,7 @@ TEST_F(DispatchRecords, ResultsAndFailuresInTheResponse) {
   const Case cases[] = {
       {"/void",          "204 No Content"},
       {"/ok",            "204 No Content"},
-      {"/session",       R"(200 OK body={"map":"Rift","phase":"Lobby"})"},
+      {"/session",       R"(200 OK body={"map":"Vale","phase":"Lobby"})"},
       {"/unnamed-phase", "200 OK body=9"},
       {"/missing",       "404 Not Found error=No gameflow session exists."},
       {"/no-code",       "500 Internal Server Error error=Broken."},
