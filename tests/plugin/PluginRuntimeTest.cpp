@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -484,6 +485,43 @@ TEST_F(PluginRuntime, ATimerCallableMayReplaceOrRemoveItsOwnTimer) {
   AdvanceSeconds(2);
   EXPECT_THAT(Journal(), ElementsAre("timer r", "timer x", "timer r again", "timer r again"));
   EXPECT_THAT(PluginLogLines(NALO_LOG_WARN), IsEmpty());
+}
+
+// A removed timer's firing that the core still holds stays void even when a
+// timer of the same name is set again before it comes; only the removal of
+// a timer with nothing set in its place is logged.
+TEST_F(PluginRuntime, AnOldFiringOfATimerSetAgainAfterRemovalDoesNothing) {
+  Call("POST", "/timers/t?interval=1");
+  AdvanceSeconds(0.5);
+  Call("DELETE", "/timers/t");
+  Call("POST", "/timers/t?interval=2");  // due at 2.5
+  AdvanceSeconds(0.6);                   // the old firing comes at 1
+  EXPECT_THAT(Journal(), IsEmpty());
+  AdvanceSeconds(1.45);
+  EXPECT_THAT(Journal(), ElementsAre("timer t"));
+  AdvanceSeconds(2);
+  EXPECT_THAT(Journal(), ElementsAre("timer t", "timer t"));
+  EXPECT_THAT(PluginLogLines(NALO_LOG_WARN), IsEmpty());
+  Call("DELETE", "/timers/t");
+  AdvanceSeconds(5);
+  EXPECT_THAT(PluginLogLines(NALO_LOG_WARN),
+              ElementsAre("tav-testplugin: Couldn't find timer named t"));
+}
+
+// A timer keeps one task record and one label: firing it allocates nothing.
+TEST_F(PluginRuntime, ATimersFiringsAllocateNothing) {
+  Call("POST", "/timers/q?interval=1&mode=quiet");
+  AdvanceSeconds(1.05);
+  const auto allocations = [this] {
+    const auto words = mHost.MemoryStatistics("tav-testplugin");
+    return words.has_value() ? (std::uint64_t{(*words)[7]} << 32) | (*words)[6] : 0;
+  };
+  const std::uint64_t before = allocations();
+  AdvanceSeconds(10);
+  EXPECT_EQ(allocations(), before);
+  const std::vector<std::string> posts = Calls(CoreEntry::PostTask);
+  // Set, then posted again after each of 11 firings.
+  EXPECT_EQ(std::count(posts.begin(), posts.end(), "Timer: q"), 12);
 }
 
 // A timer that is always due would keep the core at one instant: its
