@@ -232,6 +232,10 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
   EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].Data()), R"({"count":2,"name":"a","tags":["x"]})");
   EXPECT_TRUE(mHost.PublishedEvents()[2].Data() == nullptr ||
               mHost.PublishedEvents()[2].Data()->IsEmpty());
+  // Each publication is read once by the host and shared by its two events.
+  EXPECT_EQ(mHost.PublishedEvents()[0].payload, mHost.PublishedEvents()[1].payload);
+  EXPECT_EQ(mHost.PublishedEvents()[2].payload, mHost.PublishedEvents()[3].payload);
+  EXPECT_NE(mHost.PublishedEvents()[1].payload, mHost.PublishedEvents()[2].payload);
 }
 
 // --- Subscriptions and delivery --------------------------------------------------------
