@@ -184,6 +184,15 @@ class TypedLcdsHandler final : public LcdsHandler {
   std::function<void(T&)> mHandler;
 };
 
+// The payload of a resource event: the registered Resource record (uri,
+// eventType, data) as a host value. `data` is converted straight into the
+// record's "data" member instead of being copied into a Resource first.
+// Fails with 500 when the record doesn't convert.
+[[nodiscard]] MaybeType<Failure, HostValue> ResourcePayload(std::string_view uri,
+                                                            PluginResourceEventType type,
+                                                            const BindingProperty& data,
+                                                            const BindingTypeRegistry& registry);
+
 }  // namespace detail
 
 class ModuleBase : public EventSubscriber {
@@ -267,7 +276,7 @@ class ModuleBase : public EventSubscriber {
     if (converted.Failed()) {
       return PublishFailure(uri, converted.ErrorMessage());
     }
-    return PublishResource(uri, PluginResourceEventType::Create, std::move(converted.Value()));
+    return PublishResource(uri, PluginResourceEventType::Create, converted.Value());
   }
   // Announces that `uri` is gone: a Delete event with no data, sent the same
   // two ways.
@@ -369,7 +378,7 @@ class ModuleBase : public EventSubscriber {
   void OnServiceProxyAsync(PluginServiceProxyResponse& reply);
   [[nodiscard]] MaybeType<Failure, void> PublishResource(std::string_view uri,
                                                          PluginResourceEventType type,
-                                                         BindingProperty data);
+                                                         const BindingProperty& data);
   [[nodiscard]] MaybeType<Failure, void> PublishFailure(std::string_view uri,
                                                         std::string_view error) const;
   void RunTask(std::uint64_t id) noexcept;

@@ -225,15 +225,41 @@ MaybeType<Failure, void> ModuleBase::PublishFailure(std::string_view uri,
   return Failure(500, detail::kPublishFailed, {{"uri", uri}, {"error", error}});
 }
 
+MaybeType<Failure, HostValue> detail::ResourcePayload(std::string_view uri,
+                                                      PluginResourceEventType type,
+                                                      const BindingProperty& data,
+                                                      const BindingTypeRegistry& registry) {
+  // The record without its data, then the data's own host value put in
+  // place of the empty member: the data tree is converted once and never
+  // copied.
+  BindingResult wrapper = ToProperty(Resource{std::string(uri), type, BindingProperty()}, registry);
+  if (wrapper.Failed()) {
+    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", wrapper.ErrorMessage()}});
+  }
+  HostValue dataValue = ToHostValue(data, registry);
+  NaloHostValue record = ToHostValue(wrapper.Value(), registry).Release();
+  if (record.kind == NALO_HOST_VALUE_OBJECT) {
+    for (std::size_t i = 0; i < record.payload.object.count; ++i) {
+      NaloHostMember& member = record.payload.object.members[i];
+      if (member.name != nullptr && std::string_view(member.name) == "data") {
+        ReleaseHostValue(member.value);
+        member.value = dataValue.Release();
+        return HostValue(record);
+      }
+    }
+  }
+  ReleaseHostValue(record);  // not reached: the record always has its data member
+  return Failure(500, kPublishFailed, {{"uri", uri}, {"error", "the record has no data member"}});
+}
+
 MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
                                                      PluginResourceEventType type,
-                                                     BindingProperty data) {
-  Resource resource{std::string(uri), type, std::move(data)};
-  BindingResult converted = ToProperty(resource, *mRegistry);
-  if (converted.Failed()) {
-    return PublishFailure(uri, converted.ErrorMessage());
+                                                     const BindingProperty& data) {
+  MaybeType<Failure, HostValue> converted = detail::ResourcePayload(uri, type, data, *mRegistry);
+  if (converted.HasFailure()) {
+    return std::move(converted).GetFailure();
   }
-  const HostValue payload = ToHostValue(converted.Value(), *mRegistry);
+  const HostValue& payload = converted.Value();
   const std::string name = ResourceEventName(uri);
   NaloEvent event{};
   event.name = name.c_str();

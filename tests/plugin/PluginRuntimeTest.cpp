@@ -12,10 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
 #include "host/Host.h"
 #include "host/Peers.h"
+#include "plugin/ModuleBase.h"
+#include "plugin/RuntimeTypes.h"
 #include "support/FailureMatchers.h"
 
 namespace Nalo {
@@ -236,6 +239,40 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
   EXPECT_EQ(mHost.PublishedEvents()[0].payload, mHost.PublishedEvents()[1].payload);
   EXPECT_EQ(mHost.PublishedEvents()[2].payload, mHost.PublishedEvents()[3].payload);
   EXPECT_NE(mHost.PublishedEvents()[1].payload, mHost.PublishedEvents()[2].payload);
+}
+
+// The resource event's payload is built without copying the data into a
+// Resource first; it must stay what converting that Resource gives, member
+// for member and kind for kind.
+TEST(ResourcePayload, IsTheConvertedResourceRecord) {
+  BindingTypeRegistry registry;
+  RegisterRuntimeTypes(registry);
+  const auto describe = [](const NaloHostValue& record) {
+    std::string text = std::to_string(record.kind) + ":";
+    for (std::size_t i = 0; i < record.payload.object.count; ++i) {
+      const NaloHostMember& member = record.payload.object.members[i];
+      text += std::string(member.name) + "=" + std::to_string(member.value.kind) + ",";
+    }
+    return text + ToJson(FromHostValue(record, "payload").Value());
+  };
+  const struct {
+    PluginResourceEventType type;
+    const char* data;
+  } cases[] = {
+      {PluginResourceEventType::Create, R"({"phase":"Lobby","ids":[1,-2,3.5],"n":{"b":true}})"},
+      {PluginResourceEventType::Update, R"("text")"},
+      {PluginResourceEventType::Delete, nullptr},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.data == nullptr ? "empty" : each.data);
+    const BindingProperty data = each.data == nullptr ? BindingProperty() : Json(each.data);
+    const HostValue expected =
+        ToHostValue(ToProperty(Resource{"/a/v1/b", each.type, data}, registry).Value(), registry);
+    MaybeType<Failure, HostValue> built =
+        detail::ResourcePayload("/a/v1/b", each.type, data, registry);
+    ASSERT_TRUE(built.HasValue());
+    EXPECT_EQ(describe(built.Value().Record()), describe(expected.Record()));
+  }
 }
 
 // --- Subscriptions and delivery --------------------------------------------------------
