@@ -1,5 +1,6 @@
 #include "plugin/ModuleBase.h"
 
+#include <array>
 #include <cmath>
 #include <exception>
 #include <sstream>
@@ -229,27 +230,22 @@ MaybeType<Failure, HostValue> detail::ResourcePayload(std::string_view uri,
                                                       PluginResourceEventType type,
                                                       const BindingProperty& data,
                                                       const BindingTypeRegistry& registry) {
-  // The record without its data, then the data's own host value put in
-  // place of the empty member: the data tree is converted once and never
-  // copied.
+  // The record's members as the registered type gives them, with `data`
+  // taken where it is: the data tree is converted once and never copied.
   BindingResult wrapper = ToProperty(Resource{std::string(uri), type, BindingProperty()}, registry);
   if (wrapper.Failed()) {
     return Failure(500, kPublishFailed, {{"uri", uri}, {"error", wrapper.ErrorMessage()}});
   }
-  HostValue dataValue = ToHostValue(data, registry);
-  NaloHostValue record = ToHostValue(wrapper.Value(), registry).Release();
-  if (record.kind == NALO_HOST_VALUE_OBJECT) {
-    for (std::size_t i = 0; i < record.payload.object.count; ++i) {
-      NaloHostMember& member = record.payload.object.members[i];
-      if (member.name != nullptr && std::string_view(member.name) == "data") {
-        ReleaseHostValue(member.value);
-        member.value = dataValue.Release();
-        return HostValue(record);
-      }
+  constexpr std::size_t kMaxMembers = 8;
+  std::array<HostMemberSource, kMaxMembers> members{};
+  std::size_t count = 0;
+  for (const auto member : wrapper.Value().Members()) {
+    if (count == kMaxMembers) {
+      return Failure(500, kPublishFailed, {{"uri", uri}, {"error", "too many record members"}});
     }
+    members[count++] = {member.name, member.name == "data" ? &data : &member.value};
   }
-  ReleaseHostValue(record);  // not reached: the record always has its data member
-  return Failure(500, kPublishFailed, {{"uri", uri}, {"error", "the record has no data member"}});
+  return ToHostObject(std::span(members.data(), count), registry);
 }
 
 MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
