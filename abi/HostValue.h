@@ -22,7 +22,13 @@
 // enumerator's name (kind 6) when the registry knows one for its value, and
 // its number (kind 2) otherwise. Back from the host, kinds 5 and 6 both give
 // a string, 7 and 8 a blob, the others their own kind.
+//
+// A value the plugin builds is one allocation: the record's own pointer
+// (its member or element array, or its text or bytes) starts a block that
+// holds the whole tree, and ReleaseHostValue frees that block. The records
+// are laid out and owned as HostAbi.h says; only their storage is shared.
 
+#include <span>
 #include <string_view>
 
 #include "abi/HostAbi.h"
@@ -68,6 +74,17 @@ void ReleaseHostValue(NaloHostValue& record) noexcept;
 // allocation of the value model; nothing is leaked when it does.
 [[nodiscard]] HostValue ToHostValue(const BindingProperty& value,
                                     const BindingTypeRegistry& registry);
+
+// One member of an object that ToHostObject builds.
+struct HostMemberSource {
+  std::string_view name;
+  const BindingProperty* value;  // never null
+};
+
+// Builds an object of `members`, in their order, as ToHostValue builds a
+// structure holding them, without first gathering them into one tree.
+[[nodiscard]] HostValue ToHostObject(std::span<const HostMemberSource> members,
+                                     const BindingTypeRegistry& registry);
 
 // Copies a host value into a BindingProperty. `name` names the value in
 // messages. Fails, as a whole, when any part is of an unknown kind ("Couldn't

@@ -184,6 +184,15 @@ class TypedLcdsHandler final : public LcdsHandler {
   std::function<void(T&)> mHandler;
 };
 
+// The payload of a resource event: the registered Resource record (uri,
+// eventType, data) as a host value. `data` is converted straight into the
+// record's "data" member instead of being copied into a Resource first.
+// Fails with 500 when the record doesn't convert.
+[[nodiscard]] MaybeType<Failure, HostValue> ResourcePayload(std::string_view uri,
+                                                            PluginResourceEventType type,
+                                                            const BindingProperty& data,
+                                                            const BindingTypeRegistry& registry);
+
 }  // namespace detail
 
 class ModuleBase : public EventSubscriber {
@@ -267,7 +276,7 @@ class ModuleBase : public EventSubscriber {
     if (converted.Failed()) {
       return PublishFailure(uri, converted.ErrorMessage());
     }
-    return PublishResource(uri, PluginResourceEventType::Create, std::move(converted.Value()));
+    return PublishResource(uri, PluginResourceEventType::Create, converted.Value());
   }
   // Announces that `uri` is gone: a Delete event with no data, sent the same
   // two ways.
@@ -331,8 +340,24 @@ class ModuleBase : public EventSubscriber {
     std::uint64_t id;
     Task task;
   };
+  // What the core holds for one scheduled firing of a timer. A timer keeps
+  // one record and posts it again after each firing, so a firing allocates
+  // nothing. A record whose firing the core still holds outlives its timer:
+  // removing or replacing the timer only detaches it, and the firing, when
+  // it comes, finds it detached (or retired by OnShutdown) and frees it.
+  struct TimerRecord {
+    enum class State : std::uint8_t { Current, Detached, Retired };
+    ModuleBase* module;
+    std::string name;
+    std::string label;  // "Timer: <name>", built once
+    std::uint64_t generation = 0;
+    bool posted = false;  // the core holds a firing of this record
+    bool firing = false;  // its timer's callable runs
+    State state = State::Current;
+  };
   struct Timer {
     std::shared_ptr<Task> callable;
+    std::unique_ptr<TimerRecord> record;
     double intervalSeconds = 0;
     std::uint64_t nextDeadlineNanoseconds = 0;
     std::uint64_t generation = 0;
@@ -340,6 +365,7 @@ class ModuleBase : public EventSubscriber {
 
   static void NALO_ABI_CALL DeliverEvent(const NaloEvent* event) noexcept;
   static void NALO_ABI_CALL RunTaskTrampoline(void* userData) noexcept;
+  static void NALO_ABI_CALL FireTimerTrampoline(void* userData) noexcept;
 
   void SubscribeRawEvent(std::string_view name, std::shared_ptr<detail::EventHandler> handler,
                          std::uint32_t flags);
@@ -352,13 +378,16 @@ class ModuleBase : public EventSubscriber {
   void OnServiceProxyAsync(PluginServiceProxyResponse& reply);
   [[nodiscard]] MaybeType<Failure, void> PublishResource(std::string_view uri,
                                                          PluginResourceEventType type,
-                                                         BindingProperty data);
+                                                         const BindingProperty& data);
   [[nodiscard]] MaybeType<Failure, void> PublishFailure(std::string_view uri,
                                                         std::string_view error) const;
   void RunTask(std::uint64_t id) noexcept;
-  void ScheduleTimer(const std::string& name, std::uint64_t generation,
-                     std::uint64_t deadlineNanoseconds);
-  void FireTimer(const std::string& name, std::uint64_t generation);
+  // The delay PostTask hands the core for `deadlineNanoseconds` (rule 2).
+  [[nodiscard]] double DelaySecondsUntil(std::uint64_t deadlineNanoseconds) const;
+  void ScheduleTimer(TimerRecord& record, std::uint64_t deadlineNanoseconds);
+  // Keeps `record` alive, inert, until the core's firing of it comes.
+  void DetachTimerRecord(std::unique_ptr<TimerRecord> record, TimerRecord::State state);
+  void FireTimer(TimerRecord& record);
   // Runs `callable` and logs what escapes it; `what` names it in the line.
   void RunGuarded(std::string_view what, const std::function<void()>& callable) noexcept;
 
@@ -389,6 +418,8 @@ class ModuleBase : public EventSubscriber {
   // addresses, so they live, inert, until the module is destroyed.
   std::vector<std::unique_ptr<TaskRecord>> mRetiredTasks;
   std::map<std::string, Timer, std::less<>> mTimers;
+  // Timer records detached or retired while the core held their firing.
+  std::vector<std::unique_ptr<TimerRecord>> mDetachedTimerRecords;
   // Generations come from one counter, so a timer removed and set again
   // never reuses a generation an old firing still carries.
   std::uint64_t mLastTimerGeneration = 0;

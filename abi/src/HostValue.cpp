@@ -1,14 +1,16 @@
 // Host value ownership and the conversions to and from BindingProperty.
 //
-// Plugin-built records are allocated with new[] in blocks of the record
-// types; owned texts get one extra byte for a terminating NUL so that a C
-// host may read them as C strings.
+// Plugin-built records live in one block per value (see BlockWriter); owned
+// texts get one extra byte for a terminating NUL so that a C host may read
+// them as C strings.
 
 #include "abi/HostValue.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -32,97 +34,193 @@ constexpr std::string_view kTooDeep =
     "Couldn't assign value to '%1' because the input nests deeper than %2 levels.";
 }  // namespace Message
 
-// Copies `bytes` into a new NUL-terminated block.
-char* CopyText(std::string_view bytes) {
-  char* block = new char[bytes.size() + 1];
-  if (!bytes.empty()) {
-    std::memcpy(block, bytes.data(), bytes.size());
-  }
-  block[bytes.size()] = '\0';
-  return block;
+// A plugin-built value lives in one block: the root's element or member
+// array (or its text or bytes) first, so that the root's pointer is the
+// block's address, then every nested array in depth-first order, then every
+// text, name and byte run. The first pass measures, the second writes: one
+// allocation per value, and one release.
+constexpr std::size_t kRecordAlignment = alignof(std::max_align_t);
+
+constexpr std::size_t RoundUp(std::size_t size) {
+  return (size + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
 }
 
-// Fills `record`, which is null, from `value`. On an exception the record
-// holds what was built so far, consistently, for its owner to release.
-void Fill(NaloHostValue& record, const BindingProperty& value,
-          const BindingTypeRegistry& registry) {
-  switch (value.Kind()) {
-    case BindingKind::Empty:
-      return;
-    case BindingKind::Bool:
-      record.payload.boolean = value.BoolValue() ? 1 : 0;
-      record.kind = NALO_HOST_VALUE_BOOL;
-      return;
-    case BindingKind::Signed:
-      record.payload.signedInteger = value.GetSigned(0);
-      record.kind = NALO_HOST_VALUE_SIGNED;
-      return;
-    case BindingKind::Unsigned:
-      record.payload.unsignedInteger = value.GetUnsigned(0);
-      record.kind = NALO_HOST_VALUE_UNSIGNED;
-      return;
-    case BindingKind::Float:
-      record.payload.floating = value.GetFloat(0);
-      record.kind = NALO_HOST_VALUE_DOUBLE;
-      return;
-    case BindingKind::String: {
-      const std::string_view text = value.StringValue();
-      record.payload.text.data = CopyText(text);
-      record.payload.text.length = text.size();
-      record.kind = NALO_HOST_VALUE_OWNED_TEXT;
-      return;
+std::optional<std::string_view> EnumeratorName(const BindingProperty& value,
+                                               const BindingTypeRegistry& registry) {
+  const BindingTypeDescriptor* descriptor = value.EnumDescriptor();
+  return descriptor != nullptr ? registry.enumeratorName(*descriptor, value.EnumValue())
+                               : std::nullopt;
+}
+
+struct BlockSize {
+  std::size_t records = 0;  // bytes of element and member arrays, each rounded up
+  std::size_t texts = 0;    // bytes of texts (with their NUL), names and byte runs
+
+  void Add(const BindingProperty& value, const BindingTypeRegistry& registry) {
+    switch (value.Kind()) {
+      case BindingKind::String:
+        texts += value.StringValue().size() + 1;
+        return;
+      case BindingKind::Blob:
+        texts += value.BlobValue().size();
+        return;
+      case BindingKind::Enum:
+        if (const std::optional<std::string_view> name = EnumeratorName(value, registry)) {
+          texts += name->size() + 1;
+        }
+        return;
+      case BindingKind::Collection:
+        records += RoundUp(value.Elements().size() * sizeof(NaloHostValue));
+        for (const BindingProperty& element : value.Elements()) {
+          Add(element, registry);
+        }
+        return;
+      case BindingKind::Structure:
+        records += RoundUp(value.size() * sizeof(NaloHostMember));
+        for (const auto member : value.Members()) {
+          texts += member.name.size() + 1;
+          Add(member.value, registry);
+        }
+        return;
+      default:
+        return;
     }
-    case BindingKind::Blob: {
-      const std::span<const std::uint8_t> bytes = value.BlobValue();
-      auto* block = new std::uint8_t[bytes.empty() ? 1 : bytes.size()];
-      if (!bytes.empty()) {
-        std::memcpy(block, bytes.data(), bytes.size());
-      }
-      record.payload.bytes.data = block;
-      record.payload.bytes.length = bytes.size();
-      record.kind = NALO_HOST_VALUE_OWNED_BYTES;
-      return;
+  }
+};
+
+class BlockWriter {
+ public:
+  BlockWriter(std::byte* block, std::size_t recordBytes) : mBlock(block), mTextAt(recordBytes) {}
+
+  template <class Record>
+  Record* Records(std::size_t count) {
+    auto* records = reinterpret_cast<Record*>(mBlock + mRecordAt);
+    std::uninitialized_value_construct_n(records, count);
+    mRecordAt += RoundUp(count * sizeof(Record));
+    return records;
+  }
+
+  const char* Text(std::string_view text) {
+    char* target = reinterpret_cast<char*>(mBlock + mTextAt);
+    if (!text.empty()) {
+      std::memcpy(target, text.data(), text.size());
     }
-    case BindingKind::Enum: {
-      const BindingTypeDescriptor* descriptor = value.EnumDescriptor();
-      const std::optional<std::string_view> name =
-          descriptor != nullptr ? registry.enumeratorName(*descriptor, value.EnumValue())
-                                : std::nullopt;
-      if (name.has_value()) {
-        record.payload.text.data = CopyText(*name);
-        record.payload.text.length = name->size();
-        record.kind = NALO_HOST_VALUE_OWNED_TEXT;
-      } else {
-        record.payload.signedInteger = value.EnumValue();
+    target[text.size()] = '\0';
+    mTextAt += text.size() + 1;
+    return target;
+  }
+
+  const std::uint8_t* Bytes(std::span<const std::uint8_t> bytes) {
+    auto* target = reinterpret_cast<std::uint8_t*>(mBlock + mTextAt);
+    if (!bytes.empty()) {
+      std::memcpy(target, bytes.data(), bytes.size());
+    }
+    mTextAt += bytes.size();
+    return target;
+  }
+
+  void Fill(NaloHostValue& record, const BindingProperty& value,
+            const BindingTypeRegistry& registry) {
+    switch (value.Kind()) {
+      case BindingKind::Empty:
+        return;
+      case BindingKind::Bool:
+        record.payload.boolean = value.BoolValue() ? 1 : 0;
+        record.kind = NALO_HOST_VALUE_BOOL;
+        return;
+      case BindingKind::Signed:
+        record.payload.signedInteger = value.GetSigned(0);
         record.kind = NALO_HOST_VALUE_SIGNED;
+        return;
+      case BindingKind::Unsigned:
+        record.payload.unsignedInteger = value.GetUnsigned(0);
+        record.kind = NALO_HOST_VALUE_UNSIGNED;
+        return;
+      case BindingKind::Float:
+        record.payload.floating = value.GetFloat(0);
+        record.kind = NALO_HOST_VALUE_DOUBLE;
+        return;
+      case BindingKind::String: {
+        const std::string_view text = value.StringValue();
+        record.payload.text.data = Text(text);
+        record.payload.text.length = text.size();
+        record.kind = NALO_HOST_VALUE_OWNED_TEXT;
+        return;
       }
-      return;
-    }
-    case BindingKind::Collection: {
-      const std::span<const BindingProperty> elements = value.Elements();
-      // Value-initialised: every element starts null, so a partial array
-      // releases cleanly.
-      record.payload.array.elements = new NaloHostValue[elements.size()]();
-      record.payload.array.count = elements.size();
-      record.kind = NALO_HOST_VALUE_ARRAY;
-      for (std::size_t i = 0; i < elements.size(); ++i) {
-        Fill(record.payload.array.elements[i], elements[i], registry);
+      case BindingKind::Blob: {
+        const std::span<const std::uint8_t> bytes = value.BlobValue();
+        record.payload.bytes.data = Bytes(bytes);
+        record.payload.bytes.length = bytes.size();
+        record.kind = NALO_HOST_VALUE_OWNED_BYTES;
+        return;
       }
-      return;
-    }
-    case BindingKind::Structure: {
-      record.payload.object.members = new NaloHostMember[value.size()]();
-      record.payload.object.count = value.size();
-      record.kind = NALO_HOST_VALUE_OBJECT;
-      std::size_t i = 0;
-      for (const auto member : value.Members()) {
-        NaloHostMember& target = record.payload.object.members[i++];
-        target.name = CopyText(member.name);
-        target.ownsName = 1;
-        Fill(target.value, member.value, registry);
+      case BindingKind::Enum:
+        if (const std::optional<std::string_view> name = EnumeratorName(value, registry)) {
+          record.payload.text.data = Text(*name);
+          record.payload.text.length = name->size();
+          record.kind = NALO_HOST_VALUE_OWNED_TEXT;
+        } else {
+          record.payload.signedInteger = value.EnumValue();
+          record.kind = NALO_HOST_VALUE_SIGNED;
+        }
+        return;
+      case BindingKind::Collection: {
+        const std::span<const BindingProperty> elements = value.Elements();
+        NaloHostValue* targets = Records<NaloHostValue>(elements.size());
+        record.payload.array.elements = targets;
+        record.payload.array.count = elements.size();
+        record.kind = NALO_HOST_VALUE_ARRAY;
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+          Fill(targets[i], elements[i], registry);
+        }
+        return;
       }
-      return;
+      case BindingKind::Structure: {
+        NaloHostMember* targets = Records<NaloHostMember>(value.size());
+        record.payload.object.members = targets;
+        record.payload.object.count = value.size();
+        record.kind = NALO_HOST_VALUE_OBJECT;
+        std::size_t i = 0;
+        for (const auto member : value.Members()) {
+          NaloHostMember& target = targets[i++];
+          target.name = Text(member.name);
+          target.ownsName = 1;
+          Fill(target.value, member.value, registry);
+        }
+        return;
+      }
     }
+  }
+
+ private:
+  std::byte* mBlock;
+  std::size_t mRecordAt = 0;
+  std::size_t mTextAt;
+};
+
+// A block of at least one byte, so that an empty text or array still has
+// an address of its own.
+std::byte* AllocateBlock(std::size_t size) {
+  const std::size_t units =
+      (std::max<std::size_t>(size, 1) + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
+  return reinterpret_cast<std::byte*>(new std::max_align_t[units]);
+}
+
+void FreeBlock(const void* block) noexcept {
+  delete[] static_cast<std::max_align_t*>(const_cast<void*>(block));
+}
+
+bool NeedsBlock(const BindingProperty& value, const BindingTypeRegistry& registry) {
+  switch (value.Kind()) {
+    case BindingKind::String:
+    case BindingKind::Blob:
+    case BindingKind::Collection:
+    case BindingKind::Structure:
+      return true;
+    case BindingKind::Enum:
+      return EnumeratorName(value, registry).has_value();
+    default:
+      return false;
   }
 }
 
@@ -259,32 +357,20 @@ NaloHostValue HostValue::Release() noexcept {
 }
 
 void ReleaseHostValue(NaloHostValue& record) noexcept {
+  // Everything the record owns lives in the block its own pointer starts.
   switch (record.kind) {
     case NALO_HOST_VALUE_OWNED_TEXT:
-      delete[] record.payload.text.data;
+      FreeBlock(record.payload.text.data);
       break;
     case NALO_HOST_VALUE_OWNED_BYTES:
-      delete[] record.payload.bytes.data;
+      FreeBlock(record.payload.bytes.data);
       break;
-    case NALO_HOST_VALUE_ARRAY: {
-      NaloHostValue* elements = record.payload.array.elements;
-      for (std::size_t i = 0; i < record.payload.array.count; ++i) {
-        ReleaseHostValue(elements[i]);
-      }
-      delete[] elements;
+    case NALO_HOST_VALUE_ARRAY:
+      FreeBlock(record.payload.array.elements);
       break;
-    }
-    case NALO_HOST_VALUE_OBJECT: {
-      NaloHostMember* members = record.payload.object.members;
-      for (std::size_t i = 0; i < record.payload.object.count; ++i) {
-        ReleaseHostValue(members[i].value);
-        if (members[i].ownsName != 0) {
-          delete[] members[i].name;
-        }
-      }
-      delete[] members;
+    case NALO_HOST_VALUE_OBJECT:
+      FreeBlock(record.payload.object.members);
       break;
-    }
     default:
       break;
   }
@@ -293,11 +379,34 @@ void ReleaseHostValue(NaloHostValue& record) noexcept {
 
 HostValue ToHostValue(const BindingProperty& value, const BindingTypeRegistry& registry) {
   NaloHostValue record{};
-  try {
-    Fill(record, value, registry);
-  } catch (...) {
-    ReleaseHostValue(record);
-    throw;
+  if (!NeedsBlock(value, registry)) {
+    BlockWriter(nullptr, 0).Fill(record, value, registry);
+    return HostValue(record);
+  }
+  BlockSize size;
+  size.Add(value, registry);
+  BlockWriter(AllocateBlock(size.records + size.texts), size.records).Fill(record, value, registry);
+  return HostValue(record);
+}
+
+HostValue ToHostObject(std::span<const HostMemberSource> members,
+                       const BindingTypeRegistry& registry) {
+  BlockSize size;
+  size.records += RoundUp(members.size() * sizeof(NaloHostMember));
+  for (const HostMemberSource& member : members) {
+    size.texts += member.name.size() + 1;
+    size.Add(*member.value, registry);
+  }
+  BlockWriter writer(AllocateBlock(size.records + size.texts), size.records);
+  NaloHostValue record{};
+  NaloHostMember* targets = writer.Records<NaloHostMember>(members.size());
+  record.payload.object.members = targets;
+  record.payload.object.count = members.size();
+  record.kind = NALO_HOST_VALUE_OBJECT;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    targets[i].name = writer.Text(members[i].name);
+    targets[i].ownsName = 1;
+    writer.Fill(targets[i].value, *members[i].value, registry);
   }
   return HostValue(record);
 }

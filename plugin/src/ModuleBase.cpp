@@ -1,5 +1,6 @@
 #include "plugin/ModuleBase.h"
 
+#include <array>
 #include <cmath>
 #include <exception>
 #include <sstream>
@@ -110,7 +111,13 @@ void ModuleBase::OnShutdown() {
   mLcdsHandlers.clear();
   {
     const std::lock_guard lock(mTaskMutex);
+    for (auto& [name, timer] : mTimers) {
+      DetachTimerRecord(std::move(timer.record), TimerRecord::State::Retired);
+    }
     mTimers.clear();
+    for (const auto& record : mDetachedTimerRecords) {
+      record->state = TimerRecord::State::Retired;
+    }
     for (auto& [id, record] : mTasks) {
       record->task = nullptr;
       mRetiredTasks.push_back(std::move(record));
@@ -219,15 +226,36 @@ MaybeType<Failure, void> ModuleBase::PublishFailure(std::string_view uri,
   return Failure(500, detail::kPublishFailed, {{"uri", uri}, {"error", error}});
 }
 
+MaybeType<Failure, HostValue> detail::ResourcePayload(std::string_view uri,
+                                                      PluginResourceEventType type,
+                                                      const BindingProperty& data,
+                                                      const BindingTypeRegistry& registry) {
+  // The record's members as the registered type gives them, with `data`
+  // taken where it is: the data tree is converted once and never copied.
+  BindingResult wrapper = ToProperty(Resource{std::string(uri), type, BindingProperty()}, registry);
+  if (wrapper.Failed()) {
+    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", wrapper.ErrorMessage()}});
+  }
+  constexpr std::size_t kMaxMembers = 8;
+  std::array<HostMemberSource, kMaxMembers> members{};
+  std::size_t count = 0;
+  for (const auto member : wrapper.Value().Members()) {
+    if (count == kMaxMembers) {
+      return Failure(500, kPublishFailed, {{"uri", uri}, {"error", "too many record members"}});
+    }
+    members[count++] = {member.name, member.name == "data" ? &data : &member.value};
+  }
+  return ToHostObject(std::span(members.data(), count), registry);
+}
+
 MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
                                                      PluginResourceEventType type,
-                                                     BindingProperty data) {
-  Resource resource{std::string(uri), type, std::move(data)};
-  BindingResult converted = ToProperty(resource, *mRegistry);
-  if (converted.Failed()) {
-    return PublishFailure(uri, converted.ErrorMessage());
+                                                     const BindingProperty& data) {
+  MaybeType<Failure, HostValue> converted = detail::ResourcePayload(uri, type, data, *mRegistry);
+  if (converted.HasFailure()) {
+    return std::move(converted).GetFailure();
   }
-  const HostValue payload = ToHostValue(converted.Value(), *mRegistry);
+  const HostValue& payload = converted.Value();
   const std::string name = ResourceEventName(uri);
   NaloEvent event{};
   event.name = name.c_str();
@@ -326,15 +354,7 @@ void ModuleBase::Yield() {
 }
 
 bool ModuleBase::PostTask(std::string_view label, std::uint64_t deadlineNanoseconds, Task task) {
-  const std::uint64_t now = NowNanoseconds();
-  // Whole milliseconds: deadlines computed a few microseconds apart for the
-  // same moment ("now + 1 s" in two handlers of one callback) reach the core
-  // as the same delay, so they run in posting order.
-  const std::uint64_t delayMilliseconds =
-      deadlineNanoseconds > now ? (deadlineNanoseconds - now + kNanosecondsPerMillisecond / 2) /
-                                      kNanosecondsPerMillisecond
-                                : 0;
-  const double delay = static_cast<double>(delayMilliseconds) / kMillisecondsPerSecond;
+  const double delay = DelaySecondsUntil(deadlineNanoseconds);
   TaskRecord* record = nullptr;
   std::uint64_t id = 0;
   {
@@ -351,6 +371,18 @@ bool ModuleBase::PostTask(std::string_view label, std::uint64_t deadlineNanoseco
   const std::lock_guard lock(mTaskMutex);
   mTasks.erase(id);
   return false;
+}
+
+double ModuleBase::DelaySecondsUntil(std::uint64_t deadlineNanoseconds) const {
+  const std::uint64_t now = NowNanoseconds();
+  // Whole milliseconds: deadlines computed a few microseconds apart for the
+  // same moment ("now + 1 s" in two handlers of one callback) reach the core
+  // as the same delay, so they run in posting order.
+  const std::uint64_t delayMilliseconds =
+      deadlineNanoseconds > now ? (deadlineNanoseconds - now + kNanosecondsPerMillisecond / 2) /
+                                      kNanosecondsPerMillisecond
+                                : 0;
+  return static_cast<double>(delayMilliseconds) / kMillisecondsPerSecond;
 }
 
 void NALO_ABI_CALL ModuleBase::RunTaskTrampoline(void* userData) noexcept {
@@ -404,16 +436,26 @@ MaybeType<Failure, void> ModuleBase::SetTimer(std::string_view name, double inte
       static_cast<std::uint64_t>(std::llround(intervalSeconds * kNanosecondsPerSecond));
   const auto [position, inserted] = mTimers.try_emplace(std::string(name));
   Timer& timer = position->second;
+  if (timer.record != nullptr && (timer.record->posted || timer.record->firing)) {
+    // The core still holds the old schedule's firing: it keeps that record.
+    DetachTimerRecord(std::move(timer.record), TimerRecord::State::Detached);
+  }
+  if (timer.record == nullptr) {
+    timer.record = std::make_unique<TimerRecord>(TimerRecord{
+        this, position->first, detail::FillPositional(detail::kTimerTaskLabel, {name})});
+  }
   timer.callable = std::make_shared<Task>(std::move(callable));
   timer.intervalSeconds = intervalSeconds;
   timer.generation = ++mLastTimerGeneration;
   timer.nextDeadlineNanoseconds = deadline;
-  ScheduleTimer(position->first, timer.generation, deadline);
+  timer.record->generation = timer.generation;
+  ScheduleTimer(*timer.record, deadline);
   return {};
 }
 
 void ModuleBase::RemoveTimer(std::string_view name) {
   if (const auto found = mTimers.find(name); found != mTimers.end()) {
+    DetachTimerRecord(std::move(found->second.record), TimerRecord::State::Detached);
     mTimers.erase(found);
   }
 }
@@ -422,33 +464,67 @@ bool ModuleBase::HasTimer(std::string_view name) const {
   return mTimers.contains(name);
 }
 
-void ModuleBase::ScheduleTimer(const std::string& name, std::uint64_t generation,
-                               std::uint64_t deadlineNanoseconds) {
-  const std::string label = detail::FillPositional(detail::kTimerTaskLabel, {name});
-  PostTask(label, deadlineNanoseconds, [this, name, generation] { FireTimer(name, generation); });
+void ModuleBase::DetachTimerRecord(std::unique_ptr<TimerRecord> record, TimerRecord::State state) {
+  if (record == nullptr || !(record->posted || record->firing)) {
+    return;  // nothing refers to it any more
+  }
+  record->state = state;
+  mDetachedTimerRecords.push_back(std::move(record));
 }
 
-void ModuleBase::FireTimer(const std::string& name, std::uint64_t generation) {
-  const auto found = mTimers.find(name);
-  if (found == mTimers.end()) {
-    Log(LogLevel::Warn, kMissingTimerGroups, detail::kMissingTimerFormat, mShortName.c_str(),
-        name.c_str());
+void ModuleBase::ScheduleTimer(TimerRecord& record, std::uint64_t deadlineNanoseconds) {
+  if (HostPostTask(record.label.c_str(), &ModuleBase::FireTimerTrampoline, &record,
+                   DelaySecondsUntil(deadlineNanoseconds), 0) != 0) {
+    record.posted = true;
+  }
+}
+
+void NALO_ABI_CALL ModuleBase::FireTimerTrampoline(void* userData) noexcept {
+  if (userData == nullptr) {
     return;
   }
-  if (found->second.generation != generation) {
-    return;  // set again since this firing was scheduled
+  auto* record = static_cast<TimerRecord*>(userData);
+  record->module->FireTimer(*record);
+}
+
+void ModuleBase::FireTimer(TimerRecord& record) {
+  record.posted = false;
+  const auto forget = [this](const TimerRecord& detached) {
+    std::erase_if(mDetachedTimerRecords, [&](const std::unique_ptr<TimerRecord>& owned) {
+      return owned.get() == &detached;
+    });
+  };
+  if (record.state != TimerRecord::State::Current) {
+    // Removed, set again or shut down since this firing was scheduled. Only
+    // a removed timer is worth a line: a replaced one fires on its new
+    // schedule.
+    if (record.state == TimerRecord::State::Detached && !mTimers.contains(record.name)) {
+      Log(LogLevel::Warn, kMissingTimerGroups, detail::kMissingTimerFormat, mShortName.c_str(),
+          record.name.c_str());
+    }
+    forget(record);
+    return;
   }
+  const auto found = mTimers.find(record.name);
+  if (found == mTimers.end() || found->second.record.get() != &record) {
+    return;  // not reached: a current record belongs to its timer
+  }
+  Timer& timer = found->second;
   const std::uint64_t nextDeadline =
-      NowNanoseconds() + static_cast<std::uint64_t>(
-                             std::llround(found->second.intervalSeconds * kNanosecondsPerSecond));
-  found->second.nextDeadlineNanoseconds = nextDeadline;
-  // Held by a copy: the callable may set or remove its own timer.
-  const std::shared_ptr<Task> callable = found->second.callable;
-  RunGuarded(name, *callable);
-  const auto after = mTimers.find(name);
-  if (after != mTimers.end() && after->second.generation == generation) {
-    ScheduleTimer(name, generation, nextDeadline);
+      NowNanoseconds() +
+      static_cast<std::uint64_t>(std::llround(timer.intervalSeconds * kNanosecondsPerSecond));
+  timer.nextDeadlineNanoseconds = nextDeadline;
+  // Held by a copy: the callable may set or remove its own timer, which
+  // detaches this record (it is firing) instead of freeing it.
+  const std::shared_ptr<Task> callable = timer.callable;
+  record.firing = true;
+  RunGuarded(record.name, *callable);
+  record.firing = false;
+  if (record.state != TimerRecord::State::Current) {
+    forget(record);
+    return;
   }
+  ScheduleTimer(record, nextDeadline);
 }
 
 }  // namespace Nalo

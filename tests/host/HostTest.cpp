@@ -194,6 +194,21 @@ TEST_F(HostWithFixture, PluginEventsAreRecordedWithTheirSender) {
   EXPECT_EQ(event.senderHandle, 1u);
 }
 
+// The fixture builds every publication in the same stack block: a record
+// at the same address is read again unless what it holds is the same.
+TEST_F(HostWithFixture, ARecordAtTheAddressOfTheLastOneIsReadForWhatItHolds) {
+  Load();
+  for (const char* body : {"first", "other", "other", ""}) {
+    EXPECT_EQ(host().Request("POST", "/hostfixture/v1/publish", body).status, 204u);
+  }
+  std::vector<std::string> data;
+  for (const PublishedEvent& event : host().PublishedEvents()) {
+    ASSERT_NE(event.Data(), nullptr);
+    data.emplace_back(event.Data()->StringValue());
+  }
+  EXPECT_THAT(data, ElementsAre("first", "other", "other", ""));
+}
+
 TEST_F(HostWithFixture, TasksRunWhenVirtualTimeReachesThem) {
   Load();
   EXPECT_EQ(host().Request("POST", "/hostfixture/v1/later?1.5").status, 204u);

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -11,10 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
 #include "host/Host.h"
 #include "host/Peers.h"
+#include "plugin/ModuleBase.h"
+#include "plugin/RuntimeTypes.h"
 #include "support/FailureMatchers.h"
 
 namespace Nalo {
@@ -231,6 +235,44 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
   EXPECT_EQ(JsonText(*mHost.PublishedEvents()[0].Data()), R"({"count":2,"name":"a","tags":["x"]})");
   EXPECT_TRUE(mHost.PublishedEvents()[2].Data() == nullptr ||
               mHost.PublishedEvents()[2].Data()->IsEmpty());
+  // Each publication is read once by the host and shared by its two events.
+  EXPECT_EQ(mHost.PublishedEvents()[0].payload, mHost.PublishedEvents()[1].payload);
+  EXPECT_EQ(mHost.PublishedEvents()[2].payload, mHost.PublishedEvents()[3].payload);
+  EXPECT_NE(mHost.PublishedEvents()[1].payload, mHost.PublishedEvents()[2].payload);
+}
+
+// The resource event's payload is built without copying the data into a
+// Resource first; it must stay what converting that Resource gives, member
+// for member and kind for kind.
+TEST(ResourcePayload, IsTheConvertedResourceRecord) {
+  BindingTypeRegistry registry;
+  RegisterRuntimeTypes(registry);
+  const auto describe = [](const NaloHostValue& record) {
+    std::string text = std::to_string(record.kind) + ":";
+    for (std::size_t i = 0; i < record.payload.object.count; ++i) {
+      const NaloHostMember& member = record.payload.object.members[i];
+      text += std::string(member.name) + "=" + std::to_string(member.value.kind) + ",";
+    }
+    return text + ToJson(FromHostValue(record, "payload").Value());
+  };
+  const struct {
+    PluginResourceEventType type;
+    const char* data;
+  } cases[] = {
+      {PluginResourceEventType::Create, R"({"phase":"Lobby","ids":[1,-2,3.5],"n":{"b":true}})"},
+      {PluginResourceEventType::Update, R"("text")"},
+      {PluginResourceEventType::Delete, nullptr},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.data == nullptr ? "empty" : each.data);
+    const BindingProperty data = each.data == nullptr ? BindingProperty() : Json(each.data);
+    const HostValue expected =
+        ToHostValue(ToProperty(Resource{"/a/v1/b", each.type, data}, registry).Value(), registry);
+    MaybeType<Failure, HostValue> built =
+        detail::ResourcePayload("/a/v1/b", each.type, data, registry);
+    ASSERT_TRUE(built.HasValue());
+    EXPECT_EQ(describe(built.Value().Record()), describe(expected.Record()));
+  }
 }
 
 // --- Subscriptions and delivery --------------------------------------------------------
@@ -484,6 +526,43 @@ TEST_F(PluginRuntime, ATimerCallableMayReplaceOrRemoveItsOwnTimer) {
   AdvanceSeconds(2);
   EXPECT_THAT(Journal(), ElementsAre("timer r", "timer x", "timer r again", "timer r again"));
   EXPECT_THAT(PluginLogLines(NALO_LOG_WARN), IsEmpty());
+}
+
+// A removed timer's firing that the core still holds stays void even when a
+// timer of the same name is set again before it comes; only the removal of
+// a timer with nothing set in its place is logged.
+TEST_F(PluginRuntime, AnOldFiringOfATimerSetAgainAfterRemovalDoesNothing) {
+  Call("POST", "/timers/t?interval=1");
+  AdvanceSeconds(0.5);
+  Call("DELETE", "/timers/t");
+  Call("POST", "/timers/t?interval=2");  // due at 2.5
+  AdvanceSeconds(0.6);                   // the old firing comes at 1
+  EXPECT_THAT(Journal(), IsEmpty());
+  AdvanceSeconds(1.45);
+  EXPECT_THAT(Journal(), ElementsAre("timer t"));
+  AdvanceSeconds(2);
+  EXPECT_THAT(Journal(), ElementsAre("timer t", "timer t"));
+  EXPECT_THAT(PluginLogLines(NALO_LOG_WARN), IsEmpty());
+  Call("DELETE", "/timers/t");
+  AdvanceSeconds(5);
+  EXPECT_THAT(PluginLogLines(NALO_LOG_WARN),
+              ElementsAre("tav-testplugin: Couldn't find timer named t"));
+}
+
+// A timer keeps one task record and one label: firing it allocates nothing.
+TEST_F(PluginRuntime, ATimersFiringsAllocateNothing) {
+  Call("POST", "/timers/q?interval=1&mode=quiet");
+  AdvanceSeconds(1.05);
+  const auto allocations = [this] {
+    const auto words = mHost.MemoryStatistics("tav-testplugin");
+    return words.has_value() ? (std::uint64_t{(*words)[7]} << 32) | (*words)[6] : 0;
+  };
+  const std::uint64_t before = allocations();
+  AdvanceSeconds(10);
+  EXPECT_EQ(allocations(), before);
+  const std::vector<std::string> posts = Calls(CoreEntry::PostTask);
+  // Set, then posted again after each of 11 firings.
+  EXPECT_EQ(std::count(posts.begin(), posts.end(), "Timer: q"), 12);
 }
 
 // A timer that is always due would keep the core at one instant: its

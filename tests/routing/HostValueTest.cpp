@@ -165,5 +165,64 @@ TEST(HostValue, OwnershipMovesWithTheRecord) {
   EXPECT_EQ(cleared, NALO_HOST_VALUE_NULL);
 }
 
+// Every address a built value holds, texts and names with their NUL read.
+void CollectAddresses(const NaloHostValue& record, std::vector<const void*>& addresses) {
+  switch (record.kind) {
+    case NALO_HOST_VALUE_OWNED_TEXT:
+      addresses.push_back(record.payload.text.data);
+      EXPECT_EQ(record.payload.text.data[record.payload.text.length], '\0');
+      break;
+    case NALO_HOST_VALUE_OWNED_BYTES:
+      addresses.push_back(record.payload.bytes.data);
+      break;
+    case NALO_HOST_VALUE_ARRAY:
+      addresses.push_back(record.payload.array.elements);
+      for (std::size_t i = 0; i < record.payload.array.count; ++i) {
+        CollectAddresses(record.payload.array.elements[i], addresses);
+      }
+      break;
+    case NALO_HOST_VALUE_OBJECT:
+      addresses.push_back(record.payload.object.members);
+      for (std::size_t i = 0; i < record.payload.object.count; ++i) {
+        const NaloHostMember& member = record.payload.object.members[i];
+        EXPECT_EQ(member.ownsName, 1);
+        addresses.push_back(member.name);
+        CollectAddresses(member.value, addresses);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// A built value is one block that starts at the root's own pointer, so the
+// release frees it once; texts still end in NUL and names are owned.
+TEST(HostValue, ABuiltValueIsOneBlockStartingAtItsRoot) {
+  BindingTypeRegistry registry;
+  const BindingProperty tree =
+      ParseJson(R"({"phase":"Lobby","ids":[1,"",[],{}],"n":{"b":true,"s":"text"}})").Value();
+  const BindingProperty uri = ParseJson(R"("/a/v1/b")").Value();
+  const HostMemberSource sources[] = {{"uri", &uri}, {"data", &tree}};
+  const HostValue built = ToHostObject(sources, registry);
+  const HostValue whole = ToHostValue(tree, registry);
+  for (const HostValue* value : {&built, &whole}) {
+    std::vector<const void*> addresses;
+    CollectAddresses(value->Record(), addresses);
+    ASSERT_FALSE(addresses.empty());
+    const auto* first = static_cast<const char*>(addresses.front());
+    for (const void* address : addresses) {
+      const auto* at = static_cast<const char*>(address);
+      EXPECT_TRUE(at >= first && at < first + 1024);
+    }
+  }
+  BindingProperty expected;
+  expected.member("uri") = uri;
+  expected.member("data") = tree;
+  BindingResult back = FromHostValue(built.Record(), "value");
+  ASSERT_THAT(back, BindingSucceeded());
+  EXPECT_EQ(back.Value(), expected);
+  EXPECT_EQ(std::string_view(built.Record().payload.object.members[0].name), "uri");
+}
+
 }  // namespace
 }  // namespace Nalo
