@@ -23,6 +23,10 @@ namespace Nalo::Client::Gameflow {
 // The tutorial a running tutorial game is; the numbers are the platform's.
 enum class TutorialKind : std::int32_t { BasicTutorial = 0, BattleTraining = 1 };
 
+// Where a launch of the game client stands; the tick turns Launching (a launch
+// that never completed) and Exited (the client ended) into events.
+enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
+
 class GameLauncher {
  public:
   virtual ~GameLauncher() = default;
@@ -52,6 +56,10 @@ class GameLauncher {
   // changed (`value` null for a deletion).
   virtual void OnLoginInGameCredentials(const BindingProperty* value) = 0;
   virtual void OnUxCrashCount(const BindingProperty* value) = 0;
+
+  // A launch is under way (it may be waiting for a request while the core
+  // runs a tick).
+  [[nodiscard]] virtual bool IsLaunchRunning() const { return false; }
 
  protected:
   GameLauncher() = default;

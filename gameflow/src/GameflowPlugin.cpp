@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "binding/BindingConvert.h"
+#include "diagnostics/Fatal.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogManager.h"
 #include "gameflow/GameflowTypeRegistration.h"
@@ -148,6 +149,69 @@ class HostPatcherPeers final : public PatcherPeers {
   AppModule* mModule;
 };
 
+// The other plugins and the core's timers, as the game client launcher uses them.
+class HostLauncherPeers final : public GameClientLauncher::Peers {
+ public:
+  explicit HostLauncherPeers(AppModule& module) : mModule(&module) {}
+
+  const BindingTypeRegistry& Types() const override { return mModule->Registry(); }
+  MaybeType<Failure, BindingProperty> Get(std::string_view path) override {
+    return mModule->Request<BindingProperty>(RequestMethod::Get, path);
+  }
+  MaybeType<Failure, void> Post(std::string_view path, const BindingProperty* body) override {
+    if (body == nullptr) {
+      return mModule->Request(RequestMethod::Post, path);
+    }
+    return mModule->Request(RequestMethod::Post, path, *body);
+  }
+  MaybeType<Failure, void> SetGameMessage(std::uint64_t gameId, std::string_view message) override {
+    return Lcds("setClientReceivedGameMessage", gameId, message);
+  }
+  MaybeType<Failure, void> SetVestoMessage(std::uint64_t gameId,
+                                           std::string_view message) override {
+    return Lcds("setClientReceivedVestoMessage", gameId, message);
+  }
+  MaybeType<Failure, LCDS::ReconnectInfoDto> RetrieveInProgressGame() override {
+    return mModule->Await(
+        mModule->LcdsInvoke<LCDS::ReconnectInfoDto>(kGameService, "retrieveInProgressGameInfo"));
+  }
+  bool SetTimer(std::string_view name, double seconds, std::function<void()> action) override {
+    auto timer = mModule->SetTimer(name, seconds, std::move(action));
+    if (timer.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "The timer %.*s could not be set: %s",
+          static_cast<int>(name.size()), name.data(), timer.GetFailure().Text().c_str());
+      return false;
+    }
+    return true;
+  }
+  void RemoveTimer(std::string_view name) override { mModule->RemoveTimer(name); }
+  void SendTelemetry(std::string_view name,
+                     std::vector<std::pair<std::string, std::string>> properties) override {
+    BindingProperty data;
+    for (const auto& [key, value] : properties) {
+      data.member(key).SetString(std::string_view(value));
+    }
+    // The sink delivers on its own; nothing waits for the answer.
+    static_cast<void>(mModule->Telemetry().Send(name, data));
+  }
+  [[noreturn]] void Fatal(std::string_view code) override { Nalo::Fatal(code); }
+
+ private:
+  static constexpr std::string_view kGameService = "gameService";
+
+  MaybeType<Failure, void> Lcds(std::string_view method, std::uint64_t gameId,
+                                std::string_view message) {
+    auto answer = mModule->Await(
+        mModule->LcdsInvoke<BindingProperty>(kGameService, method, gameId, std::string(message)));
+    if (answer.HasFailure()) {
+      return std::move(answer).GetFailure();
+    }
+    return {};
+  }
+
+  AppModule* mModule;
+};
+
 bool IsGamePhase(GameflowPhase phase) {
   return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
          phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
@@ -155,13 +219,17 @@ bool IsGamePhase(GameflowPhase phase) {
 
 }  // namespace
 
-GameflowPlugin::GameflowPlugin()
-    : GameflowPlugin(SystemTickClock(), SystemWallClock(), MakePendingGameLauncher()) {}
+GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock(), nullptr) {
+  mProcesses = CreatePlatformProcessSystem();
+  mLauncherPeers = std::make_unique<HostLauncherPeers>(*this);
+  mLauncher = std::make_unique<GameClientLauncher>(
+      *mProcesses, static_cast<GameClientLauncher::Owner&>(*this), *mLauncherPeers);
+}
 
 GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
                                std::unique_ptr<GameLauncher> launcher)
     : AppModule(tickClock),
-      mLauncher(std::move(launcher)),
+      mLauncher(launcher != nullptr ? std::move(launcher) : MakePendingGameLauncher()),
       mPatcherPeers(std::make_unique<HostPatcherPeers>(*this)),
       mGate(*mPatcherPeers, wallClock, *this),
       mMachine(static_cast<GameflowChartOwner*>(this), std::string(kGameflowMachineName),
@@ -633,6 +701,49 @@ void GameflowPlugin::OnQueues(PluginResourceEventType type, bool custom) {
                          !(mQueuesReceived && mCustomQueuesReceived));
 }
 
+// --- The game client launcher's view of the plugin ------------------------------------------
+
+void GameflowPlugin::StoreCredentials(const LCDS::PlayerCredentialsDto& credentials) {
+  mSessionModel.StoreCredentials(credentials);
+  if (mSessionModel.RefreshFromCredentials()) {
+    PublishSession();
+  }
+}
+
+void GameflowPlugin::ApplyGame(const LCDS::GameDto& game) {
+  ApplyGameToSession(game);
+  PublishSession();
+}
+
+void GameflowPlugin::SetGameClientRunning() {
+  const bool visible = mSessionModel.Session().gameClient.visible;
+  if (mSessionModel.SetGameClientState(true, visible)) {
+    mSessionChanged = true;
+  }
+}
+
+void GameflowPlugin::SetGameClientVisible() {
+  const bool running = mSessionModel.Session().gameClient.running;
+  if (mSessionModel.SetGameClientState(running, true)) {
+    mSessionChanged = true;
+  }
+}
+
+void GameflowPlugin::BlockForGameFlow() {
+  SetAvailabilityBlocker(GameflowAvailabilityState::InGameFlow, true);
+  mSessionChanged = true;
+}
+
+void GameflowPlugin::ReleasePatcher() {
+  mGate.UnlockPatcher();
+  mGate.ClearLock();
+}
+
+void GameflowPlugin::SetWatchPhase(Api::GameflowWatchPhase phase) {
+  mWatchPhase = phase;
+  PublishValue(kWatchPath, mWatchPhase);
+}
+
 // --- Availability, game flow and the patcher lock --------------------------------------------
 
 void GameflowPlugin::SetAvailabilityBlocker(GameflowAvailabilityState reason, bool blocked) {
@@ -711,7 +822,9 @@ void GameflowPlugin::Tick() {
     // The settings plugin reloads on its own schedule if this fails.
     static_cast<void>(Request(RequestMethod::Post, kReloadPostGamePath));
   }
-  if (mLaunchState == LaunchState::Launching) {
+  // A launch that is still waiting for a request has not failed; only one
+  // that returned and left Launching behind has.
+  if (mLaunchState == LaunchState::Launching && !mLauncher->IsLaunchRunning()) {
     mLaunchState = LaunchState::Idle;
     PostEvent(GameflowEvent::GameFailedToLaunch);
   }
