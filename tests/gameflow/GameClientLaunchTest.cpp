@@ -1,0 +1,235 @@
+// The gameflow plugin launching the real stand-in game client through the
+// stand-in core: the argument list and locale file the client receives, the
+// secrets kept out of the log, the end of the client noticed by monitoring,
+// and the launches that fail or must not be taken for failed.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "binding/Json.h"
+#include "diagnostics/ProcessSystem.h"
+#include "host/Host.h"
+#include "host/Peers.h"
+
+namespace Nalo::Client::Gameflow {
+namespace {
+
+constexpr const char* kPluginPath = NALO_GAMEFLOW_PLUGIN_PATH;
+constexpr const char* kStandInClientPath = NALO_STAND_IN_CLIENT_PATH;
+constexpr std::string_view kEventPath = "/tav-gameflow/v1/session/event";
+constexpr std::string_view kProcessInfoPath =
+    "/data-store/v1/install-settings/gameflow-process-info";
+constexpr std::string_view kEncryptionKey = "k3y-of-the-game";
+constexpr std::string_view kAuthToken = "stand-in-auth-token";
+
+BindingProperty Json(std::string_view text) {
+  return ParseJson(text).Value();
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+class GameClientLaunch : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/nalo-launch-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    mState = pattern;
+    mClientFolder = mState / "tav_game_client_sln";
+    std::filesystem::create_directories(mClientFolder);
+    std::filesystem::create_directories(mState / "windows");
+    setenv("NALO_STAND_IN_WINDOWS", (mState / "windows").c_str(), 1);
+    // The client is a link: its control file and record are in this folder,
+    // not beside the program the link points to.
+    setenv("NALO_STAND_IN_CLIENT_DIR", mClientFolder.c_str(), 1);
+  }
+
+  void TearDown() override {
+    // No client outlives its test.
+    if (const std::optional<std::uint32_t> pid = RecordedPid()) {
+      static_cast<void>(mProcesses->WaitForProcess(*pid, std::chrono::milliseconds(0)));
+    }
+    for (std::uint32_t pid : mSpawned) {
+      if (mProcesses->WaitForProcess(pid, std::chrono::milliseconds(0)) ==
+          ProcessWaitOutcome::StillRunning) {
+        kill(static_cast<pid_t>(pid), SIGKILL);
+        static_cast<void>(mProcesses->WaitForProcess(pid, std::chrono::seconds(10)));
+      }
+    }
+    mHost.reset();
+    unsetenv("NALO_STAND_IN_WINDOWS");
+    unsetenv("NALO_STAND_IN_CLIENT_DIR");
+    std::filesystem::remove_all(mState);
+  }
+
+  // Installs the stand-in client under the game client's name, told how to end.
+  void InstallClient(std::string_view control) {
+    std::filesystem::create_symlink(kStandInClientPath, mClientFolder / "Tavora.exe");
+    std::ofstream(mClientFolder / "stand-in-client.cfg") << control;
+  }
+
+  void Start() {
+    Host::HostOptions options;
+    options.peers = Host::PeerSetup::Realistic;
+    options.stateFolder = mState;
+    mHost = std::make_unique<Host::Host>(options);
+    auto loaded = mHost->Load(kPluginPath);
+    ASSERT_FALSE(loaded.HasFailure()) << loaded.GetFailure();
+  }
+
+  void Post(std::string_view event) {
+    mHost->Request("POST", kEventPath, "\"GAMEFLOW_EVENT." + std::string(event) + "\"");
+  }
+
+  // Lobby, then a served game and its credentials: the launch runs inside the
+  // credentials' delivery.
+  void ServeGame() {
+    mHost->Request("POST", "/tav-gameflow/v1/session/request-lobby");
+    Post("ENTERED_LOBBY");
+    mHost->GetPeers().PushLcds("com.nalogames.platform.game.GameDTO",
+                               Json(R"({"id": 7, "gameState": "START_REQUESTED"})"));
+    mHost->GetPeers().PushLcds("com.nalogames.platform.game.PlayerCredentialsDto",
+                               Json(R"({"gameId": 7, "serverIp": "10.1.2.3", "serverPort": 5100,
+                 "encryptionKey": ")" +
+                                    std::string(kEncryptionKey) + R"(", "summonerId": 2411})"));
+    if (const std::optional<std::uint32_t> pid = RecordedPid()) {
+      mSpawned.push_back(*pid);
+    }
+  }
+
+  std::optional<std::uint32_t> RecordedPid() const {
+    if (mHost == nullptr) {
+      return std::nullopt;
+    }
+    const std::optional<BindingProperty> info = mHost->GetPeers().Resource(kProcessInfoPath);
+    if (!info.has_value() || info->Find("pid") == nullptr) {
+      return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(info->Find("pid")->AsSigned(0));
+  }
+
+  bool Logged(std::string_view text) const {
+    const auto& lines = mHost->LogLines();
+    return std::any_of(lines.begin(), lines.end(), [&](const Host::LogLine& line) {
+      return line.text.find(text) != std::string::npos;
+    });
+  }
+
+  std::vector<std::string> Phases() const {
+    std::vector<std::string> phases;
+    for (const Host::PublishedEvent& event : mHost->PublishedEvents()) {
+      if (event.name == "OnJsonApiEvent_tav-gameflow_v1_session") {
+        phases.emplace_back(event.payload->Find("data")->Find("phase")->StringValue());
+      }
+    }
+    return phases;
+  }
+
+  std::filesystem::path mState;
+  std::filesystem::path mClientFolder;
+  std::unique_ptr<ProcessSystem> mProcesses = CreatePlatformProcessSystem();
+  std::unique_ptr<Host::Host> mHost;
+  std::vector<std::uint32_t> mSpawned;
+};
+
+TEST_F(GameClientLaunch, AWholeLaunchStartsTheClientAndNoticesItsEnd) {
+  InstallClient("end = exit 0\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  EXPECT_THAT(Phases(), testing::IsSupersetOf({"GameStart", "InProgress"}));
+  const auto& calls = mHost->GetPeers().LcdsCalls();
+  EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const Host::LcdsCall& call) {
+    return call.method == "setClientReceivedGameMessage" &&
+           ToJson(call.arguments) == R"([7,"GAME_START_CLIENT"])";
+  }));
+
+  // The client's record is complete once it has ended.
+  EXPECT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::seconds(10)), ProcessWaitOutcome::Ended);
+  const std::string lines = ReadAll(mClientFolder / "stand-in-client.record");
+  const BindingProperty record = Json(lines.substr(0, lines.find('\n')));
+  EXPECT_EQ(ToJson(*record.Find("arguments")),
+            R"(["8394","TavoraClient.exe","/path","10.1.2.3 5100 )" + std::string(kEncryptionKey) +
+                R"( 2411","-PlayerID=2411","-GameID=7","-UseZump","-NaloClientPort=51234",)"
+                R"("-NaloClientAuthToken=)" +
+                std::string(kAuthToken) + R"("])");
+  EXPECT_EQ(record.Find("workingDirectory")->StringValue(), mClientFolder.string());
+  EXPECT_EQ(record.Find("locale")->StringValue(), "[General]\r\nLanguageLocaleRegion=en_GB");
+
+  // The next monitoring run finds it gone.
+  EXPECT_FALSE(Logged("Client is no longer running."));
+  mHost->Advance(std::chrono::milliseconds(100));
+  EXPECT_TRUE(Logged("Client is no longer running."));
+  EXPECT_FALSE(RecordedPid().has_value());
+
+  // Neither the host's token nor the game's key ever reaches the log.
+  EXPECT_TRUE(Logged("Game args: 8394 TavoraClient.exe /path 10.1.2.3 5100 <redacted> 2411"));
+  EXPECT_TRUE(Logged("-NaloClientAuthToken=<redacted>"));
+  for (const Host::LogLine& line : mHost->LogLines()) {
+    EXPECT_EQ(line.text.find(kEncryptionKey), std::string::npos) << line.text;
+    EXPECT_EQ(line.text.find(kAuthToken), std::string::npos) << line.text;
+  }
+}
+
+TEST_F(GameClientLaunch, ATickWhileTheLaunchWaitsIsNoFailedLaunch) {
+  InstallClient("end = exit 0\n");
+  Start();
+  Host::LcdsAnswer late;
+  late.typeName = "java.lang.Object";
+  late.delay = std::chrono::seconds(2);  // four ticks run meanwhile
+  mHost->GetPeers().SetLcdsAnswer("gameService", "setClientReceivedGameMessage", late);
+  ServeGame();
+  ASSERT_TRUE(RecordedPid().has_value());
+  EXPECT_TRUE(Logged("Game Client Launched."));
+  mHost->Advance(std::chrono::seconds(1));
+  EXPECT_THAT(Phases(), testing::Not(testing::Contains("FailedToLaunch")));
+  EXPECT_THAT(Phases(), testing::Contains("InProgress"));
+}
+
+TEST_F(GameClientLaunch, ALaunchThatCannotSpawnFailsThroughTheTick) {
+  // The folder holds no client.
+  Start();
+  ServeGame();
+  EXPECT_TRUE(
+      Logged("Failed to launch game: Failed to launch the game client: processSpawnW failed:"));
+  EXPECT_THAT(Phases(), testing::Not(testing::Contains("FailedToLaunch")));
+  mHost->Advance(std::chrono::milliseconds(500));
+  EXPECT_THAT(Phases(), testing::Contains("FailedToLaunch"));
+}
+
+TEST_F(GameClientLaunch, ARecordedPidOfAnotherProgramIsNotTheClient) {
+  InstallClient("end = exit 0\n");
+  Start();
+  // This test program runs under the recorded pid, with the very arguments
+  // the launch builds.
+  mHost->GetPeers().SetResource(
+      kProcessInfoPath,
+      Json(R"({"pid": )" + std::to_string(getpid()) +
+           R"(, "rawArgs": ["8394", "TavoraClient.exe", "/path", "10.1.2.3 5100 )" +
+           std::string(kEncryptionKey) + R"( 2411", "-PlayerID=2411", "-GameID=7"]})"));
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  EXPECT_NE(*pid, static_cast<std::uint32_t>(getpid()));
+  EXPECT_TRUE(Logged("Did not find running process, pid: \"" + std::to_string(getpid()) + "\""));
+}
+
+}  // namespace
+}  // namespace Nalo::Client::Gameflow
