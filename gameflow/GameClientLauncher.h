@@ -104,6 +104,8 @@ class GameClientLauncher final : public GameLauncher {
     // Asks the patcher to look for corruption and handles its answer.
     virtual void DetectCorruption() = 0;
     [[nodiscard]] virtual Api::GameflowWatchPhase WatchPhase() const = 0;
+    // Publishes the spectating flag.
+    virtual void PublishSpectating() = 0;
     // Sets and publishes the watch phase.
     virtual void SetWatchPhase(Api::GameflowWatchPhase phase) = 0;
 
@@ -155,6 +157,7 @@ class GameClientLauncher final : public GameLauncher {
   bool RelaunchInProgressGame() override;
   void RelaunchAfterLogin() override;
   void OfferReconnect() override;
+  MaybeType<Failure, void> Reconnect() override;
   std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue& queue) override;
   bool IsSpectating() const override { return false; }
   void EndSpectating() override {}

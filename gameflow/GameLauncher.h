@@ -15,6 +15,8 @@
 #include <optional>
 
 #include "binding/BindingProperty.h"
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/Queue.h"
 
@@ -42,6 +44,10 @@ class GameLauncher {
   virtual void RelaunchAfterLogin() = 0;
   // The game client ended: offers a reconnect when the game goes on.
   virtual void OfferReconnect() = 0;
+  // The player asks to return to the game in progress: relaunches the client
+  // when a reconnect is (or becomes) available; 403 "Reconnect is not
+  // available." otherwise.
+  [[nodiscard]] virtual MaybeType<Failure, void> Reconnect() = 0;
   // The map of `queue`, or nothing when it cannot be found.
   [[nodiscard]] virtual std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue& queue) = 0;
 

@@ -93,6 +93,7 @@ class GameflowPlugin final : public AppModule,
 
   // --- Routes --------------------------------------------------------------------------
   Api::GameflowAvailability GetAvailability();
+  MaybeType<Failure, void> PostReconnect() { return mLauncher->Reconnect(); }
   void AcknowledgeFailedLaunch();
   std::vector<std::string> GetExtraGameClientArgs();
   void SetExtraGameClientArgs(std::vector<std::string> arguments);
@@ -157,6 +158,7 @@ class GameflowPlugin final : public AppModule,
   void ReleasePatcher() override;
   void DetectCorruption() override;
   Api::GameflowWatchPhase WatchPhase() const override { return mWatchPhase; }
+  void PublishSpectating() override;
   void SetWatchPhase(Api::GameflowWatchPhase phase) override;
 
   // --- Start-up ------------------------------------------------------------------------

@@ -549,6 +549,25 @@ void GameClientLauncher::OfferReconnect() {
   }
 }
 
+MaybeType<Failure, void> GameClientLauncher::Reconnect() {
+  Log(LogLevel::Always, kLogGroupDebug, "Attempting to reconnect to existing game");
+  if (CanReconnect() && mOwner->Phase() != GameflowPhase::Reconnect) {
+    mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
+  }
+  if (mOwner->Phase() != GameflowPhase::Reconnect) {
+    return Failure(403, "Reconnect is not available.");
+  }
+  auto launched = LaunchGameClient();
+  mOwner->PublishSpectating();
+  if (launched.HasFailure()) {
+    Log(LogLevel::Error, kLogGroupDebug, "Failed to launch reconnect: %s",
+        launched.GetFailure().Text().c_str());
+    return launched;
+  }
+  SetClientVestoMessage("GameReconnect");
+  return {};
+}
+
 void GameClientLauncher::SetClientVestoMessage(std::string_view message) {
   const std::optional<LCDS::GameDto>& game = mOwner->StoredGame();
   if (!game.has_value()) {

@@ -22,6 +22,7 @@ using Api::GameflowPhase;
 
 // Resources of this plugin.
 constexpr std::string_view kAvailabilityPath = "/tav-gameflow/v1/availability";
+constexpr std::string_view kReconnectPath = "/tav-gameflow/v1/reconnect";
 constexpr std::string_view kAckFailedToLaunchPath = "/tav-gameflow/v1/ack-failed-to-launch";
 constexpr std::string_view kExtraGameClientArgsPath = "/tav-gameflow/v1/extra-game-client-args";
 constexpr std::string_view kSessionPath = "/tav-gameflow/v1/session";
@@ -248,6 +249,7 @@ void GameflowPlugin::RegisterApi() {
   RegisterGameflowTypes(Registry(), LcdsClasses());
   auto routes = Routes().Bind(*this);
   routes.Get(kAvailabilityPath, &GameflowPlugin::GetAvailability);
+  routes.Post(kReconnectPath, &GameflowPlugin::PostReconnect);
   routes.Post(kAckFailedToLaunchPath, &GameflowPlugin::AcknowledgeFailedLaunch);
   routes.Get(kExtraGameClientArgsPath, &GameflowPlugin::GetExtraGameClientArgs);
   routes.Post(kExtraGameClientArgsPath, &GameflowPlugin::SetExtraGameClientArgs,
@@ -737,6 +739,10 @@ void GameflowPlugin::BlockForGameFlow() {
 void GameflowPlugin::ReleasePatcher() {
   mGate.UnlockPatcher();
   mGate.ClearLock();
+}
+
+void GameflowPlugin::PublishSpectating() {
+  PublishValue(kSpectatePath, mLauncher->IsSpectating());
 }
 
 void GameflowPlugin::SetWatchPhase(Api::GameflowWatchPhase phase) {

@@ -14,6 +14,10 @@ class PendingGameLauncher final : public GameLauncher {
   }
   void RelaunchAfterLogin() override { Note("relaunch after login"); }
   void OfferReconnect() override { Note("reconnect offer"); }
+  MaybeType<Failure, void> Reconnect() override {
+    Note("reconnect");
+    return Failure(403, "Reconnect is not available.");
+  }
   std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue&) override {
     Note("map lookup");
     return std::nullopt;

@@ -188,6 +188,61 @@ TEST_F(GameClientLaunch, AWholeLaunchStartsTheClientAndNoticesItsEnd) {
   }
 }
 
+TEST_F(GameClientLaunch, AClientThatCrashedIsOfferedAReconnectAndRelaunched) {
+  InstallClient("end = crash segv\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> crashed = RecordedPid();
+  ASSERT_TRUE(crashed.has_value());
+  EXPECT_EQ(mProcesses->WaitForProcess(*crashed, std::chrono::seconds(10)),
+            ProcessWaitOutcome::Ended);
+  mHost->Advance(std::chrono::milliseconds(100));
+  EXPECT_TRUE(Logged("Client is no longer running."));
+  EXPECT_EQ(Phases().back(), "Reconnect");
+
+  std::ofstream(mClientFolder / "stand-in-client.cfg", std::ios::trunc) << "end = exit 0\n";
+  const Host::Response answer = mHost->Request("POST", "/tav-gameflow/v1/reconnect");
+  EXPECT_TRUE(answer.Succeeded()) << answer.error;
+  const std::optional<std::uint32_t> relaunched = RecordedPid();
+  ASSERT_TRUE(relaunched.has_value());
+  mSpawned.push_back(*relaunched);
+  EXPECT_NE(*relaunched, *crashed);
+  EXPECT_EQ(Phases().back(), "InProgress");
+  const auto& calls = mHost->GetPeers().LcdsCalls();
+  EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const Host::LcdsCall& call) {
+    return call.method == "setClientReceivedVestoMessage" &&
+           ToJson(call.arguments) == R"([7,"GameReconnect"])";
+  }));
+  // Once the client runs, there is nothing to reconnect to.
+  const Host::Response again = mHost->Request("POST", "/tav-gameflow/v1/reconnect");
+  EXPECT_EQ(again.status, 403U);
+  EXPECT_THAT(again.error, testing::HasSubstr("Reconnect is not available."));
+}
+
+TEST_F(GameClientLaunch, TheWindowInFrontMakesTheClientVisible) {
+  InstallClient("end-delay-ms = 60000\nend = exit 0\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  // The client opens its window and brings it forward as soon as it starts.
+  const std::filesystem::path record = mClientFolder / "stand-in-client.record";
+  while (ReadAll(record).find("\"foreground\"") == std::string::npos) {
+    ASSERT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::milliseconds(5)),
+              ProcessWaitOutcome::StillRunning);
+  }
+  mHost->Advance(std::chrono::milliseconds(600));
+  const BindingProperty* client = nullptr;
+  for (const Host::PublishedEvent& event : mHost->PublishedEvents()) {
+    if (event.name == "OnJsonApiEvent_tav-gameflow_v1_session") {
+      client = event.payload->Find("data")->Find("gameClient");
+    }
+  }
+  ASSERT_NE(client, nullptr);
+  EXPECT_TRUE(client->Find("running")->BoolValue());
+  EXPECT_TRUE(client->Find("visible")->BoolValue());
+}
+
 TEST_F(GameClientLaunch, ATickWhileTheLaunchWaitsIsNoFailedLaunch) {
   InstallClient("end = exit 0\n");
   Start();
