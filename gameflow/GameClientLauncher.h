@@ -62,6 +62,12 @@ inline constexpr std::size_t kMaxGamePathBytes = 260;
 [[nodiscard]] std::string RedactedArguments(const std::vector<std::string>& arguments,
                                             const std::vector<std::string>& secrets);
 
+// Writes "<directory>/data/cfg/defaults/locale.cfg": "[General]", CR LF and
+// "LanguageLocaleRegion=" with `locale`, nothing after it. A locale holding a
+// line break or NUL is refused, since it would add lines to the file.
+[[nodiscard]] MaybeType<Failure, void> WriteGameLocale(const std::string& directory,
+                                                       std::string_view locale);
+
 class GameClientLauncher final : public GameLauncher {
  public:
   // The gameflow's state and chart, as the launcher reads and changes them.
@@ -176,7 +182,6 @@ class GameClientLauncher final : public GameLauncher {
   MaybeType<Failure, std::uint32_t> FindOrLaunchGameProcess(const std::vector<std::string>& args,
                                                             bool withHostCredentials);
   MaybeType<Failure, std::uint32_t> FindRunningGameProcess(const std::vector<std::string>& args);
-  MaybeType<Failure, void> WriteGameLocale(const std::string& directory, std::string_view locale);
   // Watches an already running client (or starts one without host
   // credentials) until it ends.
   MaybeType<Failure, void> WatchLaunch(const std::vector<std::string>& args);

@@ -422,8 +422,7 @@ MaybeType<Failure, void> GameClientLauncher::GetAndWriteGameLocale(const std::st
   return {};
 }
 
-MaybeType<Failure, void> GameClientLauncher::WriteGameLocale(const std::string& directory,
-                                                             std::string_view locale) {
+MaybeType<Failure, void> WriteGameLocale(const std::string& directory, std::string_view locale) {
   const std::string folder = JoinGamePath(directory, kLocaleFolder);
   const std::string file = JoinGamePath(folder, kLocaleFile);
   // A line break or NUL would add lines of the host's choosing to the file.

@@ -258,15 +258,36 @@ TEST_F(GameClientLaunch, ATickWhileTheLaunchWaitsIsNoFailedLaunch) {
   EXPECT_THAT(Phases(), testing::Contains("InProgress"));
 }
 
-TEST_F(GameClientLaunch, ALaunchThatCannotSpawnFailsThroughTheTick) {
-  // The folder holds no client.
-  Start();
-  ServeGame();
-  EXPECT_TRUE(
-      Logged("Failed to launch game: Failed to launch the game client: processSpawnW failed:"));
-  EXPECT_THAT(Phases(), testing::Not(testing::Contains("FailedToLaunch")));
-  mHost->Advance(std::chrono::milliseconds(500));
-  EXPECT_THAT(Phases(), testing::Contains("FailedToLaunch"));
+TEST_F(GameClientLaunch, ALaunchThatFailsReachesFailedToLaunchThroughTheTick) {
+  struct Case {
+    const char* name;
+    std::string paths;  // the patcher's answer; empty: the realistic folder, holding no client
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"no client in the folder", "",
+       "Failed to launch the game client: processSpawnW failed:: No such file or directory"},
+      {"no folder named", R"({"other": "/games"})",
+       "Failed to launch the game client: Could not find path to Tavora game client in paths "
+       "from patcher"},
+      {"a path too long", R"({"tav_game_client_sln": "/)" + std::string(248, 'd') + R"("})",
+       "Failed to launch the game client: Unable to launch the game client. Its file path "
+       "exceeds the allowed limit of 260 characters."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start();
+    if (!c.paths.empty()) {
+      mHost->GetPeers().SetResource("/patcher/v1/products/tavora/paths", Json(c.paths));
+    }
+    ServeGame();
+    EXPECT_TRUE(Logged("Failed to launch game: " + c.logged));
+    EXPECT_THAT(Phases(), testing::Not(testing::Contains("FailedToLaunch")));
+    mHost->Advance(std::chrono::milliseconds(500));
+    EXPECT_EQ(Phases().back(), "FailedToLaunch");
+    EXPECT_FALSE(RecordedPid().has_value());
+    mHost.reset();
+  }
 }
 
 TEST_F(GameClientLaunch, ARecordedPidOfAnotherProgramIsNotTheClient) {
