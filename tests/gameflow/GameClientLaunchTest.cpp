@@ -84,8 +84,9 @@ class GameClientLaunch : public testing::Test {
     std::ofstream(mClientFolder / "stand-in-client.cfg") << control;
   }
 
-  void Start() {
+  void Start(bool announcePeers = true) {
     Host::HostOptions options;
+    options.announcePeers = announcePeers;
     options.peers = Host::PeerSetup::Realistic;
     options.stateFolder = mState;
     mHost = std::make_unique<Host::Host>(options);
@@ -241,6 +242,45 @@ TEST_F(GameClientLaunch, TheWindowInFrontMakesTheClientVisible) {
   ASSERT_NE(client, nullptr);
   EXPECT_TRUE(client->Find("running")->BoolValue());
   EXPECT_TRUE(client->Find("visible")->BoolValue());
+}
+
+TEST_F(GameClientLaunch, AfterARestartTheRunningClientIsWatchedUntilItEnds) {
+  InstallClient("end = wait\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  // The host restarts (the data store keeps its file); the client runs on.
+  // This time the login completes after the queues have arrived, so the
+  // gameflow is available when it looks for the client.
+  mHost.reset();
+  Start(false);
+  for (const char* path : {"/patcher/v1/products/tavora/state", "/tav-game-queues/v1/queues",
+                           "/tav-game-queues/v1/custom", "/tav-login/v1/session"}) {
+    mHost->GetPeers().SetResource(path, *mHost->GetPeers().Resource(path));
+  }
+  EXPECT_TRUE(Logged("Found running process, pid: \"" + std::to_string(*pid) + "\""));
+  EXPECT_FALSE(Logged("Game args:"));
+  const auto watchPhases = [&] {
+    std::vector<std::string> phases;
+    for (const Host::PublishedEvent& event : mHost->PublishedEvents()) {
+      if (event.name == "OnJsonApiEvent_tav-gameflow_v1_watch") {
+        phases.emplace_back(event.payload->Find("data")->StringValue());
+      }
+    }
+    return phases;
+  };
+  EXPECT_THAT(watchPhases(), testing::ElementsAre("WatchInProgress"));
+
+  // Told to exit, the client ends; the watch ends with it.
+  const std::string command = "stand-in-client." + std::to_string(*pid) + ".command";
+  std::ofstream(mClientFolder / (command + ".tmp")) << "exit 0\n";
+  std::filesystem::rename(mClientFolder / (command + ".tmp"), mClientFolder / command);
+  EXPECT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::seconds(10)), ProcessWaitOutcome::Ended);
+  mHost->Advance(std::chrono::milliseconds(100));
+  EXPECT_TRUE(Logged("Client is no longer running."));
+  EXPECT_THAT(watchPhases(), testing::ElementsAre("WatchInProgress", "None"));
+  EXPECT_FALSE(RecordedPid().has_value());
 }
 
 TEST_F(GameClientLaunch, ATickWhileTheLaunchWaitsIsNoFailedLaunch) {
