@@ -14,8 +14,9 @@
 //   GameClientLauncher launcher(processes, owner, peers);
 //   launcher.EvaluateGameLaunch();  // spawns the client when the game is served
 //
-// Spectating and tutorials are not driven from here yet: observer credentials
-// are not launched and no spectate or tutorial ever runs.
+// Spectates (observer credentials, now or after the platform's delay), watches
+// and tutorials run their own client through the same launch; a spectate is
+// recorded in the data store so that a restarted plugin can rejoin it.
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "binding/BindingProperty.h"
+#include "diagnostics/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "diagnostics/ProcessSystem.h"
@@ -110,6 +112,9 @@ class GameClientLauncher final : public GameLauncher {
     // Asks the patcher to look for corruption and handles its answer.
     virtual void DetectCorruption() = 0;
     [[nodiscard]] virtual Api::GameflowWatchPhase WatchPhase() const = 0;
+    virtual void PublishSession() = 0;
+    // Sets the session's map (not published).
+    virtual void SetMap(const Api::GameflowGameMap& map) = 0;
     // Publishes the spectating flag.
     virtual void PublishSpectating() = 0;
     // Sets and publishes the watch phase.
@@ -139,6 +144,17 @@ class GameClientLauncher final : public GameLauncher {
                                                                    std::string_view message) = 0;
     // LCDS gameService.retrieveInProgressGameInfo.
     [[nodiscard]] virtual MaybeType<Failure, LCDS::ReconnectInfoDto> RetrieveInProgressGame() = 0;
+    // LCDS gameService.retrieveInProgressSpectatorGameInfo with the name, or
+    // without one gameService.retrieveInProgressGameInfo: the answer as it came.
+    [[nodiscard]] virtual MaybeType<Failure, BindingProperty> RetrieveSpectatorGame(
+        const std::optional<std::string>& summonerName) = 0;
+    // LCDS gameService.createTutorialGame.
+    [[nodiscard]] virtual MaybeType<Failure, LCDS::GameDto> CreateTutorialGame(
+        std::int32_t kind) = 0;
+    // Publishes `value` at `path`; null publishes the deletion.
+    virtual void Publish(std::string_view path, const BindingProperty* value) = 0;
+    // Runs `action` once, `seconds` from now.
+    virtual bool PostTask(std::string_view name, double seconds, std::function<void()> action) = 0;
     // A repeating timer known by `name`; answers whether the core took it.
     virtual bool SetTimer(std::string_view name, double seconds, std::function<void()> action) = 0;
     virtual void RemoveTimer(std::string_view name) = 0;
@@ -156,8 +172,8 @@ class GameClientLauncher final : public GameLauncher {
     Peers& operator=(Peers&&) = default;
   };
 
-  // All three must outlive the launcher.
-  GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers);
+  // All four must outlive the launcher; `clock` times spectates.
+  GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers, const TickClock& clock);
 
   void EvaluateGameLaunch() override;
   bool RelaunchInProgressGame() override;
@@ -165,10 +181,18 @@ class GameClientLauncher final : public GameLauncher {
   void OfferReconnect() override;
   MaybeType<Failure, void> Reconnect() override;
   std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue& queue) override;
-  bool IsSpectating() const override { return false; }
-  void EndSpectating() override {}
-  std::optional<TutorialKind> RunningTutorial() const override { return std::nullopt; }
-  void EndTutorial() override {}
+  MaybeType<Failure, void> WatchLaunch(const std::vector<std::string>& args) override;
+  MaybeType<Failure, void> SpectateLaunch(std::optional<std::string> summonerName) override {
+    return SpectateLaunch(std::move(summonerName), false, false);
+  }
+  MaybeType<Failure, void> SpectateQuit() override;
+  MaybeType<Failure, void> TutorialStart(TutorialKind kind) override;
+  MaybeType<Failure, void> BattleTrainingStop() override;
+  void SetClientVestoMessage(std::string_view message) override;
+  bool IsSpectating() const override { return mSpectating; }
+  void EndSpectating() override;
+  std::optional<TutorialKind> RunningTutorial() const override { return mTutorial; }
+  void EndTutorial() override;
   void OnLoginInGameCredentials(const BindingProperty* value) override;
   void OnUxCrashCount(const BindingProperty* value) override;
   bool IsLaunchRunning() const override { return mLaunchRunning; }
@@ -182,9 +206,12 @@ class GameClientLauncher final : public GameLauncher {
   MaybeType<Failure, std::uint32_t> FindOrLaunchGameProcess(const std::vector<std::string>& args,
                                                             bool withHostCredentials);
   MaybeType<Failure, std::uint32_t> FindRunningGameProcess(const std::vector<std::string>& args);
-  // Watches an already running client (or starts one without host
-  // credentials) until it ends.
-  MaybeType<Failure, void> WatchLaunch(const std::vector<std::string>& args);
+  // Spectates for observer credentials, else launches the game client.
+  MaybeType<Failure, void> LaunchGameOrSpectate(bool relaunch);
+  MaybeType<Failure, void> SpectateLaunch(std::optional<std::string> summonerName, bool relaunch,
+                                          bool fromDelay);
+  // Restores the spectate recorded in the data store; answers whether one runs.
+  bool TrySpectateReconnect();
 
  private:
   MaybeType<Failure, std::uint32_t> LaunchGameProcess(const std::vector<std::string>& args,
@@ -199,13 +226,20 @@ class GameClientLauncher final : public GameLauncher {
   void StartProcessMonitoring(std::string_view mode, std::uint32_t pid,
                               std::function<void()> exitAction);
   void StartWindowCheck(std::uint32_t pid);
-  void SetClientVestoMessage(std::string_view message);
   bool CanReconnect() const;
+  void StartSpectating();
+  void SetSpectateReconnectRecord(const BindingProperty& record);
 
   ProcessSystem* mProcesses;
   Owner* mOwner;
   Peers* mPeers;
+  const TickClock* mClock;
   bool mLaunchRunning = false;
+  bool mSpectating = false;
+  std::optional<TutorialKind> mTutorial;
+  // How long the running spectate lasts; read when it ends.
+  Stopwatch mSpectateWatch;
+  bool mSpectateWatchStarted = false;
   // The pid whose window the visibility check looks for.
   std::optional<std::uint32_t> mWindowPid;
 };

@@ -13,6 +13,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
@@ -50,6 +53,22 @@ class GameLauncher {
   [[nodiscard]] virtual MaybeType<Failure, void> Reconnect() = 0;
   // The map of `queue`, or nothing when it cannot be found.
   [[nodiscard]] virtual std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue& queue) = 0;
+
+  // The routes of the game client side. Each answers success (an empty
+  // body) or the status and message of its refusal.
+  // Watches the client running with `args` (any recorded one when empty), or
+  // starts one without the host's credentials.
+  [[nodiscard]] virtual MaybeType<Failure, void> WatchLaunch(
+      const std::vector<std::string>& args) = 0;
+  // Spectates the game of `summonerName`, or without a name the current
+  // summoner's own game.
+  [[nodiscard]] virtual MaybeType<Failure, void> SpectateLaunch(
+      std::optional<std::string> summonerName) = 0;
+  [[nodiscard]] virtual MaybeType<Failure, void> SpectateQuit() = 0;
+  [[nodiscard]] virtual MaybeType<Failure, void> TutorialStart(TutorialKind kind) = 0;
+  [[nodiscard]] virtual MaybeType<Failure, void> BattleTrainingStop() = 0;
+  // Tells the platform that the client received `message` for the stored game.
+  virtual void SetClientVestoMessage(std::string_view message) = 0;
 
   [[nodiscard]] virtual bool IsSpectating() const = 0;
   virtual void EndSpectating() = 0;

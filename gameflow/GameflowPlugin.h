@@ -110,6 +110,21 @@ class GameflowPlugin final : public AppModule,
   Api::GameflowWatchPhase GetWatchPhase();
   bool GetSpectating();
   void GetDelayedSpectateLaunch();
+  void PostClientReceivedMessage(std::string message) { mLauncher->SetClientVestoMessage(message); }
+  MaybeType<Failure, void> PostWatchLaunch(std::vector<std::string> args) {
+    return mLauncher->WatchLaunch(args);
+  }
+  MaybeType<Failure, void> PostSpectateLaunch(std::string summonerName) {
+    return mLauncher->SpectateLaunch(std::move(summonerName));
+  }
+  MaybeType<Failure, void> PostSpectateQuit() { return mLauncher->SpectateQuit(); }
+  MaybeType<Failure, void> PostBattleTrainingStart() {
+    return mLauncher->TutorialStart(TutorialKind::BattleTraining);
+  }
+  MaybeType<Failure, void> PostBattleTrainingStop() { return mLauncher->BattleTrainingStop(); }
+  MaybeType<Failure, void> PostBasicTutorialStart() {
+    return mLauncher->TutorialStart(TutorialKind::BasicTutorial);
+  }
   bool GetBasicTutorial();
   bool GetBattleTraining();
   void SetPlayerStatus(Api::PlayerStatus status);
@@ -159,6 +174,7 @@ class GameflowPlugin final : public AppModule,
   void DetectCorruption() override;
   Api::GameflowWatchPhase WatchPhase() const override { return mWatchPhase; }
   void PublishSpectating() override;
+  void SetMap(const Api::GameflowGameMap& map) override { mSessionModel.SetMap(map); }
   void SetWatchPhase(Api::GameflowWatchPhase phase) override;
 
   // --- Start-up ------------------------------------------------------------------------
@@ -166,7 +182,7 @@ class GameflowPlugin final : public AppModule,
   void ExitIfAskedAfterUnlockCheck();
 
   // --- Publishing ----------------------------------------------------------------------
-  void PublishSession();
+  void PublishSession() override;
   template <class T>
   void PublishValue(std::string_view uri, const T& value);
 

@@ -122,8 +122,15 @@ std::string RedactedArguments(const std::vector<std::string>& arguments,
   return line;
 }
 
-GameClientLauncher::GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers)
-    : mProcesses(&processes), mOwner(&owner), mPeers(&peers) {}
+GameClientLauncher::GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers,
+                                       const TickClock& clock)
+    : mProcesses(&processes),
+      mOwner(&owner),
+      mPeers(&peers),
+      mClock(&clock),
+      mSpectateWatch(clock) {
+  mSpectateWatch.Stop();
+}
 
 // --- Launch ------------------------------------------------------------------------------
 
@@ -133,12 +140,7 @@ void GameClientLauncher::EvaluateGameLaunch() {
   const bool credentials = mOwner->StoredCredentials().has_value();
   if (credentials && active && !inGame) {
     Log(LogLevel::Okay, kLogGroupGeneral, "All criteria met for game launch.");
-    if (mOwner->StoredCredentials()->observer) {
-      Log(LogLevel::Error, kLogGroupDebug,
-          "Failed to launch game: spectating is not available in this build.");
-      return;
-    }
-    auto launched = LaunchGameClient();
+    auto launched = LaunchGameOrSpectate(false);
     if (launched.HasFailure()) {
       Log(LogLevel::Error, kLogGroupDebug, "Failed to launch game: %s",
           launched.GetFailure().Text().c_str());
@@ -148,6 +150,14 @@ void GameClientLauncher::EvaluateGameLaunch() {
   Log(LogLevel::Okay, kLogGroupGeneral,
       "Game was not launched: credentials: %s, active %s, in game: %s", TrueFalse(credentials),
       TrueFalse(active), TrueFalse(inGame));
+}
+
+MaybeType<Failure, void> GameClientLauncher::LaunchGameOrSpectate(bool relaunch) {
+  const std::optional<LCDS::PlayerCredentialsDto>& credentials = mOwner->StoredCredentials();
+  if (credentials.has_value() && credentials->observer) {
+    return SpectateLaunch(std::nullopt, relaunch, false);
+  }
+  return LaunchGameClient();
 }
 
 MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
@@ -599,12 +609,7 @@ bool GameClientLauncher::RelaunchInProgressGame() {
   mOwner->StoreGame(reconnect.game);
   mOwner->StoreCredentials(reconnect.playerCredentials);
   mOwner->ApplyGame(reconnect.game);
-  if (reconnect.playerCredentials.observer) {
-    Log(LogLevel::Error, kLogGroupDebug,
-        "Failed to launch game: spectating is not available in this build.");
-    return true;
-  }
-  auto launched = LaunchGameClient();
+  auto launched = LaunchGameOrSpectate(true);
   if (launched.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug, "Failed to launch game: %s",
         launched.GetFailure().Text().c_str());
@@ -619,6 +624,10 @@ void GameClientLauncher::RelaunchAfterLogin() {
   }
   if (mOwner->IsCorrupted()) {
     Log(LogLevel::Okay, kLogGroupGeneral, "Did not relaunch game due to product corruption.");
+    return;
+  }
+  if (TrySpectateReconnect()) {
+    Log(LogLevel::Okay, kLogGroupGeneral, "Spectate reconnect info detected.");
     return;
   }
   auto credentials = mPeers->Get(kLoginInGameCredentialsPath);
@@ -641,6 +650,9 @@ MaybeType<Failure, void> GameClientLauncher::WatchLaunch(const std::vector<std::
   }
   if (mOwner->WatchPhase() != Api::GameflowWatchPhase::None) {
     return Failure(403, "A watch is already running.");
+  }
+  if (mSpectating) {
+    return Failure(403, "Already spectating.");
   }
   if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
     return Failure(500, "Failed to enter gameflow.");
@@ -684,9 +696,6 @@ void GameClientLauncher::OnLoginInGameCredentials(const BindingProperty* value) 
     mPeers->Fatal(kInGameCredentialsFatal);
   }
   mOwner->StoreCredentials(credentials.Value());
-  if (credentials.Value().observer) {
-    return;
-  }
   static_cast<void>(LaunchGameClient());
 }
 
@@ -705,6 +714,267 @@ void GameClientLauncher::OnUxCrashCount(const BindingProperty* value) {
                         {{"queueId", std::to_string(mOwner->QueueId())},
                          {"phase", phaseName},
                          {"crashCount", std::to_string(crashCount)}});
+}
+
+// --- Spectate ---------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kSpectatePath = "/tav-gameflow/v1/spectate";
+constexpr std::string_view kDelayedSpectatePath = "/tav-gameflow/v1/spectate/delayed-launch";
+constexpr std::string_view kSpectateRecordPath =
+    "/data-store/v1/install-settings/gameflow-spectate-reconnect-info";
+constexpr std::string_view kCurrentSummonerPath = "/tav-summoner/v1/current-summoner";
+constexpr std::string_view kReconnectDelayTimer = "tav-gameflow.reconnectDelay";
+constexpr std::string_view kSpectateReconnectTask = "tav-gameflow.spectate-reconnect";
+constexpr std::string_view kBasicTutorialPath = "/tav-gameflow/v1/basic-tutorial";
+constexpr std::string_view kBattleTrainingPath = "/tav-gameflow/v1/battle-training";
+constexpr std::int32_t kBattleTrainingMapId = 11;
+
+BindingProperty Bool(bool value) {
+  BindingProperty property;
+  property.SetBool(value);
+  return property;
+}
+
+std::string MemberJson(const BindingProperty& answer, std::string_view name) {
+  const BindingProperty* member = answer.Find(name);
+  return member != nullptr ? ToJson(*member) : std::string("null");
+}
+
+}  // namespace
+
+void GameClientLauncher::StartSpectating() {
+  mSpectating = true;
+  mSpectateWatch = Stopwatch(*mClock);
+  mSpectateWatchStarted = true;
+  const BindingProperty flag = Bool(true);
+  mPeers->Publish(kSpectatePath, &flag);
+}
+
+void GameClientLauncher::SetSpectateReconnectRecord(const BindingProperty& record) {
+  static_cast<void>(mPeers->Post(kSpectateRecordPath, &record));
+}
+
+MaybeType<Failure, void> GameClientLauncher::SpectateLaunch(std::optional<std::string> summonerName,
+                                                            bool relaunch, bool fromDelay) {
+  Log(LogLevel::Always, kLogGroupDebug, "Launching spectate client.");
+  std::string name;
+  if (summonerName.has_value()) {
+    name = *summonerName;
+  } else {
+    auto summoner = mPeers->Get(kCurrentSummonerPath);
+    const BindingProperty* internalName =
+        summoner.HasFailure() ? nullptr : summoner.Value().Find("internalName");
+    if (internalName == nullptr) {
+      return Failure(403, "Not logged in.");
+    }
+    name = internalName->StringValue();
+  }
+  const GameflowPhase phase = mOwner->Phase();
+  if (phase != GameflowPhase::None && phase != GameflowPhase::ChampSelect) {
+    return Failure(403, "Already in gameflow.");
+  }
+  if (mSpectating) {
+    return Failure(403, "Already spectating.");
+  }
+  if (mOwner->WatchPhase() != Api::GameflowWatchPhase::None) {
+    return Failure(403, "A watch is already running.");
+  }
+  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+    return Failure(500, "Failed to enter gameflow.");
+  }
+  const std::optional<LCDS::GameDto>& stored = mOwner->StoredGame();
+  const bool ownPractice =
+      stored.has_value() && stored->gameType == "PRACTICE_GAME" && !summonerName.has_value();
+  auto answer =
+      mPeers->RetrieveSpectatorGame(ownPractice ? std::nullopt : std::optional<std::string>(name));
+  if (answer.HasFailure()) {
+    mOwner->ExitGameFlow();
+    return std::move(answer).GetFailure();
+  }
+  const BindingProperty game = answer.Value();
+  std::int64_t delay = 0;
+  if (const BindingProperty* reconnectDelay = game.Find("reconnectDelay")) {
+    delay = reconnectDelay->AsSigned(0);
+  }
+  if (ownPractice && !relaunch && !fromDelay) {
+    delay = stored->spectatorDelay;
+  }
+  const BindingProperty* gameMember = game.Find("game");
+  auto converted = gameMember != nullptr
+                       ? Convert<LCDS::GameDto>(*gameMember, mPeers->Types())
+                       : MaybeType<Failure, LCDS::GameDto>(Failure(500, "no game"));
+  if (converted.HasFailure()) {
+    mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+    return Failure(500, "Failed to convert " + MemberJson(game, "game"));
+  }
+  mOwner->ApplyGame(converted.Value());
+  if (delay <= 0) {
+    StartSpectating();
+    mOwner->StoreGame(converted.Value());
+    const BindingProperty* credentialsMember = game.Find("playerCredentials");
+    auto credentials =
+        credentialsMember != nullptr
+            ? Convert<LCDS::PlayerCredentialsDto>(*credentialsMember, mPeers->Types())
+            : MaybeType<Failure, LCDS::PlayerCredentialsDto>(Failure(500, "no credentials"));
+    if (credentials.HasFailure()) {
+      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      return Failure(500, "Failed to convert " + MemberJson(game, "playerCredentials"));
+    }
+    mOwner->StoreCredentials(credentials.Value());
+    auto launched = LaunchGameClient();
+    if (launched.HasFailure()) {
+      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      return launched;
+    }
+    Log(LogLevel::Always, kLogGroupDebug, "Saving spectator reconnect info.");
+    auto saved = mPeers->Post(kSpectateRecordPath, &game);
+    if (saved.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "Failed to set spectate reconnect info: %s",
+          saved.GetFailure().Text().c_str());
+    }
+    return {};
+  }
+  if (mOwner->Phase() == GameflowPhase::None) {
+    mPeers->Publish(kDelayedSpectatePath, &game);
+    mOwner->PostEvent(GameflowEvent::EnteredDelayedSpectate);
+  }
+  mPeers->SetTimer(kReconnectDelayTimer, static_cast<double>(delay),
+                   [this, name, summonerName, relaunch] {
+                     // The timer's callable goes with the timer: work on copies.
+                     const std::string spectated = name;
+                     const std::optional<std::string> requested = summonerName;
+                     const bool again = relaunch;
+                     Log(LogLevel::Always, kLogGroupDebug, "Launching spectate of %s after delay.",
+                         spectated.c_str());
+                     auto launched = SpectateLaunch(requested, again, true);
+                     if (launched.HasFailure()) {
+                       Log(LogLevel::Error, kLogGroupDebug, "Failed to launch delayed spectate: %s",
+                           launched.GetFailure().Text().c_str());
+                     }
+                     mPeers->RemoveTimer(kReconnectDelayTimer);
+                   });
+  return {};
+}
+
+MaybeType<Failure, void> GameClientLauncher::SpectateQuit() {
+  if (!mSpectating) {
+    return Failure(404, "Not spectating");
+  }
+  mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+  return {};
+}
+
+void GameClientLauncher::EndSpectating() {
+  mPeers->RemoveTimer(kReconnectDelayTimer);
+  mSpectating = false;
+  if (const std::optional<LCDS::GameDto>& game = mOwner->StoredGame()) {
+    std::string duration;
+    if (mSpectateWatchStarted) {
+      mSpectateWatch.Stop();
+      duration = std::to_string(mSpectateWatch.ElapsedMilliseconds());
+      mSpectateWatchStarted = false;
+    }
+    mPeers->SendTelemetry("spectate-end", {{"durationMs", duration},
+                                           {"gameId", std::to_string(game->id)},
+                                           {"queueType", game->queueTypeName},
+                                           {"gameMode", game->gameMode},
+                                           {"gameType", game->gameType}});
+  }
+  const BindingProperty flag = Bool(false);
+  mPeers->Publish(kSpectatePath, &flag);
+  Log(LogLevel::Always, kLogGroupDebug, "Clearing spectator reconnect info.");
+  BindingProperty empty;
+  empty.SetString(std::string_view());
+  SetSpectateReconnectRecord(empty);
+}
+
+bool GameClientLauncher::TrySpectateReconnect() {
+  auto record = mPeers->Get(kSpectateRecordPath);
+  if (!record.HasFailure() && record.Value().Kind() == BindingKind::Structure) {
+    const BindingProperty* gameMember = record.Value().Find("game");
+    const BindingProperty* credentialsMember = record.Value().Find("playerCredentials");
+    if (gameMember != nullptr && credentialsMember != nullptr) {
+      auto game = Convert<LCDS::GameDto>(*gameMember, mPeers->Types());
+      auto credentials = Convert<LCDS::PlayerCredentialsDto>(*credentialsMember, mPeers->Types());
+      if (!game.HasFailure() && !credentials.HasFailure() &&
+          mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
+        mOwner->ApplyGame(game.Value());
+        StartSpectating();
+        mOwner->StoreGame(game.Value());
+        mOwner->StoreCredentials(credentials.Value());
+      }
+    }
+  }
+  if (mSpectating) {
+    mPeers->PostTask(kSpectateReconnectTask, 1.0,
+                     [this] { mOwner->PostEvent(GameflowEvent::ReconnectAvailable); });
+    return true;
+  }
+  BindingProperty empty;
+  empty.SetString(std::string_view());
+  SetSpectateReconnectRecord(empty);
+  return false;
+}
+
+// --- Tutorials --------------------------------------------------------------------------------
+
+MaybeType<Failure, void> GameClientLauncher::TutorialStart(TutorialKind kind) {
+  const GameflowPhase phase = mOwner->Phase();
+  if (phase != GameflowPhase::None && phase != GameflowPhase::Lobby) {
+    return Failure(403, "Tutorial must be triggered from Lobby or New Player page.");
+  }
+  if (mTutorial.has_value()) {
+    return Failure(403, "Tutorial is already running.");
+  }
+  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+    return Failure(500, "Failed to enter gameflow.");
+  }
+  mTutorial = kind;
+  const BindingProperty running = Bool(true);
+  const std::string_view path =
+      kind == TutorialKind::BattleTraining ? kBattleTrainingPath : kBasicTutorialPath;
+  mPeers->Publish(path, &running);
+  if (kind == TutorialKind::BattleTraining) {
+    Api::Queue queue;
+    queue.mapId = kBattleTrainingMapId;
+    queue.gameMode = "TUTORIAL";
+    if (auto map = LookUpMap(queue)) {
+      mOwner->SetMap(*map);
+    }
+  }
+  mOwner->PublishSession();
+  auto game = mPeers->CreateTutorialGame(static_cast<std::int32_t>(kind));
+  if (game.HasFailure()) {
+    mTutorial.reset();
+    mPeers->Publish(path, nullptr);
+    Log(LogLevel::Error, kLogGroupDebug, "Failed to launch battle training: %s",
+        game.GetFailure().Text().c_str());
+    mOwner->ExitGameFlow();
+    return Failure(500, game.GetFailure().Text());
+  }
+  mOwner->StoreGame(game.Value());
+  mOwner->ApplyGame(game.Value());
+  return {};
+}
+
+MaybeType<Failure, void> GameClientLauncher::BattleTrainingStop() {
+  if (mTutorial != TutorialKind::BattleTraining) {
+    return Failure(500, "Not in battle training.");
+  }
+  mOwner->PostEvent(GameflowEvent::ExitedTutorial);
+  return {};
+}
+
+void GameClientLauncher::EndTutorial() {
+  if (!mTutorial.has_value()) {
+    return;
+  }
+  mPeers->Publish(
+      *mTutorial == TutorialKind::BattleTraining ? kBattleTrainingPath : kBasicTutorialPath,
+      nullptr);
+  mTutorial.reset();
 }
 
 // --- Maps ---------------------------------------------------------------------------------

@@ -36,7 +36,14 @@ constexpr std::string_view kRequestTournamentCheckinPath =
 constexpr std::string_view kTournamentEndedPath = "/tav-gameflow/v1/session/tournament-ended";
 constexpr std::string_view kTickPath = "/tav-gameflow/v1/tick";
 constexpr std::string_view kPreEndGameTransitionPath = "/tav-gameflow/v1/pre-end-game-transition";
+constexpr std::string_view kClientReceivedMessagePath = "/tav-gameflow/v1/client-received-message";
 constexpr std::string_view kWatchPath = "/tav-gameflow/v1/watch";
+constexpr std::string_view kWatchLaunchPath = "/tav-gameflow/v1/watch/launch";
+constexpr std::string_view kSpectateLaunchPath = "/tav-gameflow/v1/spectate/launch";
+constexpr std::string_view kSpectateQuitPath = "/tav-gameflow/v1/spectate/quit";
+constexpr std::string_view kBattleTrainingStartPath = "/tav-gameflow/v1/battle-training/start";
+constexpr std::string_view kBattleTrainingStopPath = "/tav-gameflow/v1/battle-training/stop";
+constexpr std::string_view kBasicTutorialStartPath = "/tav-gameflow/v1/basic-tutorial/start";
 constexpr std::string_view kSpectatePath = "/tav-gameflow/v1/spectate";
 constexpr std::string_view kDelayedSpectateLaunchPath = "/tav-gameflow/v1/spectate/delayed-launch";
 constexpr std::string_view kBasicTutorialPath = "/tav-gameflow/v1/basic-tutorial";
@@ -176,6 +183,32 @@ class HostLauncherPeers final : public GameClientLauncher::Peers {
     return mModule->Await(
         mModule->LcdsInvoke<LCDS::ReconnectInfoDto>(kGameService, "retrieveInProgressGameInfo"));
   }
+  MaybeType<Failure, BindingProperty> RetrieveSpectatorGame(
+      const std::optional<std::string>& summonerName) override {
+    if (!summonerName.has_value()) {
+      return mModule->Await(
+          mModule->LcdsInvoke<BindingProperty>(kGameService, "retrieveInProgressGameInfo"));
+    }
+    return mModule->Await(mModule->LcdsInvoke<BindingProperty>(
+        kGameService, "retrieveInProgressSpectatorGameInfo", *summonerName));
+  }
+  MaybeType<Failure, LCDS::GameDto> CreateTutorialGame(std::int32_t kind) override {
+    return mModule->Await(
+        mModule->LcdsInvoke<LCDS::GameDto>(kGameService, "createTutorialGame", kind));
+  }
+  void Publish(std::string_view path, const BindingProperty* value) override {
+    auto published =
+        value != nullptr ? mModule->Publish(path, *value) : mModule->PublishDeletion(path);
+    if (published.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "Couldn't publish %.*s: %s",
+          static_cast<int>(path.size()), path.data(), published.GetFailure().Text().c_str());
+    }
+  }
+  bool PostTask(std::string_view name, double seconds, std::function<void()> action) override {
+    return mModule->PostTask(name,
+                             mModule->NowNanoseconds() + static_cast<std::uint64_t>(seconds * 1e9),
+                             std::move(action));
+  }
   bool SetTimer(std::string_view name, double seconds, std::function<void()> action) override {
     auto timer = mModule->SetTimer(name, seconds, std::move(action));
     if (timer.HasFailure()) {
@@ -223,8 +256,9 @@ bool IsGamePhase(GameflowPhase phase) {
 GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock(), nullptr) {
   mProcesses = CreatePlatformProcessSystem();
   mLauncherPeers = std::make_unique<HostLauncherPeers>(*this);
-  mLauncher = std::make_unique<GameClientLauncher>(
-      *mProcesses, static_cast<GameClientLauncher::Owner&>(*this), *mLauncherPeers);
+  mLauncher = std::make_unique<GameClientLauncher>(*mProcesses,
+                                                   static_cast<GameClientLauncher::Owner&>(*this),
+                                                   *mLauncherPeers, SystemTickClock());
 }
 
 GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
@@ -265,11 +299,19 @@ void GameflowPlugin::RegisterApi() {
   routes.Post(kTickPath, &GameflowPlugin::PostTick);
   routes.Post(kPreEndGameTransitionPath, &GameflowPlugin::SetPreEndGameTransition,
               InQuery("enabled"));
+  routes.Post(kClientReceivedMessagePath, &GameflowPlugin::PostClientReceivedMessage,
+              InBody("messsage"));
   routes.Get(kWatchPath, &GameflowPlugin::GetWatchPhase);
+  routes.Post(kWatchLaunchPath, &GameflowPlugin::PostWatchLaunch, InBody("args"));
   routes.Get(kSpectatePath, &GameflowPlugin::GetSpectating);
+  routes.Post(kSpectateLaunchPath, &GameflowPlugin::PostSpectateLaunch, InBody("summonerName"));
   routes.Get(kDelayedSpectateLaunchPath, &GameflowPlugin::GetDelayedSpectateLaunch);
+  routes.Post(kSpectateQuitPath, &GameflowPlugin::PostSpectateQuit);
   routes.Get(kBasicTutorialPath, &GameflowPlugin::GetBasicTutorial);
   routes.Get(kBattleTrainingPath, &GameflowPlugin::GetBattleTraining);
+  routes.Post(kBattleTrainingStartPath, &GameflowPlugin::PostBattleTrainingStart);
+  routes.Post(kBattleTrainingStopPath, &GameflowPlugin::PostBattleTrainingStop);
+  routes.Post(kBasicTutorialStartPath, &GameflowPlugin::PostBasicTutorialStart);
   routes.Post(kPlayerStatusPath, &GameflowPlugin::SetPlayerStatus, InBody("playerStatus"));
   routes.Get(kPlayerStatusPath, &GameflowPlugin::GetPlayerStatus);
 }
