@@ -12,6 +12,7 @@
 #include "binding/Json.h"
 #include "diagnostics/Log.h"
 #include "gameflow/Api/RegionLocale.h"
+#include "gameflow/Api/ReplaysSettings.h"
 #include "gameflow/GameflowSessionModel.h"
 
 namespace Nalo::Client::Gameflow {
@@ -25,6 +26,7 @@ constexpr std::string_view kGameClientFolderKey = "tav_game_client_sln";
 constexpr std::string_view kGameClientExecutable = "Tavora.exe";
 constexpr std::string_view kLocaleFolder = "data/cfg/defaults";
 constexpr std::string_view kLocaleFile = "locale.cfg";
+constexpr std::string_view kReplaysSettingsPath = "/tav-settings/v1/local/tav-replays";
 constexpr std::string_view kRegionLocalePath = "/naloclient/region-locale";
 constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
 constexpr std::string_view kAppPortPath = "/naloclient/app-port";
@@ -245,6 +247,16 @@ MaybeType<Failure, std::vector<std::string>> GameClientLauncher::CreateGameClien
     connection = server + " " + std::to_string(port) + " " + key + " " + last;
   }
   std::vector<std::string> args = {"8394", "TavoraClient.exe", "/path", std::move(connection)};
+  if (credentials.observer) {
+    // Without the settings the spectate simply saves no highlights.
+    auto settings = mPeers->Get(kReplaysSettingsPath);
+    if (!settings.HasFailure()) {
+      auto replays = Convert<Api::ReplaysSettingsResource>(settings.Value(), mPeers->Types());
+      if (!replays.HasFailure() && !replays.Value().data.highlightsFolderPath.empty()) {
+        args.push_back("-HighlightsPath=" + replays.Value().data.highlightsFolderPath);
+      }
+    }
+  }
   if (playerId == 0) {
     Log(LogLevel::Warn, kLogGroupDebug, "Invalid PlayerID for game client startup");
   }
@@ -908,8 +920,12 @@ bool GameClientLauncher::TrySpectateReconnect() {
     }
   }
   if (mSpectating) {
-    mPeers->PostTask(kSpectateReconnectTask, 1.0,
-                     [this] { mOwner->PostEvent(GameflowEvent::ReconnectAvailable); });
+    mPeers->PostTask(kSpectateReconnectTask, 1.0, [this] {
+      // A spectate quit meanwhile has nothing left to rejoin.
+      if (mSpectating) {
+        mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
+      }
+    });
     return true;
   }
   BindingProperty empty;

@@ -31,13 +31,14 @@ void TournamentCheckout(const Machine& machine) {
 }
 
 extern const GameflowChartState kNone;
+void ReturnToNone(GameflowChartOwner& owner);
 
 // The root's rows to None are internal while None is current, so None's entry
-// (which leaves game flow) does not run again: a tutorial or a restored
-// spectate that ends in None leaves game flow here instead.
+// (which forgets the game and leaves game flow) does not run again: a tutorial
+// or a restored spectate that ends in None does that work here instead.
 void LeaveGameFlowInNone(const Machine& machine) {
   if (machine.GetCurrentState() == &kNone) {
-    machine.GetOwner()->ExitGameFlow();
+    ReturnToNone(*machine.GetOwner());
   }
 }
 

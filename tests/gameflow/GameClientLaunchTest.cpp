@@ -132,6 +132,24 @@ class GameClientLaunch : public testing::Test {
     });
   }
 
+  // The values published at `path` (a deletion as "deleted").
+  std::vector<std::string> Published(std::string_view path) const {
+    std::vector<std::string> values;
+    for (const Host::PublishedEvent& event : mHost->PublishedEvents()) {
+      if (event.name != "OnJsonApiEvent" && event.uri == path) {
+        const BindingProperty* data = event.Data();
+        values.push_back(event.eventType == "Delete" || data == nullptr ? "deleted"
+                                                                        : ToJson(*data));
+      }
+    }
+    return values;
+  }
+
+  std::string ClientArguments() const {
+    const std::string lines = ReadAll(mClientFolder / "stand-in-client.record");
+    return ToJson(*Json(lines.substr(0, lines.find('\n'))).Find("arguments"));
+  }
+
   std::vector<std::string> Phases() const {
     std::vector<std::string> phases;
     for (const Host::PublishedEvent& event : mHost->PublishedEvents()) {
@@ -345,6 +363,148 @@ TEST_F(GameClientLaunch, ARecordedPidOfAnotherProgramIsNotTheClient) {
   ASSERT_TRUE(pid.has_value());
   EXPECT_NE(*pid, static_cast<std::uint32_t>(getpid()));
   EXPECT_TRUE(Logged("Did not find running process, pid: \"" + std::to_string(getpid()) + "\""));
+}
+
+// The platform's answer for a spectated game.
+Host::LcdsAnswer SpectatorGame(int reconnectDelay) {
+  Host::LcdsAnswer answer;
+  answer.typeName = "com.nalogames.platform.game.PlatformGameLifecycleDTO";
+  answer.body = Json(R"({"game": {"id": 9, "gameState": "IN_PROGRESS", "mapId": 11,
+                                  "gameMode": "CLASSIC", "gameType": "MATCHED_GAME",
+                                  "queueTypeName": "NORMAL"},
+                         "playerCredentials": {"gameId": 9, "observer": true,
+                                               "observerServerIp": "10.9.9.9",
+                                               "observerServerPort": 8088,
+                                               "observerEncryptionKey": "obs-key"},
+                         "reconnectDelay": )" +
+                     std::to_string(reconnectDelay) + "}");
+  return answer;
+}
+
+TEST_F(GameClientLaunch, ASpectateRunsTheObserverClientUntilItIsQuit) {
+  InstallClient("end = exit 0\n");
+  Start();
+  mHost->GetPeers().SetLcdsAnswer("gameService", "retrieveInProgressSpectatorGameInfo",
+                                  SpectatorGame(0));
+  const Host::Response launched =
+      mHost->Request("POST", "/tav-gameflow/v1/spectate/launch", R"("Somebody")");
+  EXPECT_TRUE(launched.Succeeded()) << launched.error;
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  mSpawned.push_back(*pid);
+  EXPECT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::seconds(10)), ProcessWaitOutcome::Ended);
+  // The observer server's form; the platform id comes from the login data packet.
+  EXPECT_THAT(ClientArguments(),
+              testing::StartsWith(R"(["8394","TavoraClient.exe","/path",)"
+                                  R"("spectator 10.9.9.9:8088 obs-key 9 ST1",)"
+                                  R"("-HighlightsPath=/home/player/Videos/Tavora/Highlights",)"
+                                  R"("-PlayerID=2411","-GameID=9","-UseZump",)"));
+  EXPECT_THAT(Published("/tav-gameflow/v1/spectate"), testing::ElementsAre("true"));
+  EXPECT_EQ(Phases().back(), "InProgress");
+  EXPECT_TRUE(mHost->GetPeers()
+                  .Resource("/data-store/v1/install-settings/gameflow-spectate-reconnect-info")
+                  ->Find("game") != nullptr);
+  // The spectate cannot start twice; quitting ends it.
+  EXPECT_EQ(mHost->Request("POST", "/tav-gameflow/v1/spectate/launch", R"("Somebody")").status,
+            403U);
+  EXPECT_TRUE(mHost->Request("POST", "/tav-gameflow/v1/spectate/quit").Succeeded());
+  EXPECT_EQ(Phases().back(), "None");
+  EXPECT_THAT(Published("/tav-gameflow/v1/spectate"), testing::ElementsAre("true", "false"));
+  EXPECT_EQ(ToJson(*mHost->GetPeers().Resource(
+                "/data-store/v1/install-settings/gameflow-spectate-reconnect-info")),
+            R"("")");
+  const auto& telemetry = mHost->GetPeers().Telemetry();
+  ASSERT_FALSE(telemetry.empty());
+  EXPECT_EQ(telemetry.back().name, "spectate-end");
+  EXPECT_THAT(ToJson(telemetry.back().data),
+              testing::HasSubstr(R"("gameId":"9","gameMode":"CLASSIC","gameType":"MATCHED_GAME")"));
+  const Host::Response again = mHost->Request("POST", "/tav-gameflow/v1/spectate/quit");
+  EXPECT_EQ(again.status, 404U);
+}
+
+TEST_F(GameClientLaunch, ADelayedSpectateWaitsInChampSelectThenLaunches) {
+  InstallClient("end = exit 0\n");
+  Start();
+  mHost->GetPeers().SetLcdsAnswers("gameService", "retrieveInProgressSpectatorGameInfo",
+                                   {SpectatorGame(180), SpectatorGame(0)});
+  EXPECT_TRUE(
+      mHost->Request("POST", "/tav-gameflow/v1/spectate/launch", R"("Somebody")").Succeeded());
+  EXPECT_EQ(Phases().back(), "ChampSelect");
+  EXPECT_EQ(Published("/tav-gameflow/v1/spectate/delayed-launch").size(), 1U);
+  EXPECT_FALSE(RecordedPid().has_value());
+  mHost->Advance(std::chrono::seconds(179));
+  EXPECT_FALSE(RecordedPid().has_value());
+  mHost->Advance(std::chrono::seconds(1));
+  EXPECT_TRUE(Logged("Launching spectate of Somebody after delay."));
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  mSpawned.push_back(*pid);
+  EXPECT_EQ(Phases().back(), "InProgress");
+}
+
+TEST_F(GameClientLaunch, BattleTrainingRunsItsGameAndEndsWithItsClient) {
+  InstallClient("end = exit 0\n");
+  Start();
+  Host::LcdsAnswer tutorial;
+  tutorial.typeName = "com.nalogames.platform.game.GameDTO";
+  tutorial.body = Json(R"({"id": 12, "gameState": "START_REQUESTED", "mapId": 11,
+                           "gameMode": "TUTORIAL", "gameType": "TUTORIAL_GAME"})");
+  mHost->GetPeers().SetLcdsAnswer("gameService", "createTutorialGame", tutorial);
+  EXPECT_TRUE(mHost->Request("POST", "/tav-gameflow/v1/battle-training/start").Succeeded());
+  EXPECT_EQ(mHost->Request("POST", "/tav-gameflow/v1/basic-tutorial/start").status, 403U);
+  EXPECT_THAT(Published("/tav-gameflow/v1/battle-training"), testing::ElementsAre("true"));
+  EXPECT_TRUE(Logged("Updated map data with request string /tav-maps/v2/map/11/TUTORIAL"));
+  mHost->GetPeers().PushLcds(
+      "com.nalogames.platform.game.PlayerCredentialsDto",
+      Json(R"({"gameId": 12, "serverIp": "10.1.2.3", "serverPort": 5100, "summonerId": 2411})"));
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  mSpawned.push_back(*pid);
+  EXPECT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::seconds(10)), ProcessWaitOutcome::Ended);
+  mHost->Advance(std::chrono::milliseconds(100));
+  EXPECT_THAT(Published("/tav-gameflow/v1/battle-training"),
+              testing::ElementsAre("true", "deleted"));
+  EXPECT_EQ(Phases().back(), "None");
+  EXPECT_EQ(mHost->Request("POST", "/tav-gameflow/v1/battle-training/stop").status, 500U);
+}
+
+// A tutorial or a restored spectate that ends while the chart is in None
+// still leaves game flow: availability comes back.
+TEST_F(GameClientLaunch, EndsInNoneLeaveGameFlow) {
+  const auto availability = [&] {
+    return ToJson(mHost->Request("GET", "/tav-gameflow/v1/availability").body);
+  };
+  Start();
+  Host::LcdsAnswer tutorial;
+  tutorial.typeName = "com.nalogames.platform.game.GameDTO";
+  tutorial.body = Json(R"({"id": 12, "gameState": "START_REQUESTED"})");
+  mHost->GetPeers().SetLcdsAnswer("gameService", "createTutorialGame", tutorial);
+  ASSERT_TRUE(mHost->Request("POST", "/tav-gameflow/v1/basic-tutorial/start").Succeeded());
+  EXPECT_EQ(Phases().back(), "None");
+  EXPECT_THAT(availability(), testing::HasSubstr("InGameFlow"));
+  Post("EXITED_TUTORIAL");
+  EXPECT_THAT(Published("/tav-gameflow/v1/basic-tutorial"),
+              testing::ElementsAre("true", "deleted"));
+  EXPECT_THAT(availability(), testing::HasSubstr(R"("state":"Available")"));
+  mHost.reset();
+
+  // A spectate restored after a restart and quit before its reconnect offer.
+  BindingProperty record = SpectatorGame(0).body;
+  Start(false);
+  mHost->GetPeers().SetResource("/data-store/v1/install-settings/gameflow-spectate-reconnect-info",
+                                record);
+  for (const char* path : {"/patcher/v1/products/tavora/state", "/tav-game-queues/v1/queues",
+                           "/tav-game-queues/v1/custom", "/tav-login/v1/session"}) {
+    mHost->GetPeers().SetResource(path, *mHost->GetPeers().Resource(path));
+  }
+  EXPECT_TRUE(Logged("Spectate reconnect info detected."));
+  EXPECT_THAT(availability(), testing::HasSubstr("InGameFlow"));
+  EXPECT_TRUE(mHost->Request("POST", "/tav-gameflow/v1/spectate/quit").Succeeded());
+  EXPECT_EQ(Phases().back(), "None");
+  EXPECT_THAT(availability(), testing::HasSubstr(R"("state":"Available")"));
+  // The offer that was due finds nothing to offer.
+  mHost->Advance(std::chrono::seconds(1));
+  EXPECT_EQ(Phases().back(), "None");
 }
 
 }  // namespace
