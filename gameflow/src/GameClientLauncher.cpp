@@ -717,10 +717,11 @@ void GameClientLauncher::OnUxCrashCount(const BindingProperty* value) {
   }
   const BindingProperty* count = value->Find("crashCount");
   const std::int64_t crashCount = count != nullptr ? count->AsSigned(0) : 0;
+  // The phase by its name, as JSON writes it: "None" from "\"None\"".
   std::string phaseName;
-  BindingResult phase = ToProperty(mOwner->Phase(), mPeers->Types());
-  if (!phase.Failed() && phase.Value().Kind() == BindingKind::String) {
-    phaseName = phase.Value().StringValue();
+  if (!ToJson(mOwner->Phase(), mPeers->Types(), phaseName).Failed() && phaseName.size() >= 2 &&
+      phaseName.front() == '"') {
+    phaseName = phaseName.substr(1, phaseName.size() - 2);
   }
   mPeers->SendTelemetry("ncp-be-tav-gameflow.ux-crash",
                         {{"queueId", std::to_string(mOwner->QueueId())},

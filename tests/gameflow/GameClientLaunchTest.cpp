@@ -301,6 +301,59 @@ TEST_F(GameClientLaunch, AfterARestartTheRunningClientIsWatchedUntilItEnds) {
   EXPECT_FALSE(RecordedPid().has_value());
 }
 
+TEST_F(GameClientLaunch, TheWindowCheckEndsWithTheClient) {
+  InstallClient("window = no\nend = exit 0\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  EXPECT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::seconds(10)), ProcessWaitOutcome::Ended);
+  mHost->Advance(std::chrono::milliseconds(100));
+  ASSERT_TRUE(Logged("Client is no longer running."));
+  mHost->ClearRecords();
+  mHost->Advance(std::chrono::seconds(1));
+  // Neither timer is scheduled again.
+  for (const Host::CoreCall& call : mHost->CoreCalls()) {
+    if (call.entry == Host::CoreEntry::PostTask) {
+      EXPECT_EQ(call.text.find("check-window-visibility"), std::string::npos) << call.text;
+      EXPECT_EQ(call.text.find("monitor-process-id"), std::string::npos) << call.text;
+    }
+  }
+}
+
+TEST_F(GameClientLaunch, AWatchReusesTheRunningClientWithTheSameArguments) {
+  InstallClient("end = wait\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  // In a game, no watch starts.
+  EXPECT_EQ(mHost->Request("POST", "/tav-gameflow/v1/watch/launch", R"([])").status, 403U);
+  mHost->GetPeers().PushLcds("com.nalogames.platform.game.GameDTO",
+                             Json(R"({"id": 7, "gameState": "TERMINATED"})"));
+  Post("STATS_RECEIVED");
+  Post("PRE_END_OF_GAME_COMPLETED");
+  ASSERT_EQ(Phases().back(), "EndOfGame");
+  const std::string args = R"(["8394", "TavoraClient.exe", "/path", "10.1.2.3 5100 )" +
+                           std::string(kEncryptionKey) +
+                           R"( 2411", "-PlayerID=2411", "-GameID=7"])";
+  const Host::Response watched = mHost->Request("POST", "/tav-gameflow/v1/watch/launch", args);
+  EXPECT_TRUE(watched.Succeeded()) << watched.error;
+  EXPECT_TRUE(Logged("Found running process, pid: \"" + std::to_string(*pid) + "\""));
+  EXPECT_EQ(RecordedPid(), pid);
+  EXPECT_THAT(Published("/tav-gameflow/v1/watch"), testing::ElementsAre(R"("WatchInProgress")"));
+  EXPECT_EQ(mHost->Request("POST", "/tav-gameflow/v1/watch/launch", args).status, 403U);
+}
+
+TEST_F(GameClientLaunch, AFrontEndCrashIsReported) {
+  Start();
+  mHost->GetPeers().SetResource("/naloclient/ux-crash-count", Json(R"({"crashCount": -3})"));
+  const auto& telemetry = mHost->GetPeers().Telemetry();
+  ASSERT_FALSE(telemetry.empty());
+  EXPECT_EQ(telemetry.back().name, "ncp-be-tav-gameflow.ux-crash");
+  EXPECT_EQ(ToJson(telemetry.back().data), R"({"crashCount":"-3","phase":"None","queueId":"-1"})");
+}
+
 TEST_F(GameClientLaunch, ATickWhileTheLaunchWaitsIsNoFailedLaunch) {
   InstallClient("end = exit 0\n");
   Start();
