@@ -85,6 +85,14 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
   }
 }
 
+std::optional<double> RatioReporter::CpuNanoseconds(std::string_view name) const {
+  const auto found = mCpuTimes.find(name);
+  if (found == mCpuTimes.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
 void RatioReporter::PrintSummary() const {
   const bool milliseconds = mLayout.unit == SummaryTimeUnit::Milliseconds;
   const double nanosecondsPerUnit = milliseconds ? 1e6 : 1e3;

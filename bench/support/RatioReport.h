@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -53,6 +54,9 @@ class RatioReporter final : public benchmark::ConsoleReporter {
   // comparisons in the given order, documents in name order. A document column
   // appears when some row has a document.
   void PrintSummary() const;
+  // The median CPU time of the benchmark `name` (the single run without
+  // repetitions), in nanoseconds; empty when it did not run or failed.
+  [[nodiscard]] std::optional<double> CpuNanoseconds(std::string_view name) const;
 
  private:
   std::span<const RatioComparison> mComparisons;

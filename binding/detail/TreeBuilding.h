@@ -15,8 +15,8 @@ namespace Nalo::detail {
 
 // Finds the interned entries of texts a reader sees again and again (member
 // names above all) without hashing them again: a small direct-mapped table
-// in front of the store's intern table, keyed by the text's length and its
-// first and last bytes, and checked byte for byte on every hit.
+// in front of the store's intern table, keyed by the text's length and a few
+// of its bytes, and checked byte for byte on every hit.
 //
 // The cache holds one reference to each entry it remembers, so no entry it
 // points at is freed while the reader runs; the destructor drops them, so the

@@ -302,8 +302,9 @@ class State {
     // same pid from the one first seen.
     const std::optional<std::uint64_t> startTime = detail::ProcessStartTime(pid);
     if (!startTime) {
-      ReapIfOurChild(pid);
-      return ProcessWaitOutcome::CannotOpen;
+      // A child of ours that has already ended is still there to collect:
+      // that one ended under our eyes rather than being unknown.
+      return ReapIfOurChild(pid) ? ProcessWaitOutcome::Ended : ProcessWaitOutcome::CannotOpen;
     }
     const bool ended = PollUntil(timeout, [&] {
       return detail::ProcessStartTime(static_cast<std::uint32_t>(pid)) != startTime;
@@ -318,10 +319,14 @@ class State {
   // A process that a ProcessSystem since destroyed (say, of a plugin that was
   // unloaded) started is still a child of this process; once it has ended,
   // reap it. Anyone else's pid gives ECHILD and is left alone.
-  static void ReapIfOurChild(pid_t pid) {
+  // Answers whether it collected one.
+  static bool ReapIfOurChild(pid_t pid) {
     siginfo_t info{};
-    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) != 0 && errno == EINTR) {
-    }
+    int result = 0;
+    do {
+      result = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 && info.si_pid == pid;
   }
 
   // waitid without waiting, by pid descriptor where the kernel takes one (so

@@ -145,7 +145,7 @@ TEST_F(GameflowPluginThroughHost, WholeMatchesLeaveNothingBehind) {
   };
   playMatch();
   const auto afterFirst = InUse(mHost.MemoryStatistics("tav-gameflow").value());
-  for (int match = 0; match < 20; ++match) {
+  for (int match = 1; match < 200; ++match) {
     playMatch();
   }
   EXPECT_EQ(InUse(mHost.MemoryStatistics("tav-gameflow").value()), afterFirst);
@@ -177,7 +177,7 @@ const std::map<std::string, std::string, std::less<>> kPhaseOfState = {
 // entered publishes; after the walk, back in None, the plugin holds the memory
 // it held the first time it was back in None.
 TEST_F(GameflowPluginThroughHost, RandomWalkKeepsSessionAndChartInStep) {
-  constexpr int kSteps = 20000;
+  constexpr int kSteps = 100000;
   constexpr std::string_view kEntering = "Gameflow: entering state '";
   const std::array<std::string_view, 7> gameStates = {"JOINING_CHAMP_SELECT",
                                                       "TERMINATED",

@@ -538,7 +538,8 @@ TEST(BindingConvert, NativeJsonIsTheTreesJson) {
   scalars.huge = ~std::uint64_t{0};
   scalars.ratio = std::numeric_limits<float>::infinity();
   scalars.real = -0.0;
-  scalars.text = std::string("nul \0 and \x1f \"quoted\"", 24);
+  constexpr char kText[] = "nul \0 and \x1f \"quoted\"";
+  scalars.text = std::string(kText, sizeof kText - 1);
   scalars.color = static_cast<Color>(5);  // no enumerator: its number
   scalars.bytes = {0, 0xFF};
   ExpectJsonAsTree(scalars, "scalars at their edges");
