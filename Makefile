@@ -1,5 +1,6 @@
 # Entry points. Each target first makes sure the Debian packages are there.
-#   make run        build the stand-in host and run the plugin scenarios in it
+#   make run        build the stand-in host and run the plugin scenarios in it, then a whole
+#                   match of the gameflow plugin with the real stand-in game client
 #   make test       build and run every test (the README's test command)
 #   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench      build optimised and run the benchmarks
@@ -20,6 +21,10 @@ run: setup
 	  build/default/host/host --plugin build/default/tests/plugin/libtest_plugin.so \
 	    --scenario "$$scenario" || exit 1; \
 	done
+	cmake --build --preset default --target tav_gameflow stand_in_client
+	NALO_STAND_IN_CLIENT=$(CURDIR)/build/default/tools/stand-in-client/Tavora.exe \
+	  build/default/host/host --plugin build/default/gameflow/libtav_gameflow.so \
+	    --scenario tests/gameflow/scenarios/gameflow_client_match.yaml
 
 test: setup
 	cmake --preset default

@@ -735,6 +735,17 @@ MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
     std::size_t index = 0;
     for (const BindingProperty& entry : steps->Elements()) {
       scenario.steps.push_back(ReadStep(entry, ++index));
+      const StepKind kind = scenario.steps.back().kind;
+      const bool clientStep = kind == StepKind::ClientControl || kind == StepKind::ClientCommand ||
+                              kind == StepKind::ExpectClientSpawned ||
+                              kind == StepKind::ExpectFile || kind == StepKind::AwaitClientExit;
+      if (clientStep && !scenario.standInClient.has_value()) {
+        throw Failure(
+            kBadScenario, Message::kStep,
+            {{"index", index},
+             {"kind", scenario.steps.back().title.substr(0, scenario.steps.back().title.find(' '))},
+             {"problem", "the scenario installs no stand-in-client"}});
+      }
     }
   } catch (Failure& failure) {
     return std::move(failure);
