@@ -194,7 +194,10 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
   if (pid.HasFailure()) {
     const std::string text = "Failed to launch the game client: " + pid.GetFailure().Text();
     Log(LogLevel::Error, kLogGroupDebug, "%s", text.c_str());
-    return Failure(pid.GetFailure().Code() != 0 ? pid.GetFailure().Code() : 500, text);
+    // A peer's HTTP status carries over; a system error code (a failed spawn)
+    // is no status.
+    const std::uint32_t code = pid.GetFailure().Code();
+    return Failure(code >= 400 && code < 600 ? code : 500, text);
   }
   Log(LogLevel::Always, kLogGroupDebug, "Game Client Launched.");
   mOwner->SetLaunchState(LaunchState::Launched);

@@ -473,6 +473,10 @@ TEST_F(GameClientLaunch, ASpectateRunsTheObserverClientUntilItIsQuit) {
               testing::HasSubstr(R"("gameId":"9","gameMode":"CLASSIC","gameType":"MATCHED_GAME")"));
   const Host::Response again = mHost->Request("POST", "/tav-gameflow/v1/spectate/quit");
   EXPECT_EQ(again.status, 404U);
+  // The observer key reaches the client only.
+  for (const Host::LogLine& line : mHost->LogLines()) {
+    EXPECT_EQ(line.text.find("obs-key"), std::string::npos) << line.text;
+  }
 }
 
 TEST_F(GameClientLaunch, ADelayedSpectateWaitsInChampSelectThenLaunches) {
