@@ -1,6 +1,6 @@
 # Entry points. Each target first makes sure the Debian packages are there.
-#   make run        build the stand-in host and run the plugin scenarios in it, then a whole
-#                   match of the gameflow plugin with the real stand-in game client
+#   make run        build the stand-in host and serve the gameflow over HTTP until Ctrl-C
+#   make demo       the same, then play a whole match against it over HTTP and exit
 #   make test       build and run every test (the README's test command)
 #   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench      build optimised and run the benchmarks
@@ -9,22 +9,16 @@
 FUZZ_SECONDS ?= 30
 BENCH_FILTER ?= .
 
-.PHONY: setup run test test-asan bench fuzz format clean
+.PHONY: setup run demo test test-asan bench fuzz format clean
 
 setup:
 	@./scripts/setup.sh
 
 run: setup
-	cmake --preset default
-	cmake --build --preset default --target host test_plugin
-	@for scenario in tests/scenarios/*.yaml; do \
-	  build/default/host/host --plugin build/default/tests/plugin/libtest_plugin.so \
-	    --scenario "$$scenario" || exit 1; \
-	done
-	cmake --build --preset default --target tav_gameflow stand_in_client
-	NALO_STAND_IN_CLIENT=$(CURDIR)/build/default/tools/stand-in-client/Tavora.exe \
-	  build/default/host/host --plugin build/default/gameflow/libtav_gameflow.so \
-	    --scenario tests/gameflow/scenarios/gameflow_client_match.yaml
+	@./scripts/serve.sh run
+
+demo: setup
+	@./scripts/serve.sh demo
 
 test: setup
 	cmake --preset default

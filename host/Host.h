@@ -51,8 +51,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "abi/HostAbi.h"
@@ -221,6 +223,13 @@ class Host {
   // for "application/x-yaml" and "text/x-yaml". Runs due work afterwards.
   Response Request(std::string_view method, std::string_view path, std::string_view body = {},
                    std::string_view contentType = "application/json");
+  // One header of a request from outside: name (in lower case, as the
+  // plugin's header-located arguments are looked up) and value.
+  using Header = std::pair<std::string, std::string>;
+  // The same with the request's headers, handed to the plugin's dispatch
+  // (peers don't read headers).
+  Response Request(std::string_view method, std::string_view path, std::string_view body,
+                   std::string_view contentType, std::span<const Header> headers);
   // The same with one positional argument value instead of a body, as a
   // plugin sends it.
   Response RequestWithArgument(std::string_view method, std::string_view path,

@@ -8,7 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config make
   rapidjson-dev libyaml-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libyaml-cpp-dev libmsgpack-dev
-  libboost-dev libboost-filesystem-dev
+  libboost-dev libboost-filesystem-dev libcpp-httplib-dev
   clang lld libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
 )

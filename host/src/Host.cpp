@@ -337,6 +337,8 @@ class Host::Impl {
   std::function<void(const PeerRequest&)> mRequestEcho;
   std::vector<PublishedEvent> mEvents;
   std::vector<CoreCall> mCoreCalls;
+  // The headers of the outside request being routed, for its dispatch.
+  std::vector<NaloHeader> mOutsideHeaders;
 };
 
 Host::Impl::Impl(HostOptions options)
@@ -618,6 +620,10 @@ Response Host::Impl::Dispatch(Plugin& plugin, std::uint32_t method, std::string_
   request.body = reinterpret_cast<const std::uint8_t*>(body.data());
   request.bodyLength = body.size();
   request.pluginHandle = caller;
+  if (caller == 0 && !mOutsideHeaders.empty()) {
+    request.headers = mOutsideHeaders.data();
+    request.headerCount = mOutsideHeaders.size();
+  }
   NaloResponse raw{};
   chosen->record->dispatch(chosen->record->handlerData, &raw, &request);
 
@@ -987,6 +993,17 @@ Response Host::Request(std::string_view method, std::string_view path, std::stri
   }
   Response response = mImpl->Route(code, path, {}, contentType, body, 0);
   mImpl->mQueue.RunDue();
+  return response;
+}
+
+Response Host::Request(std::string_view method, std::string_view path, std::string_view body,
+                       std::string_view contentType, std::span<const Header> headers) {
+  mImpl->mOutsideHeaders.clear();
+  for (const Header& header : headers) {
+    mImpl->mOutsideHeaders.push_back(NaloHeader{header.first.c_str(), header.second.c_str()});
+  }
+  Response response = Request(method, path, body, contentType);
+  mImpl->mOutsideHeaders.clear();
   return response;
 }
 

@@ -11,7 +11,6 @@ namespace Nalo::Host::detail {
 
 namespace {
 
-constexpr std::string_view kPatcherPrefix = "/patcher/v1/products/tavora/";
 constexpr std::string_view kMapV1Prefix = "/tav-maps/v1/map/";
 constexpr std::string_view kMapV2Prefix = "/tav-maps/v2/map/";
 constexpr std::string_view kGameTypeConfigPrefix = "/tav-game-queues/v1/game-type-config/";

@@ -12,6 +12,11 @@
 //         quit
 //       Responses and published events are printed to standard output, log
 //       lines to standard error.
+//   host --plugin PATH --http [ADDRESS:]PORT [--state DIR] [--token TOKEN]
+//        [--cors-origin ORIGIN] [--virtual-clock] [--record FILE]
+//       serves the plugin(s) and the stand-in peers over HTTP until Ctrl-C
+//       (host/http/HttpFront.h); loopback unless an address is given, port 0
+//       for any free one. Without --state a new temporary folder is used.
 
 #include <poll.h>
 #include <unistd.h>
@@ -32,13 +37,17 @@
 #include "host/Peers.h"
 #include "host/Scenario.h"
 #include "host/ValueMatch.h"
+#include "host/http/HttpHost.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 constexpr std::string_view kUsage =
     "usage: host --plugin PATH [--plugin PATH...] [--scenario FILE] [--state DIR]\n"
-    "            [--core-version X.Y.Z] [-- HOST COMMAND LINE...]\n";
+    "            [--core-version X.Y.Z] [-- HOST COMMAND LINE...]\n"
+    "       host --plugin PATH... --http [ADDRESS:]PORT [--state DIR] [--token TOKEN]\n"
+    "            [--cors-origin ORIGIN] [--virtual-clock] [--record FILE]\n"
+    "            [-- HOST COMMAND LINE...]\n";
 
 struct Arguments {
   std::vector<std::string> plugins;
@@ -46,6 +55,11 @@ struct Arguments {
   std::string stateFolder;
   std::string coreVersion;
   std::vector<std::string> commandLine;
+  std::string http;  // [ADDRESS:]PORT
+  std::string token;
+  std::string corsOrigin;
+  std::string record;
+  bool virtualClock = false;
 };
 
 bool ParseArguments(int count, char** values, Arguments& arguments) {
@@ -68,11 +82,77 @@ bool ParseArguments(int count, char** values, Arguments& arguments) {
     } else if (argument == "--scenario" && next(arguments.scenario)) {
     } else if (argument == "--state" && next(arguments.stateFolder)) {
     } else if (argument == "--core-version" && next(arguments.coreVersion)) {
+    } else if (argument == "--http" && next(arguments.http)) {
+    } else if (argument == "--token" && next(arguments.token)) {
+    } else if (argument == "--cors-origin" && next(arguments.corsOrigin)) {
+    } else if (argument == "--record" && next(arguments.record)) {
+    } else if (argument == "--virtual-clock") {
+      arguments.virtualClock = true;
     } else {
       return false;
     }
   }
-  return !arguments.plugins.empty();
+  return !arguments.plugins.empty() && (arguments.http.empty() || arguments.scenario.empty());
+}
+
+bool ParseCoreVersion(const std::string& text, Nalo::Host::HostOptions& options) {
+  if (text.empty()) {
+    return true;
+  }
+  unsigned major = 0, minor = 0, patch = 0;
+  if (std::sscanf(text.c_str(), "%u.%u.%u", &major, &minor, &patch) != 3) {
+    std::cerr << "The core version must be written X.Y.Z.\n";
+    return false;
+  }
+  options.coreMajor = major;
+  options.coreMinor = minor;
+  options.corePatch = patch;
+  return true;
+}
+
+int RunHttp(const Arguments& arguments) {
+  Nalo::Host::Http::HttpHostOptions options;
+  options.plugins = arguments.plugins;
+  options.host.clock =
+      arguments.virtualClock ? Nalo::Host::ClockMode::Virtual : Nalo::Host::ClockMode::Real;
+  options.host.peers = Nalo::Host::PeerSetup::Realistic;
+  options.host.commandLine = arguments.commandLine;
+  options.host.logEcho = [](std::string_view line) { std::cerr << line << "\n"; };
+  if (!ParseCoreVersion(arguments.coreVersion, options.host)) {
+    return kUsageError;
+  }
+  const std::size_t colon = arguments.http.rfind(':');
+  const std::string portText =
+      colon == std::string::npos ? arguments.http : arguments.http.substr(colon + 1);
+  char* end = nullptr;
+  const long port = std::strtol(portText.c_str(), &end, 10);
+  if (portText.empty() || *end != '\0' || port < 0 || port > 65535) {
+    std::cerr << "--http takes [ADDRESS:]PORT, with a port from 0 to 65535.\n";
+    return kUsageError;
+  }
+  options.front.port = static_cast<int>(port);
+  if (colon != std::string::npos && colon > 0) {
+    std::string address = arguments.http.substr(0, colon);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+      address = address.substr(1, address.size() - 2);
+    }
+    options.front.address = address;
+  }
+  options.front.token = arguments.token;
+  options.recordFile = arguments.record;
+  options.front.corsOrigin = arguments.corsOrigin;
+  options.front.log = [](std::string_view line) { std::cerr << line << "\n"; };
+  std::filesystem::path stateFolder = arguments.stateFolder;
+  if (stateFolder.empty()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nalo-host-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::cerr << "Can't create a temporary state folder.\n";
+      return kUsageError;
+    }
+    stateFolder = pattern;
+  }
+  options.host.stateFolder = stateFolder;
+  return Nalo::Host::Http::RunHttpHost(std::move(options));
 }
 
 int RunScenarioFile(const Arguments& arguments) {
@@ -232,6 +312,9 @@ int main(int count, char** values) {
       std::cerr << "There is no plugin file at " << plugin << ".\n" << kUsage;
       return kUsageError;
     }
+  }
+  if (!arguments.http.empty()) {
+    return RunHttp(arguments);
   }
   return arguments.scenario.empty() ? RunInteractive(arguments) : RunScenarioFile(arguments);
 }

@@ -1,0 +1,70 @@
+#pragma once
+// PluginThread: the core's one plugin thread for a Host that other threads
+// (the HTTP front's workers) talk to. A Host is not thread-safe; only the
+// thread inside Run() touches it. Other threads hand it work through Call(),
+// which queues the work and blocks until the plugin thread has run it.
+//
+// Between calls the plugin thread runs the Host's due work on its clock
+// (tasks, timers, deliveries) and sleeps until the next task falls due or
+// work is queued; it never polls. On a virtual clock nothing falls due by
+// itself: time moves only when a call advances it.
+//
+//   Nalo::Host::Http::PluginThread thread(host, Nalo::Host::ClockMode::Real);
+//   std::thread plugin([&] { thread.Run({}); });
+//   Nalo::Host::Response answer;
+//   thread.Call([&](Nalo::Host::Host& h) { answer = h.Request("GET", "/x"); });
+//   thread.Stop();
+//   plugin.join();
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+
+#include "host/Host.h"
+
+namespace Nalo::Host::Http {
+
+class PluginThread {
+ public:
+  PluginThread(Host& host, ClockMode clock) noexcept : mHost(host), mClock(clock) {}
+  PluginThread(const PluginThread&) = delete;
+  PluginThread& operator=(const PluginThread&) = delete;
+  PluginThread(PluginThread&&) = delete;
+  PluginThread& operator=(PluginThread&&) = delete;
+
+  // Runs the loop on the calling thread until Stop(). `afterWork` runs on
+  // this thread after each round of work (due tasks or calls), so that the
+  // caller can look at what the Host recorded.
+  void Run(const std::function<void(Host&)>& afterWork);
+
+  // From any thread but the plugin thread: runs `work` on the plugin thread
+  // and returns once it has run (true), or false without running it when
+  // the thread has stopped or stops before reaching it. `work` must not
+  // throw.
+  bool Call(std::function<void(Host&)> work);
+
+  // Ends Run() after the work under way; queued calls return false. Safe
+  // from any thread, and to call twice.
+  void Stop();
+
+  // Calls queued and not yet taken by the plugin thread.
+  [[nodiscard]] std::size_t QueuedCalls() const;
+
+ private:
+  struct Job {
+    std::function<void(Host&)> work;
+    std::promise<bool> done;
+  };
+
+  Host& mHost;
+  ClockMode mClock;
+  mutable std::mutex mMutex;
+  std::condition_variable mWake;
+  std::deque<Job> mJobs;
+  bool mStopping = false;
+};
+
+}  // namespace Nalo::Host::Http

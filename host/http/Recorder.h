@@ -1,0 +1,74 @@
+#pragma once
+// Recorder: writes everything that reaches the plugins from outside through
+// the HTTP front (requests, peer changes, LCDS pushes and answers, faults),
+// with the time between them, as a scenario file (docs/scenarios.md), with
+// the answers and the publications seen as expectations, so that a session
+// driven by hand replays as a regression test with `host --scenario FILE`.
+//
+// Every call is made on the plugin thread, in the order things happened.
+// Steps are written as they come and the file is flushed after each, so a
+// host stopped by a signal leaves a complete scenario up to its last step.
+//
+// What the file can't carry: request headers (the scenario format has none)
+// and MessagePack bodies, which are written as the JSON of their value.
+// Times are whole milliseconds; a replay runs on virtual time, where the
+// timers that ran between two steps run in the `advance` between them.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "binding/BindingProperty.h"
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
+#include "host/Host.h"
+
+namespace Nalo::Host::Http {
+
+class Recorder {
+ public:
+  // Opens `file` and writes the scenario's header: its name, the host's wall
+  // clock now, and the data store's values from `stateFolder` as the
+  // scenario's resources. Fails with 500 when the file can't be written.
+  [[nodiscard]] static MaybeType<Failure, std::unique_ptr<Recorder>> Open(
+      const std::filesystem::path& file, const std::filesystem::path& stateFolder,
+      std::uint64_t wallClockMilliseconds);
+
+  // Writes what is still pending (the publications since the last step,
+  // after the time that passed) and closes the file.
+  ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+  Recorder(Recorder&&) = delete;
+  Recorder& operator=(Recorder&&) = delete;
+
+  // A request that reached the core at `nowNanoseconds` (host time), and
+  // its answer.
+  void Request(std::uint64_t nowNanoseconds, std::string_view method, std::string_view path,
+               std::string_view contentType, std::string_view body, const Response& response);
+  // A step of another kind ("push-lcds", "lcds-answer", "fault") with its
+  // members.
+  void Step(std::uint64_t nowNanoseconds, std::string_view kind, const BindingProperty& members);
+  // A publication; written as an expectation before the next step (or at
+  // the end), latest value per resource.
+  void Published(const PublishedEvent& event);
+  // Writes the pending expectations after the time up to `nowNanoseconds`.
+  void Finish(std::uint64_t nowNanoseconds);
+
+ private:
+  explicit Recorder(std::ofstream file) : mFile(std::move(file)) {}
+  // Writes the advance to `nowNanoseconds` and the pending expectations.
+  void CatchUp(std::uint64_t nowNanoseconds);
+  void WriteStep(std::string_view kind, const BindingProperty& members);
+
+  std::ofstream mFile;
+  std::uint64_t mWrittenMilliseconds = 0;
+  // Resource URI -> its latest publication since the last step.
+  std::map<std::string, BindingProperty> mPending;
+  bool mFinished = false;
+};
+
+}  // namespace Nalo::Host::Http

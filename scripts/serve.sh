@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the stand-in host and the plugin it serves, then
+#   scripts/serve.sh run    serves it over HTTP until Ctrl-C (make run)
+#   scripts/serve.sh demo   plays a whole match against it over HTTP (make demo)
+#
+# The gameflow plugin is served once it is part of the build; until then
+# `run` serves the runtime's test plugin. HTTP=[ADDRESS:]PORT (default
+# 127.0.0.1:0, a free port) and STATE=DIR (default build/run-state) change
+# where it listens and keeps its data store and access file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-run}
+http=${HTTP:-127.0.0.1:0}
+state=${STATE:-build/run-state}
+build=build/default
+
+cmake --preset default >/dev/null
+targets=(host_program host_demo stand_in_client)
+if cmake --build --preset default --target help | grep -qw tav_gameflow; then
+  targets+=(tav_gameflow)
+  plugin=$(find "$build/gameflow" -maxdepth 1 -name 'libtav_gameflow.so' | head -n 1)
+else
+  targets+=(test_plugin)
+  plugin=$build/tests/plugin/libtest_plugin.so
+fi
+cmake --build --preset default --target "${targets[@]}"
+if [ -z "${plugin:-}" ] || [ ! -f "$plugin" ]; then
+  plugin=$build/gameflow/libtav_gameflow.so
+fi
+
+case "$mode" in
+  run)
+    mkdir -p "$state"
+    # The stand-in game client stands where the realistic patcher's paths
+    # point; a launched client plays for a minute, then exits (edit
+    # stand-in-client.cfg there to change that).
+    client=$state/tav_game_client_sln
+    mkdir -p "$client" "$state/windows"
+    ln -sfn "$PWD/$build/tools/stand-in-client/Tavora.exe" "$client/Tavora.exe"
+    [ -f "$client/stand-in-client.cfg" ] ||
+      printf 'end-delay-ms = 60000\nend = exit 0\n' >"$client/stand-in-client.cfg"
+    export NALO_STAND_IN_CLIENT_DIR=$PWD/$client NALO_STAND_IN_WINDOWS=$PWD/$state/windows
+    exec "$build/host/host" --plugin "$plugin" --http "$http" --state "$state"
+    ;;
+  demo)
+    if [[ "$plugin" != *tav_gameflow* ]]; then
+      echo "make demo plays a match against the gameflow plugin, which this build doesn't have yet." >&2
+      exit 1
+    fi
+    exec "$build/host/http/host_demo" --host "$build/host/host" --plugin "$plugin"
+    ;;
+  *)
+    echo "usage: $0 run|demo" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,309 @@
+// The host program in its HTTP mode, as a user starts it: what it prints,
+// what it never logs, and its data store across SIGKILL and restart.
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "binding/Json.h"
+
+extern char** environ;
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+// The host program serving the test plugin over HTTP on a free port.
+class HostProcess {
+ public:
+  HostProcess(const std::filesystem::path& folder, std::vector<std::string> extra = {},
+              std::string plugin = NALO_TEST_PLUGIN_PATH)
+      : mFolder(folder) {
+    std::filesystem::remove(folder / "http-front.json");
+    std::vector<std::string> arguments = {HOST_PROGRAM,  "--plugin", plugin,         "--http",
+                                          "127.0.0.1:0", "--state",  folder.string()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    mStarted = posix_spawn(&mPid, HOST_PROGRAM, &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    // The access file is renamed into place complete, once the front serves.
+    mServing =
+        mStarted && Eventually([&] { return std::filesystem::exists(folder / "http-front.json"); });
+    if (mServing) {
+      auto access = Nalo::ParseJson(ReadFile(folder / "http-front.json"));
+      mServing = access.Succeeded();
+      if (mServing) {
+        mToken = access.Value().Find("token")->AsString();
+        const std::string url = access.Value().Find("url")->AsString();
+        mPort = std::stoi(url.substr(url.rfind(':') + 1));
+      }
+    }
+  }
+  ~HostProcess() {
+    if (mStarted && !mWaited) {
+      kill(mPid, SIGKILL);
+      static_cast<void>(Wait());
+    }
+  }
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+  HostProcess(HostProcess&&) = delete;
+  HostProcess& operator=(HostProcess&&) = delete;
+
+  [[nodiscard]] bool Serving() const { return mServing; }
+  [[nodiscard]] const std::string& Token() const { return mToken; }
+  [[nodiscard]] std::unique_ptr<httplib::Client> Client() const {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", mPort);
+    client->set_bearer_token_auth(mToken.c_str());
+    client->set_keep_alive(true);
+    client->set_tcp_nodelay(true);
+    return client;
+  }
+  void Signal(int signal) const { kill(mPid, signal); }
+  // The wait status.
+  int Wait() {
+    int status = 0;
+    waitpid(mPid, &status, 0);
+    mWaited = true;
+    return status;
+  }
+  [[nodiscard]] std::string Output() const { return ReadFile(mFolder / "out.txt"); }
+  [[nodiscard]] std::string Errors() const { return ReadFile(mFolder / "err.txt"); }
+
+ private:
+  std::filesystem::path mFolder;
+  pid_t mPid = -1;
+  bool mStarted = false;
+  bool mServing = false;
+  bool mWaited = false;
+  std::string mToken;
+  int mPort = 0;
+};
+
+class HttpProgram : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nalo-http-XXXXXX").string();
+    mFolder = mkdtemp(pattern.data());
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(mFolder, ignored);
+  }
+  std::filesystem::path mFolder;
+};
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+TEST_F(HttpProgram, PrintsHowToConnectOnceAndNeverLogsTheToken) {
+  HostProcess host(mFolder);
+  ASSERT_TRUE(host.Serving()) << host.Errors();
+  auto client = host.Client();
+  auto session = client->Get("/naloclient/command-line-args");
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->status, 200);
+  // Requests that log: refused ones, a failing fetch, a fault.
+  ASSERT_TRUE(client->Get("/tav-testplugin/v1/fetch?path=/nothing"));
+  ASSERT_TRUE(client->Post("/host/v1/faults", R"({"path":"/x"})", "application/json"));
+  ASSERT_TRUE(client->Get("/x"));
+  host.Signal(SIGINT);
+  const int status = host.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string output = host.Output();
+  EXPECT_EQ(Count(output, "Token: " + host.Token() + "\n"), 1u) << output;
+  EXPECT_THAT(output, testing::HasSubstr("The host stopped."));
+  const std::string errors = host.Errors();
+  EXPECT_THAT(errors, testing::HasSubstr("Loaded the plugin tav-testplugin"));
+  EXPECT_EQ(errors.find(host.Token()), std::string::npos) << errors;
+}
+
+// The data store survives a SIGKILL at any moment: after each restart the
+// file is complete and holds the last value acknowledged (or the one whose
+// answer the kill cut off).
+TEST_F(HttpProgram, TheDataStoreSurvivesSigkillAndRestart) {
+  std::mt19937 random(20261207);
+  std::int64_t acknowledged = -1;
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    HostProcess host(mFolder);
+    ASSERT_TRUE(host.Serving()) << host.Errors();
+    auto client = host.Client();
+    if (acknowledged >= 0) {
+      auto lock = client->Get("/data-store/v1/install-settings/gameflow-patcher-lock");
+      ASSERT_TRUE(lock);
+      ASSERT_EQ(lock->status, 200);
+      const std::int64_t stored = std::stoll(lock->body);
+      EXPECT_TRUE(stored == acknowledged || stored == acknowledged + 1) << stored;
+      acknowledged = stored;
+      auto record = client->Get("/data-store/v1/install-settings/gameflow-process-info");
+      ASSERT_TRUE(record);
+      // The record is written before the lock: the kill may fall between.
+      EXPECT_THAT(record->body, testing::AnyOf(R"({"pid":)" + std::to_string(stored) + "}",
+                                               R"({"pid":)" + std::to_string(stored + 1) + "}"));
+    }
+    // Writes until the kill, which comes after a random number of them.
+    const int writes = std::uniform_int_distribution<int>(1, 60)(random);
+    std::thread killer;
+    std::atomic<int> done{0};
+    killer = std::thread([&] {
+      static_cast<void>(Eventually([&] { return done.load() >= writes; }));
+      host.Signal(SIGKILL);
+    });
+    for (std::int64_t value = acknowledged + 1;; ++value) {
+      auto info = client->Put("/data-store/v1/install-settings/gameflow-process-info",
+                              R"({"pid":)" + std::to_string(value) + "}", "application/json");
+      if (!info || info->status != 204) {
+        break;
+      }
+      auto lock = client->Put("/data-store/v1/install-settings/gameflow-patcher-lock",
+                              std::to_string(value), "application/json");
+      if (!lock || lock->status != 204) {
+        break;
+      }
+      acknowledged = value;
+      ++done;
+    }
+    killer.join();
+    static_cast<void>(host.Wait());
+    const auto file = Nalo::ParseJson(ReadFile(mFolder / "data-store.json"));
+    ASSERT_TRUE(file.Succeeded()) << ReadFile(mFolder / "data-store.json");
+  }
+}
+
+// Runs `host --plugin PLUGIN --scenario FILE`; its exit code, its output in
+// `report`.
+int RunScenario(const std::string& plugin, const std::filesystem::path& file,
+                const std::filesystem::path& folder, std::string& report) {
+  std::string command = std::string(HOST_PROGRAM) + " --plugin '" + plugin + "' --scenario '" +
+                        file.string() + "' > '" + (folder / "replay.txt").string() + "' 2>&1";
+  const int status = std::system(command.c_str());
+  report = ReadFile(folder / "replay.txt");
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A session driven over HTTP, recorded, replays as a passing scenario; the
+// same recording with one answer changed fails.
+TEST_F(HttpProgram, ARecordedSessionReplaysAsAScenario) {
+  struct Case {
+    std::string name;
+    std::string plugin;
+    std::function<void(httplib::Client&)> drive;
+  };
+  const std::vector<Case> cases = {
+      {"test plugin", NALO_TEST_PLUGIN_PATH,
+       [](httplib::Client& client) {
+         client.Post("/tav-testplugin/v1/items", R"({"name":"a","count":1})", "application/json");
+         client.Get("/tav-testplugin/v1/items/a");
+         client.Get("/tav-testplugin/v1/items/missing");
+         client.Put("/lobby/v1/lobby", R"({"partyId":"p1","members":[1,2]})", "application/json");
+         client.Delete("/lobby/v1/lobby");
+         client.Put("/host/v1/lcds/answers/gameService.getGame",
+                    R"({"type":"com.example.GameDTO","body":{"gameId":7,"gameState":"IDLE"}})",
+                    "application/json");
+         client.Get("/tav-testplugin/v1/lcds/game?id=7");
+         client.Post("/host/v1/faults", R"({"path":"/lobby/v1/x","status":503})",
+                     "application/json");
+         client.Get("/tav-testplugin/v1/fetch?path=/lobby/v1/x");
+         client.Post("/tav-testplugin/v1/items", "name: b\ncount: 2\n", "application/x-yaml");
+       }},
+      {"gameflow", NALO_GAMEFLOW_PLUGIN_PATH,
+       [](httplib::Client& client) {
+         const auto post = [&client](std::string_view event) {
+           client.Post("/tav-gameflow/v1/session/event", "\"" + std::string(event) + "\"",
+                       "application/json");
+         };
+         client.Get("/tav-gameflow/v1/session");
+         post("GAMEFLOW_EVENT.REQUESTED_LOBBY");
+         post("GAMEFLOW_EVENT.ENTERED_LOBBY");
+         post("GAMEFLOW_EVENT.ENTERED_QUEUE");
+         client.Post("/host/v1/lcds/push",
+                     R"({"type":"com.nalogames.platform.game.GameDTO",)"
+                     R"("body":{"id":5,"gameState":"JOINING_CHAMP_SELECT","mapId":11}})",
+                     "application/json");
+         post("GAMEFLOW_EVENT.ENTERED_CHAMP_SELECT");
+         client.Get("/tav-gameflow/v1/session");
+         client.Get("/tav-gameflow/v1/availability");
+         post("GAMEFLOW_EVENT.EXITED_LOBBY");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path recording = mFolder / "recorded.yaml";
+    {
+      HostProcess host(mFolder, {"--record", recording.string()}, c.plugin);
+      ASSERT_TRUE(host.Serving()) << host.Errors();
+      auto client = host.Client();
+      c.drive(*client);
+      client.reset();  // an idle connection would hold a worker until its keep-alive ends
+      host.Signal(SIGTERM);
+      ASSERT_EQ(host.Wait(), 0);
+    }
+    const std::string text = ReadFile(recording);
+    EXPECT_THAT(text, testing::HasSubstr("  - request: "));
+    EXPECT_THAT(text, testing::HasSubstr("  - expect-published: "));
+    std::string report;
+    EXPECT_EQ(RunScenario(c.plugin, recording, mFolder, report), 0) << report << text;
+
+    // The same session with one answer changed no longer passes.
+    const std::size_t status = text.find("\"status\":200");
+    ASSERT_NE(status, std::string::npos);
+    std::string changed = text;
+    changed.replace(status, 12, "\"status\":201");
+    const std::filesystem::path tampered = mFolder / "tampered.yaml";
+    std::ofstream(tampered) << changed;
+    EXPECT_EQ(RunScenario(c.plugin, tampered, mFolder, report), 1) << report;
+    std::filesystem::remove(mFolder / "data-store.json");
+  }
+}
+
+}  // namespace
