@@ -40,7 +40,9 @@ case "$mode" in
     ln -sfn "$PWD/$build/tools/stand-in-client/Tavora.exe" "$client/Tavora.exe"
     [ -f "$client/stand-in-client.cfg" ] ||
       printf 'end-delay-ms = 60000\nend = exit 0\n' >"$client/stand-in-client.cfg"
-    export NALO_STAND_IN_CLIENT_DIR=$PWD/$client NALO_STAND_IN_WINDOWS=$PWD/$state/windows
+    NALO_STAND_IN_CLIENT_DIR=$(cd "$client" && pwd)
+    NALO_STAND_IN_WINDOWS=$(cd "$state/windows" && pwd)
+    export NALO_STAND_IN_CLIENT_DIR NALO_STAND_IN_WINDOWS
     exec "$build/host/host" --plugin "$plugin" --http "$http" --state "$state"
     ;;
   demo)
