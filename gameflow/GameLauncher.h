@@ -13,8 +13,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "binding/BindingProperty.h"
+#include "diagnostics/Failure.h"
+#include "diagnostics/MaybeType.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/Queue.h"
 
@@ -22,6 +27,10 @@ namespace Nalo::Client::Gameflow {
 
 // The tutorial a running tutorial game is; the numbers are the platform's.
 enum class TutorialKind : std::int32_t { BasicTutorial = 0, BattleTraining = 1 };
+
+// Where a launch of the game client stands; the tick turns Launching (a launch
+// that never completed) and Exited (the client ended) into events.
+enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
 
 class GameLauncher {
  public:
@@ -38,8 +47,28 @@ class GameLauncher {
   virtual void RelaunchAfterLogin() = 0;
   // The game client ended: offers a reconnect when the game goes on.
   virtual void OfferReconnect() = 0;
+  // The player asks to return to the game in progress: relaunches the client
+  // when a reconnect is (or becomes) available; 403 "Reconnect is not
+  // available." otherwise.
+  [[nodiscard]] virtual MaybeType<Failure, void> Reconnect() = 0;
   // The map of `queue`, or nothing when it cannot be found.
   [[nodiscard]] virtual std::optional<Api::GameflowGameMap> LookUpMap(const Api::Queue& queue) = 0;
+
+  // The routes of the game client side. Each answers success (an empty
+  // body) or the status and message of its refusal.
+  // Watches the client running with `args` (any recorded one when empty), or
+  // starts one without the host's credentials.
+  [[nodiscard]] virtual MaybeType<Failure, void> WatchLaunch(
+      const std::vector<std::string>& args) = 0;
+  // Spectates the game of `summonerName`, or without a name the current
+  // summoner's own game.
+  [[nodiscard]] virtual MaybeType<Failure, void> SpectateLaunch(
+      std::optional<std::string> summonerName) = 0;
+  [[nodiscard]] virtual MaybeType<Failure, void> SpectateQuit() = 0;
+  [[nodiscard]] virtual MaybeType<Failure, void> TutorialStart(TutorialKind kind) = 0;
+  [[nodiscard]] virtual MaybeType<Failure, void> BattleTrainingStop() = 0;
+  // Tells the platform that the client received `message` for the stored game.
+  virtual void SetClientVestoMessage(std::string_view message) = 0;
 
   [[nodiscard]] virtual bool IsSpectating() const = 0;
   virtual void EndSpectating() = 0;
@@ -52,6 +81,10 @@ class GameLauncher {
   // changed (`value` null for a deletion).
   virtual void OnLoginInGameCredentials(const BindingProperty* value) = 0;
   virtual void OnUxCrashCount(const BindingProperty* value) = 0;
+
+  // A launch is under way (it may be waiting for a request while the core
+  // runs a tick).
+  [[nodiscard]] virtual bool IsLaunchRunning() const { return false; }
 
  protected:
   GameLauncher() = default;

@@ -19,12 +19,14 @@
 #include <string_view>
 #include <vector>
 
+#include "diagnostics/ProcessSystem.h"
 #include "gameflow/Api/GameflowAvailability.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/GameflowWatchPhase.h"
 #include "gameflow/Api/LoginSession.h"
 #include "gameflow/Api/PatcherProductState.h"
 #include "gameflow/Api/PlayerStatus.h"
+#include "gameflow/GameClientLauncher.h"
 #include "gameflow/GameFlowGate.h"
 #include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowChart.h"
@@ -35,15 +37,12 @@
 
 namespace Nalo::Client::Gameflow {
 
-// Where a launch of the game client stands; the tick turns Launching (a launch
-// that never completed) and Exited (the client ended) into events.
-enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
-
 class GameflowPlugin final : public AppModule,
                              private GameflowChartOwner,
-                             private GameFlowGate::Owner {
+                             private GameFlowGate::Owner,
+                             private GameClientLauncher::Owner {
  public:
-  // The production clocks and the pending game launcher.
+  // The production clocks, the system's processes and the game client launcher.
   GameflowPlugin();
   // `tickClock` and `wallClock` must outlive the plugin.
   GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
@@ -69,7 +68,7 @@ class GameflowPlugin final : public AppModule,
   // Dispatches `event` through the chart. Inside a dispatch the event is
   // queued and runs once the dispatch is over (the answer is then true).
   // Answers whether a row handled it.
-  bool PostEvent(GameflowEvent event);
+  bool PostEvent(GameflowEvent event) override;
 
   // Fills the session's queue from `game`: its type, map, mode, players per
   // team and category, the game-type configuration looked up by its id (kept
@@ -94,6 +93,7 @@ class GameflowPlugin final : public AppModule,
 
   // --- Routes --------------------------------------------------------------------------
   Api::GameflowAvailability GetAvailability();
+  MaybeType<Failure, void> PostReconnect() { return mLauncher->Reconnect(); }
   void AcknowledgeFailedLaunch();
   std::vector<std::string> GetExtraGameClientArgs();
   void SetExtraGameClientArgs(std::vector<std::string> arguments);
@@ -110,6 +110,21 @@ class GameflowPlugin final : public AppModule,
   Api::GameflowWatchPhase GetWatchPhase();
   bool GetSpectating();
   void GetDelayedSpectateLaunch();
+  void PostClientReceivedMessage(std::string message) { mLauncher->SetClientVestoMessage(message); }
+  MaybeType<Failure, void> PostWatchLaunch(std::vector<std::string> args) {
+    return mLauncher->WatchLaunch(args);
+  }
+  MaybeType<Failure, void> PostSpectateLaunch(std::string summonerName) {
+    return mLauncher->SpectateLaunch(std::move(summonerName));
+  }
+  MaybeType<Failure, void> PostSpectateQuit() { return mLauncher->SpectateQuit(); }
+  MaybeType<Failure, void> PostBattleTrainingStart() {
+    return mLauncher->TutorialStart(TutorialKind::BattleTraining);
+  }
+  MaybeType<Failure, void> PostBattleTrainingStop() { return mLauncher->BattleTrainingStop(); }
+  MaybeType<Failure, void> PostBasicTutorialStart() {
+    return mLauncher->TutorialStart(TutorialKind::BasicTutorial);
+  }
   bool GetBasicTutorial();
   bool GetBattleTraining();
   void SetPlayerStatus(Api::PlayerStatus status);
@@ -132,13 +147,42 @@ class GameflowPlugin final : public AppModule,
   void Tick() override;
   void ScheduleLockRefresh() override;
 
+  // --- Game client launcher owner ------------------------------------------------------
+  const std::optional<LCDS::GameDto>& StoredGame() const override { return mSessionModel.Game(); }
+  const std::optional<LCDS::PlayerCredentialsDto>& StoredCredentials() const override {
+    return mSessionModel.Credentials();
+  }
+  void StoreGame(const LCDS::GameDto& game) override { mSessionModel.StoreGame(game); }
+  void StoreCredentials(const LCDS::PlayerCredentialsDto& credentials) override;
+  void ApplyGame(const LCDS::GameDto& game) override;
+  void NotifyGame(const LCDS::GameDto& game) override { OnGameNotification(game); }
+  const Api::LoginSession& Login() const override { return mLoginSession; }
+  const std::string& PlatformId() const override { return mPlatformId; }
+  std::int64_t QueueId() const override { return mSessionModel.Session().gameData.queue.id; }
+  const std::vector<std::string>& ExtraGameClientArgs() const override {
+    return mExtraGameClientArgs;
+  }
+  void SetLaunchState(LaunchState state) override { mLaunchState = state; }
+  bool IsGameClientRunning() const override { return mSessionModel.Session().gameClient.running; }
+  void SetGameClientRunning() override;
+  void SetGameClientVisible() override;
+  bool IsAvailable() const override { return mGate.GetAvailability().IsAvailable(); }
+  bool IsCorrupted() const override { return mGate.IsCorrupted(); }
+  void BlockForGameFlow() override;
+  void SetPatcherLock() override { mGate.SetLock(); }
+  void ReleasePatcher() override;
+  void DetectCorruption() override;
+  Api::GameflowWatchPhase WatchPhase() const override { return mWatchPhase; }
+  void PublishSpectating() override;
+  void SetMap(const Api::GameflowGameMap& map) override { mSessionModel.SetMap(map); }
+  void SetWatchPhase(Api::GameflowWatchPhase phase) override;
+
   // --- Start-up ------------------------------------------------------------------------
   void SetAvailabilityBlocker(Api::GameflowAvailabilityState reason, bool blocked);
-  void DetectCorruption();
   void ExitIfAskedAfterUnlockCheck();
 
   // --- Publishing ----------------------------------------------------------------------
-  void PublishSession();
+  void PublishSession() override;
   template <class T>
   void PublishValue(std::string_view uri, const T& value);
 
@@ -157,6 +201,9 @@ class GameflowPlugin final : public AppModule,
   // Set once OnInitialize has started the chart: shutdown work that talks to
   // peers needs a bound core.
   bool mInitialized = false;
+  // What the real launcher works with; empty with an injected launcher.
+  std::unique_ptr<ProcessSystem> mProcesses;
+  std::unique_ptr<GameClientLauncher::Peers> mLauncherPeers;
   std::unique_ptr<GameLauncher> mLauncher;
   std::unique_ptr<PatcherPeers> mPatcherPeers;
   // Availability, the patcher lock and the corrupted mark.

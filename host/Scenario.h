@@ -59,6 +59,12 @@ enum class StepKind {
   ExpectNoRequest,
   ExpectFatal,
   ExpectExit,
+  // The stand-in game client (the scenario's "stand-in-client").
+  ClientControl,
+  ClientCommand,
+  ExpectClientSpawned,
+  ExpectFile,
+  AwaitClientExit,
 };
 
 // What a response must show; unset parts aren't checked.
@@ -95,7 +101,8 @@ struct ScenarioStep {
   std::optional<std::uint32_t> expectedCount;  // expect-request: how many times
   std::optional<std::uint32_t> level;          // expect-log: NALO_LOG_*
   std::string group;                           // expect-log: "GEN", "DBG", ...
-  int exitCode = 0;                            // expect-exit
+  int exitCode = 0;                            // expect-exit, await-client-exit
+  std::optional<int> signal;                   // await-client-exit: the crash's signal
   std::optional<ResponseExpectation> expect;   // request, expect-response
   std::vector<ScenarioStep> during;            // expect-fatal, expect-exit
 };
@@ -111,6 +118,9 @@ struct Scenario {
   PeerSetup peers = PeerSetup::Realistic;
   bool announcePeers = true;
   std::vector<std::pair<std::string, BindingProperty>> resources;  // seeded, not published
+  // Set: the stand-in game client is installed in the realistic patcher's
+  // folder with this control file.
+  std::optional<std::string> standInClient;
   std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
 };
 

@@ -16,7 +16,7 @@ state=${STATE:-build/run-state}
 build=build/default
 
 cmake --preset default >/dev/null
-targets=(host_program host_demo)
+targets=(host_program host_demo stand_in_client)
 if cmake --build --preset default --target help | grep -qw tav_gameflow; then
   targets+=(tav_gameflow)
   plugin=$(find "$build/gameflow" -maxdepth 1 -name 'libtav_gameflow.so' | head -n 1)
@@ -32,6 +32,17 @@ fi
 case "$mode" in
   run)
     mkdir -p "$state"
+    # The stand-in game client stands where the realistic patcher's paths
+    # point; a launched client plays for a minute, then exits (edit
+    # stand-in-client.cfg there to change that).
+    client=$state/tav_game_client_sln
+    mkdir -p "$client" "$state/windows"
+    ln -sfn "$PWD/$build/tools/stand-in-client/Tavora.exe" "$client/Tavora.exe"
+    [ -f "$client/stand-in-client.cfg" ] ||
+      printf 'end-delay-ms = 60000\nend = exit 0\n' >"$client/stand-in-client.cfg"
+    NALO_STAND_IN_CLIENT_DIR=$(cd "$client" && pwd)
+    NALO_STAND_IN_WINDOWS=$(cd "$state/windows" && pwd)
+    export NALO_STAND_IN_CLIENT_DIR NALO_STAND_IN_WINDOWS
     exec "$build/host/host" --plugin "$plugin" --http "$http" --state "$state"
     ;;
   demo)

@@ -30,12 +30,26 @@ void TournamentCheckout(const Machine& machine) {
   machine.GetOwner()->SetTournamentRunning(false);
 }
 
+extern const GameflowChartState kNone;
+void ReturnToNone(GameflowChartOwner& owner);
+
+// The root's rows to None are internal while None is current, so None's entry
+// (which forgets the game and leaves game flow) does not run again: a tutorial
+// or a restored spectate that ends in None does that work here instead.
+void LeaveGameFlowInNone(const Machine& machine) {
+  if (machine.GetCurrentState() == &kNone) {
+    ReturnToNone(*machine.GetOwner());
+  }
+}
+
 void EndTutorial(const Machine& machine) {
   machine.GetOwner()->EndTutorial();
+  LeaveGameFlowInNone(machine);
 }
 
 void EndSpectating(const Machine& machine) {
   machine.GetOwner()->EndSpectating();
+  LeaveGameFlowInNone(machine);
 }
 
 void EnterState(const Machine& machine);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "binding/BindingConvert.h"
+#include "diagnostics/Fatal.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogManager.h"
 #include "gameflow/GameflowTypeRegistration.h"
@@ -21,6 +22,7 @@ using Api::GameflowPhase;
 
 // Resources of this plugin.
 constexpr std::string_view kAvailabilityPath = "/tav-gameflow/v1/availability";
+constexpr std::string_view kReconnectPath = "/tav-gameflow/v1/reconnect";
 constexpr std::string_view kAckFailedToLaunchPath = "/tav-gameflow/v1/ack-failed-to-launch";
 constexpr std::string_view kExtraGameClientArgsPath = "/tav-gameflow/v1/extra-game-client-args";
 constexpr std::string_view kSessionPath = "/tav-gameflow/v1/session";
@@ -34,7 +36,14 @@ constexpr std::string_view kRequestTournamentCheckinPath =
 constexpr std::string_view kTournamentEndedPath = "/tav-gameflow/v1/session/tournament-ended";
 constexpr std::string_view kTickPath = "/tav-gameflow/v1/tick";
 constexpr std::string_view kPreEndGameTransitionPath = "/tav-gameflow/v1/pre-end-game-transition";
+constexpr std::string_view kClientReceivedMessagePath = "/tav-gameflow/v1/client-received-message";
 constexpr std::string_view kWatchPath = "/tav-gameflow/v1/watch";
+constexpr std::string_view kWatchLaunchPath = "/tav-gameflow/v1/watch/launch";
+constexpr std::string_view kSpectateLaunchPath = "/tav-gameflow/v1/spectate/launch";
+constexpr std::string_view kSpectateQuitPath = "/tav-gameflow/v1/spectate/quit";
+constexpr std::string_view kBattleTrainingStartPath = "/tav-gameflow/v1/battle-training/start";
+constexpr std::string_view kBattleTrainingStopPath = "/tav-gameflow/v1/battle-training/stop";
+constexpr std::string_view kBasicTutorialStartPath = "/tav-gameflow/v1/basic-tutorial/start";
 constexpr std::string_view kSpectatePath = "/tav-gameflow/v1/spectate";
 constexpr std::string_view kDelayedSpectateLaunchPath = "/tav-gameflow/v1/spectate/delayed-launch";
 constexpr std::string_view kBasicTutorialPath = "/tav-gameflow/v1/basic-tutorial";
@@ -148,6 +157,95 @@ class HostPatcherPeers final : public PatcherPeers {
   AppModule* mModule;
 };
 
+// The other plugins and the core's timers, as the game client launcher uses them.
+class HostLauncherPeers final : public GameClientLauncher::Peers {
+ public:
+  explicit HostLauncherPeers(AppModule& module) : mModule(&module) {}
+
+  const BindingTypeRegistry& Types() const override { return mModule->Registry(); }
+  MaybeType<Failure, BindingProperty> Get(std::string_view path) override {
+    return mModule->Request<BindingProperty>(RequestMethod::Get, path);
+  }
+  MaybeType<Failure, void> Post(std::string_view path, const BindingProperty* body) override {
+    if (body == nullptr) {
+      return mModule->Request(RequestMethod::Post, path);
+    }
+    return mModule->Request(RequestMethod::Post, path, *body);
+  }
+  MaybeType<Failure, void> SetGameMessage(std::uint64_t gameId, std::string_view message) override {
+    return Lcds("setClientReceivedGameMessage", gameId, message);
+  }
+  MaybeType<Failure, void> SetVestoMessage(std::uint64_t gameId,
+                                           std::string_view message) override {
+    return Lcds("setClientReceivedVestoMessage", gameId, message);
+  }
+  MaybeType<Failure, LCDS::ReconnectInfoDto> RetrieveInProgressGame() override {
+    return mModule->Await(
+        mModule->LcdsInvoke<LCDS::ReconnectInfoDto>(kGameService, "retrieveInProgressGameInfo"));
+  }
+  MaybeType<Failure, BindingProperty> RetrieveSpectatorGame(
+      const std::optional<std::string>& summonerName) override {
+    if (!summonerName.has_value()) {
+      return mModule->Await(
+          mModule->LcdsInvoke<BindingProperty>(kGameService, "retrieveInProgressGameInfo"));
+    }
+    return mModule->Await(mModule->LcdsInvoke<BindingProperty>(
+        kGameService, "retrieveInProgressSpectatorGameInfo", *summonerName));
+  }
+  MaybeType<Failure, LCDS::GameDto> CreateTutorialGame(std::int32_t kind) override {
+    return mModule->Await(
+        mModule->LcdsInvoke<LCDS::GameDto>(kGameService, "createTutorialGame", kind));
+  }
+  void Publish(std::string_view path, const BindingProperty* value) override {
+    auto published =
+        value != nullptr ? mModule->Publish(path, *value) : mModule->PublishDeletion(path);
+    if (published.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "Couldn't publish %.*s: %s",
+          static_cast<int>(path.size()), path.data(), published.GetFailure().Text().c_str());
+    }
+  }
+  bool PostTask(std::string_view name, double seconds, std::function<void()> action) override {
+    return mModule->PostTask(name,
+                             mModule->NowNanoseconds() + static_cast<std::uint64_t>(seconds * 1e9),
+                             std::move(action));
+  }
+  bool SetTimer(std::string_view name, double seconds, std::function<void()> action) override {
+    auto timer = mModule->SetTimer(name, seconds, std::move(action));
+    if (timer.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "The timer %.*s could not be set: %s",
+          static_cast<int>(name.size()), name.data(), timer.GetFailure().Text().c_str());
+      return false;
+    }
+    return true;
+  }
+  void RemoveTimer(std::string_view name) override { mModule->RemoveTimer(name); }
+  void SendTelemetry(std::string_view name,
+                     std::vector<std::pair<std::string, std::string>> properties) override {
+    BindingProperty data;
+    for (const auto& [key, value] : properties) {
+      data.member(key).SetString(std::string_view(value));
+    }
+    // The sink delivers on its own; nothing waits for the answer.
+    static_cast<void>(mModule->Telemetry().Send(name, data));
+  }
+  [[noreturn]] void Fatal(std::string_view code) override { Nalo::Fatal(code); }
+
+ private:
+  static constexpr std::string_view kGameService = "gameService";
+
+  MaybeType<Failure, void> Lcds(std::string_view method, std::uint64_t gameId,
+                                std::string_view message) {
+    auto answer = mModule->Await(
+        mModule->LcdsInvoke<BindingProperty>(kGameService, method, gameId, std::string(message)));
+    if (answer.HasFailure()) {
+      return std::move(answer).GetFailure();
+    }
+    return {};
+  }
+
+  AppModule* mModule;
+};
+
 bool IsGamePhase(GameflowPhase phase) {
   return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
          phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
@@ -155,13 +253,18 @@ bool IsGamePhase(GameflowPhase phase) {
 
 }  // namespace
 
-GameflowPlugin::GameflowPlugin()
-    : GameflowPlugin(SystemTickClock(), SystemWallClock(), MakePendingGameLauncher()) {}
+GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock(), nullptr) {
+  mProcesses = CreatePlatformProcessSystem();
+  mLauncherPeers = std::make_unique<HostLauncherPeers>(*this);
+  mLauncher = std::make_unique<GameClientLauncher>(*mProcesses,
+                                                   static_cast<GameClientLauncher::Owner&>(*this),
+                                                   *mLauncherPeers, SystemTickClock());
+}
 
 GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
                                std::unique_ptr<GameLauncher> launcher)
     : AppModule(tickClock),
-      mLauncher(std::move(launcher)),
+      mLauncher(launcher != nullptr ? std::move(launcher) : MakePendingGameLauncher()),
       mPatcherPeers(std::make_unique<HostPatcherPeers>(*this)),
       mGate(*mPatcherPeers, wallClock, *this),
       mMachine(static_cast<GameflowChartOwner*>(this), std::string(kGameflowMachineName),
@@ -180,6 +283,7 @@ void GameflowPlugin::RegisterApi() {
   RegisterGameflowTypes(Registry(), LcdsClasses());
   auto routes = Routes().Bind(*this);
   routes.Get(kAvailabilityPath, &GameflowPlugin::GetAvailability);
+  routes.Post(kReconnectPath, &GameflowPlugin::PostReconnect);
   routes.Post(kAckFailedToLaunchPath, &GameflowPlugin::AcknowledgeFailedLaunch);
   routes.Get(kExtraGameClientArgsPath, &GameflowPlugin::GetExtraGameClientArgs);
   routes.Post(kExtraGameClientArgsPath, &GameflowPlugin::SetExtraGameClientArgs,
@@ -195,11 +299,19 @@ void GameflowPlugin::RegisterApi() {
   routes.Post(kTickPath, &GameflowPlugin::PostTick);
   routes.Post(kPreEndGameTransitionPath, &GameflowPlugin::SetPreEndGameTransition,
               InQuery("enabled"));
+  routes.Post(kClientReceivedMessagePath, &GameflowPlugin::PostClientReceivedMessage,
+              InBody("messsage"));
   routes.Get(kWatchPath, &GameflowPlugin::GetWatchPhase);
+  routes.Post(kWatchLaunchPath, &GameflowPlugin::PostWatchLaunch, InBody("args"));
   routes.Get(kSpectatePath, &GameflowPlugin::GetSpectating);
+  routes.Post(kSpectateLaunchPath, &GameflowPlugin::PostSpectateLaunch, InBody("summonerName"));
   routes.Get(kDelayedSpectateLaunchPath, &GameflowPlugin::GetDelayedSpectateLaunch);
+  routes.Post(kSpectateQuitPath, &GameflowPlugin::PostSpectateQuit);
   routes.Get(kBasicTutorialPath, &GameflowPlugin::GetBasicTutorial);
   routes.Get(kBattleTrainingPath, &GameflowPlugin::GetBattleTraining);
+  routes.Post(kBattleTrainingStartPath, &GameflowPlugin::PostBattleTrainingStart);
+  routes.Post(kBattleTrainingStopPath, &GameflowPlugin::PostBattleTrainingStop);
+  routes.Post(kBasicTutorialStartPath, &GameflowPlugin::PostBasicTutorialStart);
   routes.Post(kPlayerStatusPath, &GameflowPlugin::SetPlayerStatus, InBody("playerStatus"));
   routes.Get(kPlayerStatusPath, &GameflowPlugin::GetPlayerStatus);
 }
@@ -633,6 +745,53 @@ void GameflowPlugin::OnQueues(PluginResourceEventType type, bool custom) {
                          !(mQueuesReceived && mCustomQueuesReceived));
 }
 
+// --- The game client launcher's view of the plugin ------------------------------------------
+
+void GameflowPlugin::StoreCredentials(const LCDS::PlayerCredentialsDto& credentials) {
+  mSessionModel.StoreCredentials(credentials);
+  if (mSessionModel.RefreshFromCredentials()) {
+    PublishSession();
+  }
+}
+
+void GameflowPlugin::ApplyGame(const LCDS::GameDto& game) {
+  ApplyGameToSession(game);
+  PublishSession();
+}
+
+void GameflowPlugin::SetGameClientRunning() {
+  const bool visible = mSessionModel.Session().gameClient.visible;
+  if (mSessionModel.SetGameClientState(true, visible)) {
+    mSessionChanged = true;
+  }
+}
+
+void GameflowPlugin::SetGameClientVisible() {
+  const bool running = mSessionModel.Session().gameClient.running;
+  if (mSessionModel.SetGameClientState(running, true)) {
+    mSessionChanged = true;
+  }
+}
+
+void GameflowPlugin::BlockForGameFlow() {
+  SetAvailabilityBlocker(GameflowAvailabilityState::InGameFlow, true);
+  mSessionChanged = true;
+}
+
+void GameflowPlugin::ReleasePatcher() {
+  mGate.UnlockPatcher();
+  mGate.ClearLock();
+}
+
+void GameflowPlugin::PublishSpectating() {
+  PublishValue(kSpectatePath, mLauncher->IsSpectating());
+}
+
+void GameflowPlugin::SetWatchPhase(Api::GameflowWatchPhase phase) {
+  mWatchPhase = phase;
+  PublishValue(kWatchPath, mWatchPhase);
+}
+
 // --- Availability, game flow and the patcher lock --------------------------------------------
 
 void GameflowPlugin::SetAvailabilityBlocker(GameflowAvailabilityState reason, bool blocked) {
@@ -711,7 +870,9 @@ void GameflowPlugin::Tick() {
     // The settings plugin reloads on its own schedule if this fails.
     static_cast<void>(Request(RequestMethod::Post, kReloadPostGamePath));
   }
-  if (mLaunchState == LaunchState::Launching) {
+  // A launch that is still waiting for a request has not failed; only one
+  // that returned and left Launching behind has.
+  if (mLaunchState == LaunchState::Launching && !mLauncher->IsLaunchRunning()) {
     mLaunchState = LaunchState::Idle;
     PostEvent(GameflowEvent::GameFailedToLaunch);
   }

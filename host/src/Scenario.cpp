@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <utility>
 
 #include "binding/Json.h"
@@ -33,7 +34,12 @@ constexpr std::array<std::string_view, 4> kLevelNames = {"OKAY", "WARN", "ERROR"
 constexpr std::array<std::string_view, 8> kGroupNames = {"DBG", "GEN", "XTR", "PRF",
                                                          "MEM", "DSK", "NET", "TST"};
 
-constexpr std::array<StepName, 30> kStepNames = {{
+constexpr std::array<StepName, 35> kStepNames = {{
+    {"client-control", StepKind::ClientControl},
+    {"client-command", StepKind::ClientCommand},
+    {"expect-client-spawned", StepKind::ExpectClientSpawned},
+    {"expect-file", StepKind::ExpectFile},
+    {"await-client-exit", StepKind::AwaitClientExit},
     {"load", StepKind::Load},
     {"restart", StepKind::Restart},
     {"set", StepKind::Set},
@@ -258,6 +264,15 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     }
     return;
   }
+  if (kind == StepKind::ClientControl || kind == StepKind::ClientCommand) {
+    if (body.Kind() != BindingKind::String) {
+      throw Problem{kind == StepKind::ClientControl ? "write the control file's text"
+                                                    : "write the command"};
+    }
+    step.text = std::string(body.StringValue());
+    step.title.append(" ").append(step.text);
+    return;
+  }
   if ((kind == StepKind::ExpectLog || kind == StepKind::ExpectNoLog) &&
       body.Kind() != BindingKind::Structure) {
     if (body.Kind() != BindingKind::String) {
@@ -272,6 +287,37 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
   }
   StepReader reader(body);
   switch (kind) {
+    case StepKind::ExpectClientSpawned: {
+      const BindingProperty* arguments = reader.Get("arguments");
+      if (arguments == nullptr || arguments->Kind() != BindingKind::Collection) {
+        throw Problem{"the member \"arguments\" must be a list of texts"};
+      }
+      step.value = *arguments;
+      step.hasValue = true;
+      step.path = reader.Text("working-directory", false);
+      break;
+    }
+    case StepKind::ExpectFile:
+      step.path = reader.Text("path", true);
+      step.text = reader.Text("bytes", true);
+      step.title.append(" ").append(step.path);
+      break;
+    case StepKind::AwaitClientExit:
+      if (reader.Has("crash")) {
+        const std::string crash = reader.Text("crash", true);
+        if (crash == "segv") {
+          step.signal = SIGSEGV;
+        } else if (crash == "abort") {
+          step.signal = SIGABRT;
+        } else {
+          throw Problem{"the crash must be segv or abort"};
+        }
+        step.title.append(" crash ").append(crash);
+      } else {
+        step.exitCode = static_cast<int>(reader.Number("code", 0));
+        step.title.append(" code ").append(std::to_string(step.exitCode));
+      }
+      break;
     case StepKind::Set:
     case StepKind::Publish:
       step.path = reader.Text("path", true);
@@ -593,6 +639,12 @@ void ReadHeader(const BindingProperty& document, Scenario& scenario) {
       throw headerFailure("host", problem.text);
     }
   }
+  if (const BindingProperty* client = top.Get("stand-in-client"); client != nullptr) {
+    if (client->Kind() != BindingKind::String) {
+      throw headerFailure("stand-in-client", "write the client's control file as a text");
+    }
+    scenario.standInClient = std::string(client->StringValue());
+  }
   if (const BindingProperty* resources = top.Get("resources"); resources != nullptr) {
     if (resources->Kind() != BindingKind::Structure && !resources->IsEmpty()) {
       throw headerFailure("resources", "it must be a mapping from path to value");
@@ -683,6 +735,17 @@ MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
     std::size_t index = 0;
     for (const BindingProperty& entry : steps->Elements()) {
       scenario.steps.push_back(ReadStep(entry, ++index));
+      const StepKind kind = scenario.steps.back().kind;
+      const bool clientStep = kind == StepKind::ClientControl || kind == StepKind::ClientCommand ||
+                              kind == StepKind::ExpectClientSpawned ||
+                              kind == StepKind::ExpectFile || kind == StepKind::AwaitClientExit;
+      if (clientStep && !scenario.standInClient.has_value()) {
+        throw Failure(
+            kBadScenario, Message::kStep,
+            {{"index", index},
+             {"kind", scenario.steps.back().title.substr(0, scenario.steps.back().title.find(' '))},
+             {"problem", "the scenario installs no stand-in-client"}});
+      }
     }
   } catch (Failure& failure) {
     return std::move(failure);

@@ -1,6 +1,8 @@
 // Scenario execution: one Host on a virtual clock, the steps in order, and a
 // report of the first step that doesn't hold.
 
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,11 +10,15 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <utility>
@@ -73,10 +79,20 @@ class Runner {
         mPlugin(std::move(plugin)),
         mStateFolder(std::move(stateFolder)),
         mWatch(std::move(watch)) {
+    if (mScenario.standInClient.has_value()) {
+      InstallClient(*mScenario.standInClient);
+    }
     CreateHost();
   }
 
+  ~Runner() { EndClients(); }
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
+
   ScenarioOutcome Run() {
+    if (!mClientProblem.empty()) {
+      return {false, "Scenario " + Quoted(mScenario.name) + ": " + mClientProblem + "\n"};
+    }
     bool loadDecided = false;
     for (const ScenarioStep& step : mScenario.steps) {
       // The plugin is loaded before the first step that isn't setting up a
@@ -640,13 +656,237 @@ class Runner {
       case StepKind::ExpectFatal:
       case StepKind::ExpectExit:
         return ExpectEnding(step);
+      case StepKind::ClientControl:
+        std::ofstream(mClientFolder / kClientControlFile, std::ios::trunc) << step.text;
+        return std::nullopt;
+      case StepKind::ClientCommand:
+        return CommandClient(step.text);
+      case StepKind::ExpectClientSpawned:
+        return ExpectClientSpawned(step);
+      case StepKind::ExpectFile:
+        return ExpectFile(step);
+      case StepKind::AwaitClientExit:
+        return AwaitClientExit(step);
     }
     return "unknown step";
+  }
+
+  // --- The stand-in game client ----------------------------------------------------------
+
+  static constexpr const char* kClientProgramVariable = "NALO_STAND_IN_CLIENT";
+  static constexpr const char* kClientControlFile = "stand-in-client.cfg";
+  static constexpr const char* kClientRecordFile = "stand-in-client.record";
+
+  // Links the client into the realistic patcher's folder and points the
+  // client and the window system at the state folder. The run is a child
+  // process of its own, so the environment it changes is its own.
+  void InstallClient(const std::string& control) {
+    const char* program = std::getenv(kClientProgramVariable);
+    if (program == nullptr || *program == '\0') {
+      mClientProblem = std::string("the scenario needs the stand-in client: set ") +
+                       kClientProgramVariable + " to its program";
+      return;
+    }
+    if (mStateFolder.empty()) {
+      char pattern[] = "/tmp/nalo-scenario-XXXXXX";
+      if (mkdtemp(pattern) == nullptr) {
+        mClientProblem = "no state folder could be made for the stand-in client";
+        return;
+      }
+      mStateFolder = pattern;
+      mOwnStateFolder = true;
+    }
+    mClientFolder = mStateFolder / "tav_game_client_sln";
+    std::error_code error;
+    std::filesystem::create_directories(mClientFolder, error);
+    std::filesystem::create_directories(mStateFolder / "windows", error);
+    std::filesystem::remove(mClientFolder / "Tavora.exe", error);
+    std::filesystem::remove(mClientFolder / kClientRecordFile, error);
+    std::filesystem::create_symlink(program, mClientFolder / "Tavora.exe", error);
+    if (error) {
+      mClientProblem = "the stand-in client could not be linked into " + mClientFolder.string() +
+                       ": " + error.message();
+      return;
+    }
+    std::ofstream(mClientFolder / kClientControlFile, std::ios::trunc) << control;
+    setenv("NALO_STAND_IN_CLIENT_DIR", mClientFolder.c_str(), 1);
+    setenv("NALO_STAND_IN_WINDOWS", (mStateFolder / "windows").c_str(), 1);
+  }
+
+  struct ClientStart {
+    pid_t pid = 0;
+    BindingProperty record;
+  };
+
+  // Every client started so far, from the record's start lines, in order.
+  std::vector<ClientStart> ClientStarts() const {
+    std::vector<ClientStart> starts;
+    if (mClientFolder.empty()) {
+      return starts;
+    }
+    std::ifstream stream(mClientFolder / kClientRecordFile);
+    std::string line;
+    while (std::getline(stream, line)) {
+      BindingResult parsed = ParseJson(line);
+      if (parsed.Failed() || parsed.Value().Find("arguments") == nullptr) {
+        continue;
+      }
+      const BindingProperty* pid = parsed.Value().Find("pid");
+      starts.push_back(
+          {static_cast<pid_t>(pid != nullptr ? pid->AsSigned(0) : 0), std::move(parsed.Value())});
+    }
+    return starts;
+  }
+
+  // The client the plugin started last: the pid of the plugin's process
+  // record while it holds one, else the last client that recorded its start.
+  // A client records itself as it starts, so this waits (in real time, up to
+  // 5 seconds) for the recorded pid's first line.
+  std::optional<ClientStart> LatestClient() const {
+    std::optional<pid_t> wanted;
+    if (const std::optional<BindingProperty> info =
+            mHost->GetPeers().Resource("/data-store/v1/install-settings/gameflow-process-info");
+        info.has_value() && info->Find("pid") != nullptr) {
+      wanted = static_cast<pid_t>(info->Find("pid")->AsSigned(0));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      std::vector<ClientStart> starts = ClientStarts();
+      if (!wanted.has_value()) {
+        return starts.empty() ? std::nullopt : std::optional<ClientStart>(starts.back());
+      }
+      for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
+        if (start->pid == *wanted) {
+          return *start;
+        }
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        return std::nullopt;
+      }
+      usleep(2000);
+    }
+  }
+
+  StepResult CommandClient(const std::string& command) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "no stand-in client has started";
+    }
+    const std::string name = "stand-in-client." + std::to_string(client->pid) + ".command";
+    std::ofstream(mClientFolder / (name + ".tmp"), std::ios::trunc) << command << "\n";
+    std::error_code error;
+    std::filesystem::rename(mClientFolder / (name + ".tmp"), mClientFolder / name, error);
+    if (error) {
+      return "the command could not be handed to the client: " + error.message();
+    }
+    return std::nullopt;
+  }
+
+  StepResult ExpectClientSpawned(const ScenarioStep& step) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "expected a stand-in client to have started, but none has";
+    }
+    const BindingProperty* arguments = client->record.Find("arguments");
+    if (std::optional<std::string> mismatch = Mismatch(step.value, *arguments, MatchMode::Exact)) {
+      return "the client's arguments differ " + *mismatch;
+    }
+    if (!step.path.empty()) {
+      const std::filesystem::path wanted = std::filesystem::path(step.path).is_absolute()
+                                               ? std::filesystem::path(step.path)
+                                               : mStateFolder / step.path;
+      const BindingProperty* folder = client->record.Find("workingDirectory");
+      const std::string seen(folder != nullptr ? folder->StringValue() : "");
+      if (std::filesystem::path(seen).lexically_normal() != wanted.lexically_normal()) {
+        return "expected the working directory " + Quoted(wanted.string()) + ", saw " +
+               Quoted(seen);
+      }
+    }
+    return std::nullopt;
+  }
+
+  StepResult ExpectFile(const ScenarioStep& step) {
+    const std::filesystem::path file = mStateFolder / step.path;
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream) {
+      return "expected the file " + Quoted(file.string()) + ", but it cannot be read";
+    }
+    const std::string bytes((std::istreambuf_iterator<char>(stream)),
+                            std::istreambuf_iterator<char>());
+    if (bytes != step.text) {
+      return "the file " + Quoted(file.string()) + " holds " + Quoted(bytes) + ", expected " +
+             Quoted(step.text);
+    }
+    return std::nullopt;
+  }
+
+  // Waits (in real time, up to 10 seconds) until the latest client has
+  // ended, without reaping it: the plugin's monitoring must still find it
+  // gone. Then checks how it ended.
+  StepResult AwaitClientExit(const ScenarioStep& step) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "no stand-in client has started";
+    }
+    siginfo_t info{};
+    const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, client->pid, 0));
+    if (descriptor >= 0) {
+      pollfd entry{descriptor, POLLIN, 0};
+      const int ready = poll(&entry, 1, 10'000);
+      close(descriptor);
+      if (ready <= 0) {
+        return "the client " + std::to_string(client->pid) + " still runs after 10 seconds";
+      }
+    }
+    if (waitid(P_PID, static_cast<id_t>(client->pid), &info, WEXITED | WNOWAIT) != 0) {
+      return "the client " + std::to_string(client->pid) +
+             " ended, but how cannot be told: it was already reaped";
+    }
+    const bool crashed = info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED;
+    if (step.signal.has_value()) {
+      if (!crashed || info.si_status != *step.signal) {
+        return "expected the client to crash with signal " + std::to_string(*step.signal) +
+               ", it " + (crashed ? "crashed with signal " : "exited with code ") +
+               std::to_string(info.si_status);
+      }
+    } else if (crashed || info.si_status != step.exitCode) {
+      return "expected the client to exit with code " + std::to_string(step.exitCode) + ", it " +
+             (crashed ? "crashed with signal " : "exited with code ") +
+             std::to_string(info.si_status);
+    }
+    return std::nullopt;
+  }
+
+  // Kills every client still running and reaps it; removes a state folder
+  // made for the run. Runs at the end of every run, passed or failed.
+  void EndClients() {
+    for (const ClientStart& client : ClientStarts()) {
+      if (client.pid <= 0) {
+        continue;
+      }
+      // Only a child of this run is killed: a pid the system gave to another
+      // process since is left alone.
+      siginfo_t info{};
+      if (waitid(P_PID, static_cast<id_t>(client.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        continue;
+      }
+      if (info.si_pid == 0) {
+        kill(client.pid, SIGKILL);
+      }
+      static_cast<void>(waitpid(client.pid, nullptr, 0));
+    }
+    if (mOwnStateFolder) {
+      std::error_code error;
+      std::filesystem::remove_all(mStateFolder, error);
+    }
   }
 
   const Scenario& mScenario;
   std::filesystem::path mPlugin;
   std::filesystem::path mStateFolder;
+  bool mOwnStateFolder = false;
+  std::filesystem::path mClientFolder;
+  std::string mClientProblem;
   RunnerWatch mWatch;
   std::unique_ptr<Host> mHost;
   Response mLastResponse;

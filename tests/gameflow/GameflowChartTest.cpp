@@ -280,7 +280,11 @@ TEST(GameflowChart, EveryStateCrossedWithEveryEvent) {
         EXPECT_EQ(IndexOf(actions, "LeaveTournament"), 0);
       }
 
-      if (target == state) {
+      // A tutorial or spectate that ends in None does None's entry work
+      // itself, since the row is internal there.
+      const bool endInNone =
+          state == "None" && (event == ExitedTutorial || event == ExitedSpectating);
+      if (target == state && !endInNone) {
         // Internal: no entry ran, nothing was published, the phase stays.
         EXPECT_THAT(harness.owner.published, testing::IsEmpty());
         EXPECT_EQ(harness.owner.Phase(), phaseBefore);

@@ -1,0 +1,103 @@
+// The launcher's pure pieces: the executable path, the redacted argument line
+// and the locale file.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gameflow/GameClientLauncher.h"
+
+namespace Nalo::Client::Gameflow {
+namespace {
+
+TEST(JoinGamePath, JoinsWithOneSlashAndForwardSlashesOnly) {
+  struct Case {
+    const char* first;
+    const char* second;
+    const char* joined;
+  };
+  const Case cases[] = {
+      {"/games/tav", "Tavora.exe", "/games/tav/Tavora.exe"},
+      {"/games/tav/", "Tavora.exe", "/games/tav/Tavora.exe"},
+      {"C:\\Games\\Tav\\", "Tavora.exe", "C:/Games/Tav/Tavora.exe"},
+      {"C:\\Games\\Tav", "data/cfg/defaults", "C:/Games/Tav/data/cfg/defaults"},
+      {"/games", "/elsewhere/Tavora.exe", "/elsewhere/Tavora.exe"},
+      {"/games", "\\\\server\\Tavora.exe", "//server/Tavora.exe"},
+      {"/games", "D:Tavora.exe", "D:Tavora.exe"},
+      {"", "Tavora.exe", "Tavora.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.first) + " + " + c.second);
+    EXPECT_EQ(JoinGamePath(c.first, c.second), c.joined);
+  }
+  // 249 characters, "/" and "Tavora.exe" make 260: one more than the
+  // system's buffer holds besides its NUL.
+  EXPECT_EQ(JoinGamePath(std::string(249, 'd'), "Tavora.exe").size(), kMaxGamePathBytes);
+  EXPECT_LT(JoinGamePath(std::string(248, 'd'), "Tavora.exe").size(), kMaxGamePathBytes);
+}
+
+TEST(RedactedArguments, EverySecretIsMarkedWhereverItStands) {
+  const std::vector<std::string> arguments = {"8394", "10.0.0.1 5100 key 42",
+                                              "-NaloClientAuthToken=tok", "keykey", "-Other=x"};
+  EXPECT_EQ(RedactedArguments(arguments, {"key", "", "tok"}),
+            "8394 10.0.0.1 5100 <redacted> 42 -NaloClientAuthToken=<redacted> "
+            "<redacted><redacted> -Other=x");
+  // A secret that the mark contains is not searched for again inside it.
+  EXPECT_EQ(RedactedArguments({"da"}, {"da"}), "<redacted>");
+  EXPECT_EQ(RedactedArguments({"red"}, {"red"}), "<redacted>");
+}
+
+class LocaleFile : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/nalo-locale-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    mFolder = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(mFolder); }
+
+  std::string Read() const {
+    std::ifstream stream(mFolder / "data/cfg/defaults/locale.cfg", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  }
+
+  std::filesystem::path mFolder;
+};
+
+TEST_F(LocaleFile, HoldsTwoLinesTheSecondWithoutABreak) {
+  ASSERT_FALSE(WriteGameLocale(mFolder.string(), "en_GB").HasFailure());
+  EXPECT_EQ(Read(), "[General]\r\nLanguageLocaleRegion=en_GB");
+  // Written again, the file is replaced, not extended.
+  ASSERT_FALSE(WriteGameLocale(mFolder.string() + "/", "de_DE").HasFailure());
+  EXPECT_EQ(Read(), "[General]\r\nLanguageLocaleRegion=de_DE");
+}
+
+TEST_F(LocaleFile, ALocaleThatWouldAddLinesIsRefused) {
+  ASSERT_FALSE(WriteGameLocale(mFolder.string(), "en_GB").HasFailure());
+  for (const std::string& locale :
+       {std::string("en_GB\n[Hack]"), std::string("en_GB\r"), std::string("en\0GB", 5)}) {
+    SCOPED_TRACE(locale);
+    auto written = WriteGameLocale(mFolder.string(), locale);
+    ASSERT_TRUE(written.HasFailure());
+    EXPECT_EQ(
+        written.GetFailure().Message(),
+        "Failed to write to locale file '" + mFolder.string() + "/data/cfg/defaults/locale.cfg'.");
+    EXPECT_EQ(Read(), "[General]\r\nLanguageLocaleRegion=en_GB");
+  }
+}
+
+TEST_F(LocaleFile, AFolderThatCannotBeMadeFails) {
+  std::ofstream(mFolder / "data") << "a file where the folder goes";
+  auto written = WriteGameLocale(mFolder.string(), "en_GB");
+  ASSERT_TRUE(written.HasFailure());
+  EXPECT_EQ(written.GetFailure().Message(),
+            "Failed to create directory '" + mFolder.string() + "/data/cfg/defaults'.");
+}
+
+}  // namespace
+}  // namespace Nalo::Client::Gameflow
