@@ -14,8 +14,16 @@
 #include "gameflow/Api/RegionLocale.h"
 #include "gameflow/Api/ReplaysSettings.h"
 #include "gameflow/GameflowSessionModel.h"
+#include "gameflow/src/SharedPaths.h"
 
 namespace Nalo::Client::Gameflow {
+
+using detail::kBasicTutorialPath;
+using detail::kBattleTrainingPath;
+using detail::kCommandLinePath;
+using detail::kDelayedSpectateLaunchPath;
+using detail::kLoginInGameCredentialsPath;
+using detail::kSpectatePath;
 
 namespace {
 
@@ -28,7 +36,6 @@ constexpr std::string_view kLocaleFolder = "data/cfg/defaults";
 constexpr std::string_view kLocaleFile = "locale.cfg";
 constexpr std::string_view kReplaysSettingsPath = "/tav-settings/v1/local/tav-replays";
 constexpr std::string_view kRegionLocalePath = "/naloclient/region-locale";
-constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
 constexpr std::string_view kAppPortPath = "/naloclient/app-port";
 constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
 constexpr std::string_view kUxMinimizePath = "/naloclient/ux-minimize";
@@ -37,7 +44,6 @@ constexpr std::string_view kTogglesPath =
     "/tav-platform-config/v1/namespaces/GameClientCmdLineToggles";
 constexpr std::string_view kProcessInfoPath =
     "/data-store/v1/install-settings/gameflow-process-info";
-constexpr std::string_view kLoginInGameCredentialsPath = "/tav-login/v1/login-in-game-creds";
 constexpr std::string_view kNoZumpArgument = "--no-zump";
 constexpr std::string_view kExtraArgsOption = "--extra-game-client-args=";
 constexpr std::string_view kWindowTimer = "tav-gameflow.check-window-visibility";
@@ -736,15 +742,11 @@ void GameClientLauncher::OnUxCrashCount(const BindingProperty* value) {
 
 namespace {
 
-constexpr std::string_view kSpectatePath = "/tav-gameflow/v1/spectate";
-constexpr std::string_view kDelayedSpectatePath = "/tav-gameflow/v1/spectate/delayed-launch";
 constexpr std::string_view kSpectateRecordPath =
     "/data-store/v1/install-settings/gameflow-spectate-reconnect-info";
 constexpr std::string_view kCurrentSummonerPath = "/tav-summoner/v1/current-summoner";
 constexpr std::string_view kReconnectDelayTimer = "tav-gameflow.reconnectDelay";
 constexpr std::string_view kSpectateReconnectTask = "tav-gameflow.spectate-reconnect";
-constexpr std::string_view kBasicTutorialPath = "/tav-gameflow/v1/basic-tutorial";
-constexpr std::string_view kBattleTrainingPath = "/tav-gameflow/v1/battle-training";
 constexpr std::int32_t kBattleTrainingMapId = 11;
 
 BindingProperty Bool(bool value) {
@@ -853,7 +855,7 @@ MaybeType<Failure, void> GameClientLauncher::SpectateLaunch(std::optional<std::s
     return {};
   }
   if (mOwner->Phase() == GameflowPhase::None) {
-    mPeers->Publish(kDelayedSpectatePath, &game);
+    mPeers->Publish(kDelayedSpectateLaunchPath, &game);
     mOwner->PostEvent(GameflowEvent::EnteredDelayedSpectate);
   }
   mPeers->SetTimer(kReconnectDelayTimer, static_cast<double>(delay),

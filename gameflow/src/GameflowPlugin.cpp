@@ -11,9 +11,17 @@
 #include "diagnostics/Log.h"
 #include "diagnostics/LogManager.h"
 #include "gameflow/GameflowTypeRegistration.h"
+#include "gameflow/src/SharedPaths.h"
 #include "plugin/PluginEntry.h"
 
 namespace Nalo::Client::Gameflow {
+
+using detail::kBasicTutorialPath;
+using detail::kBattleTrainingPath;
+using detail::kCommandLinePath;
+using detail::kDelayedSpectateLaunchPath;
+using detail::kLoginInGameCredentialsPath;
+using detail::kSpectatePath;
 
 namespace {
 
@@ -44,22 +52,16 @@ constexpr std::string_view kSpectateQuitPath = "/tav-gameflow/v1/spectate/quit";
 constexpr std::string_view kBattleTrainingStartPath = "/tav-gameflow/v1/battle-training/start";
 constexpr std::string_view kBattleTrainingStopPath = "/tav-gameflow/v1/battle-training/stop";
 constexpr std::string_view kBasicTutorialStartPath = "/tav-gameflow/v1/basic-tutorial/start";
-constexpr std::string_view kSpectatePath = "/tav-gameflow/v1/spectate";
-constexpr std::string_view kDelayedSpectateLaunchPath = "/tav-gameflow/v1/spectate/delayed-launch";
-constexpr std::string_view kBasicTutorialPath = "/tav-gameflow/v1/basic-tutorial";
-constexpr std::string_view kBattleTrainingPath = "/tav-gameflow/v1/battle-training";
 constexpr std::string_view kPlayerStatusPath = "/tav-gameflow/v1/gameflow-metadata/player-status";
 
 // Resources of other plugins.
 constexpr std::string_view kLoginSessionPath = "/tav-login/v1/session";
 constexpr std::string_view kLoginDataPacketPath = "/tav-login/v1/login-data-packet";
-constexpr std::string_view kLoginInGameCredentialsPath = "/tav-login/v1/login-in-game-creds";
 constexpr std::string_view kPatcherStatePath = "/patcher/v1/products/tavora/state";
 constexpr std::string_view kUxCrashCountPath = "/naloclient/ux-crash-count";
 constexpr std::string_view kQueuesPath = "/tav-game-queues/v1/queues";
 constexpr std::string_view kCustomQueuesPath = "/tav-game-queues/v1/custom";
 constexpr std::string_view kGameTypeConfigPath = "/tav-game-queues/v1/game-type-config/";
-constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
 constexpr std::string_view kDetectCorruptionPath =
     "/patcher/v1/products/tavora/detect-corruption-request";
 constexpr std::string_view kStopCheckingPath = "/patcher/v1/products/tavora/stop-checking-request";
