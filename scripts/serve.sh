@@ -3,10 +3,10 @@
 #   scripts/serve.sh run    serves it over HTTP until Ctrl-C (make run)
 #   scripts/serve.sh demo   plays a whole match against it over HTTP (make demo)
 #
-# The gameflow plugin is served once it is part of the build; until then
-# `run` serves the runtime's test plugin. HTTP=[ADDRESS:]PORT (default
-# 127.0.0.1:0, a free port) and STATE=DIR (default build/run-state) change
-# where it listens and keeps its data store and access file.
+# Both install the stand-in game client where the stand-in patcher's paths
+# point, so a game that starts launches a real process. HTTP=[ADDRESS:]PORT
+# (default 127.0.0.1:0, a free port) and STATE=DIR (default build/run-state)
+# change where `run` listens and keeps its data store and access file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,18 +16,8 @@ state=${STATE:-build/run-state}
 build=build/default
 
 cmake --preset default >/dev/null
-targets=(host_program host_demo stand_in_client)
-if cmake --build --preset default --target help | grep -qw tav_gameflow; then
-  targets+=(tav_gameflow)
-  plugin=$(find "$build/gameflow" -maxdepth 1 -name 'libtav_gameflow.so' | head -n 1)
-else
-  targets+=(test_plugin)
-  plugin=$build/tests/plugin/libtest_plugin.so
-fi
-cmake --build --preset default --target "${targets[@]}"
-if [ -z "${plugin:-}" ] || [ ! -f "$plugin" ]; then
-  plugin=$build/gameflow/libtav_gameflow.so
-fi
+plugin=$build/gameflow/libtav_gameflow.so
+cmake --build --preset default --target host_program host_demo stand_in_client tav_gameflow
 
 case "$mode" in
   run)
@@ -46,11 +36,8 @@ case "$mode" in
     exec "$build/host/host" --plugin "$plugin" --http "$http" --state "$state"
     ;;
   demo)
-    if [[ "$plugin" != *tav_gameflow* ]]; then
-      echo "make demo plays a match against the gameflow plugin, which this build doesn't have yet." >&2
-      exit 1
-    fi
-    exec "$build/host/http/host_demo" --host "$build/host/host" --plugin "$plugin"
+    exec "$build/host/http/host_demo" --host "$build/host/host" --plugin "$plugin" \
+      --client "$build/tools/stand-in-client/Tavora.exe"
     ;;
   *)
     echo "usage: $0 run|demo" >&2

@@ -5,7 +5,13 @@
 // /events, prints each published phase, and exits 0 when every phase came
 // in order (1 otherwise, 2 for bad usage).
 //
+// With --client, the stand-in game client is installed where the stand-in
+// patcher's paths point, so the game's credentials launch a real process:
+// the plugin spawns it, watches it, and the demo ends it once the game is
+// over, as the player closing the client would.
+//
 //   host_demo --host build/default/host/host --plugin libtav_gameflow.so
+//             --client build/default/tools/stand-in-client/Tavora.exe
 
 #include <fcntl.h>
 #include <httplib.h>
@@ -14,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -23,6 +30,7 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,9 +47,20 @@ constexpr std::string_view kSessionUri = "/tav-gameflow/v1/session";
 constexpr std::string_view kEventPath = "/tav-gameflow/v1/session/event";
 constexpr std::string_view kPushPath = "/host/v1/lcds/push";
 constexpr std::string_view kGameType = "com.nalogames.platform.game.GameDTO";
+constexpr std::string_view kCredentialsType = "com.nalogames.platform.game.PlayerCredentialsDto";
+constexpr std::uint64_t kGameId = 4'200'000'001;
 constexpr auto kPhaseDeadline = std::chrono::seconds(10);
 
-enum class Action { PostEvent, PushGame };
+enum class Action {
+  PostEvent,
+  PushGame,
+  // The platform's credentials: with a client installed they launch it.
+  PushCredentials,
+  // Nothing is sent; the next phase is awaited (the launch publishes two).
+  Await,
+  // The player closes the game client.
+  EndClient,
+};
 
 struct Step {
   Action action;
@@ -59,6 +78,23 @@ constexpr Step kMatch[] = {
     {Action::PostEvent, "GAMEFLOW_EVENT.GAME_STARTED", "GameStart"},
     {Action::PostEvent, "GAMEFLOW_EVENT.GAME_LAUNCHED", "InProgress"},
     {Action::PushGame, "TERMINATED", "WaitingForStats"},
+    {Action::PostEvent, "GAMEFLOW_EVENT.STATS_RECEIVED", "PreEndOfGame"},
+    {Action::PostEvent, "GAMEFLOW_EVENT.PRE_END_OF_GAME_COMPLETED", "EndOfGame"},
+    {Action::PostEvent, "GAMEFLOW_EVENT.STATS_DISMISSED", "None"},
+};
+
+// The same match with the game client launched by the plugin itself.
+constexpr Step kMatchWithClient[] = {
+    {Action::PostEvent, "GAMEFLOW_EVENT.REQUESTED_LOBBY", ""},
+    {Action::PostEvent, "GAMEFLOW_EVENT.ENTERED_LOBBY", "Lobby"},
+    {Action::PostEvent, "GAMEFLOW_EVENT.ENTERED_QUEUE", "Matchmaking"},
+    {Action::PushGame, "JOINING_CHAMP_SELECT", "ReadyCheck"},
+    {Action::PostEvent, "GAMEFLOW_EVENT.ENTERED_CHAMP_SELECT", "ChampSelect"},
+    {Action::PushGame, "START_REQUESTED", ""},
+    {Action::PushCredentials, "credentials", "GameStart"},
+    {Action::Await, "the launch", "InProgress"},
+    {Action::PushGame, "TERMINATED", "WaitingForStats"},
+    {Action::EndClient, "exit 0", ""},
     {Action::PostEvent, "GAMEFLOW_EVENT.STATS_RECEIVED", "PreEndOfGame"},
     {Action::PostEvent, "GAMEFLOW_EVENT.PRE_END_OF_GAME_COMPLETED", "EndOfGame"},
     {Action::PostEvent, "GAMEFLOW_EVENT.STATS_DISMISSED", "None"},
@@ -154,9 +190,9 @@ std::string GameJson(std::string_view state) {
   Nalo::BindingProperty push;
   push.member("type").SetString(kGameType);
   Nalo::BindingProperty& game = push.member("body");
-  game.member("id").SetUnsigned(4'200'000'001);
+  game.member("id").SetUnsigned(kGameId);
   game.member("gameState").SetString(state);
-  game.member("queueTypeName").SetString("RANKED_SOLO_5x5");
+  game.member("queueTypeName").SetString("RANKED_DUO_QUEUE");
   game.member("gameMode").SetString("CLASSIC");
   game.member("gameType").SetString("MATCHED_GAME");
   game.member("mapId").SetSigned(11);
@@ -165,7 +201,85 @@ std::string GameJson(std::string_view state) {
   return Nalo::ToJson(push);
 }
 
-int Play(int port, const std::string& token) {
+std::string CredentialsJson() {
+  Nalo::BindingProperty push;
+  push.member("type").SetString(kCredentialsType);
+  Nalo::BindingProperty& credentials = push.member("body");
+  credentials.member("gameId").SetUnsigned(kGameId);
+  credentials.member("serverIp").SetString("127.0.0.1");
+  credentials.member("serverPort").SetUnsigned(5100);
+  credentials.member("encryptionKey").SetString("a-key-for-this-game");
+  credentials.member("summonerId").SetUnsigned(2411);
+  return Nalo::ToJson(push);
+}
+
+// The stand-in game client of a demo: installed in the folder the stand-in
+// patcher names, waiting for a command once it runs.
+class DemoClient {
+ public:
+  explicit DemoClient(std::filesystem::path folder) : mFolder(std::move(folder)) {}
+
+  bool Install(const std::filesystem::path& program) {
+    std::error_code error;
+    std::filesystem::create_directories(mFolder, error);
+    std::filesystem::create_symlink(std::filesystem::absolute(program), mFolder / "Tavora.exe",
+                                    error);
+    std::ofstream control(mFolder / "stand-in-client.cfg");
+    control << "end = wait\n";
+    return !error && control.good();
+  }
+
+  // The pid the client recorded when it started, or 0.
+  pid_t Pid() const {
+    std::ifstream record(mFolder / "stand-in-client.record");
+    std::string line;
+    if (!std::getline(record, line)) {
+      return 0;
+    }
+    Nalo::BindingResult parsed = Nalo::ParseJson(line);
+    const Nalo::BindingProperty* pid = parsed.Succeeded() ? parsed.Value().Find("pid") : nullptr;
+    return pid != nullptr ? static_cast<pid_t>(pid->AsSigned(0)) : 0;
+  }
+
+  // Tells the client to end with `command` and waits, boundedly, until its
+  // process is gone (the host, its parent, collects it); ends it otherwise.
+  bool End(std::string_view command) {
+    const pid_t pid = Pid();
+    if (pid <= 0) {
+      return false;
+    }
+    const std::filesystem::path target =
+        mFolder / ("stand-in-client." + std::to_string(pid) + ".command");
+    const std::filesystem::path temporary = target.string() + ".new";
+    {
+      std::ofstream file(temporary);
+      file << command << "\n";
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    const auto deadline = std::chrono::steady_clock::now() + kPhaseDeadline;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (kill(pid, 0) != 0 && errno == ESRCH) {
+        return !error;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    return false;
+  }
+
+  // Ends a client that is still running when the demo stops early.
+  void EndIfRunning() {
+    if (const pid_t pid = Pid(); pid > 0) {
+      kill(pid, SIGKILL);
+    }
+  }
+
+ private:
+  std::filesystem::path mFolder;
+};
+
+int Play(int port, const std::string& token, DemoClient* demoClient) {
   PhaseFollower follower(port, token);
   // The stream starts with the session as it is: the phase None.
   std::optional<std::string> first = follower.Next(kPhaseDeadline);
@@ -178,8 +292,30 @@ int Play(int port, const std::string& token) {
   client.set_bearer_token_auth(token.c_str());
   client.set_keep_alive(true);
   int steps = 0;
-  for (const Step& step : kMatch) {
-    httplib::Result result = [&] {
+  const std::span<const Step> match = demoClient != nullptr
+                                          ? std::span<const Step>(kMatchWithClient)
+                                          : std::span<const Step>(kMatch);
+  for (const Step& step : match) {
+    if (step.action == Action::EndClient) {
+      std::cout << "end   the game client (" << step.argument << ")\n";
+      if (!demoClient->End(step.argument)) {
+        std::cerr << "The game client did not end.\n";
+        return 1;
+      }
+      ++steps;
+      continue;
+    }
+    httplib::Result result = [&]() -> httplib::Result {
+      if (step.action == Action::Await) {
+        std::cout << "await " << step.argument << "\n";
+        auto nothingSent = std::make_unique<httplib::Response>();
+        nothingSent->status = 200;
+        return httplib::Result(std::move(nothingSent), httplib::Error::Success);
+      }
+      if (step.action == Action::PushCredentials) {
+        std::cout << "push  player credentials\n";
+        return client.Post(std::string(kPushPath).c_str(), CredentialsJson(), "application/json");
+      }
       if (step.action == Action::PostEvent) {
         std::cout << "post  " << step.argument << "\n";
         Nalo::BindingProperty name;
@@ -223,16 +359,20 @@ int Play(int port, const std::string& token) {
 int main(int count, char** values) {
   std::string hostProgram;
   std::string plugin;
+  std::string clientProgram;
   for (int i = 1; i + 1 < count; i += 2) {
     const std::string_view option = values[i];
     if (option == "--host") {
       hostProgram = values[i + 1];
     } else if (option == "--plugin") {
       plugin = values[i + 1];
+    } else if (option == "--client") {
+      clientProgram = values[i + 1];
     }
   }
   if (hostProgram.empty() || plugin.empty()) {
-    std::cerr << "usage: host_demo --host HOST_PROGRAM --plugin PLUGIN\n";
+    std::cerr
+        << "usage: host_demo --host HOST_PROGRAM --plugin PLUGIN [--client STAND_IN_CLIENT]\n";
     return 2;
   }
   std::string pattern = (std::filesystem::temp_directory_path() / "nalo-demo-XXXXXX").string();
@@ -241,6 +381,22 @@ int main(int count, char** values) {
     return 2;
   }
   const std::filesystem::path folder = pattern;
+  // The stand-in patcher names <state>/tav_game_client_sln as the client's
+  // folder; the client and the host find the client's folder and the
+  // stand-in windows through the environment.
+  std::optional<DemoClient> demoClient;
+  if (!clientProgram.empty()) {
+    const std::filesystem::path clientFolder = folder / "tav_game_client_sln";
+    demoClient.emplace(clientFolder);
+    std::error_code ignored;
+    std::filesystem::create_directories(folder / "windows", ignored);
+    if (!demoClient->Install(clientProgram)) {
+      std::cerr << "Can't install the stand-in client " << clientProgram << ".\n";
+      return 2;
+    }
+    setenv("NALO_STAND_IN_CLIENT_DIR", clientFolder.c_str(), 1);
+    setenv("NALO_STAND_IN_WINDOWS", (folder / "windows").c_str(), 1);
+  }
   std::vector<std::string> arguments = {hostProgram,   "--plugin", plugin,         "--http",
                                         "127.0.0.1:0", "--state",  folder.string()};
   std::vector<char*> argv;
@@ -280,10 +436,13 @@ int main(int count, char** values) {
   if (!exited && parsed.Succeeded()) {
     const std::string url = parsed.Value().Find("url")->AsString();
     std::cout << "The host serves " << url << " with " << plugin << "\n";
-    result =
-        Play(std::stoi(url.substr(url.rfind(':') + 1)), parsed.Value().Find("token")->AsString());
+    result = Play(std::stoi(url.substr(url.rfind(':') + 1)),
+                  parsed.Value().Find("token")->AsString(), demoClient ? &*demoClient : nullptr);
   } else {
     std::cerr << "The host didn't start; its log:\n" << ReadFile(folder / "host.log");
+  }
+  if (demoClient && result != 0) {
+    demoClient->EndIfRunning();
   }
   if (!exited) {
     kill(pid, SIGTERM);
