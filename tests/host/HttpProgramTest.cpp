@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "HttpFrontFixture.h"
 #include "binding/Json.h"
 
 extern char** environ;
@@ -34,17 +35,10 @@ std::string ReadFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-bool Eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::yield();
-  }
-  return true;
-}
+using Nalo::Host::Http::Testing::Eventually;
+
+// A spawned program starts slower than a host in this process.
+constexpr std::chrono::seconds kProgramLimit{20};
 
 // The host program serving the test plugin over HTTP on a free port.
 class HostProcess {
@@ -72,7 +66,8 @@ class HostProcess {
     posix_spawn_file_actions_destroy(&actions);
     // The access file is renamed into place complete, once the front serves.
     mServing =
-        mStarted && Eventually([&] { return std::filesystem::exists(folder / "http-front.json"); });
+        mStarted && Eventually([&] { return std::filesystem::exists(folder / "http-front.json"); },
+                               kProgramLimit);
     if (mServing) {
       auto access = Nalo::ParseJson(ReadFile(folder / "http-front.json"));
       mServing = access.Succeeded();
@@ -196,7 +191,7 @@ TEST_F(HttpProgram, TheDataStoreSurvivesSigkillAndRestart) {
     std::thread killer;
     std::atomic<int> done{0};
     killer = std::thread([&] {
-      static_cast<void>(Eventually([&] { return done.load() >= writes; }));
+      static_cast<void>(Eventually([&] { return done.load() >= writes; }, kProgramLimit));
       host.Signal(SIGKILL);
     });
     for (std::int64_t value = acknowledged + 1;; ++value) {
