@@ -63,4 +63,7 @@ struct TranslatedRequest {
 // The JSON of a refusal made before the core saw the request.
 [[nodiscard]] std::string ErrorJson(std::uint32_t status, std::string_view message);
 
+// `text` in ASCII lower case, as header names and content types compare.
+[[nodiscard]] std::string Lower(std::string_view text);
+
 }  // namespace Nalo::Host::Http

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -132,13 +131,6 @@ class Server final : public httplib::Server {
 };
 
 constexpr int kListenBacklog = 1024;
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
 
 // Decodes standard Base64; nullopt for anything else.
 std::optional<std::string> DecodeBase64(std::string_view text) {

@@ -40,18 +40,18 @@ constexpr std::string_view kBodyTypes[] = {"application/json", "application/vnd.
                                            "application/x-msgpack", "application/x-yaml",
                                            "text/x-yaml"};
 
+bool IsHex(char c) {
+  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
 std::string Lower(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return lower;
 }
-
-bool IsHex(char c) {
-  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
-}  // namespace
 
 MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& request,
                                                        const TranslationLimits& limits) {
