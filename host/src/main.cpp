@@ -110,6 +110,17 @@ bool ParseCoreVersion(const std::string& text, Nalo::Host::HostOptions& options)
   return true;
 }
 
+// A new state folder under the system's temporary folder; empty, with the
+// reason printed, when none could be made.
+std::filesystem::path MakeTemporaryFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "nalo-host-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::cerr << "Can't create a temporary state folder.\n";
+    return {};
+  }
+  return pattern;
+}
+
 int RunHttp(const Arguments& arguments) {
   Nalo::Host::Http::HttpHostOptions options;
   options.plugins = arguments.plugins;
@@ -144,12 +155,10 @@ int RunHttp(const Arguments& arguments) {
   options.front.log = [](std::string_view line) { std::cerr << line << "\n"; };
   std::filesystem::path stateFolder = arguments.stateFolder;
   if (stateFolder.empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nalo-host-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::cerr << "Can't create a temporary state folder.\n";
+    stateFolder = MakeTemporaryFolder();
+    if (stateFolder.empty()) {
       return kUsageError;
     }
-    stateFolder = pattern;
   }
   options.host.stateFolder = stateFolder;
   return Nalo::Host::Http::RunHttpHost(std::move(options));
@@ -172,12 +181,10 @@ int RunScenarioFile(const Arguments& arguments) {
   std::filesystem::path stateFolder = arguments.stateFolder;
   bool temporary = false;
   if (stateFolder.empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nalo-host-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::cerr << "Can't create a temporary state folder.\n";
+    stateFolder = MakeTemporaryFolder();
+    if (stateFolder.empty()) {
       return kUsageError;
     }
-    stateFolder = pattern;
     temporary = true;
   }
   Nalo::Host::ScenarioOutcome outcome =
