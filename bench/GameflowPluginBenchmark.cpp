@@ -329,26 +329,34 @@ void CheckNothingPublished(benchmark::State& state, const Nalo::Host::Host& host
   }
 }
 
-void TickTimer(benchmark::State& state) {
-  auto host = IdleHost();
-  const PluginMemory before = ReadPluginMemory(*host);
+// Runs `tick` once per iteration on an idle host, checking that nothing was
+// published, and returns the plugin's allocations per tick.
+template <typename Tick>
+double MeasureIdleTicks(benchmark::State& state, Nalo::Host::Host& host, Tick tick) {
+  const PluginMemory before = ReadPluginMemory(host);
   std::int64_t sinceCleared = 0;
   for (auto _ : state) {
-    host->Advance(kTickPeriod);
+    tick();
     if (++sinceCleared == kRecordsKept) {
       state.PauseTiming();
-      CheckNothingPublished(state, *host);
-      host->ClearRecords();
+      CheckNothingPublished(state, host);
+      host.ClearRecords();
       sinceCleared = 0;
       state.ResumeTiming();
     }
   }
-  const PluginMemory after = ReadPluginMemory(*host);
-  CheckNothingPublished(state, *host);
+  const PluginMemory after = ReadPluginMemory(host);
+  CheckNothingPublished(state, host);
   const double perTick = static_cast<double>(after.allocations - before.allocations) /
                          static_cast<double>(state.iterations());
-  TheFindings().allocationsPerTimerTick = perTick;
   state.counters["plugin_allocs"] = perTick;
+  return perTick;
+}
+
+void TickTimer(benchmark::State& state) {
+  auto host = IdleHost();
+  TheFindings().allocationsPerTimerTick =
+      MeasureIdleTicks(state, *host, [&] { host->Advance(kTickPeriod); });
 }
 
 void TickRoute(benchmark::State& state) {
@@ -358,25 +366,10 @@ void TickRoute(benchmark::State& state) {
         ("POST /tav-gameflow/v1/tick answered " + std::to_string(answer.status)).c_str());
     return;
   }
-  const PluginMemory before = ReadPluginMemory(*host);
-  std::int64_t sinceCleared = 0;
-  for (auto _ : state) {
+  TheFindings().allocationsPerRouteTick = MeasureIdleTicks(state, *host, [&] {
     Nalo::Host::Response response = host->Request("POST", "/tav-gameflow/v1/tick");
     benchmark::DoNotOptimize(response);
-    if (++sinceCleared == kRecordsKept) {
-      state.PauseTiming();
-      CheckNothingPublished(state, *host);
-      host->ClearRecords();
-      sinceCleared = 0;
-      state.ResumeTiming();
-    }
-  }
-  const PluginMemory after = ReadPluginMemory(*host);
-  CheckNothingPublished(state, *host);
-  const double perTick = static_cast<double>(after.allocations - before.allocations) /
-                         static_cast<double>(state.iterations());
-  TheFindings().allocationsPerRouteTick = perTick;
-  state.counters["plugin_allocs"] = perTick;
+  });
 }
 
 // Every session one match publishes, in order.
