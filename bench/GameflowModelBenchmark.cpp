@@ -29,13 +29,12 @@
 #include <utility>
 
 #include "bench/support/BenchmarkData.h"
+#include "bench/support/GameflowRegistry.h"
 #include "bench/support/RatioReport.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "gameflow/Api/GameflowSession.h"
-#include "gameflow/GameflowTypeRegistration.h"
-#include "plugin/LcdsClassNames.h"
 
 namespace {
 
@@ -43,16 +42,7 @@ using namespace Nalo::Client::Gameflow::Api;
 using Nalo::BindingKind;
 using Nalo::BindingProperty;
 using Nalo::Bench::Abort;
-
-const Nalo::BindingTypeRegistry& Registry() {
-  static const Nalo::BindingTypeRegistry& registry = []() -> const Nalo::BindingTypeRegistry& {
-    static Nalo::BindingTypeRegistry instance;
-    static Nalo::LcdsClassNames classNames;
-    Nalo::Client::Gameflow::RegisterGameflowTypes(instance, classNames);
-    return instance;
-  }();
-  return registry;
-}
+using Nalo::Bench::GameflowRegistry;
 
 // --- The input. -----------------------------------------------------------------
 
@@ -657,14 +647,14 @@ bool ReadSession(const std::string& text, GameflowSession& session) {
 // --- The registry path. ------------------------------------------------------------
 
 std::string RegistryJson(const GameflowSession& session) {
-  const Nalo::BindingResult property = Nalo::ToProperty(session, Registry());
-  return Nalo::ToJson(property.Value(), &Registry());
+  const Nalo::BindingResult property = Nalo::ToProperty(session, GameflowRegistry());
+  return Nalo::ToJson(property.Value(), &GameflowRegistry());
 }
 
 bool RegistryRead(const std::string& text, GameflowSession& session) {
   const Nalo::BindingResult parsed = Nalo::ParseJson(text);
   return parsed.Succeeded() &&
-         Nalo::FromProperty(session, parsed.Value(), "<value>", Registry()).Succeeded();
+         Nalo::FromProperty(session, parsed.Value(), "<value>", GameflowRegistry()).Succeeded();
 }
 
 // Both encoders write the same text, and both decoders read it back.
@@ -677,7 +667,7 @@ const std::string& SessionJson() {
             HandWrittenJson(session));
     }
     std::string direct;
-    if (Nalo::ToJson(session, Registry(), direct).Failed() || direct != ours) {
+    if (Nalo::ToJson(session, GameflowRegistry(), direct).Failed() || direct != ours) {
       Abort("ToJson of the native session and of its tree disagree:\n" + direct + "\n" + ours);
     }
     GameflowSession byRegistry;
@@ -697,7 +687,7 @@ const std::string& SessionJson() {
 
 void SessionToProperty(benchmark::State& state) {
   const GameflowSession session = PopulatedSession();
-  const auto& registry = Registry();
+  const auto& registry = GameflowRegistry();
   for (auto _ : state) {
     Nalo::BindingResult property = Nalo::ToProperty(session, registry);
     benchmark::DoNotOptimize(property);
@@ -707,7 +697,7 @@ void SessionToProperty(benchmark::State& state) {
 
 void SessionToJson(benchmark::State& state) {
   const GameflowSession session = PopulatedSession();
-  const auto& registry = Registry();
+  const auto& registry = GameflowRegistry();
   for (auto _ : state) {
     const Nalo::BindingResult property = Nalo::ToProperty(session, registry);
     std::string text = Nalo::ToJson(property.Value(), &registry);
@@ -718,7 +708,7 @@ void SessionToJson(benchmark::State& state) {
 
 void SessionToJsonDirect(benchmark::State& state) {
   const GameflowSession session = PopulatedSession();
-  const auto& registry = Registry();
+  const auto& registry = GameflowRegistry();
   std::string text;
   for (auto _ : state) {
     const Nalo::BindingResult written = Nalo::ToJson(session, registry, text);

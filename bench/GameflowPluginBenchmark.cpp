@@ -43,20 +43,20 @@
 #include <vector>
 
 #include "bench/support/BenchmarkData.h"
+#include "bench/support/GameflowRegistry.h"
 #include "bench/support/RatioReport.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "gameflow/Api/GameflowSession.h"
-#include "gameflow/GameflowTypeRegistration.h"
 #include "host/Host.h"
 #include "host/Peers.h"
-#include "plugin/LcdsClassNames.h"
 
 namespace {
 
 using Nalo::BindingProperty;
 using Nalo::Bench::Abort;
+using Nalo::Bench::GameflowRegistry;
 using Nalo::Client::Gameflow::Api::GameflowSession;
 
 constexpr const char* kPluginPath = NALO_GAMEFLOW_PLUGIN_PATH;
@@ -69,16 +69,6 @@ constexpr std::chrono::milliseconds kTickPeriod{500};
 // then keeps their growth out of the timed loops.
 constexpr std::int64_t kRecordsKept = 256;
 constexpr int kMatchesInARow = 10'000;
-
-const Nalo::BindingTypeRegistry& Registry() {
-  static const Nalo::BindingTypeRegistry& registry = []() -> const Nalo::BindingTypeRegistry& {
-    static Nalo::BindingTypeRegistry instance;
-    static Nalo::LcdsClassNames classNames;
-    Nalo::Client::Gameflow::RegisterGameflowTypes(instance, classNames);
-    return instance;
-  }();
-  return registry;
-}
 
 // --- The plugin's memory. ----------------------------------------------------------
 
@@ -199,7 +189,8 @@ std::vector<GameflowSession> PublishedSessions(const Nalo::Host::Host& host) {
       continue;
     }
     GameflowSession session;
-    const Nalo::BindingResult read = Nalo::FromProperty(session, *event.Data(), "data", Registry());
+    const Nalo::BindingResult read =
+        Nalo::FromProperty(session, *event.Data(), "data", GameflowRegistry());
     if (read.Failed()) {
       Abort("A published session doesn't read back: " + std::string(read.ErrorMessage()));
     }
@@ -271,7 +262,7 @@ const GameflowSession& PostedSession() {
 
 void SessionJson(benchmark::State& state) {
   const GameflowSession& session = PostedSession();
-  const auto& registry = Registry();
+  const auto& registry = GameflowRegistry();
   std::string text;
   for (auto _ : state) {
     const Nalo::BindingResult written = Nalo::ToJson(session, registry, text);
@@ -329,26 +320,34 @@ void CheckNothingPublished(benchmark::State& state, const Nalo::Host::Host& host
   }
 }
 
-void TickTimer(benchmark::State& state) {
-  auto host = IdleHost();
-  const PluginMemory before = ReadPluginMemory(*host);
+// Runs `tick` once per iteration on an idle host, checking that nothing was
+// published, and returns the plugin's allocations per tick.
+template <typename Tick>
+double MeasureIdleTicks(benchmark::State& state, Nalo::Host::Host& host, Tick tick) {
+  const PluginMemory before = ReadPluginMemory(host);
   std::int64_t sinceCleared = 0;
   for (auto _ : state) {
-    host->Advance(kTickPeriod);
+    tick();
     if (++sinceCleared == kRecordsKept) {
       state.PauseTiming();
-      CheckNothingPublished(state, *host);
-      host->ClearRecords();
+      CheckNothingPublished(state, host);
+      host.ClearRecords();
       sinceCleared = 0;
       state.ResumeTiming();
     }
   }
-  const PluginMemory after = ReadPluginMemory(*host);
-  CheckNothingPublished(state, *host);
+  const PluginMemory after = ReadPluginMemory(host);
+  CheckNothingPublished(state, host);
   const double perTick = static_cast<double>(after.allocations - before.allocations) /
                          static_cast<double>(state.iterations());
-  TheFindings().allocationsPerTimerTick = perTick;
   state.counters["plugin_allocs"] = perTick;
+  return perTick;
+}
+
+void TickTimer(benchmark::State& state) {
+  auto host = IdleHost();
+  TheFindings().allocationsPerTimerTick =
+      MeasureIdleTicks(state, *host, [&] { host->Advance(kTickPeriod); });
 }
 
 void TickRoute(benchmark::State& state) {
@@ -358,25 +357,10 @@ void TickRoute(benchmark::State& state) {
         ("POST /tav-gameflow/v1/tick answered " + std::to_string(answer.status)).c_str());
     return;
   }
-  const PluginMemory before = ReadPluginMemory(*host);
-  std::int64_t sinceCleared = 0;
-  for (auto _ : state) {
+  TheFindings().allocationsPerRouteTick = MeasureIdleTicks(state, *host, [&] {
     Nalo::Host::Response response = host->Request("POST", "/tav-gameflow/v1/tick");
     benchmark::DoNotOptimize(response);
-    if (++sinceCleared == kRecordsKept) {
-      state.PauseTiming();
-      CheckNothingPublished(state, *host);
-      host->ClearRecords();
-      sinceCleared = 0;
-      state.ResumeTiming();
-    }
-  }
-  const PluginMemory after = ReadPluginMemory(*host);
-  CheckNothingPublished(state, *host);
-  const double perTick = static_cast<double>(after.allocations - before.allocations) /
-                         static_cast<double>(state.iterations());
-  TheFindings().allocationsPerRouteTick = perTick;
-  state.counters["plugin_allocs"] = perTick;
+  });
 }
 
 // Every session one match publishes, in order.
@@ -396,7 +380,7 @@ const std::vector<GameflowSession>& MatchSessions() {
 
 void MatchSessionsJson(benchmark::State& state) {
   const std::vector<GameflowSession>& sessions = MatchSessions();
-  const auto& registry = Registry();
+  const auto& registry = GameflowRegistry();
   std::string text;
   std::size_t bytes = 0;
   for (auto _ : state) {

@@ -56,7 +56,7 @@ class ClientFolder {
     mState = pattern;
     mClient = mState / "tav_game_client_sln";
     std::filesystem::create_directories(mClient);
-    std::filesystem::create_symlink(kClientPath, mClient / "Tavora.exe");
+    std::filesystem::create_symlink(kClientPath, Executable());
     setenv("NALO_STAND_IN_CLIENT_DIR", mClient.c_str(), 1);
   }
   ~ClientFolder() {
@@ -70,6 +70,8 @@ class ClientFolder {
     std::ofstream(mClient / "stand-in-client.cfg", std::ios::trunc) << text;
   }
   const std::filesystem::path& State() const { return mState; }
+  // The client in the patcher folder, where the launcher looks for it.
+  std::filesystem::path Executable() const { return mClient / "Tavora.exe"; }
 
  private:
   std::filesystem::path mState;
@@ -185,8 +187,7 @@ void ExitToNoticedPolling100ms(benchmark::State& state) {
   for (auto _ : state) {
     for (int launch = 0; launch < kLaunches; ++launch) {
       folder.Control(Control(random));
-      auto spawned = processes->Spawn(
-          {.executable = (folder.State() / "tav_game_client_sln" / "Tavora.exe").string()});
+      auto spawned = processes->Spawn({.executable = folder.Executable().string()});
       if (spawned.HasFailure()) {
         state.SkipWithError("the client does not start");
         return;
@@ -220,8 +221,7 @@ void MonitoringLook(benchmark::State& state, std::chrono::milliseconds timeout) 
   ClientFolder folder;
   folder.Control("window = no\nend = hang\n");
   const std::unique_ptr<Nalo::ProcessSystem> processes = Nalo::CreatePlatformProcessSystem();
-  auto spawned = processes->Spawn(
-      {.executable = (folder.State() / "tav_game_client_sln" / "Tavora.exe").string()});
+  auto spawned = processes->Spawn({.executable = folder.Executable().string()});
   if (spawned.HasFailure()) {
     state.SkipWithError("the client does not start");
     return;
