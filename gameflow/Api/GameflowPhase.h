@@ -50,4 +50,10 @@ inline constexpr std::array<std::string_view, 14> kGameflowPhaseNames = {"None",
   return kGameflowPhaseNames[static_cast<std::size_t>(phase)];
 }
 
+// The phases of a game being launched or played.
+[[nodiscard]] constexpr bool IsGamePhase(GameflowPhase phase) noexcept {
+  return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
+         phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
+}
+
 }  // namespace Nalo::Client::Gameflow::Api

@@ -12,10 +12,7 @@ GameNotificationOutcome ClassifyGameNotification(std::string_view gameState, Gam
   if (gameState == kGameStateTerminatedInError) {
     return GameNotificationOutcome::Terminate;
   }
-  const bool inGamePhase = phase == GameflowPhase::GameStart ||
-                           phase == GameflowPhase::FailedToLaunch ||
-                           phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
-  if (gameState == kGameStateTerminated && inGamePhase && !tutorialRunning) {
+  if (gameState == kGameStateTerminated && Api::IsGamePhase(phase) && !tutorialRunning) {
     return GameNotificationOutcome::CompleteGame;
   }
   if (gameState == kGameStateStartRequested || gameState == kGameStateInProgress) {
