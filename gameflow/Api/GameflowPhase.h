@@ -6,7 +6,10 @@
 // gameflow's state chart (which has further internal states that are not
 // phases), and they are the texts peers see in JSON.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace Nalo::Client::Gameflow::Api {
 
@@ -26,5 +29,31 @@ enum class GameflowPhase : std::int32_t {
   EndOfGame = 12,
   TerminatedInError = 13,
 };
+
+// The enumerator names, indexed by value.
+inline constexpr std::array<std::string_view, 14> kGameflowPhaseNames = {"None",
+                                                                         "Lobby",
+                                                                         "Matchmaking",
+                                                                         "CheckedIntoTournament",
+                                                                         "ReadyCheck",
+                                                                         "ChampSelect",
+                                                                         "GameStart",
+                                                                         "FailedToLaunch",
+                                                                         "InProgress",
+                                                                         "Reconnect",
+                                                                         "WaitingForStats",
+                                                                         "PreEndOfGame",
+                                                                         "EndOfGame",
+                                                                         "TerminatedInError"};
+
+[[nodiscard]] constexpr std::string_view GameflowPhaseName(GameflowPhase phase) noexcept {
+  return kGameflowPhaseNames[static_cast<std::size_t>(phase)];
+}
+
+// The phases of a game being launched or played.
+[[nodiscard]] constexpr bool IsGamePhase(GameflowPhase phase) noexcept {
+  return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
+         phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
+}
 
 }  // namespace Nalo::Client::Gameflow::Api

@@ -59,11 +59,6 @@ const char* TrueFalse(bool value) {
   return value ? "true" : "false";
 }
 
-bool IsGamePhase(GameflowPhase phase) {
-  return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
-         phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
-}
-
 bool IsLoggedIn(const Api::LoginSession& login) {
   return login.state == Api::LoginSessionStates::SUCCEEDED && login.accountId != 0 &&
          login.summonerId != 0;
@@ -144,7 +139,7 @@ GameClientLauncher::GameClientLauncher(ProcessSystem& processes, Owner& owner, P
 
 void GameClientLauncher::EvaluateGameLaunch() {
   const bool active = mOwner->IsGameBeingServed();
-  const bool inGame = IsGamePhase(mOwner->Phase());
+  const bool inGame = Api::IsGamePhase(mOwner->Phase());
   const bool credentials = mOwner->StoredCredentials().has_value();
   if (credentials && active && !inGame) {
     Log(LogLevel::Okay, kLogGroupGeneral, "All criteria met for game launch.");

@@ -364,21 +364,7 @@ std::string RenderGameflowChartMermaid() {
     if (!state.PhaseOnEntry().has_value()) {
       return "publishes no phase";
     }
-    static constexpr std::string_view kPhaseNames[] = {"None",
-                                                       "Lobby",
-                                                       "Matchmaking",
-                                                       "CheckedIntoTournament",
-                                                       "ReadyCheck",
-                                                       "ChampSelect",
-                                                       "GameStart",
-                                                       "FailedToLaunch",
-                                                       "InProgress",
-                                                       "Reconnect",
-                                                       "WaitingForStats",
-                                                       "PreEndOfGame",
-                                                       "EndOfGame",
-                                                       "TerminatedInError"};
-    return "publishes " + std::string(kPhaseNames[static_cast<int>(*state.PhaseOnEntry())]);
+    return "publishes " + std::string(Api::GameflowPhaseName(*state.PhaseOnEntry()));
   };
   const auto writeState = [&](const auto& self, const GameflowChartState& state,
                               const std::string& indent) -> void {

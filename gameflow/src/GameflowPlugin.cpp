@@ -248,11 +248,6 @@ class HostLauncherPeers final : public GameClientLauncher::Peers {
   AppModule* mModule;
 };
 
-bool IsGamePhase(GameflowPhase phase) {
-  return phase == GameflowPhase::GameStart || phase == GameflowPhase::FailedToLaunch ||
-         phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
-}
-
 }  // namespace
 
 GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock(), nullptr) {
@@ -350,7 +345,7 @@ void GameflowPlugin::OnShutdown() {
     const GameflowPhase phase = Phase();
     // In the game phases a game is starting or running: the lock is left to
     // expire by itself so that the patcher keeps away from the running game.
-    if (phase != GameflowPhase::None && !IsGamePhase(phase)) {
+    if (phase != GameflowPhase::None && !Api::IsGamePhase(phase)) {
       mGate.ClearLock();
     }
     mEvents.Stop();

@@ -1,5 +1,7 @@
 #include "gameflow/GameflowSessionModel.h"
 
+#include <string>
+
 #include "diagnostics/Log.h"
 
 namespace Nalo::Client::Gameflow {
@@ -12,10 +14,7 @@ GameNotificationOutcome ClassifyGameNotification(std::string_view gameState, Gam
   if (gameState == kGameStateTerminatedInError) {
     return GameNotificationOutcome::Terminate;
   }
-  const bool inGamePhase = phase == GameflowPhase::GameStart ||
-                           phase == GameflowPhase::FailedToLaunch ||
-                           phase == GameflowPhase::InProgress || phase == GameflowPhase::Reconnect;
-  if (gameState == kGameStateTerminated && inGamePhase && !tutorialRunning) {
+  if (gameState == kGameStateTerminated && Api::IsGamePhase(phase) && !tutorialRunning) {
     return GameNotificationOutcome::CompleteGame;
   }
   if (gameState == kGameStateStartRequested || gameState == kGameStateInProgress) {
@@ -52,6 +51,30 @@ bool GameflowSessionModel::IsGameBeingServed() const noexcept {
          (mGame->gameState == kGameStateStartRequested || mGame->gameState == kGameStateInProgress);
 }
 
+namespace {
+
+std::string LogText(const std::string& value) {
+  return value;
+}
+
+template <class Number>
+std::string LogText(Number value) {
+  return std::to_string(value);
+}
+
+// Sets `field` to `value` and logs it when they differ; tells whether it did.
+template <class T>
+bool UpdateLogged(T& field, const T& value, const char* name) {
+  if (field == value) {
+    return false;
+  }
+  field = value;
+  Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.%s = %s", name, LogText(value).c_str());
+  return true;
+}
+
+}  // namespace
+
 bool GameflowSessionModel::RefreshFromCredentials() {
   std::uint64_t gameId = 0;
   std::string serverIp;
@@ -69,38 +92,14 @@ bool GameflowSessionModel::RefreshFromCredentials() {
       observerServerPort = mCredentials->observerServerPort;
     }
   }
-  bool publish = false;
   Api::GameflowGameClient& client = mSession.gameClient;
-  if (client.serverIp != serverIp) {
-    client.serverIp = serverIp;
-    Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient.serverIp = %s",
-        client.serverIp.c_str());
-    publish = true;
-  }
-  if (client.serverPort != serverPort) {
-    client.serverPort = serverPort;
-    Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient.serverPort = %hu",
-        client.serverPort);
-    publish = true;
-  }
-  if (client.observerServerIp != observerServerIp) {
-    client.observerServerIp = observerServerIp;
-    Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient.observerServerIp = %s",
-        client.observerServerIp.c_str());
-    publish = true;
-  }
-  if (client.observerServerPort != observerServerPort) {
-    client.observerServerPort = observerServerPort;
-    Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient.observerServerPort = %hu",
-        client.observerServerPort);
-    publish = true;
-  }
-  if (mSession.gameData.gameId != gameId) {
-    mSession.gameData.gameId = gameId;
-    Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameData.gameId = %llu",
-        static_cast<unsigned long long>(gameId));
-    publish = true;
-  }
+  bool publish = false;
+  publish |= UpdateLogged(client.serverIp, serverIp, "gameClient.serverIp");
+  publish |= UpdateLogged(client.serverPort, serverPort, "gameClient.serverPort");
+  publish |= UpdateLogged(client.observerServerIp, observerServerIp, "gameClient.observerServerIp");
+  publish |=
+      UpdateLogged(client.observerServerPort, observerServerPort, "gameClient.observerServerPort");
+  publish |= UpdateLogged(mSession.gameData.gameId, gameId, "gameData.gameId");
   if (mGame.has_value()) {
     if (!mGame->teamOne.empty()) {
       mSession.gameData.teamOne = mGame->teamOne;
