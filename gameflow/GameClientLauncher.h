@@ -161,8 +161,6 @@ class GameClientLauncher final : public GameLauncher {
     // Sends a telemetry event with text properties.
     virtual void SendTelemetry(std::string_view name,
                                std::vector<std::pair<std::string, std::string>> properties) = 0;
-    // Ends the process with `code`.
-    [[noreturn]] virtual void Fatal(std::string_view code) = 0;
 
    protected:
     Peers() = default;
@@ -218,7 +216,9 @@ class GameClientLauncher final : public GameLauncher {
                                                       bool withHostCredentials);
   MaybeType<Failure, void> GetAndWriteGameLocale(const std::string& directory);
   std::vector<std::string> ExtraArgsFromCommandLine();
-  bool UseZump();
+  // Whether the client gets "-UseZump": unless the host's command line says
+  // "--no-zump". Fails when the command line can't be read.
+  MaybeType<Failure, bool> UseZump();
   std::optional<Api::GameflowProcessInfo> GetProcessInfo();
   void SetProcessInfo(const std::optional<Api::GameflowProcessInfo>& info);
   // Whether `pid` runs the game client's executable.

@@ -72,6 +72,7 @@ class GameClientLaunch : public testing::Test {
         static_cast<void>(mProcesses->WaitForProcess(pid, std::chrono::seconds(10)));
       }
     }
+    mSpawned.clear();
     mHost.reset();
     unsetenv("NALO_STAND_IN_WINDOWS");
     unsetenv("NALO_STAND_IN_CLIENT_DIR");
@@ -374,6 +375,7 @@ TEST_F(GameClientLaunch, ALaunchThatFailsReachesFailedToLaunchThroughTheTick) {
     const char* name;
     std::string paths;  // the patcher's answer; empty: the realistic folder, holding no client
     std::string logged;
+    const char* faultPath = nullptr;  // answers 500 once
   };
   const Case cases[] = {
       {"no client in the folder", "",
@@ -384,12 +386,19 @@ TEST_F(GameClientLaunch, ALaunchThatFailsReachesFailedToLaunchThroughTheTick) {
       {"a path too long", R"({"tav_game_client_sln": "/)" + std::string(248, 'd') + R"("})",
        "Failed to launch the game client: Unable to launch the game client. Its file path "
        "exceeds the allowed limit of 260 characters."},
+      // Whether the client gets -UseZump can't be decided: ALE-DEA0FC88.
+      {"no host command line", "",
+       "Failed to launch the game client: Could not read the host's command line: ",
+       "/naloclient/command-line-args"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Start();
     if (!c.paths.empty()) {
       mHost->GetPeers().SetResource("/patcher/v1/products/tavora/paths", Json(c.paths));
+    }
+    if (c.faultPath != nullptr) {
+      mHost->GetPeers().InjectFault(c.faultPath, 1, 500, "Down.");
     }
     ServeGame();
     EXPECT_TRUE(Logged("Failed to launch game: " + c.logged));
@@ -398,6 +407,82 @@ TEST_F(GameClientLaunch, ALaunchThatFailsReachesFailedToLaunchThroughTheTick) {
     EXPECT_EQ(Phases().back(), "FailedToLaunch");
     EXPECT_FALSE(RecordedPid().has_value());
     mHost.reset();
+  }
+}
+
+// The crashed client's end is noticed while the reconnect waits for the
+// platform; the launch that then fails still reaches FailedToLaunch.
+TEST_F(GameClientLaunch, AReconnectThatFailsAfterTheEarlierClientEndedReachesFailedToLaunch) {
+  InstallClient("end = crash segv\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> crashed = RecordedPid();
+  ASSERT_TRUE(crashed.has_value());
+  EXPECT_EQ(mProcesses->WaitForProcess(*crashed, std::chrono::seconds(10)),
+            ProcessWaitOutcome::Ended);
+  Post("RECONNECT_AVAILABLE");
+  ASSERT_EQ(Phases().back(), "Reconnect");
+  Host::LcdsAnswer late;
+  late.typeName = "java.lang.Object";
+  late.delay = std::chrono::seconds(1);
+  mHost->GetPeers().SetLcdsAnswer("gameService", "setClientReceivedGameMessage", late);
+  mHost->GetPeers().InjectFault("/patcher/v1/products/tavora/paths", 1, 500, "Patcher is down.");
+  const Host::Response answer = mHost->Request("POST", "/tav-gameflow/v1/reconnect");
+  EXPECT_EQ(answer.status, 500U);
+  EXPECT_TRUE(Logged("Client is no longer running."));
+  mHost->Advance(std::chrono::milliseconds(500));
+  EXPECT_EQ(Phases().back(), "FailedToLaunch");
+}
+
+// A product marked corrupted refuses game flow. In-game credentials from the
+// login, or a game in progress found when the login comes up in a game
+// phase, then launch nothing (an ERROR line names the refusal); once the
+// product is repaired the game is relaunched from the platform's record.
+TEST_F(GameClientLaunch, ACorruptedProductRefusesTheRelaunchUntilItIsRepaired) {
+  for (const bool early : {true, false}) {
+    SCOPED_TRACE(early ? "in-game credentials before login" : "login up in a game phase");
+    InstallClient("end = wait\n");
+    Start();
+    Host::LcdsAnswer inProgress;
+    inProgress.typeName = "com.nalogames.platform.game.PlatformGameLifecycleDTO";
+    inProgress.body = Json(R"({"game": {"id": 7, "gameState": "IN_PROGRESS"},
+        "playerCredentials": {"gameId": 7, "serverIp": "10.1.2.3", "serverPort": 5100,
+                              "encryptionKey": ")" +
+                           std::string(kEncryptionKey) + R"(", "summonerId": 2411}})");
+    mHost->GetPeers().SetLcdsAnswer("gameService", "retrieveInProgressGameInfo", inProgress);
+    Host::Peers& peers = mHost->GetPeers();
+    peers.SetResource("/tav-login/v1/session", Json(R"({"state": "IN_PROGRESS"})"));
+    peers.SetResource("/patcher/v1/products/tavora/state",
+                      Json(R"({"action": "Idle", "isCorrupted": true, "isUpToDate": false})"));
+    ASSERT_TRUE(Logged("Corruption detected, attempting repair."));
+    if (early) {
+      peers.SetResource("/tav-login/v1/login-in-game-creds",
+                        Json(R"({"inGame": true, "gameId": 7, "serverIp": "10.1.2.3",
+                                 "serverPort": 5100, "summonerId": 2411})"));
+    } else {
+      Post("ENTERED_CHAMP_SELECT");
+      peers.SetResource("/tav-login/v1/session",
+                        Json(R"({"state": "SUCCEEDED", "connected": true, "accountId": 1,
+                                 "summonerId": 2411})"));
+    }
+    const std::string code = early ? "ALE-4974EF56" : "ALE-4974EF55";
+    const auto& lines = mHost->LogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const Host::LogLine& line) {
+      return line.level == NALO_LOG_ERROR && line.text.starts_with(code);
+    }));
+    EXPECT_FALSE(RecordedPid().has_value());
+    EXPECT_THAT(Phases(), testing::Not(testing::Contains("GameStart")));
+    const Host::Response availability = mHost->Request("GET", "/tav-gameflow/v1/availability");
+    EXPECT_NE(availability.body.Find("state")->StringValue(), "InGameFlow");
+
+    peers.SetResource("/patcher/v1/products/tavora/state",
+                      Json(R"({"action": "Idle", "isCorrupted": false, "isUpToDate": true})"));
+    const std::optional<std::uint32_t> pid = RecordedPid();
+    ASSERT_TRUE(pid.has_value());
+    mSpawned.push_back(*pid);
+    EXPECT_EQ(Phases().back(), "InProgress");
+    TearDown();
+    SetUp();
   }
 }
 
