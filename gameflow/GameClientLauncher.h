@@ -191,6 +191,7 @@ class GameClientLauncher final : public GameLauncher {
   void EndSpectating() override;
   std::optional<TutorialKind> RunningTutorial() const override { return mTutorial; }
   void EndTutorial() override;
+  void FollowRestoredClient(bool availabilityChanged) override;
   void OnLoginInGameCredentials(const BindingProperty* value) override;
   void OnUxCrashCount(const BindingProperty* value) override;
   bool IsLaunchRunning() const override { return mLaunchRunning; }
@@ -235,6 +236,8 @@ class GameClientLauncher final : public GameLauncher {
   Peers* mPeers;
   const TickClock* mClock;
   bool mLaunchRunning = false;
+  // A game client found running after a restart that is not watched yet.
+  std::optional<std::uint32_t> mRestoredClient;
   bool mSpectating = false;
   std::optional<TutorialKind> mTutorial;
   // How long the running spectate lasts; read when it ends.

@@ -676,9 +676,40 @@ void GameClientLauncher::RelaunchAfterLogin() {
     }
     return;
   }
-  if (FindRunningGameProcess({}).HasFailure() || WatchLaunch({}).HasFailure()) {
+  auto running = FindRunningGameProcess({});
+  if (running.HasFailure()) {
     mOwner->ReleasePatcher();
+    return;
   }
+  // Unavailable game flow would only stop the patcher and let it go again.
+  if (!mOwner->IsAvailable() || WatchLaunch({}).HasFailure()) {
+    // The game still runs: the patcher stays locked, and the watch is tried
+    // again whenever availability changes, until it starts or the client ends.
+    Log(LogLevel::Always, kLogGroupDebug,
+        "The game client (pid %u) still runs; watching it once game flow is available.",
+        running.Value());
+    mRestoredClient = running.Value();
+  }
+}
+
+void GameClientLauncher::FollowRestoredClient(bool availabilityChanged) {
+  if (!mRestoredClient.has_value()) {
+    return;
+  }
+  // Taken out while it is handled: entering game flow runs a tick of its own.
+  const std::uint32_t pid = *std::exchange(mRestoredClient, std::nullopt);
+  if (mProcesses->WaitForProcess(pid, std::chrono::milliseconds(0)) !=
+          ProcessWaitOutcome::StillRunning ||
+      !IsGameClientProcess(pid)) {
+    Log(LogLevel::Always, kLogGroupDebug, "Client is no longer running.");
+    SetProcessInfo(std::nullopt);
+    mOwner->ReleasePatcher();
+    return;
+  }
+  if (availabilityChanged && mOwner->IsAvailable() && !WatchLaunch({}).HasFailure()) {
+    return;  // the watch follows the client from now on
+  }
+  mRestoredClient = pid;
 }
 
 MaybeType<Failure, void> GameClientLauncher::WatchLaunch(const std::vector<std::string>& args) {

@@ -877,7 +877,8 @@ void GameflowPlugin::Tick() {
     mLaunchState = LaunchState::Idle;
     PostEvent(GameflowEvent::GameFailedToLaunch);
   }
-  if (mGate.GetAvailability().TakeChange()) {
+  const bool availabilityChanged = mGate.GetAvailability().TakeChange();
+  if (availabilityChanged) {
     PublishValue(kAvailabilityPath, mGate.GetAvailability().Value());
     Log(LogLevel::Okay, kLogGroupGeneral, "availability resource updated");
   }
@@ -888,6 +889,7 @@ void GameflowPlugin::Tick() {
     Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient updated: %s, %s",
         client.running ? "running" : "not running", client.visible ? "visible" : "not visible");
   }
+  mLauncher->FollowRestoredClient(availabilityChanged);
 }
 
 }  // namespace Nalo::Client::Gameflow

@@ -302,6 +302,34 @@ TEST_F(GameClientLaunch, AfterARestartTheRunningClientIsWatchedUntilItEnds) {
   EXPECT_FALSE(RecordedPid().has_value());
 }
 
+// The login comes up before the queues (game flow is not available yet) and
+// the queues never arrive: the running client keeps its patcher lock until
+// it ends, then the record and the lock go.
+TEST_F(GameClientLaunch, AfterARestartAClientNeverWatchedKeepsItsLockUntilItEnds) {
+  InstallClient("end = wait\n");
+  Start();
+  ServeGame();
+  const std::optional<std::uint32_t> pid = RecordedPid();
+  ASSERT_TRUE(pid.has_value());
+  mHost.reset();
+  Start(false);
+  mHost->GetPeers().SetResource("/tav-login/v1/session",
+                                *mHost->GetPeers().Resource("/tav-login/v1/session"));
+  mHost->Advance(std::chrono::seconds(2));
+  EXPECT_TRUE(Logged("still runs; watching it once game flow is available"));
+  EXPECT_FALSE(Logged("Clearing gameflow patcher lock."));
+  EXPECT_EQ(RecordedPid(), pid);
+
+  const std::string command = "stand-in-client." + std::to_string(*pid) + ".command";
+  std::ofstream(mClientFolder / (command + ".tmp")) << "exit 0\n";
+  std::filesystem::rename(mClientFolder / (command + ".tmp"), mClientFolder / command);
+  EXPECT_EQ(mProcesses->WaitForProcess(*pid, std::chrono::seconds(10)), ProcessWaitOutcome::Ended);
+  mHost->Advance(std::chrono::milliseconds(500));
+  EXPECT_TRUE(Logged("Client is no longer running."));
+  EXPECT_TRUE(Logged("Clearing gameflow patcher lock."));
+  EXPECT_FALSE(RecordedPid().has_value());
+}
+
 TEST_F(GameClientLaunch, TheWindowCheckEndsWithTheClient) {
   InstallClient("window = no\nend = exit 0\n");
   Start();
