@@ -15,6 +15,7 @@
 #include "gameflow/Api/ReplaysSettings.h"
 #include "gameflow/GameflowSessionModel.h"
 #include "gameflow/src/SharedPaths.h"
+#include "plugin/SecretRedaction.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -808,9 +809,10 @@ BindingProperty Bool(bool value) {
   return property;
 }
 
+// The member as JSON for an error text, its keys and tokens redacted.
 std::string MemberJson(const BindingProperty& answer, std::string_view name) {
   const BindingProperty* member = answer.Find(name);
-  return member != nullptr ? ToJson(*member) : std::string("null");
+  return member != nullptr ? ToJson(RedactedSecrets(*member)) : std::string("null");
 }
 
 }  // namespace
