@@ -2,8 +2,9 @@
 // every route with well-formed and slightly wrong arguments, events, platform
 // messages in every game state, peer values and failures, LCDS answers,
 // time, and restarts that keep the data store. After every step the plugin
-// is still there, every answer came at once and is well formed, and the
-// phase last published for the session is the one GET session shows.
+// is still there, every answer came at once and is well formed, the phase
+// last published for the session is the one GET session shows, and no log
+// line names a key or token.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -126,6 +127,7 @@ class GameflowTraffic : public testing::Test {
     ASSERT_FALSE(loaded.HasFailure()) << loaded.GetFailure();
     mPhase = "None";
     mSeen = 0;
+    mLinesSeen = 0;
   }
 
   BindingProperty Json(std::string_view text) { return ParseJson(text).Value(); }
@@ -152,8 +154,16 @@ class GameflowTraffic : public testing::Test {
     return answer;
   }
 
-  // The session's phase as last published and as GET session shows it.
+  // The session's phase as last published and as GET session shows it; no
+  // log line names a key or token the traffic handed out.
   void ExpectPhaseInStep(int step) {
+    const auto& lines = mHost->LogLines();
+    for (; mLinesSeen < lines.size(); ++mLinesSeen) {
+      for (std::string_view secret : {"k3y-of-traffic", "stand-in-auth-token"}) {
+        EXPECT_EQ(lines[mLinesSeen].text.find(secret), std::string::npos)
+            << lines[mLinesSeen].text;
+      }
+    }
     const auto& events = mHost->PublishedEvents();
     for (; mSeen < events.size(); ++mSeen) {
       if (events[mSeen].name == kSessionEvent) {
@@ -211,11 +221,11 @@ class GameflowTraffic : public testing::Test {
     if (Pick(3) == 0) {
       const bool observer = Pick(4) == 0;
       std::string credentials =
-          R"({"gameId": 7, "serverIp": "10.1.2.3", "serverPort": 5100, "encryptionKey": "k",
+          R"({"gameId": 7, "serverIp": "10.1.2.3", "serverPort": 5100, "encryptionKey": "k3y-of-traffic",
               "summonerId": 2411, "observer": )" +
           std::string(observer ? "true" : "false") +
           R"(, "observerServerIp": "10.9.9.9", "observerServerPort": 8088,
-              "observerEncryptionKey": "o"})";
+              "observerEncryptionKey": "obs-k3y-of-traffic"})";
       if (Pick(5) == 0) {
         credentials = R"({"gameId": "seven", "serverPort": -1})";
       }
@@ -257,7 +267,7 @@ class GameflowTraffic : public testing::Test {
         } else {
           peers.SetResource("/tav-login/v1/login-in-game-creds",
                             Json(R"({"inGame": true, "gameId": 7, "serverIp": "10.1.2.3",
-                                     "serverPort": 5100, "encryptionKey": "k",
+                                     "serverPort": 5100, "encryptionKey": "k3y-of-traffic",
                                      "summonerId": 2411})"));
         }
         break;
@@ -295,7 +305,8 @@ class GameflowTraffic : public testing::Test {
     const std::string state(kGameStates[Pick(kGameStates.size())]);
     answer.body = Json(R"({"game": {"id": 9, "gameState": ")" + state + R"(", "mapId": 11},
         "playerCredentials": {"gameId": 9, "observer": true, "observerServerIp": "10.9.9.9",
-                              "observerServerPort": 8088, "observerEncryptionKey": "o"},
+                              "observerServerPort": 8088,
+                              "observerEncryptionKey": "obs-k3y-of-traffic"},
         "reconnectDelay": )" + std::to_string(Pick(3) * 5) + "}");
     if (Pick(4) == 0) {
       answer.failure = Failure(404, "No game.");
@@ -313,6 +324,7 @@ class GameflowTraffic : public testing::Test {
   std::mt19937 mRandom{20261207};
   std::string mPhase;
   std::size_t mSeen = 0;
+  std::size_t mLinesSeen = 0;
 };
 
 TEST_F(GameflowTraffic, EveryAnswerIsTimelyAndWellFormedAndThePhaseAgrees) {
@@ -338,6 +350,7 @@ TEST_F(GameflowTraffic, EveryAnswerIsTimelyAndWellFormedAndThePhaseAgrees) {
     if (step % 200 == 199) {
       mHost->ClearRecords();
       mSeen = 0;
+      mLinesSeen = 0;
     }
   }
 }
