@@ -50,10 +50,10 @@ constexpr std::string_view kExtraArgsOption = "--extra-game-client-args=";
 constexpr std::string_view kWindowTimer = "tav-gameflow.check-window-visibility";
 constexpr std::string_view kMonitorTimerPrefix = "tav-gameflow.monitor-process-id.";
 constexpr double kMonitorPeriodSeconds = 0.1;
-// Codes of refusals that a peer's state or failure causes. They once ended
-// the process; now each is an ERROR line naming its code, and the action is
-// refused: nothing is launched and game flow is not entered. A product that
-// is repaired later relaunches the game through the platform.
+// Codes of refusals that a peer's state or failure causes: each is an ERROR
+// line naming its code, and the action is refused (nothing is launched, game
+// flow is not entered). A product that is repaired later relaunches the game
+// through the platform.
 constexpr std::string_view kUseZumpRefusal = "ALE-DEA0FC88";
 constexpr std::string_view kInGameCredentialsRefusal = "ALE-4974EF56";
 constexpr std::string_view kInProgressGameRefusal = "ALE-4974EF55";
@@ -174,6 +174,8 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
   // launch for a failed one. A launch that fails leaves Launching behind for
   // the tick to report, whatever the end of an earlier client set meanwhile.
   mLaunchRunning = true;
+  // From here on this launch owns the process record and the patcher lock.
+  mRestoredClient.reset();
   struct Done {
     GameClientLauncher* launcher;
     bool launched = false;
@@ -736,6 +738,7 @@ MaybeType<Failure, void> GameClientLauncher::WatchLaunch(const std::vector<std::
     }
     return Failure(500, "Failed to launch the watch client: " + pid.GetFailure().Text());
   }
+  mRestoredClient.reset();
   StartProcessMonitoring("watch", pid.Value(), [this] {
     if (mOwner->Phase() == GameflowPhase::None) {
       mOwner->ExitGameFlow();
