@@ -192,6 +192,7 @@ class GameClientLauncher final : public GameLauncher {
   std::optional<TutorialKind> RunningTutorial() const override { return mTutorial; }
   void EndTutorial() override;
   void FollowRestoredClient(bool availabilityChanged) override;
+  bool IsRestoredClientWaiting() const override { return mRestoredClient.has_value(); }
   void OnLoginInGameCredentials(const BindingProperty* value) override;
   void OnUxCrashCount(const BindingProperty* value) override;
   bool IsLaunchRunning() const override { return mLaunchRunning; }

@@ -89,6 +89,9 @@ class GameLauncher {
   // restart that could not be watched yet (`availabilityChanged`: the tick
   // found availability changed).
   virtual void FollowRestoredClient(bool /*availabilityChanged*/) {}
+  // A game client found running after a restart waits to be watched; its
+  // patcher lock is kept fresh meanwhile.
+  [[nodiscard]] virtual bool IsRestoredClientWaiting() const { return false; }
 
  protected:
   GameLauncher() = default;

@@ -691,6 +691,9 @@ void GameClientLauncher::RelaunchAfterLogin() {
     Log(LogLevel::Always, kLogGroupDebug,
         "The game client (pid %u) still runs; watching it once game flow is available.",
         running.Value());
+    // A fresh lock starts the refreshes that keep it while the client waits;
+    // the lock from before the restart may lapse before the watch can start.
+    mOwner->SetPatcherLock();
     mRestoredClient = running.Value();
   }
 }

@@ -801,12 +801,13 @@ void GameflowPlugin::SetAvailabilityBlocker(GameflowAvailabilityState reason, bo
 
 void GameflowPlugin::ScheduleLockRefresh() {
   // Each write starts its own chain of refreshes; a chain ends at the first
-  // run that finds the player back in None or Lobby with no replay running.
+  // run that finds the player back in None or Lobby with no replay running
+  // and no client from before a restart waiting to be watched.
   const bool posted =
       PostTask(kSetPatcherLockTask, NowNanoseconds() + kPatcherLockRefreshNanoseconds, [this] {
         const GameflowPhase phase = Phase();
         if ((phase != GameflowPhase::None && phase != GameflowPhase::Lobby) ||
-            mWatchPhase != Api::GameflowWatchPhase::None) {
+            mWatchPhase != Api::GameflowWatchPhase::None || mLauncher->IsRestoredClientWaiting()) {
           mGate.SetLock();
         }
       });

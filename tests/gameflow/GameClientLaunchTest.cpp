@@ -329,7 +329,10 @@ TEST_F(GameClientLaunch, AfterARestartAClientNeverWatchedKeepsItsLockUntilItEnds
                                 *mHost->GetPeers().Resource("/tav-login/v1/session"));
   mHost->Advance(std::chrono::seconds(2));
   EXPECT_TRUE(Logged("still runs; watching it once game flow is available"));
+  // The lock outlives its 15 minutes while the client waits to be watched.
+  mHost->Advance(std::chrono::minutes(20));
   EXPECT_FALSE(Logged("Clearing gameflow patcher lock."));
+  EXPECT_FALSE(Logged("Patcher lock status is now: inactive"));
   EXPECT_EQ(RecordedPid(), pid);
 
   const std::string command = "stand-in-client." + std::to_string(*pid) + ".command";
