@@ -43,6 +43,42 @@ std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
 
+// `bytes` quoted, with line breaks, tabs, quotes, backslashes and every
+// byte outside printable ASCII escaped, so that "\r\n" and "\n" differ.
+std::string Escaped(std::string_view bytes) {
+  std::string text = "\"";
+  for (const char byte : bytes) {
+    switch (byte) {
+      case '\r':
+        text += "\\r";
+        break;
+      case '\n':
+        text += "\\n";
+        break;
+      case '\t':
+        text += "\\t";
+        break;
+      case '"':
+      case '\\':
+        text += '\\';
+        text += byte;
+        break;
+      default: {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < 0x20 || code >= 0x7F) {
+          static constexpr std::string_view kDigits = "0123456789abcdef";
+          text += "\\x";
+          text += kDigits[code >> 4];
+          text += kDigits[code & 0xF];
+        } else {
+          text += byte;
+        }
+      }
+    }
+  }
+  return text + "\"";
+}
+
 // The member at a dotted path ("gameData.queue.id"); null when absent.
 const BindingProperty* MemberAt(const BindingProperty& value, std::string_view path) {
   const BindingProperty* current = &value;
@@ -328,8 +364,68 @@ class Runner {
     if (lines.empty()) {
       return report + "no log lines";
     }
-    report += std::to_string(lines.size()) + " other lines; the last: ";
-    return report + Quoted(lines.back().text);
+    report += std::to_string(lines.size()) + " other lines";
+    if (const std::vector<const LogLine*> nearest = NearestLines(step.text, lines);
+        !nearest.empty()) {
+      report += "; the nearest:";
+      for (const LogLine* line : nearest) {
+        report += "\n    " + DescribeLogLine(*line);
+      }
+      report += "\n  the last: ";
+    } else {
+      report += "; the last: ";
+    }
+    return report + DescribeLogLine(lines.back());
+  }
+
+  // "\"text\" (WARN, DBG;NET)": a line with its level and groups.
+  static std::string DescribeLogLine(const LogLine& line) {
+    static constexpr std::array<std::string_view, 4> kLevels = {"OKAY", "WARN", "ERROR", "ALWAYS"};
+    std::string text = Quoted(line.text) + " (" +
+                       (line.level < kLevels.size() ? std::string(kLevels[line.level])
+                                                    : std::to_string(line.level));
+    if (!line.groups.empty()) {
+      text += ", " + line.groups;
+    }
+    return text + ")";
+  }
+
+  // The length of the longest piece of `wanted` that `line` contains.
+  static std::size_t LongestSharedPiece(std::string_view wanted, std::string_view line) {
+    std::vector<std::size_t> previous(line.size() + 1, 0);
+    std::vector<std::size_t> current(line.size() + 1, 0);
+    std::size_t longest = 0;
+    for (std::size_t i = 1; i <= wanted.size(); ++i) {
+      for (std::size_t j = 1; j <= line.size(); ++j) {
+        current[j] = wanted[i - 1] == line[j - 1] ? previous[j - 1] + 1 : 0;
+        longest = std::max(longest, current[j]);
+      }
+      std::swap(previous, current);
+    }
+    return longest;
+  }
+
+  // Up to three lines sharing the longest pieces with the wanted text (at
+  // least a third of it, and 4 characters), in the order they were written.
+  static std::vector<const LogLine*> NearestLines(std::string_view wanted,
+                                                  std::span<const LogLine> lines) {
+    constexpr std::size_t kShown = 3;
+    const std::size_t least = std::max<std::size_t>(4, (wanted.size() + 2) / 3);
+    std::vector<std::pair<std::size_t, std::size_t>> scored;  // (shared length, position)
+    for (std::size_t position = 0; position < lines.size(); ++position) {
+      const std::size_t shared = LongestSharedPiece(wanted, lines[position].text);
+      if (shared >= least) {
+        scored.emplace_back(shared, position);
+      }
+    }
+    std::ranges::stable_sort(scored, std::ranges::greater{}, &std::pair<std::size_t, std::size_t>::first);
+    scored.resize(std::min(scored.size(), kShown));
+    std::ranges::sort(scored, {}, &std::pair<std::size_t, std::size_t>::second);
+    std::vector<const LogLine*> nearest;
+    for (const auto& entry : scored) {
+      nearest.push_back(&lines[entry.second]);
+    }
+    return nearest;
   }
 
   StepResult ExpectTelemetry(const ScenarioStep& step, bool present) {
@@ -578,6 +674,13 @@ class Runner {
         CreateHost();
         mHost->SetWallClock(wallClock);
         mMark = {};
+        // The header's lcds answers hold for the new host too (they are the
+        // leading steps with index 0).
+        for (const ScenarioStep& header : mScenario.steps) {
+          if (header.index == 0 && header.kind == StepKind::LcdsAnswer) {
+            static_cast<void>(Execute(header));
+          }
+        }
         return Load();
       }
       case StepKind::Set:
@@ -699,6 +802,8 @@ class Runner {
     mClientFolder = mStateFolder / "tav_game_client_sln";
     std::error_code error;
     std::filesystem::create_directories(mClientFolder, error);
+    // The client's record there holds the game's key and auth token.
+    std::filesystem::permissions(mClientFolder, std::filesystem::perms::owner_all, error);
     std::filesystem::create_directories(mStateFolder / "windows", error);
     std::filesystem::remove(mClientFolder / "Tavora.exe", error);
     std::filesystem::remove(mClientFolder / kClientRecordFile, error);
@@ -814,8 +919,11 @@ class Runner {
     const std::string bytes((std::istreambuf_iterator<char>(stream)),
                             std::istreambuf_iterator<char>());
     if (bytes != step.text) {
-      return "the file " + Quoted(file.string()) + " holds " + Quoted(bytes) + ", expected " +
-             Quoted(step.text);
+      const auto [seenEnd, wantedEnd] = std::ranges::mismatch(bytes, step.text);
+      return "the file " + Quoted(file.string()) + " holds " + Escaped(bytes) + " (" +
+             std::to_string(bytes.size()) + " bytes), expected " + Escaped(step.text) + " (" +
+             std::to_string(step.text.size()) + " bytes); they differ from byte " +
+             std::to_string(seenEnd - bytes.begin());
     }
     return std::nullopt;
   }
@@ -857,24 +965,13 @@ class Runner {
     return std::nullopt;
   }
 
-  // Kills every client still running and reaps it; removes a state folder
-  // made for the run. Runs at the end of every run, passed or failed.
+  // Kills every client still running and reaps it, whether or not it
+  // recorded its start (the clients are this process's only children);
+  // removes a state folder made for the run. Runs at the end of every run,
+  // passed or failed. A run that crashes leaves this to RunScenario's
+  // keeper process.
   void EndClients() {
-    for (const ClientStart& client : ClientStarts()) {
-      if (client.pid <= 0) {
-        continue;
-      }
-      // Only a child of this run is killed: a pid the system gave to another
-      // process since is left alone.
-      siginfo_t info{};
-      if (waitid(P_PID, static_cast<id_t>(client.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        continue;
-      }
-      if (info.si_pid == 0) {
-        kill(client.pid, SIGKILL);
-      }
-      static_cast<void>(waitpid(client.pid, nullptr, 0));
-    }
+    detail::EndChildren();
     if (mOwnStateFolder) {
       std::error_code error;
       std::filesystem::remove_all(mStateFolder, error);
@@ -962,8 +1059,10 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
       passed = rest == "1";
     }
   };
+  // The keeper around the run kills and reaps every process the run left
+  // behind, also when the plugin crashed it.
   const detail::ChildEnding ending = detail::RunInChild(
-      {}, [&](int messages) { RunScenarioSteps(scenario, plugin, stateFolder, messages); }, {},
+      {.endDescendants = true}, [&](int messages) { RunScenarioSteps(scenario, plugin, stateFolder, messages); }, {},
       [&](std::string_view chunk) {
         pending += chunk;
         std::size_t start = 0;

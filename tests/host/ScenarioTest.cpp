@@ -200,6 +200,23 @@ steps:
       "  the latest value differs at the top: expected \"two\", saw \"one\"; it was \"one\"\n");
 }
 
+TEST(ScenarioRunning, ARestartKeepsTheHeadersLcdsAnswers) {
+  const ScenarioOutcome outcome = RunText(R"(
+name: restart
+lcds:
+  gameService.x: {answers: [{type: com.example.Y, body: 1}, {status: 404, error: gone}]}
+steps:
+  - request: {method: POST, path: /tav-login/v1/session/invoke, body: [gameService, x, []]}
+  - restart
+  - request:
+      method: POST
+      path: /tav-login/v1/session/invoke
+      body: [gameService, x, []]
+      expect: {status: 200, body: {typeName: com.example.Y, body: 1}}
+)");
+  EXPECT_TRUE(outcome.passed) << outcome.report;
+}
+
 TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   struct Case {
     std::string_view step;

@@ -1,0 +1,113 @@
+// Runs that start processes: nothing a run starts outlives it.
+
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "host/Scenario.h"
+#include "host/src/ChildRun.h"
+
+namespace Nalo::Host {
+namespace {
+
+// Makes this process the reaper of orphans beneath it while it lives, so
+// that a process a run leaves behind shows up as a child of the test.
+class OrphanCatcher {
+ public:
+  OrphanCatcher() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
+  ~OrphanCatcher() {
+    for (const int pid : detail::ChildrenOf(getpid())) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+  }
+  OrphanCatcher(const OrphanCatcher&) = delete;
+  OrphanCatcher& operator=(const OrphanCatcher&) = delete;
+};
+
+TEST(ChildRun, ACrashedBodyLeavesNoProcessBehind) {
+  const OrphanCatcher catcher;
+  std::string messages;
+  const detail::ChildEnding ending = detail::RunInChild(
+      {.endDescendants = true},
+      [](int out) {
+        const pid_t sleeper = fork();
+        if (sleeper == 0) {
+          setsid();  // as the game client is started: a session of its own
+          pause();
+          _exit(0);
+        }
+        detail::WriteAll(out, std::to_string(sleeper));
+        raise(SIGSEGV);
+      },
+      {}, [&](std::string_view chunk) { messages += chunk; });
+  ASSERT_TRUE(ending.started);
+  EXPECT_TRUE(WIFSIGNALED(ending.status));
+  EXPECT_EQ(WTERMSIG(ending.status), SIGSEGV);
+  const int sleeper = std::atoi(messages.c_str());
+  ASSERT_GT(sleeper, 0);
+  EXPECT_EQ(kill(sleeper, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+  EXPECT_TRUE(detail::ChildrenOf(getpid()).empty());
+}
+
+constexpr std::string_view kFailsRightAfterTheSpawn = R"(
+name: a run that fails right after the client's spawn
+stand-in-client: |
+  end = wait
+steps:
+  - request: {method: POST, path: /tav-gameflow/v1/session/request-lobby}
+  - request: {method: POST, path: /tav-gameflow/v1/session/event, body: GAMEFLOW_EVENT.ENTERED_LOBBY}
+  - push-lcds: {type: com.nalogames.platform.game.GameDTO, body: {id: 7, gameState: START_REQUESTED}}
+  - push-lcds:
+      type: com.nalogames.platform.game.PlayerCredentialsDto
+      body: {gameId: 7, serverIp: 10.1.2.3, serverPort: 5100, encryptionKey: k3y-of-the-game, summonerId: 2411}
+  - expect-log: a line nobody writes
+)";
+
+TEST(ScenarioProcesses, ARunThatFailsRightAfterASpawnLeavesNoClientBehind) {
+  setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
+  auto scenario = ParseScenario(kFailsRightAfterTheSpawn);
+  ASSERT_FALSE(scenario.HasFailure()) << scenario.GetFailure().Message();
+  const OrphanCatcher catcher;
+  for (int run = 0; run < 50; ++run) {
+    const ScenarioOutcome outcome =
+        RunScenario(scenario.Value(), NALO_GAMEFLOW_PLUGIN_PATH, std::filesystem::path());
+    ASSERT_FALSE(outcome.passed);
+    ASSERT_NE(outcome.report.find("a line nobody writes"), std::string::npos) << outcome.report;
+    ASSERT_TRUE(detail::ChildrenOf(getpid()).empty()) << "run " << run << " left a process";
+  }
+}
+
+TEST(ScenarioProcesses, TheClientsRecordAndItsFolderAreTheOwnersAlone) {
+  setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
+  std::string text(kFailsRightAfterTheSpawn);
+  text.replace(text.find("  - expect-log: a line nobody writes"), std::string::npos,
+               "  - client-command: exit 0\n  - await-client-exit: {code: 0}\n");
+  auto scenario = ParseScenario(text);
+  ASSERT_FALSE(scenario.HasFailure()) << scenario.GetFailure().Message();
+  const std::filesystem::path state =
+      std::filesystem::temp_directory_path() / ("nalo-record-" + std::to_string(getpid()));
+  std::filesystem::remove_all(state);
+  const ScenarioOutcome outcome = RunScenario(scenario.Value(), NALO_GAMEFLOW_PLUGIN_PATH, state);
+  EXPECT_TRUE(outcome.passed) << outcome.report;
+  using std::filesystem::perms;
+  const std::filesystem::path folder = state / "tav_game_client_sln";
+  EXPECT_EQ(std::filesystem::status(folder).permissions() & perms::all, perms::owner_all);
+  EXPECT_EQ(std::filesystem::status(folder / "stand-in-client.record").permissions() & perms::all,
+            perms::owner_read | perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(state / "data-store.json").permissions() & perms::all,
+            perms::owner_read | perms::owner_write);
+  std::filesystem::remove_all(state);
+}
+
+}  // namespace
+}  // namespace Nalo::Host
