@@ -2,6 +2,8 @@
 
 #include "host/Scenario.h"
 
+#include <yaml.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -21,6 +23,9 @@ constexpr std::uint32_t kBadScenario = 400;
 
 namespace Message {
 constexpr std::string_view kUnreadable = "The scenario can't be read: {error}";
+constexpr std::string_view kYamlSyntax =
+    "The scenario can't be read: YAML syntax error at line {line}, column {column}: "
+    "{problem}{context}. Line {shown}: {text}";
 constexpr std::string_view kNotAMapping = "The scenario must be a mapping with a list of steps.";
 constexpr std::string_view kStep = "Step {index} ({kind}): {problem}";
 constexpr std::string_view kHeader = "The scenario's {key}: {problem}";
@@ -672,6 +677,69 @@ void ReadHeader(const BindingProperty& document, Scenario& scenario) {
   }
 }
 
+// The text of line `number` (counted from 1), without its line break.
+std::string_view LineOf(std::string_view text, std::size_t number) {
+  for (std::size_t line = 1; line < number && !text.empty(); ++line) {
+    const std::size_t end = text.find('\n');
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  return text.substr(0, text.find('\n'));
+}
+
+// Where libyaml finds `text` unreadable, told with lines and columns counted
+// from 1, the construct it was reading and where that began (an unclosed
+// quote or bracket is found only at the end of the text), and the text of
+// the line that most likely holds the mistake. Nothing when libyaml reads
+// the text without error (the problem is then the tree builder's, whose
+// message already counts from 1).
+std::optional<Failure> YamlSyntaxFailure(std::string_view text) {
+  yaml_parser_t parser;
+  if (yaml_parser_initialize(&parser) == 0) {
+    return std::nullopt;
+  }
+  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
+                               text.size());
+  std::optional<Failure> failure;
+  for (;;) {
+    yaml_event_t event;
+    if (yaml_parser_parse(&parser, &event) == 0) {
+      const std::size_t line = parser.problem_mark.line + 1;
+      const bool hasContext = parser.context != nullptr;
+      const std::size_t contextLine = parser.context_mark.line + 1;
+      std::string context;
+      if (hasContext) {
+        context = " (" + std::string(parser.context) + " that began at line " +
+                  std::to_string(contextLine) + ", column " +
+                  std::to_string(parser.context_mark.column + 1) + ")";
+      }
+      // An unclosed construct is noticed where the text ends: its start is
+      // where to look.
+      const bool atEnd = parser.problem_mark.index >= text.size();
+      std::size_t shown = hasContext && atEnd ? contextLine : line;
+      while (atEnd && shown > 1 && LineOf(text, shown).empty()) {
+        --shown;  // the last line that holds something
+      }
+      const std::string_view shownText = LineOf(text, shown);
+      failure = Failure(
+          kBadScenario, Message::kYamlSyntax,
+          {{"line", line},
+           {"column", parser.problem_mark.column + 1},
+           {"problem", parser.problem != nullptr ? parser.problem : "unreadable"},
+           {"context", context},
+           {"shown", shown},
+           {"text", shownText.empty() ? std::string("(empty)") : "\"" + std::string(shownText) + "\""}});
+      break;
+    }
+    const bool end = event.type == YAML_STREAM_END_EVENT;
+    yaml_event_delete(&event);
+    if (end) {
+      break;
+    }
+  }
+  yaml_parser_delete(&parser);
+  return failure;
+}
+
 }  // namespace
 
 std::optional<std::chrono::nanoseconds> ParseDuration(const BindingProperty& value) {
@@ -716,6 +784,9 @@ std::optional<std::chrono::nanoseconds> ParseDuration(const BindingProperty& val
 MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
   BindingResult parsed = ParseYaml(yamlText);
   if (parsed.Failed()) {
+    if (std::optional<Failure> syntax = YamlSyntaxFailure(yamlText)) {
+      return std::move(*syntax);
+    }
     return Failure(kBadScenario, Message::kUnreadable, {{"error", parsed.ErrorMessage()}});
   }
   const BindingProperty& document = parsed.Value();

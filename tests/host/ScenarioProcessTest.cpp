@@ -87,18 +87,26 @@ TEST(ScenarioProcesses, ARunThatFailsRightAfterASpawnLeavesNoClientBehind) {
   }
 }
 
-TEST(ScenarioProcesses, TheClientsRecordAndItsFolderAreTheOwnersAlone) {
+TEST(ScenarioProcesses, TheClientsRecordIsTheOwnersAloneAndFilesShowEscaped) {
   setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
   std::string text(kFailsRightAfterTheSpawn);
   text.replace(text.find("  - expect-log: a line nobody writes"), std::string::npos,
-               "  - client-command: exit 0\n  - await-client-exit: {code: 0}\n");
+               "  - client-command: exit 0\n  - await-client-exit: {code: 0}\n"
+               "  - expect-file: {path: tav_game_client_sln/data/cfg/defaults/locale.cfg,"
+               " bytes: \"[General]\\nLanguageLocaleRegion=en_GB\"}\n");
   auto scenario = ParseScenario(text);
   ASSERT_FALSE(scenario.HasFailure()) << scenario.GetFailure().Message();
   const std::filesystem::path state =
       std::filesystem::temp_directory_path() / ("nalo-record-" + std::to_string(getpid()));
   std::filesystem::remove_all(state);
   const ScenarioOutcome outcome = RunScenario(scenario.Value(), NALO_GAMEFLOW_PLUGIN_PATH, state);
-  EXPECT_TRUE(outcome.passed) << outcome.report;
+  // A line-ending difference shows: the bytes are escaped.
+  EXPECT_FALSE(outcome.passed);
+  EXPECT_NE(outcome.report.find(
+                R"(holds "[General]\r\nLanguageLocaleRegion=en_GB" (37 bytes), expected )"
+                R"("[General]\nLanguageLocaleRegion=en_GB" (36 bytes); they differ from byte 9)"),
+            std::string::npos)
+      << outcome.report;
   using std::filesystem::perms;
   const std::filesystem::path folder = state / "tav_game_client_sln";
   EXPECT_EQ(std::filesystem::status(folder).permissions() & perms::all, perms::owner_all);

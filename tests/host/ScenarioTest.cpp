@@ -36,6 +36,18 @@ constexpr ParseCase kParseFailures[] = {
     {"name: t\nhost: {core-version: 18}\nsteps: [load]",
      "The scenario's host: core-version: it must be written major.minor.patch"},
     {"name: no steps", "The scenario must be a mapping with a list of steps."},
+    // Syntax errors count lines from 1 and show the line to look at: for an
+    // unclosed bracket or quote, found only at the end, the line it began on.
+    {"name: t\nsteps:\n  - load\n  - request: {path: /a\n  - mark\n",
+     "The scenario can't be read: YAML syntax error at line 6, column 1: did not find expected "
+     "',' or '}' (while parsing a flow mapping that began at line 4, column 14). Line 4: "
+     "\"  - request: {path: /a\""},
+    {"name: t\nsteps:\n  - a: b: c\n",
+     "The scenario can't be read: YAML syntax error at line 3, column 9: mapping values are not allowed in this context. "
+     "Line 3: \"  - a: b: c\""},
+    {"name: t\nsteps: [load]\n  bad: x\n",
+     "The scenario can't be read: YAML syntax error at line 3, column 3: did not find expected "
+     "key (while parsing a block mapping that began at line 1, column 1). Line 3: \"  bad: x\""},
     // Members nobody reads are typos: they are refused, never ignored.
     {"name: t\nsteps: [{request: {path: /a, expct: {status: 500}}}]",
      "Step 1 (request): unknown member \"expct\""},
@@ -92,7 +104,7 @@ TEST(ScenarioParsing, RefusalsNameTheStepAndTheProblem) {
   auto broken = ParseScenario("steps: [");
   ASSERT_TRUE(broken.HasFailure());
   EXPECT_THAT(std::string(broken.GetFailure().Message()),
-              HasSubstr("The scenario can't be read: YAML parser error"));
+              HasSubstr("Line 1: \"steps: [\""));
 }
 
 TEST(ScenarioParsing, HeaderAndStepsBecomeTypedRecords) {
@@ -224,7 +236,10 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   };
   const Case cases[] = {
       {"expect-log: never written",
-       "expected a log line containing \"never written\", saw 2 other lines"},
+       "expected a log line containing \"never written\", saw 2 other lines; the last: "},
+      // The lines nearest the wanted text come first, with level and groups.
+      {"expect-log: {contains: \"fixture: initialised\", level: WARN}",
+       "saw 2 other lines; the nearest:\n    \"fixture: initialized\" (OKAY)"},
       {"expect-telemetry: {name: a.b}", "expected the telemetry event a.b, saw none"},
       {"expect-lcds-call: {call: gameService.x}", "expected the LCDS call gameService.x, saw none"},
       {"expect-published: {path: /nothing}",
