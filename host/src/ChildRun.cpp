@@ -27,30 +27,32 @@ void CloseAll(std::initializer_list<int> descriptors) {
   }
 }
 
-// The parent pid in /proc/<pid>/stat ("pid (name) state ppid ..."); the
-// name may hold spaces and parentheses, so the fields after the last ")"
-// are read. -1 when it cannot be read.
-int ParentOf(const char* pid) {
+// The state letter and parent pid in /proc/<pid>/stat ("pid (name) state
+// ppid ..."); the name may hold spaces and parentheses, so the fields after
+// the last ")" are read. False when it cannot be read.
+bool ReadStat(const char* pid, char& state, int& parent) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
   const int descriptor = open(path, O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) {
-    return -1;
+    return false;
   }
   char text[512];
   const ssize_t count = read(descriptor, text, sizeof text - 1);
   close(descriptor);
   if (count <= 0) {
-    return -1;
+    return false;
   }
   text[count] = '\0';
   const char* end = std::strrchr(text, ')');
+  return end != nullptr && std::sscanf(end + 1, " %c %d", &state, &parent) == 2;
+}
+
+// The parent pid of `pid`; -1 when it cannot be read.
+int ParentOf(const char* pid) {
   char state = 0;
   int parent = -1;
-  if (end == nullptr || std::sscanf(end + 1, " %c %d", &state, &parent) != 2) {
-    return -1;
-  }
-  return parent;
+  return ReadStat(pid, state, parent) ? parent : -1;
 }
 
 // The keeper's half of RunInChild with endDescendants: runs `body` in a
@@ -97,6 +99,13 @@ std::vector<int> ChildrenOf(int parent) {
   }
   closedir(folder);
   return children;
+}
+
+bool IsRunning(int pid) {
+  char state = 0;
+  int parent = -1;
+  const std::string name = std::to_string(pid);
+  return ReadStat(name.c_str(), state, parent) && state != 'Z' && state != 'X';
 }
 
 void EndChildren() {

@@ -47,8 +47,13 @@ struct ChildEnding {
 // it has no child left.
 void EndChildren();
 
-// The pids of the processes whose parent is `parent` now.
+// The pids of the processes whose parent is `parent` now (ended ones that
+// are not reaped yet included).
 [[nodiscard]] std::vector<int> ChildrenOf(int parent);
+
+// Whether the process `pid` runs: it exists and hasn't ended (a process
+// that ended but isn't reaped yet doesn't run).
+[[nodiscard]] bool IsRunning(int pid);
 
 // Writes all of `text`, retrying short writes; gives up silently when the
 // reader is gone.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -39,8 +40,11 @@ constexpr std::array<std::string_view, 4> kLevelNames = {"OKAY", "WARN", "ERROR"
 constexpr std::array<std::string_view, 8> kGroupNames = {"DBG", "GEN", "XTR", "PRF",
                                                          "MEM", "DSK", "NET", "TST"};
 
-constexpr std::array<StepName, 35> kStepNames = {{
+constexpr std::array<StepName, 38> kStepNames = {{
     {"client-control", StepKind::ClientControl},
+    {"signal-client", StepKind::SignalClient},
+    {"await-client", StepKind::AwaitClient},
+    {"expect-timers", StepKind::ExpectTimers},
     {"client-command", StepKind::ClientCommand},
     {"expect-client-spawned", StepKind::ExpectClientSpawned},
     {"expect-file", StepKind::ExpectFile},
@@ -76,6 +80,26 @@ constexpr std::array<StepName, 35> kStepNames = {{
     {"expect-lcds-call", StepKind::ExpectLcdsCall},
     {"expect-fatal", StepKind::ExpectFatal},
 }};
+
+struct SignalName {
+  std::string_view name;
+  int number;
+};
+constexpr std::array<SignalName, 11> kSignalNames = {{
+    {"KILL", SIGKILL},
+    {"TERM", SIGTERM},
+    {"INT", SIGINT},
+    {"HUP", SIGHUP},
+    {"QUIT", SIGQUIT},
+    {"STOP", SIGSTOP},
+    {"CONT", SIGCONT},
+    {"SEGV", SIGSEGV},
+    {"ABRT", SIGABRT},
+    {"USR1", SIGUSR1},
+    {"USR2", SIGUSR2},
+}};
+// The events of the stand-in client's record that await-client waits for.
+constexpr std::array<std::string_view, 2> kClientEvents = {"window-opened", "foreground"};
 
 // A problem found in one step; turned into a Failure naming the step.
 struct Problem {
@@ -269,6 +293,37 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     }
     return;
   }
+  if (kind == StepKind::SignalClient) {
+    if (body.Kind() == BindingKind::Unsigned && body.GetUnsigned(0) >= 1 &&
+        body.GetUnsigned(0) < NSIG) {
+      step.signal = static_cast<int>(body.GetUnsigned(0));
+    } else if (body.Kind() == BindingKind::String) {
+      std::string name(body.StringValue());
+      std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::toupper(c); });
+      if (name.starts_with("SIG")) {
+        name.erase(0, 3);
+      }
+      if (const auto known = std::ranges::find(kSignalNames, name, &SignalName::name);
+          known != kSignalNames.end()) {
+        step.signal = known->number;
+      }
+    }
+    if (!step.signal) {
+      throw Problem{"write the signal as a name (KILL, TERM, INT, HUP, QUIT, STOP, CONT, SEGV, "
+                    "ABRT, USR1, USR2) or a number"};
+    }
+    step.title.append(" ").append(body.AsString());
+    return;
+  }
+  if (kind == StepKind::AwaitClient && body.Kind() != BindingKind::Structure) {
+    if (body.Kind() != BindingKind::String ||
+        std::ranges::find(kClientEvents, body.StringValue()) == kClientEvents.end()) {
+      throw Problem{"the event must be window-opened or foreground"};
+    }
+    step.text = std::string(body.StringValue());
+    step.title.append(" ").append(step.text);
+    return;
+  }
   if (kind == StepKind::ClientControl || kind == StepKind::ClientCommand) {
     if (body.Kind() != BindingKind::String) {
       throw Problem{kind == StepKind::ClientControl ? "write the control file's text"
@@ -293,13 +348,52 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
   StepReader reader(body);
   switch (kind) {
     case StepKind::ExpectClientSpawned: {
+      if (reader.Has("count")) {
+        step.expectedCount = reader.Number("count", 0);
+        step.title.append(" count ").append(std::to_string(*step.expectedCount));
+      }
       const BindingProperty* arguments = reader.Get("arguments");
-      if (arguments == nullptr || arguments->Kind() != BindingKind::Collection) {
+      if (arguments != nullptr && arguments->Kind() != BindingKind::Collection) {
         throw Problem{"the member \"arguments\" must be a list of texts"};
       }
-      step.value = *arguments;
-      step.hasValue = true;
+      if (arguments == nullptr && !step.expectedCount) {
+        throw Problem{"give \"arguments\" (a list of texts), \"count\" or both"};
+      }
+      if (arguments != nullptr) {
+        step.value = *arguments;
+        step.hasValue = true;
+      }
       step.path = reader.Text("working-directory", false);
+      if (!step.path.empty() && arguments == nullptr) {
+        throw Problem{"\"working-directory\" is checked with \"arguments\""};
+      }
+      break;
+    }
+    case StepKind::AwaitClient: {
+      step.text = reader.Text("event", true);
+      if (std::ranges::find(kClientEvents, step.text) == kClientEvents.end()) {
+        throw Problem{"the event must be window-opened or foreground"};
+      }
+      break;
+    }
+    case StepKind::ExpectTimers: {
+      const auto names = [&reader](std::string_view key, std::vector<std::string>& into) {
+        const BindingProperty* list = reader.Get(key);
+        if (list == nullptr) {
+          return;
+        }
+        if (list->Kind() != BindingKind::Collection) {
+          throw Problem{"the member \"" + std::string(key) + "\" must be a list of timer names"};
+        }
+        for (const BindingProperty& name : list->Elements()) {
+          into.push_back(name.AsString());
+        }
+      };
+      names("running", step.timersRunning);
+      names("stopped", step.timersStopped);
+      if (step.timersRunning.empty() && step.timersStopped.empty()) {
+        throw Problem{"name timers under \"running\" or \"stopped\""};
+      }
       break;
     }
     case StepKind::ExpectFile:
@@ -314,8 +408,12 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
           step.signal = SIGSEGV;
         } else if (crash == "abort") {
           step.signal = SIGABRT;
+        } else if (crash == "kill") {
+          step.signal = SIGKILL;
+        } else if (crash == "term") {
+          step.signal = SIGTERM;
         } else {
-          throw Problem{"the crash must be segv or abort"};
+          throw Problem{"the crash must be segv, abort, kill or term"};
         }
         step.title.append(" crash ").append(crash);
       } else {
@@ -809,7 +907,8 @@ MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
       const StepKind kind = scenario.steps.back().kind;
       const bool clientStep = kind == StepKind::ClientControl || kind == StepKind::ClientCommand ||
                               kind == StepKind::ExpectClientSpawned ||
-                              kind == StepKind::ExpectFile || kind == StepKind::AwaitClientExit;
+                              kind == StepKind::ExpectFile || kind == StepKind::AwaitClientExit ||
+                              kind == StepKind::SignalClient || kind == StepKind::AwaitClient;
       if (clientStep && !scenario.standInClient.has_value()) {
         throw Failure(
             kBadScenario, Message::kStep,

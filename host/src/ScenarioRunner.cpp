@@ -260,7 +260,7 @@ class Runner {
   void SetMark() {
     mMark = {mHost->LogLines().size(), mHost->PublishedEvents().size(),
              mHost->GetPeers().Requests().size(), mHost->GetPeers().LcdsCalls().size(),
-             mHost->GetPeers().Telemetry().size()};
+             mHost->GetPeers().Telemetry().size(), SettledClientStarts().size()};
   }
 
   StepResult ExpectPublished(const ScenarioStep& step) {
@@ -674,6 +674,7 @@ class Runner {
         CreateHost();
         mHost->SetWallClock(wallClock);
         mMark = {};
+        mMark.clientStarts = SettledClientStarts().size();
         // The header's lcds answers hold for the new host too (they are the
         // leading steps with index 0).
         for (const ScenarioStep& header : mScenario.steps) {
@@ -693,6 +694,11 @@ class Runner {
         peers.DeleteResource(step.path);
         return std::nullopt;
       case StepKind::PushLcds:
+        // A message of a class no plugin knows would go nowhere, unseen.
+        if (!mHost->PluginNames().empty() && !mHost->HasSubscriber(LcdsEventName(step.text))) {
+          return "no loaded plugin knows the class " + Quoted(step.text) +
+                 ": none subscribes to " + LcdsEventName(step.text);
+        }
         peers.PushLcds(step.text, step.value, step.subtopic, step.clientId);
         return std::nullopt;
       case StepKind::LcdsAnswer: {
@@ -770,6 +776,12 @@ class Runner {
         return ExpectFile(step);
       case StepKind::AwaitClientExit:
         return AwaitClientExit(step);
+      case StepKind::SignalClient:
+        return SignalClient(step);
+      case StepKind::AwaitClient:
+        return AwaitClientEvent(step);
+      case StepKind::ExpectTimers:
+        return ExpectTimers(step);
     }
     return "unknown step";
   }
@@ -887,7 +899,47 @@ class Runner {
     return std::nullopt;
   }
 
+  // Every client started so far, once each client running has recorded its
+  // start: a client is this process's child from its spawn on, but writes
+  // its start line a moment later. Waits in real time, up to 5 seconds.
+  std::vector<ClientStart> SettledClientStarts() const {
+    if (mClientFolder.empty()) {
+      return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      std::vector<ClientStart> starts = ClientStarts();
+      const std::vector<int> children = detail::ChildrenOf(getpid());
+      const bool settled = std::ranges::all_of(children, [&starts](int child) {
+        return !detail::IsRunning(child) ||
+               std::ranges::any_of(starts, [child](const ClientStart& start) {
+                 return start.pid == child;
+               });
+      });
+      if (settled || std::chrono::steady_clock::now() > deadline) {
+        return starts;
+      }
+      usleep(2000);
+    }
+  }
+
   StepResult ExpectClientSpawned(const ScenarioStep& step) {
+    if (step.expectedCount) {
+      const std::vector<ClientStart> starts = SettledClientStarts();
+      const std::size_t since = std::min(mMark.clientStarts, starts.size());
+      if (starts.size() - since != *step.expectedCount) {
+        std::string pids;
+        for (std::size_t i = since; i < starts.size(); ++i) {
+          pids += (pids.empty() ? " (pids " : ", ") + std::to_string(starts[i].pid);
+        }
+        return "expected " + std::to_string(*step.expectedCount) +
+               " clients started since the mark, saw " + std::to_string(starts.size() - since) +
+               (pids.empty() ? "" : pids + ")");
+      }
+      if (!step.hasValue) {
+        return std::nullopt;
+      }
+    }
     const std::optional<ClientStart> client = LatestClient();
     if (!client.has_value()) {
       return "expected a stand-in client to have started, but none has";
@@ -965,6 +1017,102 @@ class Runner {
     return std::nullopt;
   }
 
+  // Sends the step's signal to the latest client, which must still be a
+  // running child of this run (a pid that ended may belong to someone else).
+  StepResult SignalClient(const ScenarioStep& step) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "no stand-in client has started";
+    }
+    const std::vector<int> children = detail::ChildrenOf(getpid());
+    if (std::ranges::find(children, client->pid) == children.end() ||
+        !detail::IsRunning(client->pid)) {
+      return "the client " + std::to_string(client->pid) + " no longer runs";
+    }
+    if (kill(client->pid, *step.signal) != 0) {
+      return "the signal could not be sent to the client " + std::to_string(client->pid) + ": " +
+             std::strerror(errno);
+    }
+    return std::nullopt;
+  }
+
+  // The events the client `pid` recorded so far, in order.
+  std::vector<std::string> ClientEvents(pid_t pid) const {
+    std::vector<std::string> events;
+    std::ifstream stream(mClientFolder / kClientRecordFile);
+    std::string line;
+    while (std::getline(stream, line)) {
+      BindingResult parsed = ParseJson(line);
+      if (parsed.Failed()) {
+        continue;
+      }
+      const BindingProperty* owner = parsed.Value().Find("pid");
+      const BindingProperty* event = parsed.Value().Find("event");
+      if (owner != nullptr && event != nullptr && owner->AsSigned(0) == pid) {
+        events.emplace_back(event->StringValue());
+      }
+    }
+    return events;
+  }
+
+  // Waits (in real time, up to 10 seconds) until the latest client has
+  // recorded the step's event (its window opened, it came to the
+  // foreground); fails at once when the client ends without it.
+  StepResult AwaitClientEvent(const ScenarioStep& step) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "no stand-in client has started";
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      const bool running = detail::IsRunning(client->pid);
+      const std::vector<std::string> events = ClientEvents(client->pid);
+      if (std::ranges::find(events, step.text) != events.end()) {
+        return std::nullopt;
+      }
+      const bool late = std::chrono::steady_clock::now() > deadline;
+      if (!running || late) {
+        std::string seen;
+        for (const std::string& event : events) {
+          seen += (seen.empty() ? "" : ", ") + event;
+        }
+        return "the client " + std::to_string(client->pid) + " recorded no " + Quoted(step.text) +
+               (running ? " within 10 seconds" : " before it ended") + "; it recorded " +
+               (seen.empty() ? std::string("no events") : seen);
+      }
+      usleep(2000);
+    }
+  }
+
+  // The timers whose runs the core holds now: a timer runs while a run of
+  // it is pending ("Timer: <name>").
+  StepResult ExpectTimers(const ScenarioStep& step) const {
+    constexpr std::string_view kTimerPrefix = "Timer: ";
+    std::vector<std::string> pending;
+    for (const std::string& label : mHost->PendingTaskLabels()) {
+      if (label.starts_with(kTimerPrefix) &&
+          std::ranges::find(pending, label.substr(kTimerPrefix.size())) == pending.end()) {
+        pending.push_back(label.substr(kTimerPrefix.size()));
+      }
+    }
+    std::string all;
+    for (const std::string& name : pending) {
+      all += (all.empty() ? "" : ", ") + name;
+    }
+    const std::string seen = "; the core holds runs of " + (all.empty() ? "no timers" : all);
+    for (const std::string& name : step.timersRunning) {
+      if (std::ranges::find(pending, name) == pending.end()) {
+        return "expected the timer " + Quoted(name) + " to run" + seen;
+      }
+    }
+    for (const std::string& name : step.timersStopped) {
+      if (std::ranges::find(pending, name) != pending.end()) {
+        return "expected the timer " + Quoted(name) + " to be stopped" + seen;
+      }
+    }
+    return std::nullopt;
+  }
+
   // Kills every client still running and reaps it, whether or not it
   // recorded its start (the clients are this process's only children);
   // removes a state folder made for the run. Runs at the end of every run,
@@ -994,6 +1142,7 @@ class Runner {
     std::size_t requests = 0;
     std::size_t lcdsCalls = 0;
     std::size_t telemetry = 0;
+    std::size_t clientStarts = 0;  // start lines in the stand-in client's record
   } mMark;
 };
 

@@ -117,5 +117,71 @@ TEST(ScenarioProcesses, TheClientsRecordIsTheOwnersAloneAndFilesShowEscaped) {
   std::filesystem::remove_all(state);
 }
 
+constexpr std::string_view kWindowCheck = R"(
+name: the window check runs until the window is in front; a killed client is noticed
+stand-in-client: |
+  window-delay-ms = 30
+  end = wait
+steps:
+  - mark
+  - request: {method: POST, path: /tav-gameflow/v1/session/request-lobby}
+  - request: {method: POST, path: /tav-gameflow/v1/session/event, body: GAMEFLOW_EVENT.ENTERED_LOBBY}
+  - push-lcds: {type: com.nalogames.platform.game.GameDTO, body: {id: 7, gameState: START_REQUESTED}}
+  - push-lcds:
+      type: com.nalogames.platform.game.PlayerCredentialsDto
+      body: {gameId: 7, serverIp: 10.1.2.3, serverPort: 5100, encryptionKey: k3y-of-the-game, summonerId: 2411}
+  - expect-client-spawned: {count: 1}
+  - expect-timers: {running: [tav-gameflow.check-window-visibility, tav-gameflow.tick]}
+  - await-client: foreground
+  - advance: 600ms
+  - expect-published: {path: /tav-gameflow/v1/session, subset: {gameClient: {running: true, visible: true}}}
+  - expect-timers: {running: [tav-gameflow.tick], stopped: [tav-gameflow.check-window-visibility]}
+  - signal-client: KILL
+  - await-client-exit: {crash: kill}
+  - advance: 100ms
+  - expect-log: Client is no longer running.
+  - mark
+  - expect-client-spawned: {count: 0}
+)";
+
+TEST(ScenarioProcesses, ClientStepsWaitForWhatTheClientRecords) {
+  setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
+  auto scenario = ParseScenario(kWindowCheck);
+  ASSERT_FALSE(scenario.HasFailure()) << scenario.GetFailure().Message();
+  const ScenarioOutcome outcome =
+      RunScenario(scenario.Value(), NALO_GAMEFLOW_PLUGIN_PATH, std::filesystem::path());
+  EXPECT_TRUE(outcome.passed) << outcome.report;
+
+  // What each of them reports when it doesn't hold.
+  struct Case {
+    std::string_view step;
+    std::string_view report;
+  };
+  const Case cases[] = {
+      {"expect-client-spawned: {count: 2}", "expected 2 clients started since the mark, saw 1 (pids "},
+      {"expect-timers: {stopped: [tav-gameflow.tick]}",
+       "expected the timer \"tav-gameflow.tick\" to be stopped; the core holds runs of "},
+      {"expect-timers: {running: [tav-gameflow.nothing]}",
+       "expected the timer \"tav-gameflow.nothing\" to run; the core holds runs of "},
+      {"signal-client: TERM\n  - await-client: foreground",
+       "recorded no \"foreground\" before it ended; it recorded no events"},
+      {"push-lcds: {type: com.example.Unknown, body: {}}",
+       "no loaded plugin knows the class \"com.example.Unknown\": none subscribes to "
+       "OnLcdsEvent_com_example_Unknown"},
+  };
+  std::string launch(kWindowCheck);
+  launch.resize(launch.find("  - expect-client-spawned"));
+  launch.replace(launch.find("window-delay-ms = 30"), 20, "window = no");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    auto failing = ParseScenario(launch + "  - " + std::string(c.step) + "\n");
+    ASSERT_FALSE(failing.HasFailure()) << failing.GetFailure().Message();
+    const ScenarioOutcome failed =
+        RunScenario(failing.Value(), NALO_GAMEFLOW_PLUGIN_PATH, std::filesystem::path());
+    EXPECT_FALSE(failed.passed);
+    EXPECT_NE(failed.report.find(c.report), std::string::npos) << failed.report;
+  }
+}
+
 }  // namespace
 }  // namespace Nalo::Host
