@@ -129,6 +129,9 @@ struct Scenario {
   // Set: the stand-in game client is installed in the realistic patcher's
   // folder with this control file.
   std::optional<std::string> standInClient;
+  // Texts no log line may carry (the header's `secrets`), besides those the
+  // runner finds itself in what the scenario hands out.
+  std::vector<std::string> secrets;
   std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
 };
 

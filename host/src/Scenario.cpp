@@ -748,6 +748,17 @@ void ReadHeader(const BindingProperty& document, Scenario& scenario) {
     }
     scenario.standInClient = std::string(client->StringValue());
   }
+  if (const BindingProperty* secrets = top.Get("secrets"); secrets != nullptr) {
+    if (secrets->Kind() != BindingKind::Collection) {
+      throw headerFailure("secrets", "it must be a list of texts");
+    }
+    for (const BindingProperty& secret : secrets->Elements()) {
+      if (secret.Kind() != BindingKind::String || secret.StringValue().empty()) {
+        throw headerFailure("secrets", "it must be a list of texts");
+      }
+      scenario.secrets.emplace_back(secret.StringValue());
+    }
+  }
   if (const BindingProperty* resources = top.Get("resources"); resources != nullptr) {
     if (resources->Kind() != BindingKind::Structure && !resources->IsEmpty()) {
       throw headerFailure("resources", "it must be a mapping from path to value");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -35,6 +36,7 @@ namespace Nalo::Host {
 namespace {
 
 constexpr std::string_view kDeleteEvent = "Delete";
+constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
 
 // The step's outcome: nothing when it holds, else what went wrong.
 using StepResult = std::optional<std::string>;
@@ -119,6 +121,7 @@ class Runner {
       InstallClient(*mScenario.standInClient);
     }
     CreateHost();
+    RegisterSecrets();
   }
 
   ~Runner() { EndClients(); }
@@ -148,6 +151,9 @@ class Runner {
       if (std::optional<std::string> stall = mHost->TakeStall(); stall && !failed) {
         failed = *stall;
       }
+      if (StepResult leak = FindSecretInLog(); leak && !failed) {
+        failed = leak;
+      }
       if (failed) {
         return {false, "Scenario " + Quoted(mScenario.name) + " failed at step " +
                            std::to_string(step.index) + " (" + step.title + "):\n  " + *failed +
@@ -158,6 +164,9 @@ class Runner {
       if (StepResult loaded = Load()) {
         return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
       }
+    }
+    if (StepResult leak = FindSecretInLog()) {
+      return {false, "Scenario " + Quoted(mScenario.name) + ": " + *leak + "\n"};
     }
     return {true, "Scenario " + Quoted(mScenario.name) + " passed (" +
                       std::to_string(mScenario.steps.size()) + " steps).\n"};
@@ -179,6 +188,108 @@ class Runner {
     }
     return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
            !step.during.empty() && step.during.front().kind == StepKind::Load;
+  }
+
+  // --- Secrets -------------------------------------------------------------------------
+
+  // Shorter texts can't be told from ordinary words in a log line.
+  static constexpr std::size_t kShortestSecret = 6;
+
+  struct Secret {
+    std::string text;
+    std::string source;  // "encryptionKey in step 4 (push-lcds ...)"
+  };
+
+  void AddSecret(std::string_view text, std::string source) {
+    if (text.size() < kShortestSecret ||
+        std::ranges::any_of(mSecrets, [text](const Secret& known) { return known.text == text; })) {
+      return;
+    }
+    mSecrets.push_back({std::string(text), std::move(source)});
+  }
+
+  // The values of members that hold keys ("encryptionKey",
+  // "observerEncryptionKey", any name ending so), at every depth of `value`.
+  void AddSecretsIn(const BindingProperty& value, const std::string& where) {
+    constexpr std::string_view kKeySuffix = "encryptionkey";
+    if (value.Kind() == BindingKind::Collection) {
+      for (const BindingProperty& element : value.Elements()) {
+        AddSecretsIn(element, where);
+      }
+      return;
+    }
+    if (value.Kind() != BindingKind::Structure) {
+      return;
+    }
+    for (const auto& member : value.Members()) {
+      std::string name(member.name);
+      std::ranges::transform(name, name.begin(),
+                             [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (name.ends_with(kKeySuffix) && member.value.Kind() == BindingKind::String) {
+        AddSecret(member.value.StringValue(), std::string(member.name) + " in " + where);
+      } else {
+        AddSecretsIn(member.value, where);
+      }
+    }
+  }
+
+  void AddSecretsOf(const ScenarioStep& step, const std::string& where) {
+    AddSecretsIn(step.value, where);
+    for (const LcdsAnswer& answer : step.lcdsAnswers) {
+      AddSecretsIn(answer.body, where);
+    }
+    for (const PeerAnswer& answer : step.peerAnswers) {
+      AddSecretsIn(answer.body, where);
+    }
+    if ((step.kind == StepKind::Set || step.kind == StepKind::Publish) &&
+        step.path == kAuthTokenPath && step.value.Kind() == BindingKind::String) {
+      AddSecret(step.value.StringValue(), "the auth token in " + where);
+    }
+    for (const ScenarioStep& inner : step.during) {
+      AddSecretsOf(inner, where);
+    }
+  }
+
+  // Every secret the scenario hands out, known before it runs: the keys in
+  // its values, the game client's auth token and the header's secrets.
+  void RegisterSecrets() {
+    for (const std::string& secret : mScenario.secrets) {
+      AddSecret(secret, "the header's secrets");
+    }
+    if (const std::optional<BindingProperty> token = mHost->GetPeers().Resource(kAuthTokenPath);
+        token.has_value() && token->Kind() == BindingKind::String) {
+      AddSecret(token->StringValue(), "the auth token");
+    }
+    for (const auto& [path, value] : mScenario.resources) {
+      AddSecretsIn(value, "resources " + path);
+    }
+    for (const ScenarioStep& step : mScenario.steps) {
+      AddSecretsOf(step, step.index == 0 ? "the header's lcds" : "step " + std::to_string(step.index));
+    }
+  }
+
+  // The first log line since the last look that carries a secret, shown
+  // with the secret masked.
+  StepResult FindSecretInLog() {
+    const std::vector<LogLine>& lines = mHost->LogLines();
+    for (; mLogLinesChecked < lines.size(); ++mLogLinesChecked) {
+      const std::string& text = lines[mLogLinesChecked].text;
+      for (const Secret& secret : mSecrets) {
+        if (text.find(secret.text) == std::string::npos) {
+          continue;
+        }
+        std::string masked = text;
+        for (const Secret& shown : mSecrets) {
+          for (std::size_t next = masked.find(shown.text); next != std::string::npos;
+               next = masked.find(shown.text, next)) {
+            masked.replace(next, shown.text.size(), "<secret>");
+          }
+        }
+        ++mLogLinesChecked;
+        return "a log line carries a secret (" + secret.source + "): " + Quoted(masked);
+      }
+    }
+    return std::nullopt;
   }
 
   void CreateHost() {
@@ -675,6 +786,7 @@ class Runner {
         mHost->SetWallClock(wallClock);
         mMark = {};
         mMark.clientStarts = SettledClientStarts().size();
+        mLogLinesChecked = 0;
         // The header's lcds answers hold for the new host too (they are the
         // leading steps with index 0).
         for (const ScenarioStep& header : mScenario.steps) {
@@ -1135,6 +1247,8 @@ class Runner {
   RunnerWatch mWatch;
   std::unique_ptr<Host> mHost;
   Response mLastResponse;
+  std::vector<Secret> mSecrets;
+  std::size_t mLogLinesChecked = 0;  // log lines looked through for secrets
   // Where the `mark` step left each record list; expectations look after it.
   struct Mark {
     std::size_t logLines = 0;

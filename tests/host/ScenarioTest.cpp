@@ -229,6 +229,33 @@ steps:
   EXPECT_TRUE(outcome.passed) << outcome.report;
 }
 
+// The fixture logs "fixture: initialized" as it loads.
+TEST(ScenarioRunning, ALogLineCarryingASecretFailsTheRun) {
+  const ScenarioOutcome outcome = RunText(R"(
+name: secrets
+secrets: [initialized, tial]
+steps:
+  - advance: 1s
+)");
+  EXPECT_FALSE(outcome.passed);
+  EXPECT_EQ(outcome.report,
+            "Scenario \"secrets\" failed at step 1 (advance 1s):\n  a log line carries a secret (the "
+            "header's secrets): \"fixture: <secret>\"\n");
+  // Keys in what the scenario hands out are secrets without being named:
+  // here the fixture logs the event's URI, which carries one.
+  const ScenarioOutcome found = RunText(R"(
+name: keys
+steps:
+  - set: {path: /peer/v1/thing/k3y-of-the-game, value: 1}
+  - push-lcds: {type: com.example.Game, body: {credentials: [{observerEncryptionKey: k3y-of-the-game}]}}
+)");
+  EXPECT_FALSE(found.passed);
+  EXPECT_THAT(found.report,
+              HasSubstr("failed at step 1 (set /peer/v1/thing/k3y-of-the-game):\n  a log line "
+                        "carries a secret (observerEncryptionKey in step 2): \"fixture: event "
+                        "OnJsonApiEvent_peer_v1_thing /peer/v1/thing/<secret> Create\""));
+}
+
 TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   struct Case {
     std::string_view step;
