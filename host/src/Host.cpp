@@ -1185,8 +1185,9 @@ std::vector<std::string> Host::PendingTaskLabels() const {
 }
 
 bool Host::HasSubscriber(std::string_view name) const {
-  return std::ranges::any_of(mImpl->mSubscriptions,
-                             [name](const auto& subscription) { return subscription.name == name; });
+  return std::ranges::any_of(mImpl->mSubscriptions, [name](const auto& subscription) {
+    return subscription.name == name;
+  });
 }
 
 std::optional<std::string> Host::TakeStall() {

@@ -309,8 +309,9 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
       }
     }
     if (!step.signal) {
-      throw Problem{"write the signal as a name (KILL, TERM, INT, HUP, QUIT, STOP, CONT, SEGV, "
-                    "ABRT, USR1, USR2) or a number"};
+      throw Problem{
+          "write the signal as a name (KILL, TERM, INT, HUP, QUIT, STOP, CONT, SEGV, "
+          "ABRT, USR1, USR2) or a number"};
     }
     step.title.append(" ").append(body.AsString());
     return;
@@ -829,14 +830,14 @@ std::optional<Failure> YamlSyntaxFailure(std::string_view text) {
         --shown;  // the last line that holds something
       }
       const std::string_view shownText = LineOf(text, shown);
-      failure = Failure(
-          kBadScenario, Message::kYamlSyntax,
-          {{"line", line},
-           {"column", parser.problem_mark.column + 1},
-           {"problem", parser.problem != nullptr ? parser.problem : "unreadable"},
-           {"context", context},
-           {"shown", shown},
-           {"text", shownText.empty() ? std::string("(empty)") : "\"" + std::string(shownText) + "\""}});
+      failure = Failure(kBadScenario, Message::kYamlSyntax,
+                        {{"line", line},
+                         {"column", parser.problem_mark.column + 1},
+                         {"problem", parser.problem != nullptr ? parser.problem : "unreadable"},
+                         {"context", context},
+                         {"shown", shown},
+                         {"text", shownText.empty() ? std::string("(empty)")
+                                                    : "\"" + std::string(shownText) + "\""}});
       break;
     }
     const bool end = event.type == YAML_STREAM_END_EVENT;

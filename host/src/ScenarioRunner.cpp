@@ -264,7 +264,8 @@ class Runner {
       AddSecretsIn(value, "resources " + path);
     }
     for (const ScenarioStep& step : mScenario.steps) {
-      AddSecretsOf(step, step.index == 0 ? "the header's lcds" : "step " + std::to_string(step.index));
+      AddSecretsOf(step,
+                   step.index == 0 ? "the header's lcds" : "step " + std::to_string(step.index));
     }
   }
 
@@ -369,9 +370,12 @@ class Runner {
   }
 
   void SetMark() {
-    mMark = {mHost->LogLines().size(), mHost->PublishedEvents().size(),
-             mHost->GetPeers().Requests().size(), mHost->GetPeers().LcdsCalls().size(),
-             mHost->GetPeers().Telemetry().size(), SettledClientStarts().size()};
+    mMark = {mHost->LogLines().size(),
+             mHost->PublishedEvents().size(),
+             mHost->GetPeers().Requests().size(),
+             mHost->GetPeers().LcdsCalls().size(),
+             mHost->GetPeers().Telemetry().size(),
+             SettledClientStarts().size()};
   }
 
   StepResult ExpectPublished(const ScenarioStep& step) {
@@ -529,7 +533,8 @@ class Runner {
         scored.emplace_back(shared, position);
       }
     }
-    std::ranges::stable_sort(scored, std::ranges::greater{}, &std::pair<std::size_t, std::size_t>::first);
+    std::ranges::stable_sort(scored, std::ranges::greater{},
+                             &std::pair<std::size_t, std::size_t>::first);
     scored.resize(std::min(scored.size(), kShown));
     std::ranges::sort(scored, {}, &std::pair<std::size_t, std::size_t>::second);
     std::vector<const LogLine*> nearest;
@@ -808,8 +813,8 @@ class Runner {
       case StepKind::PushLcds:
         // A message of a class no plugin knows would go nowhere, unseen.
         if (!mHost->PluginNames().empty() && !mHost->HasSubscriber(LcdsEventName(step.text))) {
-          return "no loaded plugin knows the class " + Quoted(step.text) +
-                 ": none subscribes to " + LcdsEventName(step.text);
+          return "no loaded plugin knows the class " + Quoted(step.text) + ": none subscribes to " +
+                 LcdsEventName(step.text);
         }
         peers.PushLcds(step.text, step.value, step.subtopic, step.clientId);
         return std::nullopt;
@@ -1024,9 +1029,8 @@ class Runner {
       const std::vector<int> children = detail::ChildrenOf(getpid());
       const bool settled = std::ranges::all_of(children, [&starts](int child) {
         return !detail::IsRunning(child) ||
-               std::ranges::any_of(starts, [child](const ClientStart& start) {
-                 return start.pid == child;
-               });
+               std::ranges::any_of(
+                   starts, [child](const ClientStart& start) { return start.pid == child; });
       });
       if (settled || std::chrono::steady_clock::now() > deadline) {
         return starts;
@@ -1322,10 +1326,22 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
       passed = rest == "1";
     }
   };
+  // A run with the stand-in client needs a state folder: one made here is
+  // removed here, once every process of the run is gone, however it ended.
+  std::filesystem::path runFolder = stateFolder;
+  bool ownFolder = false;
+  if (scenario.standInClient.has_value() && runFolder.empty()) {
+    char pattern[] = "/tmp/nalo-scenario-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) {
+      runFolder = pattern;
+      ownFolder = true;
+    }
+  }
   // The keeper around the run kills and reaps every process the run left
   // behind, also when the plugin crashed it.
   const detail::ChildEnding ending = detail::RunInChild(
-      {.endDescendants = true}, [&](int messages) { RunScenarioSteps(scenario, plugin, stateFolder, messages); }, {},
+      {.endDescendants = true},
+      [&](int messages) { RunScenarioSteps(scenario, plugin, runFolder, messages); }, {},
       [&](std::string_view chunk) {
         pending += chunk;
         std::size_t start = 0;
@@ -1336,6 +1352,10 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
         }
         pending.erase(0, start);
       });
+  if (ownFolder) {
+    std::error_code error;
+    std::filesystem::remove_all(runFolder, error);
+  }
   if (!ending.started) {
     return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
   }

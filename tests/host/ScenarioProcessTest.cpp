@@ -158,7 +158,8 @@ TEST(ScenarioProcesses, ClientStepsWaitForWhatTheClientRecords) {
     std::string_view report;
   };
   const Case cases[] = {
-      {"expect-client-spawned: {count: 2}", "expected 2 clients started since the mark, saw 1 (pids "},
+      {"expect-client-spawned: {count: 2}",
+       "expected 2 clients started since the mark, saw 1 (pids "},
       {"expect-timers: {stopped: [tav-gameflow.tick]}",
        "expected the timer \"tav-gameflow.tick\" to be stopped; the core holds runs of "},
       {"expect-timers: {running: [tav-gameflow.nothing]}",

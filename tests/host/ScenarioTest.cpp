@@ -43,7 +43,8 @@ constexpr ParseCase kParseFailures[] = {
      "',' or '}' (while parsing a flow mapping that began at line 4, column 14). Line 4: "
      "\"  - request: {path: /a\""},
     {"name: t\nsteps:\n  - a: b: c\n",
-     "The scenario can't be read: YAML syntax error at line 3, column 9: mapping values are not allowed in this context. "
+     "The scenario can't be read: YAML syntax error at line 3, column 9: mapping values are not "
+     "allowed in this context. "
      "Line 3: \"  - a: b: c\""},
     {"name: t\nsteps: [load]\n  bad: x\n",
      "The scenario can't be read: YAML syntax error at line 3, column 3: did not find expected "
@@ -103,8 +104,7 @@ TEST(ScenarioParsing, RefusalsNameTheStepAndTheProblem) {
   }
   auto broken = ParseScenario("steps: [");
   ASSERT_TRUE(broken.HasFailure());
-  EXPECT_THAT(std::string(broken.GetFailure().Message()),
-              HasSubstr("Line 1: \"steps: [\""));
+  EXPECT_THAT(std::string(broken.GetFailure().Message()), HasSubstr("Line 1: \"steps: [\""));
 }
 
 TEST(ScenarioParsing, HeaderAndStepsBecomeTypedRecords) {
@@ -238,9 +238,10 @@ steps:
   - advance: 1s
 )");
   EXPECT_FALSE(outcome.passed);
-  EXPECT_EQ(outcome.report,
-            "Scenario \"secrets\" failed at step 1 (advance 1s):\n  a log line carries a secret (the "
-            "header's secrets): \"fixture: <secret>\"\n");
+  EXPECT_EQ(
+      outcome.report,
+      "Scenario \"secrets\" failed at step 1 (advance 1s):\n  a log line carries a secret (the "
+      "header's secrets): \"fixture: <secret>\"\n");
   // Keys in what the scenario hands out are secrets without being named:
   // here the fixture logs the event's URI, which carries one.
   const ScenarioOutcome found = RunText(R"(
