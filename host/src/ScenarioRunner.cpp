@@ -983,12 +983,14 @@ class Runner {
         info.has_value() && info->Find("pid") != nullptr) {
       wanted = static_cast<pid_t>(info->Find("pid")->AsSigned(0));
     }
+    if (!wanted.has_value()) {
+      // A client just started may not have written its line yet.
+      std::vector<ClientStart> starts = SettledClientStarts();
+      return starts.empty() ? std::nullopt : std::optional<ClientStart>(starts.back());
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
       std::vector<ClientStart> starts = ClientStarts();
-      if (!wanted.has_value()) {
-        return starts.empty() ? std::nullopt : std::optional<ClientStart>(starts.back());
-      }
       for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
         if (start->pid == *wanted) {
           return *start;
