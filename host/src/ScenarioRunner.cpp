@@ -235,6 +235,11 @@ class Runner {
 
   void AddSecretsOf(const ScenarioStep& step, const std::string& where) {
     AddSecretsIn(step.value, where);
+    if (step.kind == StepKind::Request && !step.text.empty()) {
+      if (const BindingResult body = ParseJson(step.text); body.Succeeded()) {
+        AddSecretsIn(body.Value(), where);
+      }
+    }
     for (const LcdsAnswer& answer : step.lcdsAnswers) {
       AddSecretsIn(answer.body, where);
     }

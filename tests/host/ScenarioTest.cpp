@@ -255,6 +255,14 @@ steps:
               HasSubstr("failed at step 1 (set /peer/v1/thing/k3y-of-the-game):\n  a log line "
                         "carries a secret (observerEncryptionKey in step 2): \"fixture: event "
                         "OnJsonApiEvent_peer_v1_thing /peer/v1/thing/<secret> Create\""));
+  const ScenarioOutcome fromRequest = RunText(R"(
+name: keys
+steps:
+  - set: {path: /peer/v1/thing/another-key, value: 1}
+  - request: {method: POST, path: /peer/v1/x, body: {EncryptionKey: another-key}}
+)");
+  EXPECT_THAT(fromRequest.report,
+              HasSubstr("a log line carries a secret (EncryptionKey in step 2)"));
 }
 
 TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
