@@ -85,6 +85,10 @@ class GameLauncher {
   // A launch is under way (it may be waiting for a request while the core
   // runs a tick).
   [[nodiscard]] virtual bool IsLaunchRunning() const { return false; }
+  // Called by every tick: follows a game client found running after a
+  // restart that could not be watched yet (`availabilityChanged`: the tick
+  // found availability changed).
+  virtual void FollowRestoredClient(bool /*availabilityChanged*/) {}
 
  protected:
   GameLauncher() = default;

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "binding/BindingConvert.h"
-#include "diagnostics/Fatal.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogManager.h"
 #include "gameflow/GameflowTypeRegistration.h"
@@ -230,7 +229,6 @@ class HostLauncherPeers final : public GameClientLauncher::Peers {
     // The sink delivers on its own; nothing waits for the answer.
     static_cast<void>(mModule->Telemetry().Send(name, data));
   }
-  [[noreturn]] void Fatal(std::string_view code) override { Nalo::Fatal(code); }
 
  private:
   static constexpr std::string_view kGameService = "gameService";
@@ -377,8 +375,11 @@ void GameflowPlugin::SubscribeAll() {
   AddResourceHandler<BindingProperty>(
       kLoginInGameCredentialsPath,
       [this](std::string_view, PluginResourceEventType type, const BindingProperty* value) {
-        mLauncher->OnLoginInGameCredentials(type == PluginResourceEventType::Delete ? nullptr
-                                                                                    : value);
+        // The login announces in-game credentials once; a later change of
+        // them is no reason to launch.
+        if (type == PluginResourceEventType::Create) {
+          mLauncher->OnLoginInGameCredentials(value);
+        }
       });
   Subscribe(kLoginInGameCredentialsPath);
   AddResourceHandler<Api::PatcherProductState>(
@@ -394,7 +395,10 @@ void GameflowPlugin::SubscribeAll() {
   AddResourceHandler<BindingProperty>(
       kUxCrashCountPath,
       [this](std::string_view, PluginResourceEventType type, const BindingProperty* value) {
-        mLauncher->OnUxCrashCount(type == PluginResourceEventType::Delete ? nullptr : value);
+        // The count's first announcement is no crash; only a change of it is.
+        if (type == PluginResourceEventType::Update) {
+          mLauncher->OnUxCrashCount(value);
+        }
       });
   Subscribe(kUxCrashCountPath);
   AddResourceHandler<BindingProperty>(
@@ -873,7 +877,8 @@ void GameflowPlugin::Tick() {
     mLaunchState = LaunchState::Idle;
     PostEvent(GameflowEvent::GameFailedToLaunch);
   }
-  if (mGate.GetAvailability().TakeChange()) {
+  const bool availabilityChanged = mGate.GetAvailability().TakeChange();
+  if (availabilityChanged) {
     PublishValue(kAvailabilityPath, mGate.GetAvailability().Value());
     Log(LogLevel::Okay, kLogGroupGeneral, "availability resource updated");
   }
@@ -884,6 +889,7 @@ void GameflowPlugin::Tick() {
     Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient updated: %s, %s",
         client.running ? "running" : "not running", client.visible ? "visible" : "not visible");
   }
+  mLauncher->FollowRestoredClient(availabilityChanged);
 }
 
 }  // namespace Nalo::Client::Gameflow
