@@ -186,11 +186,10 @@ TEST(ScenarioProcesses, ClientStepsWaitForWhatTheClientRecords) {
   }
 }
 
-// Expected to fail until the gameflow redacts the credentials it prints when
-// they don't convert: the run stops at the ERROR line "Failed to launch
-// delayed spectate: Failed to convert {...}", which carries both keys.
-// Enable it with that change.
-TEST(ScenarioProcesses, DISABLED_UnconvertibleSpectateCredentialsAreNotLogged) {
+// The ERROR line "Failed to launch delayed spectate: Failed to convert {...}"
+// shows the credentials that don't convert, with both keys redacted; were
+// one shown, the runner would stop at that line.
+TEST(ScenarioProcesses, UnconvertibleSpectateCredentialsAreNotLogged) {
   setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
   auto scenario = ParseScenario(R"(
 name: a delayed spectate whose credentials do not convert logs no key
