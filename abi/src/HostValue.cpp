@@ -17,6 +17,7 @@
 #include "binding/BindingLimits.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/PositionalFormat.h"
+#include "binding/detail/TreeBuilding.h"
 
 namespace Nalo {
 
@@ -275,7 +276,7 @@ class HostValueReader {
         target.MakeCollection();
         target.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
-          if (!Read(elements[i], target.at(i), depth + 1)) {
+          if (!Read(elements[i], detail::TreeBuilding::ElementAt(target, i), depth + 1)) {
             return false;
           }
         }
@@ -295,7 +296,11 @@ class HostValueReader {
             return false;
           }
           const NaloHostValue memberValue = members[i].value;
-          if (!Read(memberValue, target.member(name), depth + 1)) {
+          // Names arrive in ascending order from a plugin's walk: each is
+          // appended after one comparison (see TreeBuilding::Member).
+          BindingProperty& member = detail::TreeBuilding::Member(
+              target, detail::TreeBuilding::Store(target).Intern(std::string_view(name)));
+          if (!Read(memberValue, member, depth + 1)) {
             return false;
           }
         }
