@@ -626,42 +626,51 @@ void NativeJsonWriter::Grow(std::size_t count) {
   mEnd = mText.data() + mText.size();
 }
 
+namespace {
+
+// Writes `count` bytes from `in` to `out`, escaping those that need it.
+char* EscapeBytes(const char* in, std::size_t count, char* out) noexcept {
+  for (const char* stop = in + count; in != stop; ++in) {
+    const auto byte = static_cast<unsigned char>(*in);
+    const char escape = kEscapes[byte];
+    if (escape == 0) {
+      *out++ = static_cast<char>(byte);
+      continue;
+    }
+    *out++ = '\\';
+    *out++ = escape;
+    if (escape == 'u') {
+      constexpr char kHexDigits[] = "0123456789ABCDEF";
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = kHexDigits[byte >> 4];
+      *out++ = kHexDigits[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 void NativeJsonWriter::WriteQuoted(std::string_view bytes) {
   char* out = mCursor;
   *out++ = '"';
   const char* in = bytes.data();
-  const char* const end = in + bytes.size();
-  while (in != end) {
-    // Eight bytes at a time while none of them needs an escape.
-    while (end - in >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, in, sizeof word);
-      if (NeedsEscape(word)) {
-        break;
-      }
-      std::memcpy(out, &word, sizeof word);
-      in += 8;
-      out += 8;
+  std::size_t left = bytes.size();
+  // Eight bytes at a time; a run that holds a byte to escape goes byte by
+  // byte.
+  for (; left >= 8; left -= 8, in += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, in, sizeof word);
+    if (NeedsEscape(word)) [[unlikely]] {
+      out = EscapeBytes(in, 8, out);
+      continue;
     }
-    const std::size_t run = std::min<std::size_t>(static_cast<std::size_t>(end - in), 8);
-    for (const char* stop = in + run; in != stop; ++in) {
-      const auto byte = static_cast<unsigned char>(*in);
-      const char escape = kEscapes[byte];
-      if (escape == 0) [[likely]] {
-        *out++ = static_cast<char>(byte);
-        continue;
-      }
-      *out++ = '\\';
-      *out++ = escape;
-      if (escape == 'u') {
-        constexpr char kHexDigits[] = "0123456789ABCDEF";
-        *out++ = '0';
-        *out++ = '0';
-        *out++ = kHexDigits[byte >> 4];
-        *out++ = kHexDigits[byte & 0xF];
-      }
-    }
+    std::memcpy(out, &word, sizeof word);
+    out += 8;
   }
+  // The last few bytes, one by one.
+  out = EscapeBytes(in, left, out);
   *out++ = '"';
   mCursor = out;
 }
