@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <type_traits>
 
 #include "binding/BindingFieldConverter.h"
 #include "binding/BindingTypeDescriptor.h"
