@@ -405,8 +405,6 @@ class ModuleBase : public EventSubscriber {
   [[nodiscard]] MaybeType<Failure, void> PublishResource(std::string_view uri,
                                                          PluginResourceEventType type,
                                                          const detail::ResourceData& data);
-  [[nodiscard]] MaybeType<Failure, void> PublishFailure(std::string_view uri,
-                                                        std::string_view error) const;
   void RunTask(std::uint64_t id) noexcept;
   // The delay PostTask hands the core for `deadlineNanoseconds` (rule 2).
   [[nodiscard]] double DelaySecondsUntil(std::uint64_t deadlineNanoseconds) const;

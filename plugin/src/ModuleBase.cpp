@@ -222,11 +222,6 @@ void ModuleBase::DispatchResource(Resource& resource) {
   }
 }
 
-MaybeType<Failure, void> ModuleBase::PublishFailure(std::string_view uri,
-                                                    std::string_view error) const {
-  return Failure(500, detail::kPublishFailed, {{"uri", uri}, {"error", error}});
-}
-
 namespace {
 
 // Passes the walk of a Resource record (whose data is empty) on to a host
