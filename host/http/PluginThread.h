@@ -1,8 +1,9 @@
 #pragma once
 // PluginThread: the core's one plugin thread for a Host that other threads
-// (the HTTP front's workers) talk to. A Host is not thread-safe; only the
-// thread inside Run() touches it. Other threads hand it work through Call(),
-// which queues the work and blocks until the plugin thread has run it.
+// (the HTTP front's I/O threads) talk to. A Host is not thread-safe; only the
+// thread inside Run() touches it. Other threads hand it work through Post(),
+// which queues the work and returns at once (a callback says when it ran),
+// or Call(), which blocks until the plugin thread has run it.
 //
 // Between calls the plugin thread runs the Host's due work on its clock
 // (tasks, timers, deliveries) and sleeps until the next task falls due or
@@ -46,6 +47,12 @@ class PluginThread {
   // throw.
   bool Call(std::function<void(Host&)> work);
 
+  // From any thread: queues `work` and returns. `done` runs on the plugin
+  // thread right after `work` with true, or with false and without `work`
+  // when the thread has stopped or stops before reaching it (then on the
+  // thread that stops it, or at once on this one). Neither may throw.
+  void Post(std::function<void(Host&)> work, std::function<void(bool ran)> done);
+
   // Ends Run() after the work under way; queued calls return false. Safe
   // from any thread, and to call twice.
   void Stop();
@@ -56,7 +63,7 @@ class PluginThread {
  private:
   struct Job {
     std::function<void(Host&)> work;
-    std::promise<bool> done;
+    std::function<void(bool ran)> done;
   };
 
   Host& mHost;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -40,6 +41,42 @@ using Nalo::Host::Http::Testing::Eventually;
 // A spawned program starts slower than a host in this process.
 constexpr std::chrono::seconds kProgramLimit{20};
 
+// Starts the host program with `arguments`, its output in `folder`'s
+// out.txt and err.txt; -1 when it can't be started.
+pid_t Spawn(std::vector<std::string> arguments, const std::filesystem::path& folder) {
+  arguments.insert(arguments.begin(), HOST_PROGRAM);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "out.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "err.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  const bool started =
+      posix_spawn(&pid, HOST_PROGRAM, &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : -1;
+}
+
+// The wait status of `pid` if it ends within `limit`; else it is killed
+// and nullopt comes back.
+std::optional<int> WaitWithin(pid_t pid, std::chrono::milliseconds limit) {
+  int status = 0;
+  const bool ended = Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit);
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return std::nullopt;
+  }
+  return status;
+}
+
 // The host program serving the test plugin over HTTP on a free port.
 class HostProcess {
  public:
@@ -47,23 +84,11 @@ class HostProcess {
               std::string plugin = NALO_TEST_PLUGIN_PATH)
       : mFolder(folder) {
     std::filesystem::remove(folder / "http-front.json");
-    std::vector<std::string> arguments = {HOST_PROGRAM,  "--plugin", plugin,         "--http",
-                                          "127.0.0.1:0", "--state",  folder.string()};
+    std::vector<std::string> arguments = {"--plugin", plugin, "--http", "127.0.0.1:0", "--state",
+                                          folder.string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    mStarted = posix_spawn(&mPid, HOST_PROGRAM, &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    mPid = Spawn(arguments, folder);
+    mStarted = mPid > 0;
     // The access file is renamed into place complete, once the front serves.
     mServing =
         mStarted && Eventually([&] { return std::filesystem::exists(folder / "http-front.json"); },
@@ -99,6 +124,8 @@ class HostProcess {
     return client;
   }
   void Signal(int signal) const { kill(mPid, signal); }
+  [[nodiscard]] pid_t Pid() const { return mPid; }
+  [[nodiscard]] int Port() const { return mPort; }
   // The wait status.
   int Wait() {
     int status = 0;
@@ -160,6 +187,75 @@ TEST_F(HttpProgram, PrintsHowToConnectOnceAndNeverLogsTheToken) {
   const std::string errors = host.Errors();
   EXPECT_THAT(errors, testing::HasSubstr("Loaded the plugin tav-testplugin"));
   EXPECT_EQ(errors.find(host.Token()), std::string::npos) << errors;
+}
+
+// Start-up failures end the program at once with a clear message; a
+// second host never shares the first one's port.
+TEST_F(HttpProgram, StartUpFailuresExitAtOnce) {
+  HostProcess first(mFolder);
+  ASSERT_TRUE(first.Serving()) << first.Errors();
+  const std::filesystem::path other = mFolder / "other";
+  std::filesystem::create_directories(other);
+  const std::string address = "127.0.0.1:" + std::to_string(first.Port());
+  const pid_t second = Spawn({"--plugin", NALO_TEST_PLUGIN_PATH, "--http", address, "--state",
+                              other.string()},
+                             other);
+  ASSERT_GT(second, 0);
+  const std::optional<int> status = WaitWithin(second, kProgramLimit);
+  ASSERT_TRUE(status) << "the second host kept running";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status;
+  EXPECT_THAT(ReadFile(other / "err.txt"),
+              testing::HasSubstr("Can't listen on " + address + ": Address already in use"));
+
+  // A state folder that is a file.
+  const std::filesystem::path file = mFolder / "a-file";
+  std::ofstream(file) << "x";
+  const pid_t third = Spawn({"--plugin", NALO_TEST_PLUGIN_PATH, "--http", "127.0.0.1:0",
+                             "--state", file.string()},
+                            other);
+  ASSERT_GT(third, 0);
+  const std::optional<int> thirdStatus = WaitWithin(third, kProgramLimit);
+  ASSERT_TRUE(thirdStatus) << "the host hung";
+  EXPECT_TRUE(WIFEXITED(*thirdStatus) && WEXITSTATUS(*thirdStatus) == 1) << *thirdStatus;
+  EXPECT_THAT(ReadFile(other / "err.txt"), testing::HasSubstr("Can't write"));
+}
+
+// A signal stops the host within a second whatever its clients do, and a
+// state folder it made for itself goes with it.
+TEST_F(HttpProgram, ASignalStopsTheHostAtOnceWhateverItsClientsDo) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    const pid_t pid = Spawn({"--plugin", NALO_TEST_PLUGIN_PATH, "--http", "127.0.0.1:0"}, mFolder);
+    ASSERT_GT(pid, 0);
+    std::string output;
+    ASSERT_TRUE(Eventually(
+        [&] {
+          output = ReadFile(mFolder / "out.txt");
+          return output.find("Ctrl-C stops it.") != std::string::npos;
+        },
+        kProgramLimit));
+    const std::string marker = "URL and token are also in ";
+    const std::size_t at = output.find(marker) + marker.size();
+    const std::filesystem::path access = output.substr(at, output.find(' ', at) - at);
+    const std::filesystem::path state = access.parent_path();
+    ASSERT_TRUE(std::filesystem::exists(access)) << output;
+    const std::string url = output.substr(output.find("http://"));
+    const int port = std::stoi(url.substr(url.find(':', 7) + 1));
+    const auto token = Nalo::ParseJson(ReadFile(access)).Value().Find("token")->AsString();
+    // A slow client, an idle one, a half-sent body and an event stream.
+    Nalo::Host::Http::Testing::RawConnection slow(port), idle(port), body(port), stream(port);
+    ASSERT_TRUE(slow.Send("GET /x HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(body.Send("PUT /lobby/v1/x HTTP/1.1\r\nAuthorization: Bearer " + token +
+                          "\r\nContent-Length: 100\r\n\r\n{"));
+    ASSERT_TRUE(stream.Send("GET /events HTTP/1.1\r\nAuthorization: Bearer " + token +
+                            "\r\n\r\n"));
+    ASSERT_THAT(stream.ReadAnswer(), testing::StartsWith("HTTP/1.1 200"));
+    kill(pid, signal);
+    const std::optional<int> status = WaitWithin(pid, std::chrono::seconds(1));
+    ASSERT_TRUE(status) << "still running 1 s after the signal";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+    EXPECT_FALSE(std::filesystem::exists(state)) << state;
+  }
 }
 
 // The data store survives a SIGKILL at any moment: after each restart the

@@ -51,6 +51,16 @@ int RunHttpHost(HttpHostOptions options) {
     std::cerr << "The HTTP host needs a state folder (--state DIR).\n";
     return 1;
   }
+  // A state folder made for this run goes with it, however it ends.
+  struct FolderRemoval {
+    std::filesystem::path folder;
+    ~FolderRemoval() {
+      if (!folder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+      }
+    }
+  } removal{options.removeStateFolder ? options.host.stateFolder : std::filesystem::path()};
   options.front.clock = options.host.clock;
   // Opened before the host reads its data store, so that the recording's
   // header holds the values the plugin will find.
@@ -86,7 +96,11 @@ int RunHttpHost(HttpHostOptions options) {
   auto accessFile = WriteAccessFile(stateFolder, front.Url(), front.Token());
   if (accessFile.HasFailure()) {
     std::cerr << accessFile.GetFailure().Message() << "\n";
+    // Requests that arrived meanwhile are refused, not left waiting for a
+    // plugin thread that never runs.
+    pluginThread.Stop();
     front.Stop();
+    host.Shutdown();
     return 1;
   }
   PrintWelcome(front, accessFile.Value(), host.PluginNames());

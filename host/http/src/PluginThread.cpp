@@ -1,6 +1,7 @@
 #include "host/http/PluginThread.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -30,7 +31,7 @@ void PluginThread::Run(const std::function<void(Host&)>& afterWork) {
     }
     for (Job& job : jobs) {
       job.work(mHost);
-      job.done.set_value(true);
+      job.done(true);
     }
   }
   std::deque<Job> left;
@@ -39,31 +40,44 @@ void PluginThread::Run(const std::function<void(Host&)>& afterWork) {
     left.swap(mJobs);
   }
   for (Job& job : left) {
-    job.done.set_value(false);
+    job.done(false);
   }
 }
 
 bool PluginThread::Call(std::function<void(Host&)> work) {
-  std::future<bool> done;
-  {
-    std::lock_guard lock(mMutex);
-    if (mStopping) {
-      return false;
-    }
-    Job& job = mJobs.emplace_back();
-    job.work = std::move(work);
-    done = job.done.get_future();
-  }
-  mWake.notify_one();
+  auto ran = std::make_shared<std::promise<bool>>();
+  std::future<bool> done = ran->get_future();
+  Post(std::move(work), [ran](bool result) { ran->set_value(result); });
   return done.get();
 }
 
+void PluginThread::Post(std::function<void(Host&)> work, std::function<void(bool ran)> done) {
+  {
+    std::lock_guard lock(mMutex);
+    if (!mStopping) {
+      mJobs.push_back(Job{std::move(work), std::move(done)});
+      done = nullptr;
+    }
+  }
+  if (done) {
+    done(false);
+    return;
+  }
+  mWake.notify_one();
+}
+
 void PluginThread::Stop() {
+  std::deque<Job> left;
   {
     std::lock_guard lock(mMutex);
     mStopping = true;
+    left.swap(mJobs);
   }
   mWake.notify_all();
+  // Refused here too, so that they are answered when Run() never runs.
+  for (Job& job : left) {
+    job.done(false);
+  }
 }
 
 std::size_t PluginThread::QueuedCalls() const {
