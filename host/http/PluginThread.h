@@ -17,6 +17,7 @@
 //   thread.Stop();
 //   plugin.join();
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -30,7 +31,13 @@ namespace Nalo::Host::Http {
 
 class PluginThread {
  public:
-  PluginThread(Host& host, ClockMode clock) noexcept : mHost(host), mClock(clock) {}
+  // `followRealTime` with a host on the virtual clock: before each round of
+  // work the thread moves the host's time on to the real time elapsed since
+  // Run() began, in whole milliseconds, so that the plugins live in real
+  // time while every task runs at its exact due time and every call at a
+  // whole millisecond, as a replay of a recording runs them.
+  PluginThread(Host& host, ClockMode clock, bool followRealTime = false) noexcept
+      : mHost(host), mClock(clock), mFollow(followRealTime && clock == ClockMode::Virtual) {}
   PluginThread(const PluginThread&) = delete;
   PluginThread& operator=(const PluginThread&) = delete;
   PluginThread(PluginThread&&) = delete;
@@ -66,8 +73,13 @@ class PluginThread {
     std::function<void(bool ran)> done;
   };
 
+  // Following real time: moves the host's clock on to it.
+  void CatchUp();
+
   Host& mHost;
   ClockMode mClock;
+  const bool mFollow;
+  std::chrono::steady_clock::time_point mStart;
   mutable std::mutex mMutex;
   std::condition_variable mWake;
   std::deque<Job> mJobs;

@@ -62,14 +62,23 @@ int RunHttpHost(HttpHostOptions options) {
     }
   } removal{options.removeStateFolder ? options.host.stateFolder : std::filesystem::path()};
   options.front.clock = options.host.clock;
+  // A recorded session on the real clock runs on a virtual one that follows
+  // real time (PluginThread.h), with the wall clock written in the
+  // recording: every task and call then happens at a whole millisecond
+  // that the recording names, and the replay sees the same times, wall
+  // clock included.
+  bool followRealTime = false;
+  if (!options.recordFile.empty() && options.host.clock == ClockMode::Real) {
+    options.host.clock = ClockMode::Virtual;
+    options.host.wallClockAtStart = NowMillisecondsSinceEpoch();
+    followRealTime = true;
+  }
   // Opened before the host reads its data store, so that the recording's
   // header holds the values the plugin will find.
   std::unique_ptr<Recorder> recorder;
   if (!options.recordFile.empty()) {
     auto opened =
-        Recorder::Open(options.recordFile, options.host.stateFolder,
-                       options.host.clock == ClockMode::Virtual ? options.host.wallClockAtStart
-                                                                : NowMillisecondsSinceEpoch());
+        Recorder::Open(options.recordFile, options.host.stateFolder, options.host.wallClockAtStart);
     if (opened.HasFailure()) {
       std::cerr << opened.GetFailure().Message() << "\n";
       return 1;
@@ -86,7 +95,7 @@ int RunHttpHost(HttpHostOptions options) {
     }
   }
   const std::filesystem::path stateFolder = options.host.stateFolder;
-  PluginThread pluginThread(host, options.host.clock);
+  PluginThread pluginThread(host, options.host.clock, followRealTime);
   EventHub hub;
   HttpFront front(pluginThread, hub, std::move(options.front));
   if (auto started = front.Start(); started.HasFailure()) {

@@ -7,8 +7,25 @@
 
 namespace Nalo::Host::Http {
 
+void PluginThread::CatchUp() {
+  if (!mFollow) {
+    return;
+  }
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - mStart);
+  const auto target = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+  const std::uint64_t now = mHost.NowNanoseconds();
+  if (target > now) {
+    mHost.Advance(std::chrono::nanoseconds(target - now));
+  }
+}
+
 void PluginThread::Run(const std::function<void(Host&)>& afterWork) {
+  mStart = std::chrono::steady_clock::now() -
+           std::chrono::nanoseconds(mFollow ? mHost.NowNanoseconds() : 0);
   for (;;) {
+    CatchUp();
     mHost.RunDueTasks();
     if (afterWork) {
       afterWork(mHost);
@@ -18,9 +35,12 @@ void PluginThread::Run(const std::function<void(Host&)>& afterWork) {
       std::unique_lock lock(mMutex);
       const auto ready = [this] { return mStopping || !mJobs.empty(); };
       const std::optional<std::chrono::nanoseconds> next = mHost.TimeUntilNextTask();
-      // On a virtual clock a pending task never falls due by waiting.
+      // On a virtual clock a pending task never falls due by waiting,
+      // unless the thread follows real time (to the next whole millisecond).
       if (next && mClock == ClockMode::Real) {
         mWake.wait_for(lock, *next, ready);
+      } else if (next && mFollow) {
+        mWake.wait_for(lock, *next + std::chrono::milliseconds(1), ready);
       } else {
         mWake.wait(lock, ready);
       }
@@ -30,6 +50,7 @@ void PluginThread::Run(const std::function<void(Host&)>& afterWork) {
       jobs.swap(mJobs);
     }
     for (Job& job : jobs) {
+      CatchUp();
       job.work(mHost);
       job.done(true);
     }
