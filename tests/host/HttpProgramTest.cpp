@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -394,6 +395,104 @@ TEST_F(HttpProgram, ARecordedSessionReplaysAsAScenario) {
     std::ofstream(tampered) << changed;
     EXPECT_EQ(RunScenario(c.plugin, tampered, mFolder, report), 1) << report;
     std::filesystem::remove(mFolder / "data-store.json");
+  }
+}
+
+// 20 sessions driven by a seeded random hand: lobby requests (which store
+// the patcher lock's expiry), events, reads of the session, the
+// availability and the patcher lock, peer values, LCDS pushes
+// and faults, with pauses between them so that timers run on the real
+// clock. Each recording replays and passes; with one expected status
+// changed it fails.
+TEST_F(HttpProgram, RandomSessionsRecordAndReplay) {
+  static constexpr std::string_view kEvents[] = {
+      "REQUESTED_LOBBY",      "ENTERED_LOBBY",      "EXITED_LOBBY",      "ENTERED_QUEUE",
+      "EXITED_QUEUE",         "ENTERED_READY_CHECK", "EXITED_READY_CHECK", "ENTERED_CHAMP_SELECT",
+      "EXITED_CHAMP_SELECT",  "GAME_COMPLETED",     "STATS_RECEIVED",    "STATS_DISMISSED",
+      "TERMINATED",           "CORRUPTION_DETECTED", "FAILED_LOBBY"};
+  static constexpr std::string_view kReads[] = {
+      "/tav-gameflow/v1/session", "/tav-gameflow/v1/availability",
+      "/tav-gameflow/v1/active-patcher-lock", "/tav-gameflow/v1/gameflow-metadata/player-status",
+      "/data-store/v1/install-settings/gameflow-patcher-lock"};
+  static constexpr std::string_view kGameStates[] = {"IDLE", "JOINING_CHAMP_SELECT",
+                                                     "CHAMP_SELECT", "TERMINATED"};
+  std::mt19937 random(16);
+  const auto pick = [&random](auto& list) {
+    return list[std::uniform_int_distribution<std::size_t>(0, std::size(list) - 1)(random)];
+  };
+  for (int session = 0; session < 20; ++session) {
+    SCOPED_TRACE("session " + std::to_string(session));
+    std::filesystem::remove(mFolder / "data-store.json");
+    const std::filesystem::path recording = mFolder / "recorded.yaml";
+    {
+      HostProcess host(mFolder, {"--record", recording.string()}, NALO_GAMEFLOW_PLUGIN_PATH);
+      ASSERT_TRUE(host.Serving()) << host.Errors();
+      auto client = host.Client();
+      const int actions = std::uniform_int_distribution<int>(8, 20)(random);
+      for (int action = 0; action < actions; ++action) {
+        switch (std::uniform_int_distribution<int>(0, 7)(random)) {
+          case 0:
+            // Enters the game flow: the patcher lock is stored with an
+            // expiry taken from the wall clock.
+            client->Post("/tav-gameflow/v1/session/request-lobby");
+            break;
+          case 1:
+            client->Post("/tav-gameflow/v1/session/event",
+                         "\"GAMEFLOW_EVENT." + std::string(pick(kEvents)) + "\"",
+                         "application/json");
+            break;
+          case 2:
+            client->Get(std::string(pick(kReads)));
+            break;
+          case 3:
+            client->Put("/data-store/v1/install-settings/gameflow-patcher-lock",
+                        std::to_string(std::uniform_int_distribution<int>(0, 1)(random)),
+                        "application/json");
+            break;
+          case 4:
+            client->Post("/host/v1/lcds/push",
+                         R"({"type":"com.nalogames.platform.game.GameDTO","body":{"id":)" +
+                             std::to_string(session) + R"(,"gameState":")" +
+                             std::string(pick(kGameStates)) + R"(","mapId":11}})",
+                         "application/json");
+            break;
+          case 5:
+            client->Post("/host/v1/faults",
+                         R"({"path":")" + std::string(pick(kReads)) + R"(","status":503})",
+                         "application/json");
+            break;
+          default:
+            client->Put("/patcher/v1/products/tavora/state",
+                        std::uniform_int_distribution<int>(0, 1)(random) == 0
+                            ? R"({"action":"Idle","isCorrupted":false,"isUpToDate":true})"
+                            : R"({"action":"Patching","isCorrupted":false,"isUpToDate":false})",
+                        "application/json");
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 12)(random)));
+      }
+      client.reset();
+      host.Signal(SIGTERM);
+      ASSERT_EQ(host.Wait(), 0);
+    }
+    const std::string text = ReadFile(recording);
+    std::string report;
+    ASSERT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, recording, mFolder, report), 0)
+        << report << text;
+
+    // One expected status changed, picked at random.
+    std::vector<std::size_t> statuses;
+    for (std::size_t at = text.find("\"expect\":{\"status\":"); at != std::string::npos;
+         at = text.find("\"expect\":{\"status\":", at + 1)) {
+      statuses.push_back(at + std::strlen("\"expect\":{\"status\":"));
+    }
+    ASSERT_FALSE(statuses.empty());
+    std::string changed = text;
+    const std::size_t at = pick(statuses);
+    changed.replace(at, 3, changed.compare(at, 3, "299") == 0 ? "298" : "299");
+    const std::filesystem::path tampered = mFolder / "tampered.yaml";
+    std::ofstream(tampered) << changed;
+    EXPECT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, tampered, mFolder, report), 1) << report;
   }
 }
 
