@@ -313,8 +313,11 @@ struct Servers {
       return;
     }
     thread = std::make_unique<Nalo::Host::Http::PluginThread>(*host, ClockMode::Real);
-    front = std::make_unique<Nalo::Host::Http::HttpFront>(*thread, hub,
-                                                          Nalo::Host::Http::HttpFrontOptions{});
+    Nalo::Host::Http::HttpFrontOptions frontOptions;
+    if (const char* threads = std::getenv("NALO_BENCH_IO_THREADS")) {
+      frontOptions.ioThreads = static_cast<unsigned>(std::atoi(threads));
+    }
+    front = std::make_unique<Nalo::Host::Http::HttpFront>(*thread, hub, std::move(frontOptions));
     if (front->Start().HasFailure()) {
       return;
     }
