@@ -581,6 +581,9 @@ class Session : public std::enable_shared_from_this<Session> {
       status = 500;
     }
     response.result(status);
+    if (response.reason() == "<unknown-status>") {
+      response.reason(answer.reason.empty() ? std::string("Unknown") : HeaderSafe(answer.reason));
+    }
     const bool head = mParser && Request().method() == http::verb::head;
     const bool noBody = status == 204 || status == 304;
     if (!answer.reason.empty()) {
