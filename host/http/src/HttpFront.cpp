@@ -241,6 +241,60 @@ Answer Refusal(unsigned status, std::string_view message) {
   return answer;
 }
 
+// What an answer's bytes depend on beside the answer itself.
+struct Rendering {
+  bool head = false;       // a HEAD request: no body
+  bool version10 = false;  // an HTTP/1.0 request
+  bool keepAlive = false;  // the connection may serve another request
+  std::vector<std::pair<std::string, std::string>> headers;  // CORS
+};
+
+// The bytes of an answer: status line, headers, body.
+std::string Render(const Answer& answer, const Rendering& rendering) {
+  // An informational status can't end an exchange, and a status outside
+  // the three digits can't be written: the core failed to answer.
+  unsigned status = answer.status;
+  if (status < 200 || status > 599) {
+    status = 500;
+  }
+  const beast::string_view standard = http::obsolete_reason(http::int_to_status(status));
+  std::string phrase = standard == "<unknown-status>"
+                           ? (answer.reason.empty() ? std::string("Unknown") : HeaderSafe(answer.reason))
+                           : std::string(standard);
+  const bool noBody = status == 204 || status == 304;
+  const bool keepAlive = rendering.keepAlive && !answer.close;
+  std::string text;
+  text.reserve(answer.json.size() + 256);
+  text.append("HTTP/1.1 ").append(std::to_string(status)).append(" ").append(phrase).append("\r\n");
+  if (!answer.reason.empty()) {
+    text.append("X-Status-Reason: ").append(HeaderSafe(answer.reason)).append("\r\n");
+  } else if (status >= 400) {
+    text.append("X-Status-Reason: ").append(phrase).append("\r\n");
+  }
+  for (const auto& [name, value] : rendering.headers) {
+    text.append(name).append(": ").append(value).append("\r\n");
+  }
+  for (const auto& [name, value] : answer.headers) {
+    text.append(name).append(": ").append(value).append("\r\n");
+  }
+  if (!keepAlive) {
+    text.append("Connection: close\r\n");
+  } else if (rendering.version10) {
+    text.append("Connection: keep-alive\r\n");
+  }
+  if (!noBody) {
+    if (!answer.json.empty()) {
+      text.append("Content-Type: ").append(kJson).append("\r\n");
+    }
+    text.append("Content-Length: ").append(std::to_string(answer.json.size())).append("\r\n");
+  }
+  text.append("\r\n");
+  if (!noBody && !rendering.head) {
+    text.append(answer.json);
+  }
+  return text;
+}
+
 }  // namespace
 
 class Session;
@@ -542,82 +596,93 @@ class Session : public std::enable_shared_from_this<Session> {
     if (call->method == "HEAD") {
       call->method = "GET";  // answered like GET, without its body
     }
-    auto response = std::make_shared<Response>();
+    // The plugin thread renders the answer and writes it to the socket
+    // itself, without waiting: nothing else touches the socket until the
+    // strand hears back, and what didn't fit is written from the strand.
+    struct Outcome {
+      std::string text;
+      std::size_t sent = 0;
+      bool keepAlive = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    Rendering rendering = RenderingNow();
+    outcome->keepAlive = rendering.keepAlive;
     Recorder* recorder = Options().recorder;
+    const int socket = mStream.socket().native_handle();
     mFront.CallPlugin(
         shared_from_this(),
-        [call, response, recorder](Host& host) {
-          *response = host.Request(call->method, call->path, call->body, call->contentType,
-                                   call->headers);
+        [call, outcome, recorder, socket, rendering = std::move(rendering)](Host& host) {
+          const Response response = host.Request(call->method, call->path, call->body,
+                                                 call->contentType, call->headers);
           if (recorder != nullptr) {
             recorder->Request(host.NowNanoseconds(), call->method, call->path, call->contentType,
-                              call->body, *response);
+                              call->body, response);
           }
+          Answer answer;
+          answer.status = response.status;
+          answer.reason = response.reason;
+          answer.json = ResponseJson(response);
+          outcome->text = Render(answer, rendering);
+          const ssize_t sent = ::send(socket, outcome->text.data(), outcome->text.size(),
+                                      MSG_DONTWAIT | MSG_NOSIGNAL);
+          outcome->sent = sent > 0 ? static_cast<std::size_t>(sent) : 0;
         },
-        [self = shared_from_this(), response](bool ran) {
+        [self = shared_from_this(), outcome](bool ran) {
           if (!ran) {
             self->Reply(Refusal(kUnavailable, Message::kStopping));
             return;
           }
-          Answer answer;
-          answer.status = response->status;
-          answer.reason = response->reason;
-          answer.json = ResponseJson(*response);
-          self->Reply(std::move(answer));
+          self->mOutgoing = std::move(outcome->text);
+          self->WriteAnswer(outcome->sent, outcome->keepAlive);
         });
   }
 
   void ServeControl(const std::string& path);
 
+  // What an answer to the current request depends on, taken on the strand
+  // so that the plugin thread can write the answer itself.
+  Rendering RenderingNow() {
+    Rendering rendering;
+    rendering.head = mParser && Request().method() == http::verb::head;
+    rendering.version10 = mParser && Request().version() == 10;
+    rendering.keepAlive = !mRefused && mParser && mParser->is_done() && Request().keep_alive();
+    Answer cors;
+    AddCors(cors);
+    rendering.headers = std::move(cors.headers);
+    return rendering;
+  }
+
   void Reply(Answer answer) {
-    AddCors(answer);
-    auto& response = mResponse;
-    response = {};
-    response.version(11);
-    // An informational status can't end an exchange, and a status outside
-    // the three digits can't be written: the core failed to answer.
-    unsigned status = answer.status;
-    if (status < 200 || status > 599) {
-      status = 500;
-    }
-    response.result(status);
-    if (response.reason() == "<unknown-status>") {
-      response.reason(answer.reason.empty() ? std::string("Unknown") : HeaderSafe(answer.reason));
-    }
-    const bool head = mParser && Request().method() == http::verb::head;
-    const bool noBody = status == 204 || status == 304;
-    if (!answer.reason.empty()) {
-      response.set("X-Status-Reason", HeaderSafe(answer.reason));
-    } else if (status >= 400) {
-      response.set("X-Status-Reason", std::string(response.reason()));
-    }
-    for (auto& [name, value] : answer.headers) {
-      response.insert(name, value);
-    }
-    if (!answer.json.empty() && !noBody) {
-      response.set(http::field::content_type, beast::string_view(kJson.data(), kJson.size()));
-      response.body() = std::move(answer.json);
-    }
-    const bool keepAlive =
-        !answer.close && !mRefused && mParser && mParser->is_done() && Request().keep_alive();
-    response.keep_alive(keepAlive);
-    if (!noBody) {
-      response.content_length(response.body().size());
-    }
-    if (head) {
-      response.body().clear();
+    const Rendering rendering = RenderingNow();
+    const bool keepAlive = rendering.keepAlive && !answer.close;
+    mOutgoing = Render(answer, rendering);
+    WriteAnswer(0, keepAlive);
+  }
+
+  // Writes what is left of mOutgoing from `from`, then goes on with the
+  // connection.
+  void WriteAnswer(std::size_t from, bool keepAlive) {
+    if (from >= mOutgoing.size()) {
+      AfterAnswer(keepAlive);
+      return;
     }
     mStream.expires_after(Options().writeTimeout);
-    http::async_write(mStream, mResponse,
+    asio::async_write(mStream, asio::buffer(mOutgoing.data() + from, mOutgoing.size() - from),
                       [self = shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
                         if (error) {
                           self->Shutdown();
-                        } else if (!keepAlive) {
-                          self->LingerClose();
                         } else {
-                          self->ReadHeader();
+                          self->AfterAnswer(keepAlive);
                         }
                       });
+  }
+
+  void AfterAnswer(bool keepAlive) {
+    if (keepAlive) {
+      ReadHeader();
+    } else {
+      LingerClose();
+    }
   }
 
   void Shutdown() {
@@ -758,7 +823,6 @@ class Session : public std::enable_shared_from_this<Session> {
   const bool mRefused;
   beast::flat_buffer mBuffer;
   std::optional<http::request_parser<http::string_body>> mParser;
-  http::response<http::string_body> mResponse;
   std::string mOutgoing;
   std::array<char, 4096> mDiscard{};
   std::size_t mDiscarded = 0;
@@ -1066,16 +1130,17 @@ void HttpFront::Impl::Stop() {
   mThreads.clear();
   beast::error_code ignored;
   mAcceptor.close(ignored);
+  // The plugin thread runs or refuses every call it was handed (and may
+  // write an answer to its connection); their completions go nowhere now,
+  // but they must not outlive the I/O context, nor meet a closed socket.
   {
-    std::lock_guard lock(mSessionsMutex);
-    for (Session* session : mSessions) {
-      session->Close();
-    }
+    std::unique_lock lock(mCallsMutex);
+    mCallsDone.wait(lock, [this] { return mPendingCalls == 0; });
   }
-  // The plugin thread runs or refuses every call it was handed; their
-  // answers go nowhere now, but they must not outlive the I/O context.
-  std::unique_lock lock(mCallsMutex);
-  mCallsDone.wait(lock, [this] { return mPendingCalls == 0; });
+  std::lock_guard lock(mSessionsMutex);
+  for (Session* session : mSessions) {
+    session->Close();
+  }
 }
 
 HttpFront::HttpFront(PluginThread& pluginThread, EventHub& hub, HttpFrontOptions options)
