@@ -75,7 +75,7 @@ TEST(HttpLimits, DeadlinesCoverTheWholeHeaderTheWholeBodyAndIdleTime) {
     RawConnection raw(port);
     ASSERT_TRUE(raw.Send("PUT /lobby/v1/x HTTP/1.1\r\n" + auth +
                          "Content-Type: application/json\r\nContent-Length: 2000\r\n\r\n"));
-    EXPECT_FALSE(DribbleUntilClosed(raw, "\"" + std::string(1998, 'b') + "\"", 500, 40ms));
+    EXPECT_FALSE(DribbleUntilClosed(raw, "\"" + std::string(1998, 'b') + "\"", 1000, 40ms));
     EXPECT_EQ(StatusLine(raw.ReadAnswer()), "HTTP/1.1 204 No Content");
     EXPECT_EQ(raw.ReadToEnd(), "");
     EXPECT_TRUE(raw.Closed());
