@@ -1,17 +1,35 @@
-// The host's HTTP front on loopback: a GET of the gameflow session through
-// the front (worker thread, queue to the plugin thread, routing, the plugin's
-// dispatch, JSON) against a bare cpp-httplib handler that answers the same
-// bytes, the floor of any server built on that library. Requests per second
-// is items_per_second; p50 and p99 are latencies in microseconds. Real time,
-// since the work happens on the server's threads.
+// The host's HTTP front on loopback, in one run beside its two floors:
+//   HostSessionOverHttp    a GET of the gameflow session through the front
+//                          (parser, token, queue to the plugin thread,
+//                          routing, the plugin's dispatch, JSON)
+//   BareHandlerSameBytes   a bare handler of the same server library that
+//                          answers the same bytes: the floor of any server
+//                          built on that library
+//   RawTcpRoundTrip        the same request and answer bytes over a plain
+//                          TCP connection: the floor of the loopback itself
+// Every client thread keeps one connection open and writes the request
+// bytes itself, so that the client's own costs stay out of the figures.
+// Requests per second is items_per_second; p50 and p99 are latencies in
+// microseconds. Real time, since the work happens on the servers' threads.
 
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,8 +42,264 @@
 namespace {
 
 using Nalo::Host::ClockMode;
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
 
-// The host serving the plugin, and the bare server, started once.
+// A kept TCP connection to 127.0.0.1:port, opened again when the server
+// closes it (a server may end a connection after so many requests).
+class Connection {
+ public:
+  explicit Connection(int port) : mPort(port) { Open(); }
+  ~Connection() { ::close(mSocket); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  Connection(Connection&&) = delete;
+  Connection& operator=(Connection&&) = delete;
+
+  int RoundTrip(const std::string& request, std::string& answer) {
+    const int status = TryRoundTrip(request, answer);
+    if (status != 0) {
+      return status;
+    }
+    ::close(mSocket);
+    mBuffer.clear();
+    Open();
+    return TryRoundTrip(request, answer);
+  }
+
+ private:
+  void Open() {
+    mSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(mPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int one = 1;
+    ::setsockopt(mSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    mConnected = ::connect(mSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+
+  // Sends `request` and reads one answer with a Content-Length; its status
+  // (0 when the connection failed).
+  int TryRoundTrip(const std::string& request, std::string& answer) {
+    if (!mConnected || ::send(mSocket, request.data(), request.size(), MSG_NOSIGNAL) !=
+                           static_cast<ssize_t>(request.size())) {
+      return 0;
+    }
+    std::size_t headerEnd = std::string::npos;
+    while ((headerEnd = mBuffer.find("\r\n\r\n")) == std::string::npos) {
+      if (!Fill()) {
+        return 0;
+      }
+    }
+    std::size_t length = 0;
+    const std::size_t at = FindCaseless(mBuffer.substr(0, headerEnd), "\r\ncontent-length:");
+    if (at != std::string::npos) {
+      length = std::strtoull(mBuffer.c_str() + at + 17, nullptr, 10);
+    }
+    while (mBuffer.size() < headerEnd + 4 + length) {
+      if (!Fill()) {
+        return 0;
+      }
+    }
+    answer.assign(mBuffer, 0, headerEnd + 4 + length);
+    mBuffer.erase(0, headerEnd + 4 + length);
+    return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
+  }
+
+  static std::size_t FindCaseless(std::string text, std::string_view part) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find(part);
+  }
+  bool Fill() {
+    char chunk[16384];
+    const ssize_t count = ::recv(mSocket, chunk, sizeof chunk, 0);
+    if (count <= 0) {
+      return false;
+    }
+    mBuffer.append(chunk, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  int mPort;
+  int mSocket = -1;
+  bool mConnected = false;
+  std::string mBuffer;
+};
+
+// Answers every request read on a connection with the same bytes, with no
+// HTTP parsing: it looks for the blank line that ends a request without a
+// body. A thread per connection.
+class RawServer {
+ public:
+  explicit RawServer(std::string answer) : mAnswer(std::move(answer)) {
+    mListener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(mListener, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(mListener, 128);
+    ::getsockname(mListener, reinterpret_cast<sockaddr*>(&address), &size);
+    mPort = ntohs(address.sin_port);
+    mAcceptor = std::thread([this] {
+      for (;;) {
+        const int client = ::accept(mListener, nullptr, nullptr);
+        if (client < 0) {
+          return;
+        }
+        std::lock_guard lock(mMutex);
+        mClients.push_back(client);
+        mThreads.emplace_back([this, client] { Serve(client); });
+      }
+    });
+  }
+  ~RawServer() {
+    ::shutdown(mListener, SHUT_RDWR);
+    ::close(mListener);
+    mAcceptor.join();
+    std::lock_guard lock(mMutex);
+    for (int client : mClients) {
+      ::shutdown(client, SHUT_RDWR);
+    }
+    for (std::thread& thread : mThreads) {
+      thread.join();
+    }
+    for (int client : mClients) {
+      ::close(client);
+    }
+  }
+  RawServer(const RawServer&) = delete;
+  RawServer& operator=(const RawServer&) = delete;
+  RawServer(RawServer&&) = delete;
+  RawServer& operator=(RawServer&&) = delete;
+
+  [[nodiscard]] int Port() const { return mPort; }
+
+ private:
+  void Serve(int client) {
+    const int one = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string pending;
+    char chunk[16384];
+    for (;;) {
+      const ssize_t count = ::recv(client, chunk, sizeof chunk, 0);
+      if (count <= 0) {
+        return;
+      }
+      pending.append(chunk, static_cast<std::size_t>(count));
+      std::size_t end;
+      while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
+        pending.erase(0, end + 4);
+        if (::send(client, mAnswer.data(), mAnswer.size(), MSG_NOSIGNAL) < 0) {
+          return;
+        }
+      }
+    }
+  }
+
+  std::string mAnswer;
+  int mListener = -1;
+  int mPort = 0;
+  std::thread mAcceptor;
+  std::mutex mMutex;
+  std::vector<int> mClients;
+  std::list<std::thread> mThreads;
+};
+
+// A bare Boost.Beast server: one I/O thread per core, one coroutine-free
+// loop per connection that reads a request and writes the same JSON body.
+class BareServer {
+ public:
+  explicit BareServer(std::string body) : mBody(std::move(body)), mAcceptor(mContext) {
+    const asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), 0);
+    mAcceptor.open(endpoint.protocol());
+    mAcceptor.bind(endpoint);
+    mAcceptor.listen(asio::socket_base::max_listen_connections);
+    mPort = mAcceptor.local_endpoint().port();
+    Accept();
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < threads; ++i) {
+      mThreads.emplace_back([this] { mContext.run(); });
+    }
+  }
+  ~BareServer() {
+    mContext.stop();
+    for (std::thread& thread : mThreads) {
+      thread.join();
+    }
+  }
+  BareServer(const BareServer&) = delete;
+  BareServer& operator=(const BareServer&) = delete;
+  BareServer(BareServer&&) = delete;
+  BareServer& operator=(BareServer&&) = delete;
+
+  [[nodiscard]] int Port() const { return mPort; }
+
+ private:
+  struct Session : std::enable_shared_from_this<Session> {
+    Session(asio::ip::tcp::socket socket, const std::string& body)
+        : stream(std::move(socket)), body(body) {}
+    void Read() {
+      request = {};
+      http::async_read(stream, buffer, request,
+                       [self = shared_from_this()](beast::error_code error, std::size_t) {
+                         if (!error) {
+                           self->Write();
+                         }
+                       });
+    }
+    void Write() {
+      response = {};
+      response.version(11);
+      response.result(http::status::ok);
+      response.set(http::field::content_type, "application/json");
+      response.keep_alive(request.keep_alive());
+      response.body() = body;
+      response.prepare_payload();
+      http::async_write(stream, response,
+                        [self = shared_from_this()](beast::error_code error, std::size_t) {
+                          if (!error) {
+                            self->Read();
+                          }
+                        });
+    }
+    beast::tcp_stream stream;
+    const std::string& body;
+    beast::flat_buffer buffer;
+    http::request<http::string_body> request;
+    http::response<http::string_body> response;
+  };
+
+  void Accept() {
+    mAcceptor.async_accept([this](beast::error_code error, asio::ip::tcp::socket socket) {
+      if (error) {
+        return;
+      }
+      socket.set_option(asio::ip::tcp::no_delay(true));
+      std::make_shared<Session>(std::move(socket), mBody)->Read();
+      Accept();
+    });
+  }
+
+  std::string mBody;
+  asio::io_context mContext;
+  asio::ip::tcp::acceptor mAcceptor;
+  int mPort = 0;
+  std::vector<std::thread> mThreads;
+};
+
+std::string RequestBytes(const std::string& token) {
+  std::string request = "GET " NALO_BENCH_HTTP_PATH " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  if (!token.empty()) {
+    request += "Authorization: Bearer " + token + "\r\n";
+  }
+  return request + "\r\n";
+}
+
+// The host serving the plugin, and the two floors, started once.
 struct Servers {
   Servers() {
     std::string pattern = (std::filesystem::temp_directory_path() / "nalo-bench-XXXXXX").string();
@@ -39,39 +313,37 @@ struct Servers {
       return;
     }
     thread = std::make_unique<Nalo::Host::Http::PluginThread>(*host, ClockMode::Real);
-    front = std::make_unique<Nalo::Host::Http::HttpFront>(*thread, hub,
-                                                          Nalo::Host::Http::HttpFrontOptions{});
+    Nalo::Host::Http::HttpFrontOptions frontOptions;
+    if (const char* threads = std::getenv("NALO_BENCH_IO_THREADS")) {
+      frontOptions.ioThreads = static_cast<unsigned>(std::atoi(threads));
+    }
+    front = std::make_unique<Nalo::Host::Http::HttpFront>(*thread, hub, std::move(frontOptions));
     if (front->Start().HasFailure()) {
       return;
     }
     runner = std::thread(
         [this] { thread->Run([this](Nalo::Host::Host& running) { hub.TakeRecords(running); }); });
-    httplib::Client client("127.0.0.1", front->Port());
-    client.set_bearer_token_auth(front->Token().c_str());
 #ifdef NALO_BENCH_HTTP_PREPARE_EVENT
     // The gameflow answers its session outside the phase None only.
-    static_cast<void>(client.Post("/tav-gameflow/v1/session/event",
-                                  "\"" NALO_BENCH_HTTP_PREPARE_EVENT "\"", "application/json"));
+    thread->Call([](Nalo::Host::Host& running) {
+      static_cast<void>(running.Request("POST", "/tav-gameflow/v1/session/event",
+                                        "\"" NALO_BENCH_HTTP_PREPARE_EVENT "\"",
+                                        "application/json"));
+    });
 #endif
-    auto answer = client.Get(NALO_BENCH_HTTP_PATH);
-    if (!answer || answer->status != 200) {
+    Connection connection(front->Port());
+    std::string answer;
+    if (connection.RoundTrip(RequestBytes(front->Token()), answer) != 200) {
       return;
     }
-    body = answer->body;
-    bare.set_keep_alive_max_count(1000);
-    bare.set_tcp_nodelay(true);
-    bare.Get(NALO_BENCH_HTTP_PATH, [this](const httplib::Request&, httplib::Response& res) {
-      res.set_content(body, "application/json");
-    });
-    barePort = bare.bind_to_any_port("127.0.0.1");
-    bareListener = std::thread([this] { bare.listen_after_bind(); });
-    ready = barePort > 0;
+    const std::string body = answer.substr(answer.find("\r\n\r\n") + 4);
+    bare = std::make_unique<BareServer>(body);
+    raw = std::make_unique<RawServer>(answer);
+    ready = true;
   }
   ~Servers() {
-    bare.stop();
-    if (bareListener.joinable()) {
-      bareListener.join();
-    }
+    bare.reset();
+    raw.reset();
     if (front) {
       front->Stop();
     }
@@ -96,10 +368,8 @@ struct Servers {
   Nalo::Host::Http::EventHub hub;
   std::unique_ptr<Nalo::Host::Http::HttpFront> front;
   std::thread runner;
-  std::string body;
-  httplib::Server bare;
-  std::thread bareListener;
-  int barePort = 0;
+  std::unique_ptr<BareServer> bare;
+  std::unique_ptr<RawServer> raw;
   bool ready = false;
 };
 
@@ -109,28 +379,20 @@ Servers& Shared() {
 }
 
 void Measure(benchmark::State& state, int port, const std::string& token) {
-  httplib::Client client("127.0.0.1", port);
-  client.set_keep_alive(true);
-  client.set_tcp_nodelay(true);
-  if (!token.empty()) {
-    client.set_bearer_token_auth(token.c_str());
-  }
+  Connection connection(port);
+  const std::string request = RequestBytes(token);
+  std::string answer;
   std::vector<double> latencies;
   latencies.reserve(100000);
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-#ifdef NALO_BENCH_HTTP_PREPARE_EVENT
-    // The gameflow answers its session outside the phase None only.
-    static_cast<void>(client.Post("/tav-gameflow/v1/session/event",
-                                  "\"" NALO_BENCH_HTTP_PREPARE_EVENT "\"", "application/json"));
-#endif
-    auto answer = client.Get(NALO_BENCH_HTTP_PATH);
+    const int status = connection.RoundTrip(request, answer);
     const auto end = std::chrono::steady_clock::now();
-    if (!answer || answer->status != 200) {
+    if (status != 200) {
       state.SkipWithError("a request failed");
       return;
     }
-    benchmark::DoNotOptimize(answer->body.data());
+    benchmark::DoNotOptimize(answer.data());
     latencies.push_back(std::chrono::duration<double, std::micro>(end - start).count());
   }
   std::sort(latencies.begin(), latencies.end());
@@ -160,11 +422,21 @@ void BareHandlerSameBytes(benchmark::State& state) {
     state.SkipWithError("the host didn't start");
     return;
   }
-  Measure(state, servers.barePort, "");
+  Measure(state, servers.bare->Port(), "");
 }
 
-BENCHMARK(HostSessionOverHttp)->UseRealTime()->Threads(1)->Threads(8);
-BENCHMARK(BareHandlerSameBytes)->UseRealTime()->Threads(1)->Threads(8);
+void RawTcpRoundTrip(benchmark::State& state) {
+  Servers& servers = Shared();
+  if (!servers.ready) {
+    state.SkipWithError("the host didn't start");
+    return;
+  }
+  Measure(state, servers.raw->Port(), "");
+}
+
+BENCHMARK(HostSessionOverHttp)->UseRealTime()->Threads(1)->Threads(8)->Threads(32);
+BENCHMARK(BareHandlerSameBytes)->UseRealTime()->Threads(1)->Threads(8)->Threads(32);
+BENCHMARK(RawTcpRoundTrip)->UseRealTime()->Threads(1)->Threads(8)->Threads(32);
 
 }  // namespace
 

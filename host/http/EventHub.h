@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,11 @@ class EventStream {
   // Waits at most `timeout` for events, then takes every queued one. An
   // empty batch that is neither dropped nor closed means the time ran out.
   [[nodiscard]] Batch Wait(std::chrono::milliseconds timeout);
+  // For readers that don't block: `wake` runs (on the publishing thread,
+  // under the stream's lock, so it must only hand the news on) whenever an
+  // event is queued or the stream is dropped or closed; the reader then
+  // takes the batch with Wait(0). Empty: no more calls.
+  void SetWaker(std::function<void()> wake);
 
   [[nodiscard]] const std::string& Prefix() const noexcept { return mPrefix; }
   [[nodiscard]] std::size_t Limit() const noexcept { return mLimit; }
@@ -70,6 +76,7 @@ class EventStream {
   std::deque<std::shared_ptr<const StreamEvent>> mQueue;
   bool mDropped = false;
   bool mClosed = false;
+  std::function<void()> mWaker;
 };
 
 class EventHub {

@@ -23,13 +23,20 @@
 // Security: every request needs the token, as "Authorization: Bearer
 // <token>" or as the password of HTTP Basic (any user name); it is compared
 // in constant time and never passed on to a plugin or written to a log.
-// Without it: 401. Limits (HttpFrontOptions): body size (413), target length
-// (414), header count (431), read and write timeouts, connections served at
-// once (503 beyond). No CORS headers unless an origin is named.
+// Without it: 401. No CORS headers unless an origin is named.
 //
-// Threads: cpp-httplib's workers hand each request to the plugin thread
-// (PluginThread.h) and wait for its answer; event streams are fed by the
-// plugin thread through bounded queues (EventHub.h).
+// Limits (HttpFrontOptions), which hold whatever the client does: the
+// headers must arrive within a deadline (which also ends idle keep-alive
+// connections) and the body within one that grows with its size; header
+// bytes and count (431), target length (414), body size whatever its
+// transfer coding (413, as soon as it is passed); connections held at once
+// (beyond that a new one is answered 503 at once).
+//
+// Threads: Boost.Beast over Boost.Asio on a few I/O threads; a connection
+// costs no thread while it waits, event streams included. Each request is
+// posted to the plugin thread (PluginThread.h) and answered when it has
+// run; event streams are fed by the plugin thread through bounded queues
+// (EventHub.h).
 
 #include <chrono>
 #include <cstddef>
@@ -58,13 +65,26 @@ struct HttpFrontOptions {
   // Non-empty: requests from this origin get CORS headers, and its
   // preflight requests are answered; no other origin ever does.
   std::string corsOrigin;
+  // Largest body read, whatever its transfer coding (413 beyond).
   std::size_t maxBodyBytes = 1024 * 1024;
+  // Header bytes (request line included) read at most (431 beyond).
+  std::size_t maxHeaderBytes = 64 * 1024;
   TranslationLimits limits;
-  std::chrono::seconds readTimeout{5};
-  std::chrono::seconds writeTimeout{5};
-  // Connections served at once, event streams included; up to as many more
-  // wait their turn, and beyond that a connection is answered 503.
-  std::size_t maxConnections = 64;
+  // From the connection's start or the end of the previous answer until the
+  // last header byte: an idle keep-alive connection is closed after it.
+  std::chrono::milliseconds headerTimeout{5000};
+  // The body must arrive within this plus its length at bodyBytesPerSecond
+  // (a chunked body: the largest one's).
+  std::chrono::milliseconds bodyTimeout{5000};
+  std::size_t bodyBytesPerSecond = 64 * 1024;
+  // Writing one answer, or one piece of an event stream.
+  std::chrono::milliseconds writeTimeout{5000};
+  // Connections held at once, event streams included; beyond that a new
+  // connection is answered 503 and closed.
+  std::size_t maxConnections = 512;
+  // Threads that read and write connections; the plugins run on the
+  // plugin thread whatever this says.
+  unsigned ioThreads = 2;
   // Unread events an event stream may hold before it is dropped.
   std::size_t eventQueueLimit = 4096;
   // An idle event stream writes a comment this often, which also finds
@@ -89,11 +109,13 @@ class HttpFront {
   HttpFront(HttpFront&&) = delete;
   HttpFront& operator=(HttpFront&&) = delete;
 
-  // Binds the address and starts serving on threads of its own. Fails with
-  // 500 naming the address when it can't be bound.
+  // Binds the address (never sharing a port with another listener) and
+  // starts serving on threads of its own. Fails with 500, "Can't listen on
+  // ADDRESS:PORT: reason", when it can't be bound.
   [[nodiscard]] MaybeType<Failure, void> Start();
-  // Ends every event stream, stops accepting and waits for the workers.
-  // Safe to call twice.
+  // Ends every event stream, stops accepting, closes every connection and
+  // waits for the I/O threads and for the calls posted to the plugin thread
+  // (which runs or refuses them). Safe to call twice.
   void Stop();
 
   [[nodiscard]] int Port() const noexcept;
@@ -103,6 +125,7 @@ class HttpFront {
 
  private:
   class Impl;
+  friend class Session;
   std::unique_ptr<Impl> mImpl;
 };
 

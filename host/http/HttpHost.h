@@ -19,10 +19,14 @@ struct HttpHostOptions {
   HttpFrontOptions front;
   // Non-empty: the session is recorded there as a scenario (Recorder.h).
   std::filesystem::path recordFile;
+  // The state folder was made for this run: removed when it ends.
+  bool removeStateFolder = false;
 };
 
 // Returns the program's exit status: 0 after a signal, 1 when a plugin
-// can't be loaded or the address can't be bound.
+// can't be loaded, the address can't be bound ("Can't listen on
+// ADDRESS:PORT: reason") or the access file can't be written; each failure
+// is printed and ends the run at once.
 [[nodiscard]] int RunHttpHost(HttpHostOptions options);
 
 }  // namespace Nalo::Host::Http

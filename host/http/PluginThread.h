@@ -1,8 +1,9 @@
 #pragma once
 // PluginThread: the core's one plugin thread for a Host that other threads
-// (the HTTP front's workers) talk to. A Host is not thread-safe; only the
-// thread inside Run() touches it. Other threads hand it work through Call(),
-// which queues the work and blocks until the plugin thread has run it.
+// (the HTTP front's I/O threads) talk to. A Host is not thread-safe; only the
+// thread inside Run() touches it. Other threads hand it work through Post(),
+// which queues the work and returns at once (a callback says when it ran),
+// or Call(), which blocks until the plugin thread has run it.
 //
 // Between calls the plugin thread runs the Host's due work on its clock
 // (tasks, timers, deliveries) and sleeps until the next task falls due or
@@ -16,6 +17,7 @@
 //   thread.Stop();
 //   plugin.join();
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -29,7 +31,13 @@ namespace Nalo::Host::Http {
 
 class PluginThread {
  public:
-  PluginThread(Host& host, ClockMode clock) noexcept : mHost(host), mClock(clock) {}
+  // `followRealTime` with a host on the virtual clock: before each round of
+  // work the thread moves the host's time on to the real time elapsed since
+  // Run() began, in whole milliseconds, so that the plugins live in real
+  // time while every task runs at its exact due time and every call at a
+  // whole millisecond, as a replay of a recording runs them.
+  PluginThread(Host& host, ClockMode clock, bool followRealTime = false) noexcept
+      : mHost(host), mClock(clock), mFollow(followRealTime && clock == ClockMode::Virtual) {}
   PluginThread(const PluginThread&) = delete;
   PluginThread& operator=(const PluginThread&) = delete;
   PluginThread(PluginThread&&) = delete;
@@ -46,6 +54,12 @@ class PluginThread {
   // throw.
   bool Call(std::function<void(Host&)> work);
 
+  // From any thread: queues `work` and returns. `done` runs on the plugin
+  // thread right after `work` with true, or with false and without `work`
+  // when the thread has stopped or stops before reaching it (then on the
+  // thread that stops it, or at once on this one). Neither may throw.
+  void Post(std::function<void(Host&)> work, std::function<void(bool ran)> done);
+
   // Ends Run() after the work under way; queued calls return false. Safe
   // from any thread, and to call twice.
   void Stop();
@@ -56,11 +70,16 @@ class PluginThread {
  private:
   struct Job {
     std::function<void(Host&)> work;
-    std::promise<bool> done;
+    std::function<void(bool ran)> done;
   };
+
+  // Following real time: moves the host's clock on to it.
+  void CatchUp();
 
   Host& mHost;
   ClockMode mClock;
+  const bool mFollow;
+  std::chrono::steady_clock::time_point mStart;
   mutable std::mutex mMutex;
   std::condition_variable mWake;
   std::deque<Job> mJobs;

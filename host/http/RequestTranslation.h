@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "binding/BindingResult.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "host/Host.h"
@@ -47,6 +48,20 @@ struct TranslatedRequest {
   // passed on, so a plugin can neither read nor log them.
   std::vector<Host::Header> headers;
 };
+
+// The checks of the method and the target that every route gets (the
+// event stream and the control routes too): 405, 414 and 400 as below.
+[[nodiscard]] MaybeType<Failure, void> CheckRequestLine(std::string_view method,
+                                                        std::string_view target,
+                                                        const TranslationLimits& limits);
+
+// True for the content types a body may carry: JSON, MessagePack, YAML
+// (letter case aside, parameters allowed).
+[[nodiscard]] bool IsServedBodyType(std::string_view contentType);
+
+// A body read as its content type says (JSON when it names none): fails
+// for a type that isn't served and for a body that doesn't read.
+[[nodiscard]] BindingResult ReadBody(std::string_view contentType, std::string_view body);
 
 // Refusals: 405 for a method the core doesn't know, 414 for a target over
 // the limit, 431 for too many headers, 400 for a target that isn't an

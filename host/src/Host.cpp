@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "binding/BindingLimits.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
+#include "binding/MessagePack.h"
 #include "binding/Yaml.h"
 #include "diagnostics/Clock.h"
 #include "host/TaskQueue.h"
@@ -264,9 +266,21 @@ std::string_view ReasonPhrase(std::uint32_t status) {
   }
 }
 
+// A peer reads a body by its content type, as a plugin's route does
+// (letter case aside): YAML, MessagePack, else JSON.
 BindingResult ParseBody(std::string_view body, std::string_view contentType) {
-  if (contentType.starts_with("application/x-yaml") || contentType.starts_with("text/x-yaml")) {
+  std::string type(contentType.substr(0, 32));
+  std::transform(type.begin(), type.end(), type.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (type.starts_with("application/x-yaml") || type.starts_with("text/x-yaml")) {
     return ParseYaml(body);
+  }
+  if (type.starts_with("application/x-msgpack")) {
+    MessagePackParse parsed = ParseMessagePack(body);
+    if (parsed.result.Succeeded() && parsed.end != body.size()) {
+      return BindingResult::Error("The MessagePack body has bytes after its value.");
+    }
+    return std::move(parsed.result);
   }
   return ParseJson(body);
 }

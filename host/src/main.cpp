@@ -159,6 +159,7 @@ int RunHttp(const Arguments& arguments) {
     if (stateFolder.empty()) {
       return kUsageError;
     }
+    options.removeStateFolder = true;
   }
   options.host.stateFolder = stateFolder;
   return Nalo::Host::Http::RunHttpHost(std::move(options));

@@ -3,8 +3,14 @@
 // this process: the plugin thread and the front run on threads of their
 // own; the tests talk to it through real sockets with cpp-httplib's client.
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -33,6 +39,88 @@ inline bool Eventually(const std::function<bool()>& condition,
   }
   return true;
 }
+
+// A raw connection, for what a well-behaved client never sends.
+class RawConnection {
+ public:
+  explicit RawConnection(int port, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+      : mSocket(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    mConnected = connect(mSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    timeval limit{static_cast<time_t>(timeout.count() / 1000),
+                  static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    setsockopt(mSocket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  ~RawConnection() { close(mSocket); }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+  RawConnection(RawConnection&&) = delete;
+  RawConnection& operator=(RawConnection&&) = delete;
+
+  bool Send(std::string_view text) {
+    return mConnected && send(mSocket, text.data(), text.size(), MSG_NOSIGNAL) ==
+                             static_cast<ssize_t>(text.size());
+  }
+  // Everything until the server closes the connection (Closed() is then
+  // true) or the receive timeout passes.
+  std::string ReadToEnd() {
+    std::string text;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = recv(mSocket, buffer, sizeof buffer, 0)) > 0) {
+      text.append(buffer, static_cast<std::size_t>(count));
+    }
+    mClosed = count == 0 || (count < 0 && errno == ECONNRESET);
+    return text;
+  }
+  // One answer with a Content-Length (or none); empty when the connection
+  // ended first.
+  std::string ReadAnswer() {
+    std::size_t end;
+    while ((end = mPending.find("\r\n\r\n")) == std::string::npos) {
+      if (!Fill()) {
+        return {};
+      }
+    }
+    std::size_t length = 0;
+    std::string head = mPending.substr(0, end);
+    for (char& c : head) {
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (const std::size_t at = head.find("\r\ncontent-length:"); at != std::string::npos) {
+      length = std::stoul(head.substr(at + 17));
+    }
+    while (mPending.size() < end + 4 + length) {
+      if (!Fill()) {
+        return {};
+      }
+    }
+    std::string answer = mPending.substr(0, end + 4 + length);
+    mPending.erase(0, end + 4 + length);
+    return answer;
+  }
+  [[nodiscard]] bool Closed() const { return mClosed; }
+
+ private:
+  bool Fill() {
+    char buffer[4096];
+    const ssize_t count = recv(mSocket, buffer, sizeof buffer, 0);
+    if (count <= 0) {
+      mClosed = count == 0;
+      return false;
+    }
+    mPending.append(buffer, static_cast<std::size_t>(count));
+    return true;
+  }
+
+  int mSocket;
+  bool mConnected = false;
+  bool mClosed = false;
+  std::string mPending;
+};
 
 class ServedHost {
  public:

@@ -53,43 +53,7 @@ std::string Basic(const std::string& password) {
   return "Basic " + out;
 }
 
-// A raw connection, for what a well-behaved client never sends.
-class RawConnection {
- public:
-  explicit RawConnection(int port) : mSocket(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    mConnected = connect(mSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    timeval timeout{20, 0};
-    setsockopt(mSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  }
-  ~RawConnection() { close(mSocket); }
-  RawConnection(const RawConnection&) = delete;
-  RawConnection& operator=(const RawConnection&) = delete;
-  RawConnection(RawConnection&&) = delete;
-  RawConnection& operator=(RawConnection&&) = delete;
-
-  bool Send(std::string_view text) {
-    return mConnected && send(mSocket, text.data(), text.size(), MSG_NOSIGNAL) ==
-                             static_cast<ssize_t>(text.size());
-  }
-  // Everything until the server closes the connection (or 20 s pass).
-  std::string ReadToEnd() {
-    std::string text;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = recv(mSocket, buffer, sizeof buffer, 0)) > 0) {
-      text.append(buffer, static_cast<std::size_t>(count));
-    }
-    return text;
-  }
-
- private:
-  int mSocket;
-  bool mConnected = false;
-};
+using Testing::RawConnection;
 
 TEST(HttpFront, EveryRequestNeedsTheToken) {
   ServedHost served;
@@ -243,7 +207,6 @@ TEST(HttpFront, LimitsAnswerClearErrors) {
   HttpFrontOptions options;
   options.maxBodyBytes = 1000;
   options.limits.maxTargetLength = 200;
-  options.readTimeout = std::chrono::seconds(1);
   ServedHost served(options);
   ASSERT_TRUE(served.Ready());
   auto client = served.Client();
@@ -259,28 +222,6 @@ TEST(HttpFront, LimitsAnswerClearErrors) {
   auto longPath = client->Get("/lobby/" + std::string(300, 'a'));
   ASSERT_TRUE(longPath);
   EXPECT_EQ(longPath->status, 414);
-
-  // Malformed HTTP is refused and the front goes on serving.
-  const std::string token = served.Front().Token();
-  for (const std::string& text :
-       {std::string("NONSENSE\r\n\r\n"), std::string("GET /x HTTP/1.1\r\nbad header\r\n\r\n"),
-        "GET /x HTTP/1.1\r\nX: " + std::string(20000, 'h') + "\r\n\r\n",
-        "BREW /x HTTP/1.1\r\nAuthorization: Bearer " + token + "\r\n\r\n"}) {
-    SCOPED_TRACE(text.substr(0, 40));
-    RawConnection raw(served.Front().Port());
-    ASSERT_TRUE(raw.Send(text));
-    const std::string answer = raw.ReadToEnd();
-    EXPECT_THAT(answer, testing::StartsWith("HTTP/1.1 4"));
-  }
-  // A client that stops in the middle of its request is disconnected by
-  // the read timeout (1 s here).
-  RawConnection slow(served.Front().Port());
-  ASSERT_TRUE(slow.Send("GET /lobby/v1/x HTTP/1.1\r\nHo"));
-  const std::string slowAnswer = slow.ReadToEnd();
-  EXPECT_TRUE(slowAnswer.empty() || slowAnswer.starts_with("HTTP/1.1 400")) << slowAnswer;
-  auto after = client->Get("/lobby/v1/x");
-  ASSERT_TRUE(after);
-  EXPECT_EQ(after->status, 200);
 }
 
 // A client that goes away in the middle of its request leaves nothing: no
@@ -305,32 +246,6 @@ TEST(HttpFront, AClientThatLeavesMidRequestLeavesNothingBehind) {
   auto journal = served.Client()->Get("/tav-testplugin/v1/items/na");
   ASSERT_TRUE(journal);
   EXPECT_EQ(journal->status, 404);
-}
-
-TEST(HttpFront, ConnectionsOverTheLimitAreAnsweredBusy) {
-  HttpFrontOptions options;
-  options.maxConnections = 2;
-  options.streamKeepAlive = std::chrono::milliseconds(50);
-  ServedHost served(options);
-  ASSERT_TRUE(served.Ready());
-  const std::string token = served.Front().Token();
-  // Two event streams hold both workers; two idle connections wait their
-  // turn; the fifth connection is refused.
-  const std::string stream =
-      "GET /events HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token + "\r\n\r\n";
-  RawConnection first(served.Front().Port());
-  RawConnection second(served.Front().Port());
-  ASSERT_TRUE(first.Send(stream));
-  ASSERT_TRUE(second.Send(stream));
-  ASSERT_TRUE(Eventually([&] { return served.Hub().StreamCount() == 2; }));
-  RawConnection waiting1(served.Front().Port());
-  RawConnection waiting2(served.Front().Port());
-  auto refused = served.Client();
-  // The waiting connections may reach the queue after this one's first try.
-  ASSERT_TRUE(Eventually([&] {
-    auto result = refused->Get("/lobby/v1/x");
-    return result && result->status == 503;
-  }));
 }
 
 TEST(HttpFront, CorsHeadersOnlyForTheNamedOrigin) {

@@ -12,9 +12,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -40,6 +42,42 @@ using Nalo::Host::Http::Testing::Eventually;
 // A spawned program starts slower than a host in this process.
 constexpr std::chrono::seconds kProgramLimit{20};
 
+// Starts the host program with `arguments`, its output in `folder`'s
+// out.txt and err.txt; -1 when it can't be started.
+pid_t Spawn(std::vector<std::string> arguments, const std::filesystem::path& folder) {
+  arguments.insert(arguments.begin(), HOST_PROGRAM);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "out.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "err.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  const bool started =
+      posix_spawn(&pid, HOST_PROGRAM, &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return started ? pid : -1;
+}
+
+// The wait status of `pid` if it ends within `limit`; else it is killed
+// and nullopt comes back.
+std::optional<int> WaitWithin(pid_t pid, std::chrono::milliseconds limit) {
+  int status = 0;
+  const bool ended = Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit);
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return std::nullopt;
+  }
+  return status;
+}
+
 // The host program serving the test plugin over HTTP on a free port.
 class HostProcess {
  public:
@@ -47,23 +85,11 @@ class HostProcess {
               std::string plugin = NALO_TEST_PLUGIN_PATH)
       : mFolder(folder) {
     std::filesystem::remove(folder / "http-front.json");
-    std::vector<std::string> arguments = {HOST_PROGRAM,  "--plugin", plugin,         "--http",
-                                          "127.0.0.1:0", "--state",  folder.string()};
+    std::vector<std::string> arguments = {"--plugin", plugin, "--http", "127.0.0.1:0", "--state",
+                                          folder.string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-      argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (folder / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (folder / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    mStarted = posix_spawn(&mPid, HOST_PROGRAM, &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    mPid = Spawn(arguments, folder);
+    mStarted = mPid > 0;
     // The access file is renamed into place complete, once the front serves.
     mServing =
         mStarted && Eventually([&] { return std::filesystem::exists(folder / "http-front.json"); },
@@ -99,6 +125,8 @@ class HostProcess {
     return client;
   }
   void Signal(int signal) const { kill(mPid, signal); }
+  [[nodiscard]] pid_t Pid() const { return mPid; }
+  [[nodiscard]] int Port() const { return mPort; }
   // The wait status.
   int Wait() {
     int status = 0;
@@ -160,6 +188,80 @@ TEST_F(HttpProgram, PrintsHowToConnectOnceAndNeverLogsTheToken) {
   const std::string errors = host.Errors();
   EXPECT_THAT(errors, testing::HasSubstr("Loaded the plugin tav-testplugin"));
   EXPECT_EQ(errors.find(host.Token()), std::string::npos) << errors;
+}
+
+// Start-up failures end the program at once with a clear message; a
+// second host never shares the first one's port.
+TEST_F(HttpProgram, StartUpFailuresExitAtOnce) {
+  HostProcess first(mFolder);
+  ASSERT_TRUE(first.Serving()) << first.Errors();
+  const std::filesystem::path other = mFolder / "other";
+  std::filesystem::create_directories(other);
+  const std::string address = "127.0.0.1:" + std::to_string(first.Port());
+  const pid_t second = Spawn({"--plugin", NALO_TEST_PLUGIN_PATH, "--http", address, "--state",
+                              other.string()},
+                             other);
+  ASSERT_GT(second, 0);
+  const std::optional<int> status = WaitWithin(second, kProgramLimit);
+  ASSERT_TRUE(status) << "the second host kept running";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status;
+  EXPECT_THAT(ReadFile(other / "err.txt"),
+              testing::HasSubstr("Can't listen on " + address + ": Address already in use"));
+
+  // A state folder that is a file.
+  const std::filesystem::path file = mFolder / "a-file";
+  std::ofstream(file) << "x";
+  const pid_t third = Spawn({"--plugin", NALO_TEST_PLUGIN_PATH, "--http", "127.0.0.1:0",
+                             "--state", file.string()},
+                            other);
+  ASSERT_GT(third, 0);
+  const std::optional<int> thirdStatus = WaitWithin(third, kProgramLimit);
+  ASSERT_TRUE(thirdStatus) << "the host hung";
+  EXPECT_TRUE(WIFEXITED(*thirdStatus) && WEXITSTATUS(*thirdStatus) == 1) << *thirdStatus;
+  EXPECT_THAT(ReadFile(other / "err.txt"), testing::HasSubstr("Can't write"));
+}
+
+// A signal stops the host within a second whatever its clients do, and a
+// state folder it made for itself goes with it.
+TEST_F(HttpProgram, ASignalStopsTheHostAtOnceWhateverItsClientsDo) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    const pid_t pid = Spawn({"--plugin", NALO_TEST_PLUGIN_PATH, "--http", "127.0.0.1:0"}, mFolder);
+    ASSERT_GT(pid, 0);
+    std::string output;
+    ASSERT_TRUE(Eventually(
+        [&] {
+          output = ReadFile(mFolder / "out.txt");
+          return output.find("Ctrl-C stops it.") != std::string::npos;
+        },
+        kProgramLimit));
+    const std::string marker = "URL and token are also in ";
+    const std::size_t at = output.find(marker) + marker.size();
+    const std::filesystem::path access = output.substr(at, output.find(' ', at) - at);
+    const std::filesystem::path state = access.parent_path();
+    ASSERT_TRUE(std::filesystem::exists(access)) << output;
+    const std::string url = output.substr(output.find("http://"));
+    const int port = std::stoi(url.substr(url.find(':', 7) + 1));
+    const auto token = Nalo::ParseJson(ReadFile(access)).Value().Find("token")->AsString();
+    // A slow client, an idle one, a half-sent body and an event stream.
+    Nalo::Host::Http::Testing::RawConnection slow(port), idle(port), body(port), stream(port);
+    ASSERT_TRUE(slow.Send("GET /x HTTP/1.1\r\nHo"));
+    ASSERT_TRUE(body.Send("PUT /lobby/v1/x HTTP/1.1\r\nAuthorization: Bearer " + token +
+                          "\r\nContent-Length: 100\r\n\r\n{"));
+    ASSERT_TRUE(stream.Send("GET /events HTTP/1.1\r\nAuthorization: Bearer " + token +
+                            "\r\n\r\n"));
+    ASSERT_THAT(stream.ReadAnswer(), testing::StartsWith("HTTP/1.1 200"));
+    kill(pid, signal);
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr auto kStopLimit = std::chrono::seconds(5);  // the leak check runs at exit
+#else
+    constexpr auto kStopLimit = std::chrono::seconds(1);
+#endif
+    const std::optional<int> status = WaitWithin(pid, kStopLimit);
+    ASSERT_TRUE(status) << "still running after the signal";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+    EXPECT_FALSE(std::filesystem::exists(state)) << state;
+  }
 }
 
 // The data store survives a SIGKILL at any moment: after each restart the
@@ -298,6 +400,104 @@ TEST_F(HttpProgram, ARecordedSessionReplaysAsAScenario) {
     std::ofstream(tampered) << changed;
     EXPECT_EQ(RunScenario(c.plugin, tampered, mFolder, report), 1) << report;
     std::filesystem::remove(mFolder / "data-store.json");
+  }
+}
+
+// 20 sessions driven by a seeded random hand: lobby requests (which store
+// the patcher lock's expiry), events, reads of the session, the
+// availability and the patcher lock, peer values, LCDS pushes
+// and faults, with pauses between them so that timers run on the real
+// clock. Each recording replays and passes; with one expected status
+// changed it fails.
+TEST_F(HttpProgram, RandomSessionsRecordAndReplay) {
+  static constexpr std::string_view kEvents[] = {
+      "REQUESTED_LOBBY",      "ENTERED_LOBBY",      "EXITED_LOBBY",      "ENTERED_QUEUE",
+      "EXITED_QUEUE",         "ENTERED_READY_CHECK", "EXITED_READY_CHECK", "ENTERED_CHAMP_SELECT",
+      "EXITED_CHAMP_SELECT",  "GAME_COMPLETED",     "STATS_RECEIVED",    "STATS_DISMISSED",
+      "TERMINATED",           "CORRUPTION_DETECTED", "FAILED_LOBBY"};
+  static constexpr std::string_view kReads[] = {
+      "/tav-gameflow/v1/session", "/tav-gameflow/v1/availability",
+      "/tav-gameflow/v1/active-patcher-lock", "/tav-gameflow/v1/gameflow-metadata/player-status",
+      "/data-store/v1/install-settings/gameflow-patcher-lock"};
+  static constexpr std::string_view kGameStates[] = {"IDLE", "JOINING_CHAMP_SELECT",
+                                                     "CHAMP_SELECT", "TERMINATED"};
+  std::mt19937 random(16);
+  const auto pick = [&random](auto& list) {
+    return list[std::uniform_int_distribution<std::size_t>(0, std::size(list) - 1)(random)];
+  };
+  for (int session = 0; session < 20; ++session) {
+    SCOPED_TRACE("session " + std::to_string(session));
+    std::filesystem::remove(mFolder / "data-store.json");
+    const std::filesystem::path recording = mFolder / "recorded.yaml";
+    {
+      HostProcess host(mFolder, {"--record", recording.string()}, NALO_GAMEFLOW_PLUGIN_PATH);
+      ASSERT_TRUE(host.Serving()) << host.Errors();
+      auto client = host.Client();
+      const int actions = std::uniform_int_distribution<int>(8, 20)(random);
+      for (int action = 0; action < actions; ++action) {
+        switch (std::uniform_int_distribution<int>(0, 7)(random)) {
+          case 0:
+            // Enters the game flow: the patcher lock is stored with an
+            // expiry taken from the wall clock.
+            client->Post("/tav-gameflow/v1/session/request-lobby");
+            break;
+          case 1:
+            client->Post("/tav-gameflow/v1/session/event",
+                         "\"GAMEFLOW_EVENT." + std::string(pick(kEvents)) + "\"",
+                         "application/json");
+            break;
+          case 2:
+            client->Get(std::string(pick(kReads)));
+            break;
+          case 3:
+            client->Put("/data-store/v1/install-settings/gameflow-patcher-lock",
+                        std::to_string(std::uniform_int_distribution<int>(0, 1)(random)),
+                        "application/json");
+            break;
+          case 4:
+            client->Post("/host/v1/lcds/push",
+                         R"({"type":"com.nalogames.platform.game.GameDTO","body":{"id":)" +
+                             std::to_string(session) + R"(,"gameState":")" +
+                             std::string(pick(kGameStates)) + R"(","mapId":11}})",
+                         "application/json");
+            break;
+          case 5:
+            client->Post("/host/v1/faults",
+                         R"({"path":")" + std::string(pick(kReads)) + R"(","status":503})",
+                         "application/json");
+            break;
+          default:
+            client->Put("/patcher/v1/products/tavora/state",
+                        std::uniform_int_distribution<int>(0, 1)(random) == 0
+                            ? R"({"action":"Idle","isCorrupted":false,"isUpToDate":true})"
+                            : R"({"action":"Patching","isCorrupted":false,"isUpToDate":false})",
+                        "application/json");
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 12)(random)));
+      }
+      client.reset();
+      host.Signal(SIGTERM);
+      ASSERT_EQ(host.Wait(), 0);
+    }
+    const std::string text = ReadFile(recording);
+    std::string report;
+    ASSERT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, recording, mFolder, report), 0)
+        << report << text;
+
+    // One expected status changed, picked at random.
+    std::vector<std::size_t> statuses;
+    for (std::size_t at = text.find("\"expect\":{\"status\":"); at != std::string::npos;
+         at = text.find("\"expect\":{\"status\":", at + 1)) {
+      statuses.push_back(at + std::strlen("\"expect\":{\"status\":"));
+    }
+    ASSERT_FALSE(statuses.empty());
+    std::string changed = text;
+    const std::size_t at = pick(statuses);
+    changed.replace(at, 3, changed.compare(at, 3, "299") == 0 ? "298" : "299");
+    const std::filesystem::path tampered = mFolder / "tampered.yaml";
+    std::ofstream(tampered) << changed;
+    EXPECT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, tampered, mFolder, report), 1) << report;
   }
 }
 

@@ -25,6 +25,11 @@ EventStream::Batch EventStream::Wait(std::chrono::milliseconds timeout) {
   return batch;
 }
 
+void EventStream::SetWaker(std::function<void()> wake) {
+  std::lock_guard lock(mMutex);
+  mWaker = std::move(wake);
+}
+
 bool EventStream::Offer(std::shared_ptr<const StreamEvent> event) {
   {
     std::lock_guard lock(mMutex);
@@ -37,6 +42,9 @@ bool EventStream::Offer(std::shared_ptr<const StreamEvent> event) {
     } else {
       mQueue.push_back(std::move(event));
     }
+    if (mWaker) {
+      mWaker();
+    }
   }
   mWake.notify_one();
   return !mDropped;
@@ -46,6 +54,9 @@ void EventStream::Close() {
   {
     std::lock_guard lock(mMutex);
     mClosed = true;
+    if (mWaker) {
+      mWaker();
+    }
   }
   mWake.notify_all();
 }

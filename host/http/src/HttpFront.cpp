@@ -1,136 +1,83 @@
 #include "host/http/HttpFront.h"
 
 #include <fcntl.h>
-#include <httplib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <list>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
-#include "binding/Yaml.h"
 #include "host/Peers.h"
 
 namespace Nalo::Host::Http {
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
 namespace {
 
-constexpr int kUnauthorized = 401;
-constexpr int kNotFound = 404;
-constexpr int kConflict = 409;
-constexpr int kBadRequest = 400;
-constexpr int kUnavailable = 503;
+constexpr unsigned kBadRequest = 400;
+constexpr unsigned kUnauthorized = 401;
+constexpr unsigned kNotFound = 404;
+constexpr unsigned kConflict = 409;
+constexpr unsigned kTooLarge = 413;
+constexpr unsigned kTargetTooLong = 414;
+constexpr unsigned kHeadersTooLarge = 431;
+constexpr unsigned kUnavailable = 503;
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kEventsPath = "/events";
 constexpr std::string_view kControlPrefix = "/host/v1/";
 constexpr std::string_view kAccessFileName = "http-front.json";
+// A connection closed after a refusal first reads (and drops) what the
+// client still sends, for this long and up to this much, so that its
+// unread request doesn't turn the close into a reset that loses the answer.
+constexpr std::chrono::seconds kLingerTime{1};
+constexpr std::size_t kLingerBytes = 2 * 1024 * 1024;
 
 namespace Message {
 constexpr std::string_view kUnauthorized =
     "This host needs its token: send \"Authorization: Bearer <token>\" or the token as the "
     "password of HTTP Basic.";
-constexpr std::string_view kBusy = "The host serves {count} connections at once; try again.";
+constexpr std::string_view kBusy = "The host holds {count} connections at once; try again.";
 constexpr std::string_view kStopping = "The host is stopping.";
-constexpr std::string_view kBind = "Can't listen on {address}:{port}.";
+constexpr std::string_view kBind = "Can't listen on {address}:{port}: {error}";
 constexpr std::string_view kAccessFile = "Can't write {path}: {error}";
-constexpr std::string_view kNoControl = "There is no host control route {path}.";
+constexpr std::string_view kNoControl = "There is no host control route {method} {path}.";
 constexpr std::string_view kBadControlBody = "The body of {path} can't be read: {error}";
 constexpr std::string_view kMissing = "The body of {path} needs the member {member}.";
 constexpr std::string_view kRealClock =
     "Time moves by itself on this host's real clock; start it with --virtual-clock to advance "
     "it.";
-constexpr std::string_view kTooLarge = "The request body is larger than {limit} bytes.";
+constexpr std::string_view kBodyTooLarge = "The request body is larger than {limit} bytes.";
+constexpr std::string_view kHeadersTooLarge =
+    "The request's headers are larger than {limit} bytes.";
+constexpr std::string_view kHeaderCount =
+    "The request has {count} headers; at most {limit} are read.";
+constexpr std::string_view kTargetTooLong = "The request target is longer than {limit} bytes.";
+constexpr std::string_view kUnreadable = "The request can't be read as HTTP/1.1.";
+constexpr std::string_view kTransferCoding =
+    "The transfer coding {coding} is not read: send the body chunked or with a Content-Length.";
+constexpr std::string_view kFaultStatus = "A fault's status lies between 100 and 599.";
+constexpr std::string_view kFaultCount = "A fault's count is at least 1.";
 constexpr std::string_view kDropped =
     "This stream fell more than {limit} events behind and was dropped; connect again.";
 }  // namespace Message
-
-// Set on the thread that answers connections over the limit.
-thread_local bool tRefusing = false;
-
-// cpp-httplib's task queue for connections: `workers` threads serve them;
-// up to `waiting` more wait their turn; beyond that each connection is
-// handed to one refusing thread, whose requests are answered 503 at once.
-class ConnectionPool final : public httplib::TaskQueue {
- public:
-  ConnectionPool(std::size_t workers, std::size_t waiting) : mWaitingLimit(waiting) {
-    for (std::size_t i = 0; i < std::max<std::size_t>(workers, 1); ++i) {
-      mThreads.emplace_back([this] { Serve(false); });
-    }
-    mThreads.emplace_back([this] { Serve(true); });
-  }
-  ConnectionPool(const ConnectionPool&) = delete;
-  ConnectionPool& operator=(const ConnectionPool&) = delete;
-  ConnectionPool(ConnectionPool&&) = delete;
-  ConnectionPool& operator=(ConnectionPool&&) = delete;
-  ~ConnectionPool() override = default;
-
-  void enqueue(std::function<void()> job) override {
-    {
-      std::lock_guard lock(mMutex);
-      (mJobs.size() < mWaitingLimit ? mJobs : mRefusals).push_back(std::move(job));
-    }
-    mWake.notify_all();
-  }
-
-  void shutdown() override {
-    {
-      std::lock_guard lock(mMutex);
-      mStopping = true;
-    }
-    mWake.notify_all();
-    for (std::thread& thread : mThreads) {
-      thread.join();
-    }
-  }
-
- private:
-  void Serve(bool refusing) {
-    tRefusing = refusing;
-    auto& queue = refusing ? mRefusals : mJobs;
-    for (;;) {
-      std::function<void()> job;
-      {
-        std::unique_lock lock(mMutex);
-        mWake.wait(lock, [&] { return mStopping || !queue.empty(); });
-        if (queue.empty()) {
-          return;  // stopping, and nothing left to close
-        }
-        job = std::move(queue.front());
-        queue.pop_front();
-      }
-      job();  // serves the connection, then closes it
-    }
-  }
-
-  const std::size_t mWaitingLimit;
-  std::mutex mMutex;
-  std::condition_variable mWake;
-  std::deque<std::function<void()>> mJobs;
-  std::deque<std::function<void()>> mRefusals;
-  bool mStopping = false;
-  std::vector<std::thread> mThreads;
-};
-
-// cpp-httplib listens with a backlog of 5 connections, so that a burst of
-// clients connecting at once overflows it and some of them fail. Listening
-// again on the bound socket raises the backlog.
-class Server final : public httplib::Server {
- public:
-  void RaiseBacklog(int backlog) { ::listen(svr_sock_, backlog); }
-};
-
-constexpr int kListenBacklog = 1024;
 
 // Decodes standard Base64; nullopt for anything else.
 std::optional<std::string> DecodeBase64(std::string_view text) {
@@ -179,44 +126,22 @@ bool ConstantTimeEquals(std::string_view given, std::string_view expected) noexc
   return difference == 0;
 }
 
-void SetJson(httplib::Response& res, int status, const std::string& json) {
-  res.status = status;
-  if (!json.empty()) {
-    res.set_content(json, std::string(kJson));
-  }
+
+// Beast's text views as the standard's.
+std::string_view View(beast::string_view text) noexcept {
+  return {text.data(), text.size()};
 }
 
-// The phrases of the refusals the front makes itself.
-std::string_view RefusalReason(int status) {
-  switch (status) {
-    case 400:
-      return "Bad Request";
-    case 401:
-      return "Unauthorized";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 409:
-      return "Conflict";
-    case 413:
-      return "Request Entity Too Large";
-    case 414:
-      return "Request-URI Too Long";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return "Internal Server Error";
+// A header value as sent on: control bytes (a line break in a plugin's
+// reason phrase) become spaces.
+std::string HeaderSafe(std::string_view text) {
+  std::string safe(text.substr(0, 256));
+  for (char& c : safe) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      c = ' ';
+    }
   }
-}
-
-void SetError(httplib::Response& res, int status, std::string_view message) {
-  res.set_header("X-Status-Reason", std::string(RefusalReason(status)));
-  SetJson(res, status, ErrorJson(static_cast<std::uint32_t>(status), message));
+  return safe;
 }
 
 // One server-sent event.
@@ -233,7 +158,146 @@ std::string FormatEvent(const StreamEvent& event) {
   return text;
 }
 
+// `text` as one piece of a chunked body.
+std::string Chunk(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string size;
+  for (std::size_t n = text.size(); n > 0; n >>= 4) {
+    size.insert(size.begin(), kDigits[n & 0xF]);
+  }
+  std::string chunk;
+  chunk.reserve(size.size() + text.size() + 4);
+  chunk.append(size).append("\r\n").append(text).append("\r\n");
+  return chunk;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+// The decoded value of the query parameter `name` of `target`; empty when
+// it isn't there.
+std::string QueryValue(std::string_view target, std::string_view name) {
+  const std::size_t question = target.find('?');
+  if (question == std::string_view::npos) {
+    return {};
+  }
+  std::string_view query = target.substr(question + 1);
+  while (!query.empty()) {
+    const std::size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    query.remove_prefix(amp == std::string_view::npos ? query.size() : amp + 1);
+    const std::size_t equals = pair.find('=');
+    if (pair.substr(0, equals) != name) {
+      continue;
+    }
+    const std::string_view raw =
+        equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+    std::string value;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '%' && i + 2 < raw.size() + 0 && HexValue(raw[i + 1]) >= 0 &&
+          HexValue(raw[i + 2]) >= 0) {
+        value.push_back(static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2])));
+        i += 2;
+      } else {
+        value.push_back(raw[i] == '+' ? ' ' : raw[i]);
+      }
+    }
+    return value;
+  }
+  return {};
+}
+
+void CloseOnExec(int descriptor) {
+  const int flags = ::fcntl(descriptor, F_GETFD);
+  if (flags >= 0) {
+    ::fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+  }
+}
+
+// An answer the front writes.
+struct Answer {
+  unsigned status = 200;
+  std::string reason;  // X-Status-Reason; empty: the status's own phrase
+  std::string json;    // the body; empty for none
+  std::vector<std::pair<std::string, std::string>> headers;
+  bool close = false;  // end the connection after it
+};
+
+Answer Refusal(unsigned status, std::string_view message) {
+  Answer answer;
+  answer.status = status;
+  answer.json = ErrorJson(status, message);
+  answer.close = true;
+  return answer;
+}
+
+// What an answer's bytes depend on beside the answer itself.
+struct Rendering {
+  bool head = false;       // a HEAD request: no body
+  bool version10 = false;  // an HTTP/1.0 request
+  bool keepAlive = false;  // the connection may serve another request
+  std::vector<std::pair<std::string, std::string>> headers;  // CORS
+};
+
+// The bytes of an answer: status line, headers, body.
+std::string Render(const Answer& answer, const Rendering& rendering) {
+  // An informational status can't end an exchange, and a status outside
+  // the three digits can't be written: the core failed to answer.
+  unsigned status = answer.status;
+  if (status < 200 || status > 599) {
+    status = 500;
+  }
+  const beast::string_view standard = http::obsolete_reason(http::int_to_status(status));
+  std::string phrase = standard == "<unknown-status>"
+                           ? (answer.reason.empty() ? std::string("Unknown") : HeaderSafe(answer.reason))
+                           : std::string(standard);
+  const bool noBody = status == 204 || status == 304;
+  const bool keepAlive = rendering.keepAlive && !answer.close;
+  std::string text;
+  text.reserve(answer.json.size() + 256);
+  text.append("HTTP/1.1 ").append(std::to_string(status)).append(" ").append(phrase).append("\r\n");
+  if (!answer.reason.empty()) {
+    text.append("X-Status-Reason: ").append(HeaderSafe(answer.reason)).append("\r\n");
+  } else if (status >= 400) {
+    text.append("X-Status-Reason: ").append(phrase).append("\r\n");
+  }
+  for (const auto& [name, value] : rendering.headers) {
+    text.append(name).append(": ").append(value).append("\r\n");
+  }
+  for (const auto& [name, value] : answer.headers) {
+    text.append(name).append(": ").append(value).append("\r\n");
+  }
+  if (!keepAlive) {
+    text.append("Connection: close\r\n");
+  } else if (rendering.version10) {
+    text.append("Connection: keep-alive\r\n");
+  }
+  if (!noBody) {
+    if (!answer.json.empty()) {
+      text.append("Content-Type: ").append(kJson).append("\r\n");
+    }
+    text.append("Content-Length: ").append(std::to_string(answer.json.size())).append("\r\n");
+  }
+  text.append("\r\n");
+  if (!noBody && !rendering.head) {
+    text.append(answer.json);
+  }
+  return text;
+}
+
 }  // namespace
+
+class Session;
 
 class HttpFront::Impl {
  public:
@@ -243,296 +307,588 @@ class HttpFront::Impl {
       mOptions.token = GenerateToken();
     }
   }
+  ~Impl() { Stop(); }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  Impl(Impl&&) = delete;
+  Impl& operator=(Impl&&) = delete;
 
   MaybeType<Failure, void> Start();
   void Stop();
 
-  PluginThread& mThread;
-  EventHub& mHub;
-  HttpFrontOptions mOptions;
-  Server mServer;
-  std::thread mListener;
-  int mPort = 0;
-  std::atomic<bool> mStopped{false};
+  // Runs `work` on the plugin thread, then `then` on the session's strand
+  // (with false when the plugin thread stopped first).
+  void CallPlugin(const std::shared_ptr<Session>& session, std::function<void(Host&)> work,
+                  std::function<void(bool ran)> then);
 
- private:
-  httplib::Server::HandlerResponse Screen(const httplib::Request& req, httplib::Response& res);
-  void Serve(const httplib::Request& req, httplib::Response& res);
-  void ServeEvents(const httplib::Request& req, httplib::Response& res);
-  void ServeControl(const httplib::Request& req, httplib::Response& res);
-  void AddCors(const httplib::Request& req, httplib::Response& res) const;
   void Log(std::string_view line) const {
     if (mOptions.log) {
       mOptions.log(line);
     }
   }
+
+  PluginThread& mThread;
+  EventHub& mHub;
+  HttpFrontOptions mOptions;
+  int mPort = 0;
+  std::atomic<bool> mStopped{false};
+  // Connections held (refused ones apart) and refusals being written.
+  std::atomic<std::size_t> mConnections{0};
+  std::atomic<std::size_t> mRefusing{0};
+  std::mutex mSessionsMutex;
+  std::set<Session*> mSessions;
+  std::mutex mCallsMutex;
+  std::condition_variable mCallsDone;
+  std::size_t mPendingCalls = 0;
+  std::vector<std::thread> mThreads;
+  // Last, so that it goes first: the handlers it still holds end their
+  // sessions while the members above are there.
+  asio::io_context mContext;
+  tcp::acceptor mAcceptor{mContext};
+  asio::steady_timer mAcceptPause{mContext};
+
+ private:
+  void Accept();
 };
 
-MaybeType<Failure, void> HttpFront::Impl::Start() {
-  const std::size_t workers = mOptions.maxConnections;
-  mServer.new_task_queue = [workers] { return new ConnectionPool(workers, workers); };
-  mServer.set_payload_max_length(mOptions.maxBodyBytes);
-  mServer.set_read_timeout(mOptions.readTimeout);
-  mServer.set_write_timeout(mOptions.writeTimeout);
-  mServer.set_keep_alive_timeout(mOptions.readTimeout.count());
-  mServer.set_keep_alive_max_count(1000);
-  mServer.set_tcp_nodelay(true);
-  mServer.set_pre_routing_handler(
-      [this](const httplib::Request& req, httplib::Response& res) { return Screen(req, res); });
-  const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-    Serve(req, res);
-  };
-  const std::string any = ".*";
-  mServer.Get(any, handler);
-  mServer.Post(any, handler);
-  mServer.Put(any, handler);
-  mServer.Patch(any, handler);
-  mServer.Delete(any, handler);
-  mServer.Options(any, handler);
-  mServer.set_exception_handler(
-      [this](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
-        std::string what = "unknown";
-        try {
-          std::rethrow_exception(error);
-        } catch (const std::exception& caught) {
-          what = caught.what();
-        } catch (...) {
-        }
-        Log("The HTTP front failed to answer a request: " + what);
-        SetError(res, 500, "The host failed to answer the request.");
-      });
-  mServer.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
-    // Refusals of the server itself get a JSON body too.
-    if (!res.body.empty()) {
+// One connection: reads a request's header under the header deadline,
+// screens it, reads its body under the body deadline, has the core answer
+// it and writes the answer; then the next request, or an event stream.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(HttpFront::Impl& front, tcp::socket socket, bool refused)
+      : mFront(front), mStream(std::move(socket)), mRefused(refused),
+        mKeepAlive(mStream.get_executor()) {
+    (mRefused ? mFront.mRefusing : mFront.mConnections).fetch_add(1);
+    std::lock_guard lock(mFront.mSessionsMutex);
+    mFront.mSessions.insert(this);
+  }
+  ~Session() {
+    if (mEvents) {
+      mEvents->SetWaker(nullptr);
+      mFront.mHub.Unsubscribe(mEvents);
+    }
+    (mRefused ? mFront.mRefusing : mFront.mConnections).fetch_sub(1);
+    std::lock_guard lock(mFront.mSessionsMutex);
+    mFront.mSessions.erase(this);
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  Session(Session&&) = delete;
+  Session& operator=(Session&&) = delete;
+
+  void Start() {
+    if (mRefused) {
+      Answer busy = Refusal(
+          kUnavailable,
+          Failure(kUnavailable, Message::kBusy,
+                  {{"count", std::to_string(mFront.mOptions.maxConnections)}})
+              .Message());
+      busy.headers.emplace_back("Retry-After", "1");
+      Reply(std::move(busy));
       return;
     }
-    switch (res.status) {
-      case 413:
-        SetError(
-            res, res.status,
-            Failure(413, Message::kTooLarge, {{"limit", std::to_string(mOptions.maxBodyBytes)}})
-                .Message());
-        break;
-      case 414:
-      case 431:
-        SetError(res, res.status, "The request's target or headers are too long.");
-        break;
-      default:
-        SetError(res, res.status, "The request can't be read as HTTP/1.1.");
+    ReadHeader();
+  }
+
+  // From Stop, once no I/O thread runs.
+  void Close() {
+    beast::error_code ignored;
+    mKeepAlive.cancel();
+    mStream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    mStream.socket().close(ignored);
+  }
+
+  [[nodiscard]] asio::any_io_executor Executor() { return mStream.get_executor(); }
+
+ private:
+  const HttpFrontOptions& Options() const { return mFront.mOptions; }
+  http::request<http::string_body>& Request() { return mParser->get(); }
+
+  void ReadHeader() {
+    mParser.emplace();
+    mParser->header_limit(static_cast<std::uint32_t>(
+        std::min<std::size_t>(Options().maxHeaderBytes, UINT32_MAX)));
+    mParser->body_limit(static_cast<std::uint64_t>(Options().maxBodyBytes));
+    mStream.expires_after(Options().headerTimeout);
+    http::async_read_header(mStream, mBuffer, *mParser,
+                            [self = shared_from_this()](beast::error_code error, std::size_t) {
+                              self->OnHeader(error);
+                            });
+  }
+
+  // A read that failed: a refusal for what can't be served, a quiet close
+  // for a client that went away or ran out of time.
+  void ReadFailed(beast::error_code error) {
+    if (error == http::error::end_of_stream || error == asio::error::eof ||
+        error == beast::error::timeout || error == asio::error::operation_aborted ||
+        error == asio::error::connection_reset || error == http::error::partial_message) {
+      Shutdown();
+      return;
     }
-  });
-  if (mOptions.port == 0) {
-    mPort = mServer.bind_to_any_port(mOptions.address);
-  } else if (mServer.bind_to_port(mOptions.address, mOptions.port)) {
-    mPort = mOptions.port;
-  } else {
-    mPort = -1;
-  }
-  if (mPort <= 0) {
-    return Failure(500, Message::kBind,
-                   {{"address", mOptions.address}, {"port", std::to_string(mOptions.port)}});
-  }
-  mServer.RaiseBacklog(kListenBacklog);
-  mListener = std::thread([this] { static_cast<void>(mServer.listen_after_bind()); });
-  return {};
-}
-
-void HttpFront::Impl::Stop() {
-  if (mStopped.exchange(true)) {
-    return;
-  }
-  mHub.Close();
-  mServer.stop();
-  if (mListener.joinable()) {
-    mListener.join();
-  }
-}
-
-httplib::Server::HandlerResponse HttpFront::Impl::Screen(const httplib::Request& req,
-                                                         httplib::Response& res) {
-  using Handled = httplib::Server::HandlerResponse;
-  if (tRefusing) {
-    res.set_header("Connection", "close");
-    res.set_header("Retry-After", "1");
-    SetError(
-        res, kUnavailable,
-        Failure(kUnavailable, Message::kBusy, {{"count", std::to_string(mOptions.maxConnections)}})
-            .Message());
-    return Handled::Handled;
-  }
-  // A preflight carries no credentials: it is answered for the named
-  // origin only, and says which methods and headers it may send.
-  if (!mOptions.corsOrigin.empty() && req.method == "OPTIONS" &&
-      req.has_header("Access-Control-Request-Method")) {
-    if (req.get_header_value("Origin") != mOptions.corsOrigin) {
-      SetError(res, 403, "This origin may not call the host.");
-      return Handled::Handled;
+    if (error == http::error::body_limit) {
+      Reply(Refusal(kTooLarge,
+                    Failure(kTooLarge, Message::kBodyTooLarge,
+                            {{"limit", std::to_string(Options().maxBodyBytes)}})
+                        .Message()));
+      return;
     }
-    AddCors(req, res);
-    res.set_header("Access-Control-Allow-Methods", "GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS");
-    res.set_header("Access-Control-Allow-Headers", "Authorization, Content-Type");
-    res.set_header("Access-Control-Max-Age", "600");
-    res.status = 204;
-    return Handled::Handled;
-  }
-  bool authorized = false;
-  const std::size_t count = req.get_header_value_count("Authorization");
-  for (std::size_t i = 0; i < count && !authorized; ++i) {
-    authorized = AuthorizationMatches(req.get_header_value("Authorization", i), mOptions.token);
-  }
-  if (!authorized) {
-    AddCors(req, res);
-    res.set_header("WWW-Authenticate", "Bearer realm=\"nalo-host\"");
-    // The body of the refused request may still be unread.
-    res.set_header("Connection", "close");
-    SetError(res, kUnauthorized, Message::kUnauthorized);
-    return Handled::Handled;
-  }
-  return Handled::Unhandled;
-}
-
-void HttpFront::Impl::AddCors(const httplib::Request& req, httplib::Response& res) const {
-  if (!mOptions.corsOrigin.empty() && req.get_header_value("Origin") == mOptions.corsOrigin) {
-    res.set_header("Access-Control-Allow-Origin", mOptions.corsOrigin);
-    res.set_header("Vary", "Origin");
-  }
-}
-
-void HttpFront::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
-  AddCors(req, res);
-  const std::string_view target = req.target;
-  const std::string_view path = target.substr(0, target.find('?'));
-  if (path == kEventsPath && req.method == "GET") {
-    ServeEvents(req, res);
-    return;
-  }
-  if (path.starts_with(kControlPrefix)) {
-    ServeControl(req, res);
-    return;
-  }
-  IncomingRequest incoming;
-  incoming.method = req.method;
-  incoming.target = req.target;
-  incoming.body = req.body;
-  incoming.headers.assign(req.headers.begin(), req.headers.end());
-  auto translated = TranslateRequest(incoming, mOptions.limits);
-  if (translated.HasFailure()) {
-    const Failure& failure = translated.GetFailure();
-    SetError(res, static_cast<int>(failure.Code()), failure.Message());
-    return;
-  }
-  const TranslatedRequest& request = translated.Value();
-  Response response;
-  const bool ran = mThread.Call([&](Host& host) {
-    response = host.Request(request.method, request.path, request.body, request.contentType,
-                            request.headers);
-    if (mOptions.recorder != nullptr) {
-      mOptions.recorder->Request(host.NowNanoseconds(), request.method, request.path,
-                                 request.contentType, request.body, response);
+    if (error == http::error::header_limit) {
+      // The request line is parsed once it is whole: one that never was
+      // is a target far over its limit.
+      if (Request().target().empty()) {
+        Reply(Refusal(kTargetTooLong,
+                      Failure(kTargetTooLong, Message::kTargetTooLong,
+                              {{"limit", std::to_string(Options().limits.maxTargetLength)}})
+                          .Message()));
+        return;
+      }
+      Reply(Refusal(kHeadersTooLarge,
+                    Failure(kHeadersTooLarge, Message::kHeadersTooLarge,
+                            {{"limit", std::to_string(Options().maxHeaderBytes)}})
+                        .Message()));
+      return;
     }
-  });
-  if (!ran) {
-    SetError(res, kUnavailable, Message::kStopping);
-    return;
+    Reply(Refusal(kBadRequest, Message::kUnreadable));
   }
-  // cpp-httplib writes its own phrase in the status line; the router's
-  // phrase travels in a header of its own.
-  if (!response.reason.empty()) {
-    res.set_header("X-Status-Reason", response.reason);
+
+  void OnHeader(beast::error_code error) {
+    if (error) {
+      ReadFailed(error);
+      return;
+    }
+    const auto& request = Request();
+    const auto count = static_cast<std::size_t>(std::distance(request.begin(), request.end()));
+    if (count > Options().limits.maxHeaderCount) {
+      Reply(Refusal(kHeadersTooLarge,
+                    Failure(kHeadersTooLarge, Message::kHeaderCount,
+                            {{"count", std::to_string(count)},
+                             {"limit", std::to_string(Options().limits.maxHeaderCount)}})
+                        .Message()));
+      return;
+    }
+    if (request.count(http::field::transfer_encoding) > 0 && !mParser->chunked()) {
+      const std::string coding(request[http::field::transfer_encoding].substr(0, 40));
+      Reply(Refusal(kBadRequest,
+                    Failure(kBadRequest, Message::kTransferCoding, {{"coding", HeaderSafe(coding)}})
+                        .Message()));
+      return;
+    }
+    if (std::optional<Answer> screened = Screen()) {
+      Reply(std::move(*screened));
+      return;
+    }
+    if (auto checked = CheckRequestLine(View(request.method_string()), View(request.target()),
+                                        Options().limits);
+        checked.HasFailure()) {
+      Reply(Refusal(checked.GetFailure().Code(), checked.GetFailure().Message()));
+      return;
+    }
+    if (mParser->is_done()) {
+      Dispatch();
+      return;
+    }
+    // A body follows: its deadline allows the slowest rate served.
+    const std::uint64_t expected =
+        mParser->chunked() ? Options().maxBodyBytes : mParser->content_length().value_or(0);
+    const auto allowance = std::chrono::milliseconds(
+        expected * 1000 / std::max<std::size_t>(Options().bodyBytesPerSecond, 1));
+    if (beast::iequals(request[http::field::expect], "100-continue")) {
+      mOutgoing = "HTTP/1.1 100 Continue\r\n\r\n";
+      mStream.expires_after(Options().writeTimeout);
+      asio::async_write(mStream, asio::buffer(mOutgoing),
+                        [self = shared_from_this(), allowance](beast::error_code written,
+                                                               std::size_t) {
+                          if (written) {
+                            self->Shutdown();
+                          } else {
+                            self->ReadBody(allowance);
+                          }
+                        });
+      return;
+    }
+    ReadBody(allowance);
   }
-  SetJson(res, static_cast<int>(response.status), ResponseJson(response));
-}
 
-void HttpFront::Impl::ServeEvents(const httplib::Request& req, httplib::Response& res) {
-  const std::string prefix = req.get_param_value("prefix");
-  std::shared_ptr<EventStream> stream = mHub.Subscribe(prefix, mOptions.eventQueueLimit);
-  res.set_header("Cache-Control", "no-cache");
-  res.set_header("X-Accel-Buffering", "no");
-  const auto keepAlive = mOptions.streamKeepAlive;
-  const std::size_t limit = mOptions.eventQueueLimit;
-  res.set_chunked_content_provider(
-      "text/event-stream",
-      [stream, keepAlive, limit](std::size_t, httplib::DataSink& sink) {
-        EventStream::Batch batch = stream->Wait(keepAlive);
-        std::string text;
-        for (const auto& event : batch.events) {
-          text += FormatEvent(*event);
-        }
-        if (batch.dropped) {
-          BindingProperty reason;
-          reason.member("message").SetString(
-              Failure(0, Message::kDropped, {{"limit", std::to_string(limit)}}).Message());
-          text += "event: dropped\ndata: " + ToJson(reason) + "\n\n";
-        }
-        if (text.empty() && !batch.closed) {
-          text = ": keep-alive\n\n";
-        }
-        if (!text.empty() && !sink.write(text.data(), text.size())) {
-          return false;  // the client went away
-        }
-        if (batch.dropped || batch.closed) {
-          sink.done();
-        }
-        return true;
-      },
-      [this, stream](bool) { mHub.Unsubscribe(stream); });
-}
+  void ReadBody(std::chrono::milliseconds allowance) {
+    mStream.expires_after(Options().bodyTimeout + allowance);
+    http::async_read(mStream, mBuffer, *mParser,
+                     [self = shared_from_this()](beast::error_code error, std::size_t) {
+                       if (error) {
+                         self->ReadFailed(error);
+                       } else {
+                         self->Dispatch();
+                       }
+                     });
+  }
 
-void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Response& res) {
-  const std::string path = req.path;
+  void AddCors(Answer& answer) {
+    const std::string& origin = Options().corsOrigin;
+    if (!origin.empty() && mParser && Request()[http::field::origin] == origin) {
+      answer.headers.emplace_back("Access-Control-Allow-Origin", origin);
+      answer.headers.emplace_back("Access-Control-Expose-Headers", "X-Status-Reason");
+      answer.headers.emplace_back("Vary", "Origin");
+    }
+  }
+
+  // The answer to a request that doesn't reach the routes: a preflight,
+  // or one without the token.
+  std::optional<Answer> Screen() {
+    const auto& request = Request();
+    // A preflight carries no credentials: it is answered for the named
+    // origin only, and says which methods and headers it may send.
+    if (!Options().corsOrigin.empty() && request.method() == http::verb::options &&
+        request.count(http::field::access_control_request_method) > 0) {
+      if (request[http::field::origin] != Options().corsOrigin) {
+        Answer refused = Refusal(403, "This origin may not call the host.");
+        return refused;
+      }
+      Answer preflight;
+      preflight.status = 204;
+      preflight.close = !mParser->is_done();
+      preflight.headers = {{"Access-Control-Allow-Methods",
+                            "GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS"},
+                           {"Access-Control-Allow-Headers", "Authorization, Content-Type"},
+                           {"Access-Control-Max-Age", "600"}};
+      return preflight;
+    }
+    bool authorized = false;
+    for (auto [it, end] = request.equal_range(http::field::authorization);
+         it != end && !authorized; ++it) {
+      authorized = AuthorizationMatches(View(it->value()), Options().token);
+    }
+    if (!authorized) {
+      Answer refused = Refusal(kUnauthorized, Message::kUnauthorized);
+      refused.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"nalo-host\"");
+      return refused;
+    }
+    return std::nullopt;
+  }
+
+  void Dispatch() {
+    const auto& request = Request();
+    const std::string_view target = View(request.target());
+    const std::string_view path = target.substr(0, target.find('?'));
+    if (path == kEventsPath && request.method() == http::verb::get) {
+      StartEvents(QueryValue(target, "prefix"));
+      return;
+    }
+    if (path.starts_with(kControlPrefix)) {
+      ServeControl(std::string(path));
+      return;
+    }
+    IncomingRequest incoming;
+    incoming.method = std::string(request.method_string());
+    incoming.target = std::string(target);
+    incoming.headers.reserve(16);
+    for (const auto& field : request) {
+      incoming.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    }
+    incoming.body = std::move(Request().body());
+    auto translated = TranslateRequest(incoming, Options().limits);
+    if (translated.HasFailure()) {
+      Answer refused = Refusal(translated.GetFailure().Code(), translated.GetFailure().Message());
+      refused.close = false;
+      Reply(std::move(refused));
+      return;
+    }
+    auto call = std::make_shared<TranslatedRequest>(std::move(translated).Value());
+    if (call->method == "HEAD") {
+      call->method = "GET";  // answered like GET, without its body
+    }
+    // The plugin thread renders the answer and writes it to the socket
+    // itself, without waiting: nothing else touches the socket until the
+    // strand hears back, and what didn't fit is written from the strand.
+    struct Outcome {
+      std::string text;
+      std::size_t sent = 0;
+      bool keepAlive = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    Rendering rendering = RenderingNow();
+    outcome->keepAlive = rendering.keepAlive;
+    Recorder* recorder = Options().recorder;
+    const int socket = mStream.socket().native_handle();
+    mFront.CallPlugin(
+        shared_from_this(),
+        [call, outcome, recorder, socket, rendering = std::move(rendering)](Host& host) {
+          const Response response = host.Request(call->method, call->path, call->body,
+                                                 call->contentType, call->headers);
+          if (recorder != nullptr) {
+            recorder->Request(host.NowNanoseconds(), call->method, call->path, call->contentType,
+                              call->body, response);
+          }
+          Answer answer;
+          answer.status = response.status;
+          answer.reason = response.reason;
+          answer.json = ResponseJson(response);
+          outcome->text = Render(answer, rendering);
+          const ssize_t sent = ::send(socket, outcome->text.data(), outcome->text.size(),
+                                      MSG_DONTWAIT | MSG_NOSIGNAL);
+          outcome->sent = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+        },
+        [self = shared_from_this(), outcome](bool ran) {
+          if (!ran) {
+            self->Reply(Refusal(kUnavailable, Message::kStopping));
+            return;
+          }
+          self->mOutgoing = std::move(outcome->text);
+          self->WriteAnswer(outcome->sent, outcome->keepAlive);
+        });
+  }
+
+  void ServeControl(const std::string& path);
+
+  // What an answer to the current request depends on, taken on the strand
+  // so that the plugin thread can write the answer itself.
+  Rendering RenderingNow() {
+    Rendering rendering;
+    rendering.head = mParser && Request().method() == http::verb::head;
+    rendering.version10 = mParser && Request().version() == 10;
+    rendering.keepAlive = !mRefused && mParser && mParser->is_done() && Request().keep_alive();
+    Answer cors;
+    AddCors(cors);
+    rendering.headers = std::move(cors.headers);
+    return rendering;
+  }
+
+  void Reply(Answer answer) {
+    const Rendering rendering = RenderingNow();
+    const bool keepAlive = rendering.keepAlive && !answer.close;
+    mOutgoing = Render(answer, rendering);
+    WriteAnswer(0, keepAlive);
+  }
+
+  // Writes what is left of mOutgoing from `from`, then goes on with the
+  // connection.
+  void WriteAnswer(std::size_t from, bool keepAlive) {
+    if (from >= mOutgoing.size()) {
+      AfterAnswer(keepAlive);
+      return;
+    }
+    mStream.expires_after(Options().writeTimeout);
+    asio::async_write(mStream, asio::buffer(mOutgoing.data() + from, mOutgoing.size() - from),
+                      [self = shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
+                        if (error) {
+                          self->Shutdown();
+                        } else {
+                          self->AfterAnswer(keepAlive);
+                        }
+                      });
+  }
+
+  void AfterAnswer(bool keepAlive) {
+    if (keepAlive) {
+      ReadHeader();
+    } else {
+      LingerClose();
+    }
+  }
+
+  void Shutdown() {
+    beast::error_code ignored;
+    mKeepAlive.cancel();
+    mStream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    mStream.close();
+  }
+
+  // Ends the connection after a refusal: no more writes, then what the
+  // client still sends is read and dropped for a while.
+  void LingerClose() {
+    beast::error_code ignored;
+    mStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    mStream.expires_after(kLingerTime);
+    Drain();
+  }
+  void Drain() {
+    mStream.async_read_some(asio::buffer(mDiscard),
+                            [self = shared_from_this()](beast::error_code error, std::size_t n) {
+                              self->mDiscarded += n;
+                              if (error || self->mDiscarded > kLingerBytes) {
+                                self->mStream.close();
+                              } else {
+                                self->Drain();
+                              }
+                            });
+  }
+
+  // The event stream: a chunked answer that never ends on its own.
+  void StartEvents(const std::string& prefix) {
+    mEvents = mFront.mHub.Subscribe(prefix, mFront.mOptions.eventQueueLimit);
+    Answer head;
+    AddCors(head);
+    std::string text =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
+        "X-Accel-Buffering: no\r\nTransfer-Encoding: chunked\r\n";
+    for (const auto& [name, value] : head.headers) {
+      text += name + ": " + value + "\r\n";
+    }
+    text += "\r\n";
+    std::weak_ptr<Session> weak = weak_from_this();
+    mEvents->SetWaker([weak, executor = Executor(), posted = mWakePosted]() {
+      if (!posted->exchange(true)) {
+        asio::post(executor, [weak] {
+          if (auto self = weak.lock()) {
+            self->PumpEvents();
+          }
+        });
+      }
+    });
+    WriteStream(std::move(text), false);
+    WatchClient();
+  }
+
+  // Reads what the client sends on a stream (nothing, normally): its end
+  // or an error ends the stream at once.
+  void WatchClient() {
+    mStream.socket().async_read_some(
+        asio::buffer(mDiscard), [self = shared_from_this()](beast::error_code error, std::size_t) {
+          if (error) {
+            self->EndEvents();
+          } else {
+            self->WatchClient();
+          }
+        });
+  }
+
+  void PumpEvents() {
+    if (mEnding || mWriting) {
+      return;  // a write under way pumps again when it is done
+    }
+    mWakePosted->store(false);
+    EventStream::Batch batch = mEvents->Wait(std::chrono::milliseconds(0));
+    std::string text;
+    for (const auto& event : batch.events) {
+      text += FormatEvent(*event);
+    }
+    if (batch.dropped) {
+      BindingProperty reason;
+      reason.member("message").SetString(
+          Failure(0, Message::kDropped, {{"limit", std::to_string(Options().eventQueueLimit)}})
+              .Message());
+      text += "event: dropped\ndata: " + ToJson(reason) + "\n\n";
+    }
+    const bool last = batch.dropped || batch.closed;
+    if (text.empty() && !last) {
+      return;
+    }
+    WriteStream(text.empty() ? std::string() : Chunk(text), last);
+  }
+
+  void WriteStream(std::string text, bool last) {
+    mOutgoing = std::move(text);
+    if (last) {
+      mOutgoing += "0\r\n\r\n";
+    }
+    mWriting = true;
+    mStream.expires_after(Options().writeTimeout);
+    asio::async_write(mStream, asio::buffer(mOutgoing),
+                      [self = shared_from_this(), last](beast::error_code error, std::size_t) {
+                        self->mWriting = false;
+                        if (error || last) {
+                          self->EndEvents();
+                          return;
+                        }
+                        self->ArmKeepAlive();
+                        self->PumpEvents();
+                      });
+  }
+
+  // An idle stream writes a comment now and then, which also finds
+  // clients that went away without a word.
+  void ArmKeepAlive() {
+    mKeepAlive.expires_after(Options().streamKeepAlive);
+    mKeepAlive.async_wait([weak = weak_from_this()](beast::error_code error) {
+      auto self = weak.lock();
+      if (error || !self || self->mEnding || self->mWriting) {
+        return;
+      }
+      self->WriteStream(Chunk(": keep-alive\n\n"), false);
+    });
+  }
+
+  void EndEvents() {
+    if (mEnding) {
+      return;
+    }
+    mEnding = true;
+    mKeepAlive.cancel();
+    mEvents->SetWaker(nullptr);
+    mFront.mHub.Unsubscribe(mEvents);
+    Shutdown();
+  }
+
+  HttpFront::Impl& mFront;
+  beast::tcp_stream mStream;
+  const bool mRefused;
+  beast::flat_buffer mBuffer;
+  std::optional<http::request_parser<http::string_body>> mParser;
+  std::string mOutgoing;
+  std::array<char, 4096> mDiscard{};
+  std::size_t mDiscarded = 0;
+  // The event stream, when this connection serves one.
+  std::shared_ptr<EventStream> mEvents;
+  asio::steady_timer mKeepAlive;
+  std::shared_ptr<std::atomic<bool>> mWakePosted = std::make_shared<std::atomic<bool>>(false);
+  bool mWriting = false;
+  bool mEnding = false;
+};
+
+void Session::ServeControl(const std::string& path) {
+  const auto& request = Request();
+  const http::verb method = request.method();
   BindingProperty body;
-  if (!req.body.empty()) {
-    const std::string type = Lower(req.get_header_value("Content-Type"));
-    BindingResult parsed = type.starts_with("application/x-yaml") || type.starts_with("text/x-yaml")
-                               ? ParseYaml(req.body)
-                               : ParseJson(req.body);
+  if (!request.body().empty()) {
+    BindingResult parsed =
+        Http::ReadBody(View(request[http::field::content_type]), request.body());
     if (parsed.Failed()) {
-      SetError(res, kBadRequest,
-               Failure(kBadRequest, Message::kBadControlBody,
-                       {{"path", path}, {"error", parsed.ErrorMessage()}})
-                   .Message());
+      Answer refused = Refusal(kBadRequest, Failure(kBadRequest, Message::kBadControlBody,
+                                                    {{"path", path}, {"error", parsed.ErrorMessage()}})
+                                                .Message());
+      Reply(std::move(refused));
       return;
     }
     body = std::move(parsed.Value());
   }
   const auto missing = [&](std::string_view member) {
-    SetError(
-        res, kBadRequest,
-        Failure(kBadRequest, Message::kMissing, {{"path", path}, {"member", member}}).Message());
+    Reply(Refusal(kBadRequest,
+                  Failure(kBadRequest, Message::kMissing, {{"path", path}, {"member", member}})
+                      .Message()));
   };
   const auto text = [&body](std::string_view member) {
     const BindingProperty* found = body.Find(member);
     return found != nullptr ? found->AsString() : std::string();
   };
-  const auto number = [&body](std::string_view member, std::uint64_t fallback) {
-    const BindingProperty* found = body.Find(member);
-    return found != nullptr ? found->AsUnsigned(fallback) : fallback;
-  };
+  Recorder* recorder = Options().recorder;
   std::function<void(Host&)> work;
-  int status = 204;
-  std::string answer;
-  if (path == "/host/v1/lcds/push" && req.method == "POST") {
+  unsigned status = 204;
+  auto answer = std::make_shared<std::string>();
+  if (path == "/host/v1/lcds/push" && method == http::verb::post) {
     const BindingProperty* message = body.Find("body");
     if (text("type").empty() || message == nullptr) {
       missing(text("type").empty() ? "type" : "body");
       return;
     }
-    work = [this, &text, message](Host& host) {
-      host.GetPeers().PushLcds(text("type"), *message, text("subtopic"), text("clientId"));
-      if (mOptions.recorder != nullptr) {
-        BindingProperty step;
-        step.member("type").SetString(text("type"));
-        step.member("body").assign(*message);
-        if (!text("subtopic").empty()) {
-          step.member("subtopic").SetString(text("subtopic"));
-        }
-        if (!text("clientId").empty()) {
-          step.member("client-id").SetString(text("clientId"));
-        }
-        mOptions.recorder->Step(host.NowNanoseconds(), "push-lcds", step);
+    auto step = std::make_shared<BindingProperty>();
+    step->member("type").SetString(text("type"));
+    step->member("body").assign(*message);
+    if (!text("subtopic").empty()) {
+      step->member("subtopic").SetString(text("subtopic"));
+    }
+    if (!text("clientId").empty()) {
+      step->member("client-id").SetString(text("clientId"));
+    }
+    work = [step, recorder](Host& host) {
+      const BindingProperty* subtopic = step->Find("subtopic");
+      const BindingProperty* client = step->Find("client-id");
+      host.GetPeers().PushLcds(step->Find("type")->AsString(), *step->Find("body"),
+                               subtopic != nullptr ? subtopic->AsString() : std::string(),
+                               client != nullptr ? client->AsString() : std::string());
+      if (recorder != nullptr) {
+        recorder->Step(host.NowNanoseconds(), "push-lcds", *step);
       }
     };
-  } else if (path.starts_with("/host/v1/lcds/answers/") && req.method == "PUT") {
+  } else if (path.starts_with("/host/v1/lcds/answers/") && method == http::verb::put) {
     const std::string call = path.substr(std::strlen("/host/v1/lcds/answers/"));
     const std::size_t dot = call.find('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == call.size()) {
@@ -556,7 +912,6 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
       }
       return answerRecord;
     };
-    // Owned by the work, which runs after this block has ended.
     auto answers = std::make_shared<std::vector<LcdsAnswer>>();
     if (const BindingProperty* list = body.Find("answers")) {
       for (const BindingProperty& item : list->Elements()) {
@@ -565,48 +920,62 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
     } else if (!body.IsEmpty()) {
       answers->push_back(toAnswer(body));
     }
-    work = [this, answers, call, destination = call.substr(0, dot),
-            method = call.substr(dot + 1)](Host& host) {
-      if (mOptions.recorder != nullptr && !answers->empty()) {
+    work = [answers, call, recorder, destination = call.substr(0, dot),
+            name = call.substr(dot + 1)](Host& host) {
+      if (recorder != nullptr && !answers->empty()) {
         BindingProperty step;
         step.member("call").SetString(std::string_view(call));
         BindingProperty& list = step.member("answers").MakeCollection();
-        for (const LcdsAnswer& answer : *answers) {
-          BindingProperty& item = list.at(list.size());
-          if (answer.failure) {
-            item.member("status").SetUnsigned(answer.failure->Code());
-            item.member("error").SetString(answer.failure->Message());
+        for (const LcdsAnswer& item : *answers) {
+          BindingProperty& entry = list.at(list.size());
+          if (item.failure) {
+            entry.member("status").SetUnsigned(item.failure->Code());
+            entry.member("error").SetString(item.failure->Message());
           } else {
-            item.member("type").SetString(std::string_view(answer.typeName));
-            item.member("body").assign(answer.body);
+            entry.member("type").SetString(std::string_view(item.typeName));
+            entry.member("body").assign(item.body);
           }
         }
-        mOptions.recorder->Step(host.NowNanoseconds(), "lcds-answer", step);
+        recorder->Step(host.NowNanoseconds(), "lcds-answer", step);
       }
-      host.GetPeers().SetLcdsAnswers(destination, method, std::move(*answers));
+      host.GetPeers().SetLcdsAnswers(destination, name, std::move(*answers));
     };
-  } else if (path == "/host/v1/faults" && req.method == "POST") {
+  } else if (path == "/host/v1/faults" && method == http::verb::post) {
     if (text("path").empty()) {
       missing("path");
       return;
     }
-    work = [&](Host& host) {
-      const auto count = static_cast<std::uint32_t>(number("count", 1));
-      const auto code = static_cast<std::uint32_t>(number("status", 500));
-      const std::string error = text("error").empty() ? "Injected fault." : text("error");
-      host.GetPeers().InjectFault(text("path"), count, code, error);
-      if (mOptions.recorder != nullptr) {
-        BindingProperty step;
-        step.member("path").SetString(text("path"));
-        step.member("count").SetUnsigned(count);
-        step.member("status").SetUnsigned(code);
-        step.member("error").SetString(std::string_view(error));
-        mOptions.recorder->Step(host.NowNanoseconds(), "fault", step);
+    const BindingProperty* countValue = body.Find("count");
+    const BindingProperty* statusValue = body.Find("status");
+    const std::int64_t count = countValue != nullptr ? countValue->AsSigned(0) : 1;
+    const std::int64_t code = statusValue != nullptr ? statusValue->AsSigned(0) : 500;
+    if (code < 100 || code > 599) {
+      Reply(Refusal(kBadRequest, Message::kFaultStatus));
+      return;
+    }
+    if (count < 1) {
+      Reply(Refusal(kBadRequest, Message::kFaultCount));
+      return;
+    }
+    auto step = std::make_shared<BindingProperty>();
+    step->member("path").SetString(text("path"));
+    step->member("count").SetUnsigned(static_cast<std::uint64_t>(count));
+    step->member("status").SetUnsigned(static_cast<std::uint64_t>(code));
+    step->member("error").SetString(text("error").empty() ? "Injected fault." : text("error"));
+    work = [step, recorder](Host& host) {
+      host.GetPeers().InjectFault(
+          step->Find("path")->AsString(),
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(step->Find("count")->AsUnsigned(),
+                                                             UINT32_MAX)),
+          static_cast<std::uint32_t>(step->Find("status")->AsUnsigned()),
+          step->Find("error")->AsString());
+      if (recorder != nullptr) {
+        recorder->Step(host.NowNanoseconds(), "fault", *step);
       }
     };
-  } else if (path == "/host/v1/advance" && req.method == "POST") {
-    if (mOptions.clock != ClockMode::Virtual) {
-      SetError(res, kConflict, Message::kRealClock);
+  } else if (path == "/host/v1/advance" && method == http::verb::post) {
+    if (Options().clock != ClockMode::Virtual) {
+      Reply(Refusal(kConflict, Message::kRealClock));
       return;
     }
     const BindingProperty* seconds = body.Find("seconds");
@@ -619,29 +988,159 @@ void HttpFront::Impl::ServeControl(const httplib::Request& req, httplib::Respons
     work = [value](Host& host) {
       host.Advance(std::chrono::nanoseconds(static_cast<std::int64_t>(value * 1e9)));
     };
-  } else if (path == "/host/v1/status" && req.method == "GET") {
+  } else if (path == "/host/v1/status" &&
+             (method == http::verb::get || method == http::verb::head)) {
     status = 200;
-    work = [&](Host& host) {
+    const bool virtualClock = Options().clock == ClockMode::Virtual;
+    EventHub* hub = &mFront.mHub;
+    work = [answer, virtualClock, hub](Host& host) {
       BindingProperty record;
       BindingProperty& plugins = record.member("plugins").MakeCollection();
       for (const std::string& name : host.PluginNames()) {
         plugins.at(plugins.size()).SetString(std::string_view(name));
       }
-      record.member("clock").SetString(mOptions.clock == ClockMode::Virtual ? "virtual" : "real");
+      record.member("clock").SetString(virtualClock ? "virtual" : "real");
       record.member("nanoseconds").SetUnsigned(host.NowNanoseconds());
       record.member("wallClock").SetUnsigned(host.WallClockMilliseconds());
-      record.member("eventStreams").SetUnsigned(mHub.StreamCount());
-      answer = ToJson(record);
+      record.member("eventStreams").SetUnsigned(hub->StreamCount());
+      *answer = ToJson(record);
     };
   } else {
-    SetError(res, kNotFound, Failure(kNotFound, Message::kNoControl, {{"path", path}}).Message());
+    Answer refused = Refusal(
+        kNotFound,
+        Failure(kNotFound, Message::kNoControl,
+                {{"method", std::string(request.method_string())}, {"path", path}})
+            .Message());
+    refused.close = false;
+    Reply(std::move(refused));
     return;
   }
-  if (!mThread.Call(work)) {
-    SetError(res, kUnavailable, Message::kStopping);
+  mFront.CallPlugin(shared_from_this(), std::move(work),
+                    [self = shared_from_this(), status, answer](bool ran) {
+                      if (!ran) {
+                        self->Reply(Refusal(kUnavailable, Message::kStopping));
+                        return;
+                      }
+                      Answer done;
+                      done.status = status;
+                      done.json = std::move(*answer);
+                      self->Reply(std::move(done));
+                    });
+}
+
+void HttpFront::Impl::CallPlugin(const std::shared_ptr<Session>& session,
+                                 std::function<void(Host&)> work,
+                                 std::function<void(bool ran)> then) {
+  {
+    std::lock_guard lock(mCallsMutex);
+    ++mPendingCalls;
+  }
+  mThread.Post(std::move(work),
+               [this, executor = session->Executor(), then = std::move(then)](bool ran) mutable {
+                 asio::post(executor, [then = std::move(then), ran] { then(ran); });
+                 // Notified under the lock: Stop may return as soon as it is released.
+                 std::lock_guard lock(mCallsMutex);
+                 --mPendingCalls;
+                 mCallsDone.notify_all();
+               });
+}
+
+MaybeType<Failure, void> HttpFront::Impl::Start() {
+  const auto failed = [this](const std::string& error) {
+    beast::error_code ignored;
+    mAcceptor.close(ignored);
+    return Failure(500, Message::kBind,
+                   {{"address", mOptions.address},
+                    {"port", std::to_string(mOptions.port)},
+                    {"error", error}});
+  };
+  beast::error_code error;
+  const asio::ip::address address = asio::ip::make_address(mOptions.address, error);
+  if (error) {
+    return failed(error.message());
+  }
+  const tcp::endpoint endpoint(address, static_cast<std::uint16_t>(mOptions.port));
+  // SO_REUSEADDR lets a restarted host bind over connections still in
+  // TIME_WAIT; it never lets two listeners share the port (SO_REUSEPORT,
+  // never set, would).
+  if (mAcceptor.open(endpoint.protocol(), error) ||
+      mAcceptor.set_option(asio::socket_base::reuse_address(true), error) ||
+      mAcceptor.bind(endpoint, error) ||
+      mAcceptor.listen(asio::socket_base::max_listen_connections, error)) {
+    return failed(error.message());
+  }
+  CloseOnExec(mAcceptor.native_handle());
+  mPort = mAcceptor.local_endpoint(error).port();
+  Accept();
+  const unsigned threads = std::max(1u, mOptions.ioThreads);
+  for (unsigned i = 0; i < threads; ++i) {
+    mThreads.emplace_back([this] {
+      for (;;) {
+        try {
+          mContext.run();
+          return;
+        } catch (const std::exception& caught) {
+          Log(std::string("The HTTP front failed to serve a connection: ") + caught.what());
+        }
+      }
+    });
+  }
+  return {};
+}
+
+void HttpFront::Impl::Accept() {
+  mAcceptor.async_accept(asio::make_strand(mContext), [this](beast::error_code error,
+                                                             tcp::socket socket) {
+    if (!mAcceptor.is_open()) {
+      return;
+    }
+    if (error) {
+      // Out of descriptors, say: try again a little later rather than spin.
+      mAcceptPause.expires_after(std::chrono::milliseconds(50));
+      mAcceptPause.async_wait([this](beast::error_code waited) {
+        if (!waited) {
+          Accept();
+        }
+      });
+      return;
+    }
+    beast::error_code ignored;
+    CloseOnExec(socket.native_handle());
+    socket.set_option(tcp::no_delay(true), ignored);
+    if (mConnections.load() < mOptions.maxConnections) {
+      std::make_shared<Session>(*this, std::move(socket), false)->Start();
+    } else if (mRefusing.load() < mOptions.maxConnections) {
+      std::make_shared<Session>(*this, std::move(socket), true)->Start();
+    } else {
+      socket.close(ignored);
+    }
+    Accept();
+  });
+}
+
+void HttpFront::Impl::Stop() {
+  if (mStopped.exchange(true)) {
     return;
   }
-  SetJson(res, status, answer);
+  mHub.Close();
+  mContext.stop();
+  for (std::thread& thread : mThreads) {
+    thread.join();
+  }
+  mThreads.clear();
+  beast::error_code ignored;
+  mAcceptor.close(ignored);
+  // The plugin thread runs or refuses every call it was handed (and may
+  // write an answer to its connection); their completions go nowhere now,
+  // but they must not outlive the I/O context, nor meet a closed socket.
+  {
+    std::unique_lock lock(mCallsMutex);
+    mCallsDone.wait(lock, [this] { return mPendingCalls == 0; });
+  }
+  std::lock_guard lock(mSessionsMutex);
+  for (Session* session : mSessions) {
+    session->Close();
+  }
 }
 
 HttpFront::HttpFront(PluginThread& pluginThread, EventHub& hub, HttpFrontOptions options)

@@ -51,15 +51,34 @@ int RunHttpHost(HttpHostOptions options) {
     std::cerr << "The HTTP host needs a state folder (--state DIR).\n";
     return 1;
   }
+  // A state folder made for this run goes with it, however it ends.
+  struct FolderRemoval {
+    std::filesystem::path folder;
+    ~FolderRemoval() {
+      if (!folder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+      }
+    }
+  } removal{options.removeStateFolder ? options.host.stateFolder : std::filesystem::path()};
   options.front.clock = options.host.clock;
+  // A recorded session on the real clock runs on a virtual one that follows
+  // real time (PluginThread.h), with the wall clock written in the
+  // recording: every task and call then happens at a whole millisecond
+  // that the recording names, and the replay sees the same times, wall
+  // clock included.
+  bool followRealTime = false;
+  if (!options.recordFile.empty() && options.host.clock == ClockMode::Real) {
+    options.host.clock = ClockMode::Virtual;
+    options.host.wallClockAtStart = NowMillisecondsSinceEpoch();
+    followRealTime = true;
+  }
   // Opened before the host reads its data store, so that the recording's
   // header holds the values the plugin will find.
   std::unique_ptr<Recorder> recorder;
   if (!options.recordFile.empty()) {
     auto opened =
-        Recorder::Open(options.recordFile, options.host.stateFolder,
-                       options.host.clock == ClockMode::Virtual ? options.host.wallClockAtStart
-                                                                : NowMillisecondsSinceEpoch());
+        Recorder::Open(options.recordFile, options.host.stateFolder, options.host.wallClockAtStart);
     if (opened.HasFailure()) {
       std::cerr << opened.GetFailure().Message() << "\n";
       return 1;
@@ -76,7 +95,7 @@ int RunHttpHost(HttpHostOptions options) {
     }
   }
   const std::filesystem::path stateFolder = options.host.stateFolder;
-  PluginThread pluginThread(host, options.host.clock);
+  PluginThread pluginThread(host, options.host.clock, followRealTime);
   EventHub hub;
   HttpFront front(pluginThread, hub, std::move(options.front));
   if (auto started = front.Start(); started.HasFailure()) {
@@ -86,7 +105,11 @@ int RunHttpHost(HttpHostOptions options) {
   auto accessFile = WriteAccessFile(stateFolder, front.Url(), front.Token());
   if (accessFile.HasFailure()) {
     std::cerr << accessFile.GetFailure().Message() << "\n";
+    // Requests that arrived meanwhile are refused, not left waiting for a
+    // plugin thread that never runs.
+    pluginThread.Stop();
     front.Stop();
+    host.Shutdown();
     return 1;
   }
   PrintWelcome(front, accessFile.Value(), host.PluginNames());

@@ -5,6 +5,8 @@
 
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
+#include "binding/MessagePack.h"
+#include "binding/Yaml.h"
 
 namespace Nalo::Host::Http {
 
@@ -53,13 +55,11 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& request,
-                                                       const TranslationLimits& limits) {
-  if (std::find(std::begin(kMethods), std::end(kMethods), request.method) == std::end(kMethods)) {
-    std::string shown = request.method.substr(0, 32);
-    return Failure(kMethodNotAllowed, Message::kMethod, {{"method", shown}});
+MaybeType<Failure, void> CheckRequestLine(std::string_view method, std::string_view target,
+                                          const TranslationLimits& limits) {
+  if (std::find(std::begin(kMethods), std::end(kMethods), method) == std::end(kMethods)) {
+    return Failure(kMethodNotAllowed, Message::kMethod, {{"method", method.substr(0, 32)}});
   }
-  const std::string_view target = request.target;
   if (target.size() > limits.maxTargetLength) {
     return Failure(kTargetTooLong, Message::kTargetLength,
                    {{"length", std::to_string(target.size())},
@@ -76,6 +76,44 @@ MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& re
     if (byte == '%' && (i + 2 >= target.size() || !IsHex(target[i + 1]) || !IsHex(target[i + 2]))) {
       return Failure(kBadRequest, Message::kBadEscape, {{"offset", std::to_string(i)}});
     }
+  }
+  return {};
+}
+
+bool IsServedBodyType(std::string_view contentType) {
+  const std::string type = Lower(contentType.substr(0, 64));
+  return std::any_of(std::begin(kBodyTypes), std::end(kBodyTypes),
+                     [&type](std::string_view known) { return type.starts_with(known); });
+}
+
+BindingResult ReadBody(std::string_view contentType, std::string_view body) {
+  if (contentType.empty()) {
+    contentType = kDefaultContentType;
+  }
+  if (!IsServedBodyType(contentType)) {
+    return BindingResult::Error(
+        Failure(kBadRequest, Message::kContentType, {{"type", contentType.substr(0, 100)}})
+            .Message());
+  }
+  const std::string type = Lower(contentType.substr(0, 64));
+  if (type.starts_with("application/x-yaml") || type.starts_with("text/x-yaml")) {
+    return ParseYaml(body);
+  }
+  if (type.starts_with("application/x-msgpack")) {
+    MessagePackParse parsed = ParseMessagePack(body);
+    if (parsed.result.Succeeded() && parsed.end != body.size()) {
+      return BindingResult::Error("The MessagePack body has bytes after its value.");
+    }
+    return std::move(parsed.result);
+  }
+  return ParseJson(body);
+}
+
+MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& request,
+                                                       const TranslationLimits& limits) {
+  if (auto checked = CheckRequestLine(request.method, request.target, limits);
+      checked.HasFailure()) {
+    return checked.GetFailure();
   }
   if (request.headers.size() > limits.maxHeaderCount) {
     return Failure(kTooManyHeaders, Message::kHeaderCount,
@@ -99,11 +137,7 @@ MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& re
     translated.headers.emplace_back(std::move(lower), value);
   }
   if (!translated.body.empty()) {
-    const std::string type = Lower(translated.contentType);
-    const bool served =
-        std::any_of(std::begin(kBodyTypes), std::end(kBodyTypes),
-                    [&type](std::string_view known) { return type.starts_with(known); });
-    if (!served) {
+    if (!IsServedBodyType(translated.contentType)) {
       return Failure(kBadRequest, Message::kContentType,
                      {{"type", translated.contentType.substr(0, 100)}});
     }

@@ -1,0 +1,109 @@
+// Fuzz target for the HTTP front's whole reading path: raw bytes written to
+// a real connection of a front (host/http/HttpFront.h) that serves the
+// realistic stand-in peers, on 127.0.0.1. The token is "fuzz"
+// (http_server.dict holds its header), so that inputs get past the token
+// to the routes, the control routes and the event stream.
+//
+// Whatever the bytes: every answer the front writes starts with a status
+// line "HTTP/1.1 NNN", the connection ends once the client has finished
+// sending (no request waits for bytes that can't come), and the front goes
+// on serving the next connection.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/Host.h"
+#include "host/http/EventHub.h"
+#include "host/http/HttpFront.h"
+#include "host/http/PluginThread.h"
+
+namespace {
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "http_server_fuzzer: %s\n", what);
+    std::abort();
+  }
+}
+
+// The front, started once and left running for the process's life.
+struct Served {
+  Served() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nalo-fuzz-XXXXXX").string();
+    Check(mkdtemp(pattern.data()) != nullptr, "no state folder");
+    Nalo::Host::HostOptions options;
+    options.clock = Nalo::Host::ClockMode::Virtual;
+    options.peers = Nalo::Host::PeerSetup::Realistic;
+    options.stateFolder = pattern;
+    host = std::make_unique<Nalo::Host::Host>(std::move(options));
+    thread = std::make_unique<Nalo::Host::Http::PluginThread>(*host, Nalo::Host::ClockMode::Virtual);
+    Nalo::Host::Http::HttpFrontOptions front;
+    front.token = "fuzz";
+    front.clock = Nalo::Host::ClockMode::Virtual;
+    front.maxBodyBytes = 64 * 1024;
+    front.headerTimeout = std::chrono::milliseconds(500);
+    front.bodyTimeout = std::chrono::milliseconds(500);
+    front.streamKeepAlive = std::chrono::milliseconds(100);
+    http = std::make_unique<Nalo::Host::Http::HttpFront>(*thread, hub, std::move(front));
+    Check(!http->Start().HasFailure(), "the front didn't start");
+    runner = std::thread(
+        [this] { thread->Run([this](Nalo::Host::Host& running) { hub.TakeRecords(running); }); });
+    runner.detach();
+  }
+  std::unique_ptr<Nalo::Host::Host> host;
+  std::unique_ptr<Nalo::Host::Http::PluginThread> thread;
+  Nalo::Host::Http::EventHub hub;
+  std::unique_ptr<Nalo::Host::Http::HttpFront> http;
+  std::thread runner;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Served* served = new Served();  // never destroyed: the threads run on
+  const int connection = socket(AF_INET, SOCK_STREAM, 0);
+  Check(connection >= 0, "no socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(served->http->Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  Check(connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
+        "the front refused a connection");
+  // An event stream never ends by itself; the front must end it when the
+  // client has gone, which closing the socket below does.
+  timeval limit{5, 0};
+  setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  // The front may answer and close before reading everything: a failed
+  // write is no fault.
+  static_cast<void>(send(connection, data, size, MSG_NOSIGNAL));
+  shutdown(connection, SHUT_WR);
+  std::string answer;
+  char buffer[16384];
+  ssize_t count;
+  while ((count = recv(connection, buffer, sizeof buffer, 0)) > 0) {
+    answer.append(buffer, static_cast<std::size_t>(count));
+    if (answer.find("text/event-stream") != std::string::npos) {
+      break;  // a stream: its client leaves now
+    }
+  }
+  Check(count >= 0 || errno == ECONNRESET || answer.find("text/event-stream") != std::string::npos,
+        "the connection didn't end once the client had finished sending");
+  close(connection);
+  if (!answer.empty()) {
+    Check(answer.rfind("HTTP/1.1 ", 0) == 0 && answer.size() >= 12 &&
+              answer[9] >= '1' && answer[9] <= '5',
+          "an answer without a status line");
+  }
+  return 0;
+}
