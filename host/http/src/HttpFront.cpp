@@ -21,6 +21,7 @@
 #include "binding/Json.h"
 #include "binding/Yaml.h"
 #include "host/Peers.h"
+#include "host/http/StaticFiles.h"
 
 namespace Nalo::Host::Http {
 
@@ -254,6 +255,7 @@ class HttpFront::Impl {
   std::thread mListener;
   int mPort = 0;
   std::atomic<bool> mStopped{false};
+  StaticFiles mUi{StaticFiles::DefaultFolder()};  // the dashboard, answered without the token
 
  private:
   httplib::Server::HandlerResponse Screen(const httplib::Request& req, httplib::Response& res);
@@ -358,6 +360,15 @@ httplib::Server::HandlerResponse HttpFront::Impl::Screen(const httplib::Request&
         res, kUnavailable,
         Failure(kUnavailable, Message::kBusy, {{"count", std::to_string(mOptions.maxConnections)}})
             .Message());
+    return Handled::Handled;
+  }
+  const std::string_view target = req.target;
+  if (auto file = mUi.Answer(req.method, target.substr(0, target.find('?')))) {
+    for (const auto& [name, value] : file->headers) {
+      res.set_header(name, value);
+    }
+    res.status = file->status;
+    res.set_content(std::move(file->body), file->contentType);
     return Handled::Handled;
   }
   // A preflight carries no credentials: it is answered for the named
