@@ -1,6 +1,6 @@
 // The chart: the table the build wrote (chart.json) and its drawing
 // (chart.svg, each state's node and cluster carrying the state's name as its
-// id, each row's edge "row-N").
+// id, each row's edge the class "row-N").
 //
 // The host publishes the session's phase, not the chart's state, so the state
 // is followed from the phases: a phase names the states whose entry publishes
@@ -12,6 +12,7 @@ export class Chart {
     this.rows = table.rows;
     this.events = table.events;
     this.root = table.states.find((state) => state.parent === null).name;
+    this.composites = new Set(table.states.map((state) => state.parent).filter(Boolean));
   }
 
   // The state and its ancestors, innermost first.
@@ -46,7 +47,7 @@ export class Chart {
   // The states where `event` has no row at all: there it changes nothing.
   unmovedBy(event) {
     return [...this.states.keys()].filter(
-      (name) => name !== this.root && !this.states.get(name).initial && !this.rowFor(name, event));
+      (name) => !this.composites.has(name) && !this.rowFor(name, event));
   }
 
   // Where the chart is once `phase` is published, coming from `previous`
@@ -112,7 +113,11 @@ export function drawChart(container, svgText) {
       }
     };
     (lineage || []).forEach((name, depth) => mark(name, depth === 0 ? "current" : "parent"));
-    mark(row, "last");
+    const edge = row && drawn.querySelector(`g.edge.${CSS.escape(row)}`);
+    if (edge) {
+      edge.classList.add("last");
+      marked.push([edge, "last"]);
+    }
     for (const name of unmoved || []) {
       mark(name, "unmoved");
     }

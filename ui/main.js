@@ -159,7 +159,19 @@ function setUpControls() {
     view.pendingEvent = name;
     log.add("event", name);
     redrawChart(name);
-    await send("POST", "/tav-gameflow/v1/session/event", name, `Event ${name.replace("GAMEFLOW_EVENT.", "")}`);
+    const answer = await send("POST", "/tav-gameflow/v1/session/event", name, `Event ${name.replace("GAMEFLOW_EVENT.", "")}`);
+    // A state that publishes no phase is seen only here: the row taken from
+    // the current state leads to it.
+    const row = answer.status < 300 && view.chart && view.state ? view.chart.rowFor(view.state, name) : null;
+    if (row && row.target && view.pendingEvent === name) {
+      const leaf = view.chart.leaf(row.target);
+      if (view.chart.states.get(leaf).phase === null) {
+        view.state = leaf;
+        view.lastRow = row;
+        view.pendingEvent = null;
+        redrawChart();
+      }
+    }
   });
 
   const template = $("push-template");
@@ -240,6 +252,12 @@ let stream = null;
 stream = followEvents(onEvent, (state, detail) => {
   showConnection(state, detail);
   if (state === "connected") {
+    // The stream starts again with the current values: follow the chart
+    // afresh from them (a restarted host starts in None).
+    view.state = null;
+    view.phase = null;
+    view.lastRow = null;
+    view.unmoved = [];
     log.add("host", "Connected to the event stream.");
     refreshStatus();
   } else if (state === "disconnected" && $("connection").dataset.was !== "disconnected") {

@@ -61,13 +61,22 @@ std::size_t RowIndex(const Row& row) {
   return static_cast<std::size_t>(&row - GameflowChartRows().data());
 }
 
-// The leaf a transition into `state` ends in, following initial transitions.
+// The leaf that stands for `state` in the graph: itself, or for a composite
+// state the leaf its initial transitions end in (its first child's, when it
+// has none).
 const GameflowChartState& LeafOf(const GameflowChartState& state) {
   const auto* leaf = &state;
-  while (leaf->InitialTransition().target != nullptr) {
-    leaf = static_cast<const GameflowChartState*>(leaf->InitialTransition().target);
+  for (;;) {
+    if (const auto* initial = leaf->InitialTransition().target) {
+      leaf = static_cast<const GameflowChartState*>(initial);
+      continue;
+    }
+    const std::vector<const GameflowChartState*> children = ChildrenOf(leaf);
+    if (children.empty()) {
+      return *leaf;
+    }
+    leaf = children.front();
   }
-  return *leaf;
 }
 
 std::string Quoted(std::string_view text) {
@@ -194,7 +203,7 @@ std::string RenderGameflowChartDot() {
   };
   writeState(writeState, root, "  ");
   const auto isComposite = [](const GameflowChartState& state) {
-    return state.InitialTransition().target != nullptr;
+    return !ChildrenOf(&state).empty();
   };
   // Rows between the same two nodes share one edge, with each row's event in
   // its tooltip (labels would make the graph too wide to read) and the class
