@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks and the
-# fuzzers need, when any of them is missing. Safe to run again: with everything
-# present it only checks and returns.
+# Installs the Debian packages the build, the tests, the benchmarks, the
+# fuzzers and the dashboard need (Graphviz draws its chart; its browser test
+# runs Debian's Chromium from Node.js), when any of them is missing. Safe to
+# run again: with everything present it only checks and returns.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   libboost-dev libboost-filesystem-dev libcpp-httplib-dev
   clang lld libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
+  graphviz chromium nodejs
 )
 
 missing=()
@@ -19,6 +21,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+
+# npm comes with some builds of nodejs and as Debian's own package with others.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
 
 if [ "${#missing[@]}" -eq 0 ]; then
   exit 0
