@@ -98,7 +98,8 @@ function onSession(session) {
   document.body.dataset.phase = phase;
   $("phase").textContent = phase;
   if (phase !== view.phase) {
-    timeline.phase(phase, Date.now());
+    const band = timeline.phase(phase, Date.now());
+    if (band) refreshStatus(band);
     if (view.chart) {
       const next = view.chart.follow(view.state, phase, view.pendingEvent);
       if (next.state !== view.state || next.row) {
@@ -224,10 +225,13 @@ function setUpControls() {
   });
 }
 
-async function refreshStatus() {
+async function refreshStatus(band = null) {
   const answer = await request("GET", "/host/v1/status");
   if (answer.status !== 200 || !answer.body) return;
   const status = answer.body;
+  if (typeof status.wallClock === "number") {
+    timeline.hostClock(status.wallClock, status.clock === "virtual", band);
+  }
   const virtual = status.clock === "virtual";
   $("advance").disabled = !virtual;
   $("advance-seconds").disabled = !virtual;

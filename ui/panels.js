@@ -123,29 +123,52 @@ export function clock(time) {
 }
 
 // The phases over time: one band per phase, as wide as it lasted (at least
-// wide enough for its name), with the time it began.
+// wide enough for its name), with the time it began. Times are the host's
+// (its virtual clock moves only when advanced) once the host has told them,
+// the page's until then.
 export class Timeline {
   constructor(list, limit = 200) {
     this.list = list;
     this.limit = limit;
     this.bands = [];
+    this.hostNow = null;  // {host, page, virtual}: the host's clock read at a page time
     this.timer = setInterval(() => this.render(), 1000);
   }
 
+  // Starts a band and answers it (hostStart may be set on it later).
   phase(name, time) {
     const last = this.bands[this.bands.length - 1];
-    if (last && last.phase === name) return;
+    if (last && last.phase === name) return null;
     if (last) last.end = time;
-    this.bands.push({ phase: name, start: time, end: null });
+    const band = { phase: name, start: time, end: null, hostStart: null };
+    this.bands.push(band);
     if (this.bands.length > this.limit) this.bands.shift();
+    this.render();
+    return band;
+  }
+
+  // The host's clock (milliseconds) as read now.
+  hostClock(milliseconds, virtual, band = null) {
+    this.hostNow = { host: milliseconds, page: Date.now(), virtual };
+    if (band && band.hostStart === null) band.hostStart = milliseconds;
     this.render();
   }
 
   render() {
     const now = Date.now();
     const items = this.bands.map((band, index) => {
+      const next = this.bands[index + 1];
+      let seconds;
+      let start = band.start;
+      if (band.hostStart !== null && (next ? next.hostStart !== null : this.hostNow)) {
+        const end = next ? next.hostStart
+          : this.hostNow.host + (this.hostNow.virtual ? 0 : now - this.hostNow.page);
+        seconds = Math.max(0, end - band.hostStart) / 1000;
+        start = band.hostStart;
+      } else {
+        seconds = ((band.end || now) - band.start) / 1000;
+      }
       const item = document.createElement("li");
-      const seconds = ((band.end || now) - band.start) / 1000;
       item.className = "band phase-" + band.phase + (band.end ? "" : " current");
       item.style.flexGrow = String(Math.max(1, Math.min(seconds, 600)));
       item.dataset.phase = band.phase;
@@ -154,12 +177,17 @@ export class Timeline {
       name.textContent = band.phase;
       const time = document.createElement("span");
       time.className = "band-time";
-      time.textContent = clock(band.start) + (band.end ? ` · ${seconds.toFixed(1)} s` : " · now");
+      time.textContent = clock(start) + (band.end ? ` · ${duration(seconds)}` : ` · ${duration(seconds)}, now`);
       item.append(name, time);
-      item.title = `${index + 1}. ${band.phase} from ${clock(band.start)}` +
-        (band.end ? ` for ${seconds.toFixed(1)} s` : ", still");
+      item.title = `${index + 1}. ${band.phase} from ${clock(start)} for ${duration(seconds)}`;
       return item;
     });
     this.list.replaceChildren(...items);
   }
+}
+
+function duration(seconds) {
+  if (seconds < 60) return `${seconds.toFixed(1)} s`;
+  const minutes = Math.floor(seconds / 60);
+  return `${minutes} min ${Math.round(seconds - minutes * 60)} s`;
 }

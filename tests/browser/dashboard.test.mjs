@@ -129,6 +129,14 @@ async function pushMessage(page, template) {
   await page.click("#push-message");
 }
 
+async function advance(page, seconds) {
+  await page.fill("#advance-seconds", String(seconds));
+  await page.evaluate(() => { document.querySelector("#control-result").textContent = ""; });
+  await page.click("#advance");
+  await page.waitForFunction((text) => document.querySelector("#control-result").textContent.startsWith(text),
+    `Advance ${seconds} s: done`, { timeout: STEP_TIMEOUT });
+}
+
 test("a wrong token gets a clear message", async () => {
   const page = await openPage(host.url.replace(/#token=.*/, "#token=not-the-token"), true);
   await page.waitForSelector("#problem:not([hidden])", { timeout: STEP_TIMEOUT });
@@ -168,10 +176,15 @@ test("a whole match played through the page", async (t) => {
     [() => postEvent(page, "STATS_RECEIVED"), { phase: "PreEndOfGame", state: "PreEndOfGame", parent: "PostGame", row: true }],
     [() => postEvent(page, "PRE_END_OF_GAME_COMPLETED"), { phase: "EndOfGame", state: "EndOfGame", parent: "PostGame", row: true }],
   ];
+  // Virtual seconds spent in each phase, through the page's clock control,
+  // so that the timeline reads like a match.
+  const spent = { Lobby: 20, Matchmaking: 45, ReadyCheck: 8, ChampSelect: 90, GameStart: 12, InProgress: 1500,
+    WaitingForStats: 6, PreEndOfGame: 3 };
   for (const [act, expected] of match) {
     await t.test(`${expected.state}`, async () => {
       await act();
       await expectStep(page, expected);
+      if (spent[expected.phase]) await advance(page, spent[expected.phase]);
     });
   }
 
@@ -184,9 +197,11 @@ test("a whole match played through the page", async (t) => {
 
   // The virtual clock moves through the page.
   const before = await page.locator("#clock").textContent();
-  await page.fill("#advance-seconds", "90");
-  await page.click("#advance");
+  await advance(page, 90);
   await page.waitForFunction((previous) => document.querySelector("#clock").textContent !== previous, before);
+  // The timeline runs on the host's clock: EndOfGame has now lasted 90 s.
+  await page.waitForFunction(() => document.querySelector("#timeline .band.current .band-time").textContent.includes("1 min 30 s"),
+    null, { timeout: STEP_TIMEOUT });
 
   await page.screenshot({ path: path.join(build, "dashboard.png"), fullPage: true });
   if (process.env.DASHBOARD_SCREENSHOT) copyFileSync(path.join(build, "dashboard.png"), process.env.DASHBOARD_SCREENSHOT);
