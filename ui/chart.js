@@ -79,7 +79,8 @@ export class Chart {
     if (candidates.length === 0) {
       return { state: previous, row: null };
     }
-    return { state: this.leaf(candidates[0]), row: null };
+    // With nothing to go by, the state named after the phase, if any.
+    return { state: this.leaf(candidates.find((name) => name === phase) || candidates[0]), row: null };
   }
 }
 

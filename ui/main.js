@@ -226,6 +226,7 @@ function setUpControls() {
 }
 
 async function refreshStatus(band = null) {
+  if ($("connection").dataset.state === "unauthorized") return;
   const answer = await request("GET", "/host/v1/status");
   if (answer.status !== 200 || !answer.body) return;
   const status = answer.body;
