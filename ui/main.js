@@ -25,6 +25,10 @@ const PUSH_TEMPLATES = {
   "ready-check": gameMessage("JOINING_CHAMP_SELECT"),
   "in-progress": gameMessage("IN_PROGRESS"),
   "end-of-game": gameMessage("TERMINATED"),
+  credentials: {
+    type: "com.nalogames.platform.game.PlayerCredentialsDto",
+    body: { gameId: 4200000001, serverIp: "127.0.0.1", serverPort: 5100, encryptionKey: "a-key-for-this-game", summonerId: 2411 },
+  },
 };
 
 const PATCHER_STATES = {
