@@ -122,5 +122,12 @@ export function drawChart(container, svgText) {
     for (const name of unmoved || []) {
       mark(name, "unmoved");
     }
+    // In a narrow window the chart scrolls sideways: keep the current state in view.
+    const current = lineage && lineage.length ? byId(lineage[0]) : null;
+    if (current && container.scrollWidth > container.clientWidth) {
+      const box = current.getBoundingClientRect();
+      const frame = container.getBoundingClientRect();
+      container.scrollLeft += box.left + box.width / 2 - (frame.left + frame.width / 2);
+    }
   };
 }
