@@ -3,14 +3,14 @@
 #   make demo       the same, then play a whole match against it over HTTP and exit
 #   make test       build and run every test (the README's test command)
 #   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
-#   make test-browser  the dashboard in headless Chromium, a whole match through the page
 #   make bench      build optimised and run the benchmarks
 #   make fuzz       build the libFuzzer targets and run each for FUZZ_SECONDS
+#   make test-browser  the dashboard in headless Chromium, a whole match through the page
 
 FUZZ_SECONDS ?= 30
 BENCH_FILTER ?= .
 
-.PHONY: setup run demo test test-asan test-browser bench fuzz format clean
+.PHONY: setup run demo test test-asan bench fuzz format clean
 
 setup:
 	@./scripts/setup.sh
@@ -31,9 +31,6 @@ test-asan: setup
 	cmake --build --preset asan
 	./scripts/run-sanitized-tests.sh
 
-test-browser: setup
-	./scripts/run-browser-tests.sh
-
 bench: setup
 	cmake --preset release
 	cmake --build --preset release
@@ -43,6 +40,10 @@ fuzz: setup
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	./scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+.PHONY: test-browser
+test-browser: setup
+	./scripts/run-browser-tests.sh
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

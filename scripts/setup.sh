@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks, the
-# fuzzers and the dashboard need (Graphviz draws its chart; its browser test
-# runs Debian's Chromium from Node.js), when any of them is missing. Safe to
-# run again: with everything present it only checks and returns.
+# Installs the Debian packages the build, the tests, the benchmarks and the
+# fuzzers need, when any of them is missing. Safe to run again: with everything
+# present it only checks and returns.
 set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config make
+  # The dashboard: Graphviz draws its chart; its browser test runs Debian's
+  # Chromium from Node.js.
+  graphviz chromium nodejs
   rapidjson-dev libyaml-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libyaml-cpp-dev libmsgpack-dev
   libboost-dev libboost-filesystem-dev libcpp-httplib-dev
   clang lld libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
-  graphviz chromium nodejs
 )
 
 missing=()
