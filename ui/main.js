@@ -266,6 +266,7 @@ stream = followEvents(onEvent, (state, detail) => {
     view.state = null;
     view.phase = null;
     view.lastRow = null;
+    view.lastEvent = null;
     view.unmoved = [];
     log.add("host", "Connected to the event stream.");
     refreshStatus();
