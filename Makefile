@@ -5,6 +5,7 @@
 #   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   make bench      build optimised and run the benchmarks
 #   make fuzz       build the libFuzzer targets and run each for FUZZ_SECONDS
+#   make test-browser  the dashboard in headless Chromium, a whole match through the page
 
 FUZZ_SECONDS ?= 30
 BENCH_FILTER ?= .
@@ -39,6 +40,10 @@ fuzz: setup
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	./scripts/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+.PHONY: test-browser
+test-browser: setup
+	./scripts/run-browser-tests.sh
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -5,9 +5,9 @@
 // The chart is data: eighteen states, each publishing the phase of its row on
 // entry, and one table of transition rows (source, event, action, target) in
 // src/GameflowChart.cpp. That table is the one place that answers "what
-// happens to event X in state Y"; the diagram in docs/gameflow-chart.md is
-// written from it (RenderGameflowChartMermaid), and a test fails when the
-// checked-in diagram no longer matches.
+// happens to event X in state Y"; the diagrams (docs/gameflow-chart.md, the
+// dashboard's chart) are written from it by tools/chart/, and a test fails
+// when the checked-in diagram no longer matches.
 //
 //   GameflowMachine machine(&owner, kGameflowMachineName, &GameflowChartRoot(),
 //                           FormatGameflowEvent);
@@ -130,8 +130,5 @@ class GameflowChartState : public GameflowMachine::State {
 
 // The machine's event formatter: the event's wire name.
 [[nodiscard]] std::string FormatGameflowEvent(const GameflowEvent& event);
-
-// The chart as a Mermaid state diagram (the text of docs/gameflow-chart.md).
-[[nodiscard]] std::string RenderGameflowChartMermaid();
 
 }  // namespace Nalo::Client::Gameflow

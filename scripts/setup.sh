@@ -6,6 +6,9 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config make
+  # The dashboard: Graphviz draws its chart; its browser test runs Debian's
+  # Chromium from Node.js.
+  graphviz chromium nodejs
   rapidjson-dev libyaml-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libyaml-cpp-dev libmsgpack-dev
   libboost-dev libboost-filesystem-dev libcpp-httplib-dev
@@ -19,6 +22,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+
+# npm comes with some builds of nodejs and as Debian's own package with others.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
 
 if [ "${#missing[@]}" -eq 0 ]; then
   exit 0

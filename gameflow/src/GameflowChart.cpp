@@ -282,12 +282,6 @@ void ExitState(const Machine& machine) {
       machine.GetCurrentState()->Name().c_str());
 }
 
-std::string_view ShortEventName(GameflowEvent event) {
-  std::string_view name = GameflowEventName(event);
-  name.remove_prefix(name.find('.') + 1);
-  return name;
-}
-
 }  // namespace
 
 GameflowChartState::GameflowChartState(std::string name, const GameflowChartState* parent,
@@ -337,79 +331,6 @@ std::string_view GameflowChartActionName(const GameflowMachine::Transition& row)
 
 std::string FormatGameflowEvent(const GameflowEvent& event) {
   return std::string(GameflowEventName(event));
-}
-
-std::string RenderGameflowChartMermaid() {
-  // Composite states are written with their children inside; the root's rows
-  // apply in every state, so they leave from a pseudo-state "any state".
-  std::string text =
-      "# The gameflow state chart\n\n"
-      "Written by `cmake --build --preset default --target gameflow-chart-diagram` from the\n"
-      "transition table in `gameflow/src/GameflowChart.cpp`; a test fails when this file and\n"
-      "the table differ. Edges are labelled with the event (without `GAMEFLOW_EVENT.`) and the\n"
-      "action it runs; a loop lists the events a state accepts without leaving it. Each state\n"
-      "names the phase its entry publishes.\n\n"
-      "```mermaid\nstateDiagram-v2\n";
-  const auto childrenOf = [](const GameflowChartState* parent) {
-    std::vector<const GameflowChartState*> children;
-    for (const GameflowChartState* state : kStates) {
-      if (state->Parent() == parent) {
-        children.push_back(state);
-      }
-    }
-    return children;
-  };
-  const auto phaseText = [](const GameflowChartState& state) -> std::string {
-    if (&state == &kNone) {
-      return "publishes None (CheckedIntoTournament while a tournament runs)";
-    }
-    if (!state.PhaseOnEntry().has_value()) {
-      return "publishes no phase";
-    }
-    return "publishes " + std::string(Api::GameflowPhaseName(*state.PhaseOnEntry()));
-  };
-  const auto writeState = [&](const auto& self, const GameflowChartState& state,
-                              const std::string& indent) -> void {
-    const std::vector<const GameflowChartState*> children = childrenOf(&state);
-    if (children.empty()) {
-      text += indent + state.Name() + " : " + phaseText(state) + "\n";
-      return;
-    }
-    text += indent + "state " + state.Name() + " {\n";
-    const std::string inner = indent + "  ";
-    if (&state != &kGameflow) {
-      text += inner + "note right of " + children.front()->Name() + " : " + state.Name() + " " +
-              phaseText(state) + "\n";
-    }
-    if (const auto* initial = state.InitialTransition().target) {
-      text += inner + "[*] --> " + initial->Name() + "\n";
-    }
-    for (const GameflowChartState* child : children) {
-      self(self, *child, inner);
-    }
-    text += indent + "}\n";
-  };
-  writeState(writeState, kGameflow, "  ");
-  text += "  state \"any state\" as AnyState\n";
-  for (const GameflowChartState* state : kStates) {
-    std::string accepted;
-    for (const Row& row : state->Transitions()) {
-      const std::string_view action = GameflowChartActionName(row);
-      const std::string label = std::string(ShortEventName(row.event)) +
-                                (action.empty() ? std::string() : " / " + std::string(action));
-      if (row.target == nullptr) {
-        accepted += (accepted.empty() ? "" : ", ") + label;
-        continue;
-      }
-      const std::string source = state == &kGameflow ? "AnyState" : state->Name();
-      text += "  " + source + " --> " + row.target->Name() + " : " + label + "\n";
-    }
-    if (!accepted.empty()) {
-      text += "  " + state->Name() + " --> " + state->Name() + " : " + accepted + "\n";
-    }
-  }
-  text += "```\n";
-  return text;
 }
 
 }  // namespace Nalo::Client::Gameflow

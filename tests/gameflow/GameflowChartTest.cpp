@@ -387,27 +387,5 @@ TEST(GameflowChart, TournamentRerouteWalksBackWithoutRepublishing) {
   EXPECT_THAT(harness.owner.published, testing::ElementsAre(GameflowPhase::CheckedIntoTournament));
 }
 
-TEST(GameflowChart, CheckedInDiagramMatchesTheTable) {
-  const std::string path = std::string(NALO_SOURCE_DIR) + "/docs/gameflow-chart.md";
-  std::ifstream file(path, std::ios::binary);
-  ASSERT_TRUE(file) << "missing " << path;
-  std::stringstream checkedIn;
-  checkedIn << file.rdbuf();
-  std::stringstream rendered(RenderGameflowChartMermaid());
-  std::string expectedLine;
-  std::string actualLine;
-  for (int line = 1;; ++line) {
-    const bool moreChecked = static_cast<bool>(std::getline(checkedIn, actualLine));
-    const bool moreRendered = static_cast<bool>(std::getline(rendered, expectedLine));
-    if (!moreChecked && !moreRendered) {
-      break;
-    }
-    ASSERT_TRUE(moreChecked && moreRendered && actualLine == expectedLine)
-        << "docs/gameflow-chart.md is stale at line " << line << ": it has \"" << actualLine
-        << "\", the chart gives \"" << expectedLine
-        << "\". Run: cmake --build --preset default --target gameflow-chart-diagram";
-  }
-}
-
 }  // namespace
 }  // namespace Nalo::Client::Gameflow

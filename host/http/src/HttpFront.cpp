@@ -22,6 +22,7 @@
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
 #include "host/Peers.h"
+#include "host/http/StaticFiles.h"
 
 namespace Nalo::Host::Http {
 
@@ -229,6 +230,7 @@ struct Answer {
   unsigned status = 200;
   std::string reason;  // X-Status-Reason; empty: the status's own phrase
   std::string json;    // the body; empty for none
+  std::string contentType;  // the body's type; empty: JSON
   std::vector<std::pair<std::string, std::string>> headers;
   bool close = false;  // end the connection after it
 };
@@ -284,7 +286,8 @@ std::string Render(const Answer& answer, const Rendering& rendering) {
   }
   if (!noBody) {
     if (!answer.json.empty()) {
-      text.append("Content-Type: ").append(kJson).append("\r\n");
+      const std::string_view type = answer.contentType.empty() ? kJson : answer.contentType;
+      text.append("Content-Type: ").append(type).append("\r\n");
     }
     text.append("Content-Length: ").append(std::to_string(answer.json.size())).append("\r\n");
   }
@@ -332,6 +335,7 @@ class HttpFront::Impl {
   HttpFrontOptions mOptions;
   int mPort = 0;
   std::atomic<bool> mStopped{false};
+  StaticFiles mUi{StaticFiles::DefaultFolder()};  // the dashboard, answered without the token
   // Connections held (refused ones apart) and refusals being written.
   std::atomic<std::size_t> mConnections{0};
   std::atomic<std::size_t> mRefusing{0};
@@ -535,6 +539,17 @@ class Session : public std::enable_shared_from_this<Session> {
   // or one without the token.
   std::optional<Answer> Screen() {
     const auto& request = Request();
+    const std::string_view target = View(request.target());
+    if (auto file = mFront.mUi.Answer(View(request.method_string()),
+                                      target.substr(0, target.find('?')))) {
+      Answer page;
+      page.status = static_cast<unsigned>(file->status);
+      page.json = std::move(file->body);
+      page.contentType = std::move(file->contentType);
+      page.headers = std::move(file->headers);
+      page.close = !mParser->is_done();  // a body sent with it is not read
+      return page;
+    }
     // A preflight carries no credentials: it is answered for the named
     // origin only, and says which methods and headers it may send.
     if (!Options().corsOrigin.empty() && request.method() == http::verb::options &&

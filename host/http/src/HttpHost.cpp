@@ -20,7 +20,8 @@ void PrintWelcome(const HttpFront& front, const std::filesystem::path& accessFil
             << "Token: " << front.Token() << "\n"
             << "Send it as 'Authorization: Bearer <token>', or as the password of HTTP Basic "
                "(curl -u any:<token>).\n"
-            << "URL and token are also in " << accessFile.string() << " (readable by you only).\n";
+            << "URL and token are also in " << accessFile.string() << " (readable by you only).\n"
+            << "Dashboard: " << url << "/#token=" << front.Token() << "\n";
   std::cout << "Plugins:";
   for (const std::string& plugin : plugins) {
     std::cout << " " << plugin;
