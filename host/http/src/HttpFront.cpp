@@ -23,6 +23,8 @@
 #include "binding/Json.h"
 #include "host/Peers.h"
 #include "host/http/StaticFiles.h"
+#include "routing/PercentDecoding.h"
+#include "routing/QueryString.h"
 
 namespace Nalo::Host::Http {
 
@@ -172,50 +174,18 @@ std::string Chunk(std::string_view text) {
   return chunk;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // The decoded value of the query parameter `name` of `target`; empty when
 // it isn't there.
 std::string QueryValue(std::string_view target, std::string_view name) {
-  const std::size_t question = target.find('?');
-  if (question == std::string_view::npos) {
-    return {};
-  }
-  std::string_view query = target.substr(question + 1);
-  while (!query.empty()) {
-    const std::size_t amp = query.find('&');
-    const std::string_view pair = query.substr(0, amp);
-    query.remove_prefix(amp == std::string_view::npos ? query.size() : amp + 1);
-    const std::size_t equals = pair.find('=');
-    if (pair.substr(0, equals) != name) {
-      continue;
+  std::string value;
+  static_cast<void>(VisitQueryString(target, [&](std::string_view key, std::string_view raw) {
+    if (key != name) {
+      return true;
     }
-    const std::string_view raw =
-        equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-    std::string value;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '%' && i + 2 < raw.size() + 0 && HexValue(raw[i + 1]) >= 0 &&
-          HexValue(raw[i + 2]) >= 0) {
-        value.push_back(static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2])));
-        i += 2;
-      } else {
-        value.push_back(raw[i] == '+' ? ' ' : raw[i]);
-      }
-    }
-    return value;
-  }
-  return {};
+    value = percentDecode(raw);
+    return false;
+  }));
+  return value;
 }
 
 void CloseOnExec(int descriptor) {
