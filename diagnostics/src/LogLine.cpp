@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/LogGroup.h"
-#include "diagnostics/src/Platform.h"
+#include "platform/Platform.h"
 
 namespace Nalo {
 namespace {

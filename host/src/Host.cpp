@@ -20,7 +20,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
 #include "binding/Yaml.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"

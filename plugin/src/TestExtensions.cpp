@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "abi/HostAbi.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/PluginLogTarget.h"
 
 namespace {

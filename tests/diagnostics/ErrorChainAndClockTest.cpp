@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/ErrorChain.h"
 
 namespace Nalo {

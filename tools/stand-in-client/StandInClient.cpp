@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "diagnostics/StandInWindows.h"
+#include "platform/StandInWindows.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/ProcessSystem.h"
-#include "diagnostics/WindowsCommandLine.h"
+#include "platform/ProcessSystem.h"
+#include "platform/WindowsCommandLine.h"
 
 namespace Nalo {
 namespace {

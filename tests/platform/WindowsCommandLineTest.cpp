@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/WindowsCommandLine.h"
+#include "platform/WindowsCommandLine.h"
 
 namespace Nalo {
 namespace {
