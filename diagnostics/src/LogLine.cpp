@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/Clock.h"
 #include "diagnostics/LogGroup.h"
+#include "platform/Clock.h"
 #include "platform/Platform.h"
 
 namespace Nalo {
@@ -116,8 +116,8 @@ std::string_view FormatLogLine(std::string_view format, const LogRecord& record,
       case 'T':
         // "0x" and lowercase hexadecimal digits on every system (a C library's %p
         // differs between them).
-        writer.AppendFormatted("0x%" PRIxPTR,
-                               reinterpret_cast<std::uintptr_t>(detail::Platform::CurrentThreadId()));
+        writer.AppendFormatted(
+            "0x%" PRIxPTR, reinterpret_cast<std::uintptr_t>(detail::Platform::CurrentThreadId()));
         break;
       default:
         writer.Append(code);

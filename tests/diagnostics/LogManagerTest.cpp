@@ -9,8 +9,8 @@
 #include "diagnostics/LogGroup.h"
 #include "diagnostics/LogManager.h"
 #include "diagnostics/PluginLogTarget.h"
-#include "tests/diagnostics/RecordingLogTarget.h"
 #include "support/RegexMatchers.h"
+#include "tests/diagnostics/RecordingLogTarget.h"
 
 namespace Nalo {
 namespace {
@@ -137,7 +137,7 @@ TEST(LogManager, ConfigureAttachesWithExcludedBitsRemovedFromInclude) {
 
 TEST(LogManager, ConsoleTargetsAtStartUp) {
   LogManager manager;
-  #ifdef _WIN32
+#ifdef _WIN32
   const std::string program = "diagnostics_tests.exe";
 #else
   const std::string program = "diagnostics_tests";
@@ -152,10 +152,12 @@ TEST(LogManager, ConsoleTargetsAtStartUp) {
   const std::string standardError = testing::internal::GetCapturedStderr();
   const std::string standardOutput = testing::internal::GetCapturedStdout();
 
-  EXPECT_THAT(standardError, Testing::MatchesPattern(program + "\\(0x[0-9a-f]+\\):   WARN\\| "
-                                                   "to every target 1\n" +
-                                                   program + "\\(0x[0-9a-f]+\\):  ERROR\\| "
-                                                   "debug only\n"));
+  EXPECT_THAT(standardError, Testing::MatchesPattern(program +
+                                                     "\\(0x[0-9a-f]+\\):   WARN\\| "
+                                                     "to every target 1\n" +
+                                                     program +
+                                                     "\\(0x[0-9a-f]+\\):  ERROR\\| "
+                                                     "debug only\n"));
   EXPECT_THAT(standardOutput, IsEmpty());
 
   manager.StdErrTarget().Detach();

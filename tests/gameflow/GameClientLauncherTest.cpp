@@ -57,8 +57,8 @@ class LocaleFile : public testing::Test {
   void SetUp() override {
     std::random_device random;
     for (int attempt = 0; attempt < 100 && mFolder.empty(); ++attempt) {
-      const auto folder = std::filesystem::temp_directory_path() /
-                          ("nalo-locale-" + std::to_string(random()));
+      const auto folder =
+          std::filesystem::temp_directory_path() / ("nalo-locale-" + std::to_string(random()));
       if (std::filesystem::create_directory(folder)) {
         mFolder = folder.generic_string();  // the messages name it with '/'
       }
