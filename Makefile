@@ -36,7 +36,8 @@ test-windows: setup
 	./scripts/wine-prefix.sh build/windows/wine
 	cmake --preset windows
 	cmake --build --preset windows
-	ctest --preset windows
+	ctest --preset windows; status=$$?; \
+	  WINEPREFIX=$(CURDIR)/build/windows/wine wineserver -k; exit $$status
 
 bench: setup
 	cmake --preset release
