@@ -16,21 +16,30 @@ export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscore
 run=$here/wine-run.sh
 export NALO_WINE_PREFIX=$prefix
 
-if [ ! -f "$prefix/.ready" ]; then
+make_prefix() {
   rm -rf "$prefix"
-  mkdir -p "$(dirname "$prefix")"
   echo "wine-prefix: making $prefix"
-  wineboot --init >/dev/null 2>&1
-  "$run" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  "$run" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+  wineboot --init </dev/null >/dev/null 2>&1 9>&-
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1
   wineserver -w
   touch "$prefix/.ready"
+}
+
+# One maker at a time.
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+flock 9
+if [ ! -f "$prefix/.ready" ]; then
+  make_prefix
 fi
+flock -u 9
 
 # A server that stays up: each test program then starts in a few hundredths
-# of a second instead of starting its own server.
-wineserver -p
+# of a second instead of starting its own server. It must not hold the
+# caller's output open (ctest and CI wait for it to close), nor the lock.
+wineserver -p </dev/null >/dev/null 2>&1 9>&-
 
 set +e
 "$run" cmd /c exit 37 >/dev/null 2>&1

@@ -11,4 +11,9 @@ WINEDEBUG=-all
 # Neither the .NET nor the HTML runtime is wanted (nor offered for download).
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+if [ ! -f "$WINEPREFIX/.ready" ]; then
+  echo "wine-run: no Wine prefix in $WINEPREFIX; run scripts/wine-prefix.sh first" \
+       "(make test-windows does)" >&2
+  exit 125
+fi
 exec wine "$@"
