@@ -41,16 +41,19 @@ cross_cmake() {
 apt_dir=$work/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
 : >"$apt_dir/sources.list"
+# Debian's own entries only: other repositories may publish no sources.
 if [ -f /etc/apt/sources.list ]; then
-  sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' /etc/apt/sources.list >>"$apt_dir/sources.list"
+  sed -n '/debian/s/^[[:space:]]*deb[[:space:]]/deb-src /p' /etc/apt/sources.list \
+    >>"$apt_dir/sources.list"
 fi
 for file in /etc/apt/sources.list.d/*.sources; do
-  [ -f "$file" ] || continue
+  [ -f "$file" ] && grep -q 'debian' "$file" || continue
   sed 's/^Types:.*/Types: deb-src/' "$file" >"$apt_dir/parts/$(basename "$file")"
 done
 for file in /etc/apt/sources.list.d/*.list; do
   [ -f "$file" ] || continue
-  sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$file" >"$apt_dir/parts/$(basename "$file")"
+  sed -n '/debian/s/^[[:space:]]*deb[[:space:]]/deb-src /p' "$file" \
+    >"$apt_dir/parts/$(basename "$file")"
 done
 apt_options=(
   -o Dir::Etc::SourceList="$apt_dir/sources.list"
@@ -61,7 +64,8 @@ apt_options=(
   -o Debug::NoLocking=1
 )
 echo "windows-deps: fetching the libyaml source package"
-apt-get "${apt_options[@]}" -qq update
+# A mirror that fails here shows in apt-get source below.
+apt-get "${apt_options[@]}" -qq update || echo "windows-deps: some source lists did not update" >&2
 (cd "$work" && apt-get "${apt_options[@]}" -qq source libyaml >/dev/null)
 yaml_source=$(find "$work" -maxdepth 1 -type d -name 'libyaml-*' | head -n 1)
 [ -n "$yaml_source" ] || { echo "windows-deps: no libyaml source unpacked" >&2; exit 1; }
