@@ -28,12 +28,18 @@
 // holds the whole tree, and ReleaseHostValue frees that block. The records
 // are laid out and owned as HostAbi.h says; only their storage is shared.
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "abi/HostAbi.h"
+#include "binding/BindingConvert.h"
 #include "binding/BindingProperty.h"
 #include "binding/BindingResult.h"
+#include "binding/BindingVisitor.h"
 
 namespace Nalo {
 
@@ -85,6 +91,96 @@ struct HostMemberSource {
 // structure holding them, without first gathering them into one tree.
 [[nodiscard]] HostValue ToHostObject(std::span<const HostMemberSource> members,
                                      const BindingTypeRegistry& registry);
+
+// Builds a host value from one walk of a value (BindingProperty::accept or
+// VisitNative): the same record ToHostValue builds from the walked tree, in
+// one block, written as the walk goes. The block starts at `capacityHint`
+// bytes and grows (moving what was written) when a write would not fit;
+// what the last build used (Used()) is a good hint for a similar value.
+//
+//   Nalo::HostValueBuilder builder(registry);
+//   Nalo::BindingResult walked = Nalo::VisitNative(session, registry, builder);
+//   if (walked.Succeeded()) { Nalo::HostValue value = builder.Take(); ... }
+class HostValueBuilder final : public BindingVisitor {
+ public:
+  explicit HostValueBuilder(const BindingTypeRegistry& registry, std::size_t capacityHint = 0);
+  ~HostValueBuilder() override;
+  HostValueBuilder(const HostValueBuilder&) = delete;
+  HostValueBuilder& operator=(const HostValueBuilder&) = delete;
+  HostValueBuilder(HostValueBuilder&&) = delete;
+  HostValueBuilder& operator=(HostValueBuilder&&) = delete;
+
+  void Null() override { Advance(); }
+  void Bool(bool value) override;
+  void Int64(std::int64_t value) override;
+  void Uint64(std::uint64_t value) override;
+  void Double(double value) override;
+  void String(std::string_view bytes) override;
+  void Blob(std::span<const std::uint8_t> bytes) override;
+  void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override;
+  void StartArray(std::size_t count) override;
+  void EndArray() override { Close(); }
+  void StartObject(std::size_t count) override;
+  void Key(std::string_view name) override;
+  void EndObject() override { Close(); }
+
+  // The bytes of the block written so far.
+  [[nodiscard]] std::size_t Used() const noexcept { return mUsed; }
+  // The value of the one complete walk seen; the builder is then empty.
+  [[nodiscard]] HostValue Take();
+
+ private:
+  // An open array or object: where its records lie in the block, and the
+  // index of the record the next value fills.
+  struct Frame {
+    std::size_t records;
+    std::size_t next;
+    bool isObject;
+  };
+  static constexpr std::size_t kInlineFrames = 16;
+
+  // The offset of `size` more bytes, aligned for records when `isRecord`.
+  std::size_t Allocate(std::size_t size, bool isRecord);
+  void Grow(std::size_t needed);
+  // The record the next value fills (valid until the next allocation).
+  NaloHostValue& Slot() noexcept;
+  // The value in the current slot is complete.
+  void Advance() noexcept {
+    if (mDepth > 0) {
+      ++TopFrame().next;
+    }
+  }
+  Frame& TopFrame() noexcept {
+    return mDepth <= kInlineFrames ? mFrames[mDepth - 1] : mMoreFrames[mDepth - 1 - kInlineFrames];
+  }
+  void Open(std::size_t records, bool isObject);
+  void Close() noexcept;
+  // Writes `bytes` (and a NUL when `isText`) into the block; the offset.
+  std::size_t CopyBytes(const void* bytes, std::size_t size, bool isText);
+
+  const BindingTypeRegistry& mRegistry;
+  std::byte* mBlock = nullptr;
+  std::size_t mUsed = 0;
+  std::size_t mCapacity = 0;
+  NaloHostValue mRoot{};
+  std::size_t mDepth = 0;
+  std::array<Frame, kInlineFrames> mFrames{};
+  std::vector<Frame> mMoreFrames;
+};
+
+// Builds the host value ToHostValue(ToProperty(native, registry).Value(),
+// registry) builds, straight from the native record. Fails as ToProperty
+// fails; `out` is then left as it was.
+template <class T>
+[[nodiscard]] BindingResult ToHostValue(const T& native, const BindingTypeRegistry& registry,
+                                        HostValue& out, std::size_t capacityHint = 0) {
+  HostValueBuilder builder(registry, capacityHint);
+  BindingResult walked = VisitNative(native, registry, builder);
+  if (walked.Succeeded()) {
+    out = builder.Take();
+  }
+  return walked;
+}
 
 // Copies a host value into a BindingProperty. `name` names the value in
 // messages. Fails, as a whole, when any part is of an unknown kind ("Couldn't

@@ -11,6 +11,15 @@
 //   WholeMatch        lobby to end of game and back to None: 19 requests and
 //                     platform pushes, and a minute of ticks with one
 //                     refresh of the patcher lock         vs MatchSessionsJson
+//   SessionHostValue  the published session written straight from its native
+//                     record into a host value (the plugin's share of a
+//                     publication)                         vs SessionJson
+//   SessionHostValueThroughTree  the same through a value tree (ToProperty,
+//                     then the tree into a host value), as publications
+//                     were once built                      vs SessionHostValue
+//   HostReadsSession  the stand-in core reading that host value into a tree,
+//                     as it does for every event a plugin sends (the
+//                     host's share)                        vs SessionJson
 //   TenThousandMatches  10,000 matches in a row; the plugin's memory in use
 //                     (bytes and blocks) after the last must equal that after
 //                     the first, else the program says so and fails
@@ -30,6 +39,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -48,6 +58,7 @@
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/Json.h"
+#include "abi/HostValue.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "host/Host.h"
 #include "host/Peers.h"
@@ -304,6 +315,44 @@ void PostedEvent(benchmark::State& state) {
   state.counters["plugin_allocs"] = perEvent;
 }
 
+void SessionHostValue(benchmark::State& state) {
+  const GameflowSession& session = PostedSession();
+  const auto& registry = GameflowRegistry();
+  // As the plugin publishes: the block starts at the largest size used yet.
+  std::size_t blockHint = 0;
+  for (auto _ : state) {
+    Nalo::HostValueBuilder builder(registry, blockHint);
+    const Nalo::BindingResult built = Nalo::VisitNative(session, registry, builder);
+    blockHint = std::max(blockHint, builder.Used());
+    Nalo::HostValue value = builder.Take();
+    benchmark::DoNotOptimize(built);
+    benchmark::DoNotOptimize(value);
+  }
+}
+
+void SessionHostValueThroughTree(benchmark::State& state) {
+  const GameflowSession& session = PostedSession();
+  const auto& registry = GameflowRegistry();
+  for (auto _ : state) {
+    const Nalo::BindingResult tree = Nalo::ToProperty(session, registry);
+    Nalo::HostValue value = Nalo::ToHostValue(tree.Value(), registry);
+    benchmark::DoNotOptimize(value);
+  }
+}
+
+void HostReadsSession(benchmark::State& state) {
+  const auto& registry = GameflowRegistry();
+  Nalo::HostValue value;
+  if (Nalo::ToHostValue(PostedSession(), registry, value).Failed()) {
+    state.SkipWithError("The session doesn't convert.");
+    return;
+  }
+  for (auto _ : state) {
+    Nalo::BindingResult read = Nalo::FromHostValue(value.Record(), "payload");
+    benchmark::DoNotOptimize(read);
+  }
+}
+
 // A plugin in None whose first ticks have run: nothing changes from one tick
 // to the next.
 std::unique_ptr<Nalo::Host::Host> IdleHost() {
@@ -440,6 +489,9 @@ void TenThousandMatches(benchmark::State& state) {
 // load as far as possible.
 BENCHMARK(SessionJson);
 BENCHMARK(PostedEvent);
+BENCHMARK(SessionHostValue);
+BENCHMARK(SessionHostValueThroughTree);
+BENCHMARK(HostReadsSession);
 BENCHMARK(TickTimer);
 BENCHMARK(TickRoute);
 BENCHMARK(MatchSessionsJson);
@@ -452,6 +504,9 @@ BENCHMARK(TenThousandMatches)->Iterations(1)->Repetitions(1)->Unit(benchmark::kM
 
 constexpr Nalo::Bench::RatioComparison kComparisons[] = {
     {"PostedEvent", "SessionJson"},
+    {"SessionHostValue", "SessionJson"},
+    {"SessionHostValueThroughTree", "SessionHostValue"},
+    {"HostReadsSession", "SessionJson"},
     {"TickTimer", "PostedEvent"},
     {"TickRoute", "PostedEvent"},
     {"WholeMatch", "MatchSessionsJson"},

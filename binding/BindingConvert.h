@@ -76,6 +76,18 @@ template <class T>
                                                     registry, text);
 }
 
+// Hands `native` to `visitor` exactly as ToProperty(native, registry)
+// .Value().accept(visitor) would, call for call, without building the tree:
+// the way to copy a native value into another form (a host value) directly.
+// Returns an empty successful result, or the error result ToProperty would
+// give; the visitor has then seen a partial walk.
+template <class T>
+[[nodiscard]] BindingResult VisitNative(const T& native, const BindingTypeRegistry& registry,
+                                        BindingVisitor& visitor) {
+  return BindingConverter<T>::Instance().VisitNative(&native, detail::LeafDescriptor<T>(registry),
+                                                     registry, visitor);
+}
+
 // Converts `input` into `native`; `fieldName` names the value in messages.
 // Returns an empty successful result, or the error result.
 template <class T>

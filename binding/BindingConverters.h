@@ -46,6 +46,7 @@
 #include "binding/BindingTypeRegistry.h"
 #include "binding/detail/BindingConversionRules.h"
 #include "binding/detail/NativeJsonWriter.h"
+#include "binding/detail/NativeVisit.h"
 
 namespace Nalo {
 
@@ -387,15 +388,15 @@ NativeValueClass ClassifyValue(const T& native, const BindingTypeDescriptor* des
   }
 }
 
-template <class T>
-[[nodiscard]] bool WriteJsonValue(NativeJsonWriter& writer, const T& native,
-                                  const BindingTypeDescriptor* descriptor);
+template <class Writer, class T>
+[[nodiscard]] bool WriteNativeValue(Writer& writer, const T& native,
+                                    const BindingTypeDescriptor* descriptor);
 
 // A map through the value tree, for the rare key that holds a NUL (a member
 // name ends at its first NUL, so such keys may merge).
-template <class T>
-[[nodiscard]] bool WriteJsonThroughTree(NativeJsonWriter& writer, const T& native,
-                                        const BindingTypeDescriptor* descriptor) {
+template <class Writer, class T>
+[[nodiscard]] bool WriteNativeThroughTree(Writer& writer, const T& native,
+                                          const BindingTypeDescriptor* descriptor) {
   BindingProperty value;
   std::string error;
   if (!WriteValue(value, native, descriptor, writer.Registry(), error)) {
@@ -405,16 +406,18 @@ template <class T>
   return true;
 }
 
-template <class T>
-bool WriteJsonValue(NativeJsonWriter& writer, const T& native,
-                    const BindingTypeDescriptor* descriptor) {
+// Writes `native` through `writer` (the JSON writer or a visitor walk) as
+// the tree ToProperty would build from it is walked: the same calls in the
+// same order, without the tree.
+template <class Writer, class T>
+bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescriptor* descriptor) {
   constexpr BindingTypeId id = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     if (!native.has_value()) {
       writer.Null();
       return true;
     }
-    return WriteJsonValue(writer, *native, descriptor);
+    return WriteNativeValue(writer, *native, descriptor);
   } else if constexpr (id == BindingTypeId::Bool) {
     writer.Bool(native);
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
@@ -431,26 +434,32 @@ bool WriteJsonValue(NativeJsonWriter& writer, const T& native,
     writer.Blob(native);
   } else if constexpr (id == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
-    writer.StartArray();
+    writer.StartArray(native.size());
     for (std::size_t i = 0; i < native.size(); ++i) {
       const Element& element = native[i];
-      if (!WriteJsonValue<Element>(writer, element, descriptor)) {
+      writer.StartElement();
+      if (!WriteNativeValue<Writer, Element>(writer, element, descriptor)) {
         return false;
       }
+      writer.EndElement();
     }
     writer.EndArray();
   } else if constexpr (id == BindingTypeId::Map) {
     for (const auto& entry : native) {
       if (entry.first.find('\0') != std::string::npos) [[unlikely]] {
-        return WriteJsonThroughTree(writer, native, descriptor);
+        return WriteNativeThroughTree(writer, native, descriptor);
       }
     }
     // Members in ascending byte order of their names: std::string's order.
     const auto writeEntry = [&](const auto& entry) {
       writer.Key(entry.first);
-      return WriteJsonValue(writer, entry.second, descriptor);
+      if (!WriteNativeValue(writer, entry.second, descriptor)) {
+        return false;
+      }
+      writer.EndMember();
+      return true;
     };
-    writer.StartObject();
+    writer.StartObject(native.size());
     if constexpr (std::same_as<T, std::map<std::string, typename ContainerTraits<T>::Element>>) {
       for (const auto& entry : native) {
         if (!writeEntry(entry)) {
@@ -516,7 +525,12 @@ class BindingConverter final : public BindingFieldConverter {
 
   [[nodiscard]] bool WriteJson(detail::NativeJsonWriter& writer, const void* field,
                                const BindingTypeDescriptor* descriptor) const override {
-    return detail::WriteJsonValue(writer, *static_cast<const T*>(field), descriptor);
+    return detail::WriteNativeValue(writer, *static_cast<const T*>(field), descriptor);
+  }
+
+  [[nodiscard]] bool Visit(detail::NativeVisit& walk, const void* field,
+                           const BindingTypeDescriptor* descriptor) const override {
+    return detail::WriteNativeValue(walk, *static_cast<const T*>(field), descriptor);
   }
 };
 

@@ -16,9 +16,11 @@ class BindingProperty;
 class BindingResult;
 class BindingTypeDescriptor;
 class BindingTypeRegistry;
+class BindingVisitor;
 
 namespace detail {
 class NativeJsonWriter;
+class NativeVisit;
 }  // namespace detail
 
 // What a native value converts to, as far as omitting a member goes.
@@ -58,6 +60,13 @@ class BindingFieldConverter {
                                          const BindingTypeRegistry& registry,
                                          std::string& text) const;
 
+  // Hands the native value at `field` to `visitor` as accept() hands over
+  // the value Write would produce, without producing it; see VisitNative in
+  // BindingConvert.h.
+  [[nodiscard]] BindingResult VisitNative(const void* field, const BindingTypeDescriptor* descriptor,
+                                          const BindingTypeRegistry& registry,
+                                          BindingVisitor& visitor) const;
+
   // What the native value at `field` would convert to: empty, another
   // default value, or neither. A structure whose descriptor is missing
   // counts as neither (writing it fails).
@@ -68,6 +77,11 @@ class BindingFieldConverter {
   // error set, where Write would fail.
   [[nodiscard]] virtual bool WriteJson(detail::NativeJsonWriter& writer, const void* field,
                                        const BindingTypeDescriptor* descriptor) const = 0;
+  // Walks the native value at `field` into the walk's visitor, call for call
+  // as accept() walks the value Write would produce. Returns false, with the
+  // walk's error set, where Write would fail.
+  [[nodiscard]] virtual bool Visit(detail::NativeVisit& walk, const void* field,
+                                   const BindingTypeDescriptor* descriptor) const = 0;
 
  protected:
   BindingFieldConverter() = default;

@@ -6,7 +6,9 @@
 //   line 1      first byte: method code (its value modulo 9); the rest: the path
 //   next lines  "name:value" headers, up to an empty line; a name starting
 //               with "@" is a host-value argument instead (the text after "@"
-//               names it; "@" alone passes it by position), its value a text
+//               names it; "@" alone passes it by position), its value a text,
+//               or, after "~", an object of the comma-separated "key=text"
+//               members in their order (unsorted, repeated keys allowed)
 //   next line   the body's content type
 //   the rest    the body
 // Missing parts are empty.
@@ -152,6 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> texts;
   std::vector<std::pair<std::size_t, std::size_t>> headerTexts;
   std::vector<std::pair<std::size_t, std::size_t>> argumentTexts;  // name index or npos, value
+  // For an object argument: its members' (key, text) indices; empty for a text.
+  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> argumentMembers;
   texts.reserve(size / 2 + 4);
   while (!rest.empty()) {
     const std::string_view line = NextLine(rest);
@@ -170,6 +174,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       texts.emplace_back(value);
       argumentTexts.emplace_back(nameIndex, texts.size() - 1);
+      std::vector<std::pair<std::size_t, std::size_t>> members;
+      if (value.starts_with('~')) {
+        std::string_view pieces = value.substr(1);
+        while (!pieces.empty()) {
+          const std::size_t comma = pieces.find(',');
+          const std::string_view piece = pieces.substr(0, comma);
+          pieces = comma == std::string_view::npos ? std::string_view() : pieces.substr(comma + 1);
+          const std::size_t equals = piece.find('=');
+          texts.emplace_back(piece.substr(0, equals));
+          texts.emplace_back(equals == std::string_view::npos ? std::string_view()
+                                                              : piece.substr(equals + 1));
+          members.emplace_back(texts.size() - 2, texts.size() - 1);
+        }
+      }
+      argumentMembers.push_back(std::move(members));
     } else {
       texts.emplace_back(name);
       texts.emplace_back(value);
@@ -184,12 +203,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     headers.push_back({texts[name].c_str(), texts[value].c_str()});
   }
   std::vector<NaloRequestArgument> arguments;
-  for (const auto& [name, value] : argumentTexts) {
+  std::vector<std::vector<NaloHostMember>> memberRecords(argumentTexts.size());
+  for (std::size_t i = 0; i < argumentTexts.size(); ++i) {
+    const auto& [name, value] = argumentTexts[i];
     NaloRequestArgument argument{};
     argument.name = name == std::string::npos ? nullptr : texts[name].c_str();
     argument.value.kind = NALO_HOST_VALUE_TEXT;
     argument.value.payload.text.data = texts[value].data();
     argument.value.payload.text.length = texts[value].size();
+    if (!argumentMembers[i].empty()) {
+      for (const auto& [key, text] : argumentMembers[i]) {
+        NaloHostMember member{};
+        member.name = texts[key].c_str();
+        member.value.kind = NALO_HOST_VALUE_TEXT;
+        member.value.payload.text.data = texts[text].data();
+        member.value.payload.text.length = texts[text].size();
+        memberRecords[i].push_back(member);
+      }
+      argument.value = NaloHostValue{};
+      argument.value.kind = NALO_HOST_VALUE_OBJECT;
+      argument.value.payload.object.members = memberRecords[i].data();
+      argument.value.payload.object.count = memberRecords[i].size();
+    }
     arguments.push_back(argument);
   }
 

@@ -161,8 +161,6 @@ class GameClientLauncher final : public GameLauncher {
     // Sends a telemetry event with text properties.
     virtual void SendTelemetry(std::string_view name,
                                std::vector<std::pair<std::string, std::string>> properties) = 0;
-    // Ends the process with `code`.
-    [[noreturn]] virtual void Fatal(std::string_view code) = 0;
 
    protected:
     Peers() = default;
@@ -193,6 +191,8 @@ class GameClientLauncher final : public GameLauncher {
   void EndSpectating() override;
   std::optional<TutorialKind> RunningTutorial() const override { return mTutorial; }
   void EndTutorial() override;
+  void FollowRestoredClient(bool availabilityChanged) override;
+  bool IsRestoredClientWaiting() const override { return mRestoredClient.has_value(); }
   void OnLoginInGameCredentials(const BindingProperty* value) override;
   void OnUxCrashCount(const BindingProperty* value) override;
   bool IsLaunchRunning() const override { return mLaunchRunning; }
@@ -218,7 +218,9 @@ class GameClientLauncher final : public GameLauncher {
                                                       bool withHostCredentials);
   MaybeType<Failure, void> GetAndWriteGameLocale(const std::string& directory);
   std::vector<std::string> ExtraArgsFromCommandLine();
-  bool UseZump();
+  // Whether the client gets "-UseZump": unless the host's command line says
+  // "--no-zump". Fails when the command line can't be read.
+  MaybeType<Failure, bool> UseZump();
   std::optional<Api::GameflowProcessInfo> GetProcessInfo();
   void SetProcessInfo(const std::optional<Api::GameflowProcessInfo>& info);
   // Whether `pid` runs the game client's executable.
@@ -235,6 +237,8 @@ class GameClientLauncher final : public GameLauncher {
   Peers* mPeers;
   const TickClock* mClock;
   bool mLaunchRunning = false;
+  // A game client found running after a restart that is not watched yet.
+  std::optional<std::uint32_t> mRestoredClient;
   bool mSpectating = false;
   std::optional<TutorialKind> mTutorial;
   // How long the running spectate lasts; read when it ends.

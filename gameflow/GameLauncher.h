@@ -85,6 +85,13 @@ class GameLauncher {
   // A launch is under way (it may be waiting for a request while the core
   // runs a tick).
   [[nodiscard]] virtual bool IsLaunchRunning() const { return false; }
+  // Called by every tick: follows a game client found running after a
+  // restart that could not be watched yet (`availabilityChanged`: the tick
+  // found availability changed).
+  virtual void FollowRestoredClient(bool /*availabilityChanged*/) {}
+  // A game client found running after a restart waits to be watched; its
+  // patcher lock is kept fresh meanwhile.
+  [[nodiscard]] virtual bool IsRestoredClientWaiting() const { return false; }
 
  protected:
   GameLauncher() = default;

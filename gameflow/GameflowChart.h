@@ -66,8 +66,8 @@ class GameflowChartOwner {
   [[nodiscard]] virtual bool IsSpectating() const = 0;
   virtual void EndSpectating() = 0;
   // Publishes the resource of the tutorial that ran and forgets it; with no
-  // tutorial running it does nothing.
-  virtual void EndTutorial() = 0;
+  // tutorial running it does nothing. Answers whether a tutorial ended.
+  virtual bool EndTutorial() = 0;
 
  protected:
   GameflowChartOwner() = default;

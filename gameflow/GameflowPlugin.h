@@ -89,7 +89,11 @@ class GameflowPlugin final : public AppModule,
   void ExitGameFlow() override { mGate.Exit(); }
   bool IsSpectating() const override { return mLauncher->IsSpectating(); }
   void EndSpectating() override { mLauncher->EndSpectating(); }
-  void EndTutorial() override { mLauncher->EndTutorial(); }
+  bool EndTutorial() override {
+    const bool running = mLauncher->RunningTutorial().has_value();
+    mLauncher->EndTutorial();
+    return running;
+  }
 
   // --- Routes --------------------------------------------------------------------------
   Api::GameflowAvailability GetAvailability();

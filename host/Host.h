@@ -253,6 +253,11 @@ class Host {
   // Time until the next pending task; nullopt when none is pending.
   [[nodiscard]] std::optional<std::chrono::nanoseconds> TimeUntilNextTask() const;
   [[nodiscard]] std::size_t PendingTaskCount() const noexcept;
+  // The labels of the pending tasks, in run order ("Timer: t" for a run of
+  // a plugin's timer t).
+  [[nodiscard]] std::vector<std::string> PendingTaskLabels() const;
+  // Whether some loaded plugin subscribes to the event `name` now.
+  [[nodiscard]] bool HasSubscriber(std::string_view name) const;
   // Set when a call ran more tasks at one instant than the clock allows
   // (TaskQueue.h): the message names the task or timer that kept time
   // standing still. Cleared by reading it.

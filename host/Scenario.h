@@ -65,6 +65,10 @@ enum class StepKind {
   ExpectClientSpawned,
   ExpectFile,
   AwaitClientExit,
+  SignalClient,
+  AwaitClient,
+  // The core's pending timer runs.
+  ExpectTimers,
 };
 
 // What a response must show; unset parts aren't checked.
@@ -98,11 +102,15 @@ struct ScenarioStep {
   ServiceProxyReply reply;
   std::vector<LcdsAnswer> lcdsAnswers;         // lcds-answer, one per call in order
   std::vector<PeerAnswer> peerAnswers;         // answer, one per request in order
-  std::optional<std::uint32_t> expectedCount;  // expect-request: how many times
+  std::optional<std::uint32_t> expectedCount;  // expect-request: how many times;
+                                               // expect-client-spawned: how many clients
   std::optional<std::uint32_t> level;          // expect-log: NALO_LOG_*
   std::string group;                           // expect-log: "GEN", "DBG", ...
   int exitCode = 0;                            // expect-exit, await-client-exit
-  std::optional<int> signal;                   // await-client-exit: the crash's signal
+  std::optional<int> signal;                   // await-client-exit: the crash's signal;
+                                               // signal-client: the signal to send
+  std::vector<std::string> timersRunning;      // expect-timers
+  std::vector<std::string> timersStopped;      // expect-timers
   std::optional<ResponseExpectation> expect;   // request, expect-response
   std::vector<ScenarioStep> during;            // expect-fatal, expect-exit
 };
@@ -121,6 +129,9 @@ struct Scenario {
   // Set: the stand-in game client is installed in the realistic patcher's
   // folder with this control file.
   std::optional<std::string> standInClient;
+  // Texts no log line may carry (the header's `secrets`), besides those the
+  // runner finds itself in what the scenario hands out.
+  std::vector<std::string> secrets;
   std::vector<ScenarioStep> steps;  // the lcds table of the file becomes leading lcds-answer steps
 };
 

@@ -32,6 +32,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/Host.h"
 
@@ -81,6 +82,8 @@ class TaskQueue {
 
   [[nodiscard]] std::optional<std::uint64_t> NextDue() const;
   [[nodiscard]] std::size_t Size() const noexcept { return mTasks.size(); }
+  // The queued tasks' labels, in run order.
+  [[nodiscard]] std::vector<std::string> Labels() const;
 
   // The stall found since the last call, if any; clears it.
   [[nodiscard]] std::optional<Stall> TakeStall();

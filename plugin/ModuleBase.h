@@ -184,10 +184,37 @@ class TypedLcdsHandler final : public LcdsHandler {
   std::function<void(T&)> mHandler;
 };
 
+// Walks the data of a resource event into `visitor` (a native value through
+// VisitNative, a held value through accept). A plain reference to the
+// caller's walk: no copy, no allocation.
+class ResourceData {
+ public:
+  template <class Walk>
+  explicit ResourceData(const Walk& walk) noexcept
+      : mWalk(&walk), mCall([](const void* walk, BindingVisitor& visitor) {
+          return (*static_cast<const Walk*>(walk))(visitor);
+        }) {}
+
+  [[nodiscard]] BindingResult operator()(BindingVisitor& visitor) const {
+    return mCall(mWalk, visitor);
+  }
+
+ private:
+  const void* mWalk;
+  BindingResult (*mCall)(const void*, BindingVisitor&);
+};
+
 // The payload of a resource event: the registered Resource record (uri,
-// eventType, data) as a host value. `data` is converted straight into the
-// record's "data" member instead of being copied into a Resource first.
-// Fails with 500 when the record doesn't convert.
+// eventType, data) as a host value, built in one walk with `data` written
+// straight into the record's "data" member: neither the record nor the data
+// becomes a value tree first. `blockHint`, when given, is the block size to
+// start with (see HostValueBuilder) and is raised to the size this payload
+// used. Fails with 500 when the data doesn't convert.
+[[nodiscard]] MaybeType<Failure, HostValue> ResourcePayload(std::string_view uri,
+                                                            PluginResourceEventType type,
+                                                            const ResourceData& data,
+                                                            const BindingTypeRegistry& registry,
+                                                            std::size_t* blockHint = nullptr);
 [[nodiscard]] MaybeType<Failure, HostValue> ResourcePayload(std::string_view uri,
                                                             PluginResourceEventType type,
                                                             const BindingProperty& data,
@@ -272,11 +299,10 @@ class ModuleBase : public EventSubscriber {
   // value doesn't convert nothing is sent and the failure (code 500) says why.
   template <class T>
   [[nodiscard]] MaybeType<Failure, void> Publish(std::string_view uri, const T& value) {
-    BindingResult converted = ToProperty(value, *mRegistry);
-    if (converted.Failed()) {
-      return PublishFailure(uri, converted.ErrorMessage());
-    }
-    return PublishResource(uri, PluginResourceEventType::Create, converted.Value());
+    const auto walk = [&](BindingVisitor& visitor) {
+      return VisitNative(value, *mRegistry, visitor);
+    };
+    return PublishResource(uri, PluginResourceEventType::Create, detail::ResourceData(walk));
   }
   // Announces that `uri` is gone: a Delete event with no data, sent the same
   // two ways.
@@ -378,9 +404,7 @@ class ModuleBase : public EventSubscriber {
   void OnServiceProxyAsync(PluginServiceProxyResponse& reply);
   [[nodiscard]] MaybeType<Failure, void> PublishResource(std::string_view uri,
                                                          PluginResourceEventType type,
-                                                         const BindingProperty& data);
-  [[nodiscard]] MaybeType<Failure, void> PublishFailure(std::string_view uri,
-                                                        std::string_view error) const;
+                                                         const detail::ResourceData& data);
   void RunTask(std::uint64_t id) noexcept;
   // The delay PostTask hands the core for `deadlineNanoseconds` (rule 2).
   [[nodiscard]] double DelaySecondsUntil(std::uint64_t deadlineNanoseconds) const;
@@ -393,6 +417,9 @@ class ModuleBase : public EventSubscriber {
 
   const TickClock* mClock;
   std::unique_ptr<BindingTypeRegistry> mRegistry;
+  // The largest resource payload block published so far: the next one
+  // starts at this size and rarely has to grow.
+  std::size_t mPayloadBlockHint = 0;
   const NaloHostServices* mServices = nullptr;
   std::uint32_t mPluginHandle = 0;
   std::string mShortName;

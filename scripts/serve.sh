@@ -27,6 +27,9 @@ case "$mode" in
     # stand-in-client.cfg there to change that).
     client=$state/tav_game_client_sln
     mkdir -p "$client" "$state/windows"
+    # The data store and the client's record there hold the game's key and
+    # auth token: the folders are the owner's alone.
+    chmod 700 "$state" "$client"
     ln -sfn "$PWD/$build/tools/stand-in-client/Tavora.exe" "$client/Tavora.exe"
     [ -f "$client/stand-in-client.cfg" ] ||
       printf 'end-delay-ms = 60000\nend = exit 0\n' >"$client/stand-in-client.cfg"

@@ -17,6 +17,7 @@
 #include "binding/BindingLimits.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/PositionalFormat.h"
+#include "binding/detail/TreeBuilding.h"
 
 namespace Nalo {
 
@@ -275,7 +276,7 @@ class HostValueReader {
         target.MakeCollection();
         target.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
-          if (!Read(elements[i], target.at(i), depth + 1)) {
+          if (!Read(elements[i], detail::TreeBuilding::ElementAt(target, i), depth + 1)) {
             return false;
           }
         }
@@ -295,7 +296,11 @@ class HostValueReader {
             return false;
           }
           const NaloHostValue memberValue = members[i].value;
-          if (!Read(memberValue, target.member(name), depth + 1)) {
+          // Names arrive in ascending order from a plugin's walk: each is
+          // appended after one comparison (see TreeBuilding::Member).
+          BindingProperty& member = detail::TreeBuilding::Member(
+              target, detail::TreeBuilding::Store(target).Intern(std::string_view(name)));
+          if (!Read(memberValue, member, depth + 1)) {
             return false;
           }
         }
@@ -408,6 +413,237 @@ HostValue ToHostObject(std::span<const HostMemberSource> members,
     targets[i].ownsName = 1;
     writer.Fill(targets[i].value, *members[i].value, registry);
   }
+  return HostValue(record);
+}
+
+// --- HostValueBuilder ------------------------------------------------------------------
+// While the walk runs, every pointer in the block's records holds an offset
+// from the block's start, since the block may still move when it grows;
+// Take() turns the offsets into addresses once the block is final.
+
+namespace {
+
+template <class Pointer>
+Pointer OffsetPointer(std::size_t offset) noexcept {
+  return reinterpret_cast<Pointer>(static_cast<std::uintptr_t>(offset));
+}
+
+template <class Pointer>
+Pointer Rebase(std::byte* block, Pointer offset) noexcept {
+  return reinterpret_cast<Pointer>(block + reinterpret_cast<std::uintptr_t>(offset));
+}
+
+void RebaseRecord(std::byte* block, NaloHostValue& record) noexcept {
+  switch (record.kind) {
+    case NALO_HOST_VALUE_OWNED_TEXT:
+      record.payload.text.data = Rebase(block, record.payload.text.data);
+      return;
+    case NALO_HOST_VALUE_OWNED_BYTES:
+      record.payload.bytes.data = Rebase(block, record.payload.bytes.data);
+      return;
+    case NALO_HOST_VALUE_ARRAY: {
+      NaloHostValue* elements = Rebase(block, record.payload.array.elements);
+      record.payload.array.elements = elements;
+      for (std::size_t i = 0; i < record.payload.array.count; ++i) {
+        RebaseRecord(block, elements[i]);
+      }
+      return;
+    }
+    case NALO_HOST_VALUE_OBJECT: {
+      NaloHostMember* members = Rebase(block, record.payload.object.members);
+      record.payload.object.members = members;
+      for (std::size_t i = 0; i < record.payload.object.count; ++i) {
+        members[i].name = Rebase(block, members[i].name);
+        RebaseRecord(block, members[i].value);
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+HostValueBuilder::HostValueBuilder(const BindingTypeRegistry& registry, std::size_t capacityHint)
+    : mRegistry(registry) {
+  if (capacityHint > 0) {
+    mCapacity = RoundUp(capacityHint);
+    mBlock = AllocateBlock(mCapacity);
+  }
+}
+
+HostValueBuilder::~HostValueBuilder() {
+  if (mBlock != nullptr) {
+    FreeBlock(mBlock);
+  }
+}
+
+void HostValueBuilder::Grow(std::size_t needed) {
+  const std::size_t capacity = RoundUp(std::max({mCapacity * 2, needed, std::size_t{256}}));
+  std::byte* block = AllocateBlock(capacity);
+  if (mBlock != nullptr) {
+    std::memcpy(block, mBlock, mUsed);
+    FreeBlock(mBlock);
+  }
+  mBlock = block;
+  mCapacity = capacity;
+}
+
+std::size_t HostValueBuilder::Allocate(std::size_t size, bool isRecord) {
+  const std::size_t offset = isRecord ? RoundUp(mUsed) : mUsed;
+  if (offset + size > mCapacity || mBlock == nullptr) {
+    Grow(offset + size);
+  }
+  mUsed = offset + size;
+  return offset;
+}
+
+std::size_t HostValueBuilder::CopyBytes(const void* bytes, std::size_t size, bool isText) {
+  const std::size_t offset = Allocate(size + (isText ? 1 : 0), false);
+  std::byte* target = mBlock + offset;
+  if (size != 0) {
+    std::memcpy(target, bytes, size);
+  }
+  if (isText) {
+    target[size] = std::byte{0};
+  }
+  return offset;
+}
+
+NaloHostValue& HostValueBuilder::Slot() noexcept {
+  if (mDepth == 0) {
+    return mRoot;
+  }
+  const Frame& frame = TopFrame();
+  if (frame.isObject) {
+    return reinterpret_cast<NaloHostMember*>(mBlock + frame.records)[frame.next].value;
+  }
+  return reinterpret_cast<NaloHostValue*>(mBlock + frame.records)[frame.next];
+}
+
+void HostValueBuilder::Bool(bool value) {
+  NaloHostValue& slot = Slot();
+  slot.payload.boolean = value ? 1 : 0;
+  slot.kind = NALO_HOST_VALUE_BOOL;
+  Advance();
+}
+
+void HostValueBuilder::Int64(std::int64_t value) {
+  NaloHostValue& slot = Slot();
+  slot.payload.signedInteger = value;
+  slot.kind = NALO_HOST_VALUE_SIGNED;
+  Advance();
+}
+
+void HostValueBuilder::Uint64(std::uint64_t value) {
+  NaloHostValue& slot = Slot();
+  slot.payload.unsignedInteger = value;
+  slot.kind = NALO_HOST_VALUE_UNSIGNED;
+  Advance();
+}
+
+void HostValueBuilder::Double(double value) {
+  NaloHostValue& slot = Slot();
+  slot.payload.floating = value;
+  slot.kind = NALO_HOST_VALUE_DOUBLE;
+  Advance();
+}
+
+void HostValueBuilder::String(std::string_view bytes) {
+  const std::size_t offset = CopyBytes(bytes.data(), bytes.size(), true);
+  NaloHostValue& slot = Slot();
+  slot.payload.text.data = OffsetPointer<const char*>(offset);
+  slot.payload.text.length = bytes.size();
+  slot.kind = NALO_HOST_VALUE_OWNED_TEXT;
+  Advance();
+}
+
+void HostValueBuilder::Blob(std::span<const std::uint8_t> bytes) {
+  const std::size_t offset = CopyBytes(bytes.data(), bytes.size(), false);
+  NaloHostValue& slot = Slot();
+  slot.payload.bytes.data = OffsetPointer<const std::uint8_t*>(offset);
+  slot.payload.bytes.length = bytes.size();
+  slot.kind = NALO_HOST_VALUE_OWNED_BYTES;
+  Advance();
+}
+
+void HostValueBuilder::Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) {
+  const std::optional<std::string_view> name =
+      descriptor != nullptr ? mRegistry.enumeratorName(*descriptor, value) : std::nullopt;
+  if (name.has_value()) {
+    String(*name);
+  } else {
+    Int64(value);
+  }
+}
+
+void HostValueBuilder::Open(std::size_t records, bool isObject) {
+  const Frame frame{records, 0, isObject};
+  if (mDepth < kInlineFrames) {
+    mFrames[mDepth] = frame;
+  } else {
+    mMoreFrames.push_back(frame);
+  }
+  ++mDepth;
+}
+
+void HostValueBuilder::Close() noexcept {
+  if (mDepth > kInlineFrames) {
+    mMoreFrames.pop_back();
+  }
+  --mDepth;
+  Advance();
+}
+
+void HostValueBuilder::StartArray(std::size_t count) {
+  const std::size_t bytes = count * sizeof(NaloHostValue);
+  const std::size_t offset = Allocate(RoundUp(bytes), true);
+  std::memset(mBlock + offset, 0, bytes);
+  NaloHostValue& slot = Slot();
+  slot.payload.array.elements = OffsetPointer<NaloHostValue*>(offset);
+  slot.payload.array.count = count;
+  slot.kind = NALO_HOST_VALUE_ARRAY;
+  Open(offset, false);
+}
+
+void HostValueBuilder::StartObject(std::size_t count) {
+  const std::size_t bytes = count * sizeof(NaloHostMember);
+  const std::size_t offset = Allocate(RoundUp(bytes), true);
+  std::memset(mBlock + offset, 0, bytes);
+  NaloHostValue& slot = Slot();
+  slot.payload.object.members = OffsetPointer<NaloHostMember*>(offset);
+  slot.payload.object.count = count;
+  slot.kind = NALO_HOST_VALUE_OBJECT;
+  Open(offset, true);
+}
+
+void HostValueBuilder::Key(std::string_view name) {
+  // Names come from a structure walk: they hold no NUL.
+  const std::size_t offset = CopyBytes(name.data(), name.size(), true);
+  const Frame& frame = TopFrame();
+  NaloHostMember& member = reinterpret_cast<NaloHostMember*>(mBlock + frame.records)[frame.next];
+  member.name = OffsetPointer<const char*>(offset);
+  member.ownsName = 1;
+}
+
+HostValue HostValueBuilder::Take() {
+  NaloHostValue record = mRoot;
+  mRoot = NaloHostValue{};
+  switch (record.kind) {
+    case NALO_HOST_VALUE_OWNED_TEXT:
+    case NALO_HOST_VALUE_OWNED_BYTES:
+    case NALO_HOST_VALUE_ARRAY:
+    case NALO_HOST_VALUE_OBJECT:
+      // The root's own pointer is offset 0, the block's start.
+      RebaseRecord(mBlock, record);
+      mBlock = nullptr;
+      break;
+    default:
+      break;
+  }
+  mUsed = 0;
+  mCapacity = mBlock != nullptr ? mCapacity : 0;
   return HostValue(record);
 }
 

@@ -56,7 +56,12 @@ void StructFromProperty(BindingResult& context, void* native, const BindingPrope
                         const BindingTypeRegistry& registry);
 // Whether a member whose field has `flags` and whose value is of class
 // `value` is left out of the structure.
-[[nodiscard]] bool IsOmitted(std::uint8_t flags, NativeValueClass value) noexcept;
+[[nodiscard]] inline bool IsOmitted(std::uint8_t flags, NativeValueClass value) noexcept {
+  constexpr std::uint8_t kOmitWhenDefaultFlag = 1;  // kOmitWhenDefault
+  constexpr std::uint8_t kOmitWhenEmptyFlag = 4;    // kOmitWhenEmpty
+  return ((flags & kOmitWhenDefaultFlag) != 0 && value != NativeValueClass::Other) ||
+         ((flags & kOmitWhenEmptyFlag) != 0 && value == NativeValueClass::Empty);
+}
 // What a value or a registered structure converts to, for omitting members
 // (see NativeValueClass).
 [[nodiscard]] NativeValueClass ClassifyProperty(const BindingProperty& value) noexcept;

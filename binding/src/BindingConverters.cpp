@@ -7,6 +7,7 @@
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeDescriptor.h"
 #include "binding/PositionalFormat.h"
+#include "binding/detail/NativeWalk.h"
 #include "binding/src/NumberText.h"
 
 namespace Nalo {
@@ -397,10 +398,7 @@ NativeValueClass ClassifyProperty(const BindingProperty& value) noexcept {
   return isDefault ? NativeValueClass::Default : NativeValueClass::Other;
 }
 
-bool IsOmitted(BindingFieldFlags flags, NativeValueClass value) noexcept {
-  return ((flags & kOmitWhenDefault) != 0 && value != NativeValueClass::Other) ||
-         ((flags & kOmitWhenEmpty) != 0 && value == NativeValueClass::Empty);
-}
+static_assert(kOmitWhenDefault == 1 && kOmitWhenEmpty == 4, "IsOmitted spells out the flag bits");
 
 NativeValueClass ClassifyStruct(const void* native, const BindingTypeDescriptor* descriptor) {
   if (descriptor == nullptr) {
@@ -440,7 +438,31 @@ bool WriteStruct(BindingProperty& target, const void* native,
   return true;
 }
 
+bool NativeVisit::Struct(const void* native, const BindingTypeDescriptor* descriptor) {
+  return WriteNativeStruct(*this, native, descriptor);
+}
+
+bool NativeVisit::StructThroughTree(const void* native, const BindingTypeDescriptor* descriptor) {
+  const BindingResult converted = toProperty(native, descriptor, mRegistry);
+  if (converted.Failed()) {
+    return Fail(converted.ErrorMessage());
+  }
+  Value(converted.Value());
+  return true;
+}
+
 }  // namespace detail
+
+BindingResult BindingFieldConverter::VisitNative(const void* field,
+                                                 const BindingTypeDescriptor* descriptor,
+                                                 const BindingTypeRegistry& registry,
+                                                 BindingVisitor& visitor) const {
+  detail::NativeVisit walk(visitor, registry);
+  if (!Visit(walk, field, descriptor)) {
+    return BindingResult::Error(walk.Error());
+  }
+  return BindingResult();
+}
 
 void BindingFieldConverter::toProperty(BindingResult& result, const void* field,
                                        const BindingTypeDescriptor* descriptor,

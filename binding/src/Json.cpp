@@ -21,6 +21,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cmath>
@@ -41,6 +42,7 @@
 #include "binding/BindingVisitor.h"
 #include "binding/detail/BindingConversionRules.h"
 #include "binding/detail/NativeJsonWriter.h"
+#include "binding/detail/NativeWalk.h"
 #include "binding/detail/TreeBuilding.h"
 #include "diagnostics/Fatal.h"
 #include "diagnostics/JsonAllocator.h"
@@ -577,90 +579,191 @@ std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* regi
 
 namespace detail {
 
-struct NativeJsonWriter::Output {
-  explicit Output(const BindingTypeRegistry& registry)
-      : writer(buffer), visitor(writer, &registry) {}
+namespace {
 
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer;
-  JsonWritingVisitor<rapidjson::Writer<rapidjson::StringBuffer>> visitor;
-};
+// What follows the backslash of each byte's escape, as RapidJSON's writer
+// escapes: 'u' for \u00XX, 0 for a byte written as it is.
+constexpr std::array<char, 256> kEscapes = [] {
+  std::array<char, 256> escapes{};
+  for (int byte = 0; byte < 0x20; ++byte) {
+    escapes[static_cast<std::size_t>(byte)] = 'u';
+  }
+  escapes['\b'] = 'b';
+  escapes['\t'] = 't';
+  escapes['\n'] = 'n';
+  escapes['\f'] = 'f';
+  escapes['\r'] = 'r';
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  return escapes;
+}();
 
-NativeJsonWriter::NativeJsonWriter(const BindingTypeRegistry& registry)
-    : mRegistry(registry), mOutput(std::make_unique<Output>(registry)) {}
-
-NativeJsonWriter::~NativeJsonWriter() = default;
-
-void NativeJsonWriter::Null() {
-  mOutput->visitor.Null();
+// Whether any of the eight bytes of `word` needs an escape: a control byte,
+// a quote or a backslash.
+constexpr bool NeedsEscape(std::uint64_t word) noexcept {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  const std::uint64_t quotes = word ^ (kOnes * '"');
+  const std::uint64_t backslashes = word ^ (kOnes * '\\');
+  const std::uint64_t found = ((word - kOnes * 0x20) & ~word) | ((quotes - kOnes) & ~quotes) |
+                              ((backslashes - kOnes) & ~backslashes);
+  return (found & kHighs) != 0;
 }
-void NativeJsonWriter::Bool(bool value) {
-  mOutput->visitor.Bool(value);
+
+}  // namespace
+
+NativeJsonWriter::NativeJsonWriter(const BindingTypeRegistry& registry, std::string& text)
+    : mRegistry(registry), mText(text) {
+  mText.resize(mText.capacity());
+  mCursor = mText.data();
+  mEnd = mCursor + mText.size();
 }
+
+void NativeJsonWriter::Grow(std::size_t count) {
+  const std::size_t used = static_cast<std::size_t>(mCursor - mText.data());
+  mText.resize(std::max(mText.size() * 2, used + count + 256));
+  mCursor = mText.data() + used;
+  mEnd = mText.data() + mText.size();
+}
+
+namespace {
+
+// Writes `count` bytes from `in` to `out`, escaping those that need it.
+char* EscapeBytes(const char* in, std::size_t count, char* out) noexcept {
+  for (const char* stop = in + count; in != stop; ++in) {
+    const auto byte = static_cast<unsigned char>(*in);
+    const char escape = kEscapes[byte];
+    if (escape == 0) {
+      *out++ = static_cast<char>(byte);
+      continue;
+    }
+    *out++ = '\\';
+    *out++ = escape;
+    if (escape == 'u') {
+      constexpr char kHexDigits[] = "0123456789ABCDEF";
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = kHexDigits[byte >> 4];
+      *out++ = kHexDigits[byte & 0xF];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void NativeJsonWriter::WriteQuoted(std::string_view bytes) {
+  char* out = mCursor;
+  *out++ = '"';
+  const char* in = bytes.data();
+  std::size_t left = bytes.size();
+  // Eight bytes at a time; a run that holds a byte to escape goes byte by
+  // byte.
+  for (; left >= 8; left -= 8, in += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, in, sizeof word);
+    if (NeedsEscape(word)) [[unlikely]] {
+      out = EscapeBytes(in, 8, out);
+      continue;
+    }
+    std::memcpy(out, &word, sizeof word);
+    out += 8;
+  }
+  // The last few bytes, one by one.
+  out = EscapeBytes(in, left, out);
+  *out++ = '"';
+  mCursor = out;
+}
+
 void NativeJsonWriter::Int64(std::int64_t value) {
-  mOutput->visitor.Int64(value);
+  ValuePrefix(20);
+  mCursor = rapidjson::internal::i64toa(value, mCursor);
 }
+
 void NativeJsonWriter::Uint64(std::uint64_t value) {
-  mOutput->visitor.Uint64(value);
+  ValuePrefix(20);
+  mCursor = rapidjson::internal::u64toa(value, mCursor);
 }
+
 void NativeJsonWriter::Double(double value) {
-  mOutput->visitor.Double(value);
+  // As the tree's writer: NaN and infinities are written as null.
+  if (!std::isfinite(value)) {
+    Null();
+    return;
+  }
+  ValuePrefix(25);
+  mCursor = rapidjson::internal::dtoa(value, mCursor);
 }
-void NativeJsonWriter::String(std::string_view bytes) {
-  mOutput->visitor.String(bytes);
-}
+
 void NativeJsonWriter::Blob(std::span<const std::uint8_t> bytes) {
-  mOutput->visitor.Blob(bytes);
+  String(EncodeBase64(bytes));
 }
+
 void NativeJsonWriter::Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) {
-  mOutput->visitor.Enum(value, descriptor);
+  if (descriptor != nullptr) {
+    if (const std::optional<std::string_view> name = mRegistry.enumeratorName(*descriptor, value)) {
+      String(*name);
+      return;
+    }
+  }
+  Int64(value);
 }
-void NativeJsonWriter::StartArray() {
-  mOutput->visitor.StartArray(0);
-}
-void NativeJsonWriter::EndArray() {
-  mOutput->visitor.EndArray();
-}
-void NativeJsonWriter::StartObject() {
-  mOutput->visitor.StartObject(0);
-}
-void NativeJsonWriter::Key(std::string_view name) {
-  mOutput->visitor.Key(name);
-}
-void NativeJsonWriter::EndObject() {
-  mOutput->visitor.EndObject();
-}
+
 void NativeJsonWriter::Value(const BindingProperty& value) {
-  value.accept(mOutput->visitor);
+  switch (value.Kind()) {
+    case BindingKind::Empty:
+      Null();
+      return;
+    case BindingKind::Bool:
+      Bool(value.BoolValue());
+      return;
+    case BindingKind::Signed:
+      Int64(value.GetSigned(0));
+      return;
+    case BindingKind::Unsigned:
+      Uint64(value.GetUnsigned(0));
+      return;
+    case BindingKind::Float:
+      Double(value.GetFloat(0));
+      return;
+    case BindingKind::String:
+      String(value.StringValue());
+      return;
+    case BindingKind::Blob:
+      Blob(value.BlobValue());
+      return;
+    case BindingKind::Enum:
+      Enum(value.EnumValue(), value.EnumDescriptor());
+      return;
+    case BindingKind::Collection:
+      StartArray();
+      for (const BindingProperty& element : value.Elements()) {
+        Value(element);
+      }
+      EndArray();
+      return;
+    case BindingKind::Structure:
+      StartObject();
+      for (const auto member : value.Members()) {
+        Key(member.name);
+        Value(member.value);
+      }
+      EndObject();
+      return;
+  }
 }
 
 bool NativeJsonWriter::Struct(const void* native, const BindingTypeDescriptor* descriptor) {
-  if (descriptor == nullptr || descriptor->HasRepeatedFieldNames()) [[unlikely]] {
-    // No descriptor: the conversion's own failure. Fields sharing a name
-    // write one member between them: the tree settles which value stays.
-    const BindingResult converted = toProperty(native, descriptor, mRegistry);
-    if (converted.Failed()) {
-      return Fail(converted.ErrorMessage());
-    }
-    Value(converted.Value());
-    return true;
+  return WriteNativeStruct(*this, native, descriptor);
+}
+
+bool NativeJsonWriter::StructThroughTree(const void* native,
+                                         const BindingTypeDescriptor* descriptor) {
+  const BindingResult converted = toProperty(native, descriptor, mRegistry);
+  if (converted.Failed()) {
+    return Fail(converted.ErrorMessage());
   }
-  const auto* base = static_cast<const unsigned char*>(native);
-  const std::span<const BindingFieldDescriptor> fields = descriptor->Fields();
-  StartObject();
-  for (const std::uint32_t index : descriptor->FieldsByName()) {
-    const BindingFieldDescriptor& field = fields[index];
-    const void* address = base + field.offset;
-    if ((field.flags & (kOmitWhenDefault | kOmitWhenEmpty)) != 0 &&
-        IsOmitted(field.flags, field.converter->Classify(address, field.type.descriptor))) {
-      continue;
-    }
-    Key(field.name);
-    if (!field.converter->WriteJson(*this, address, field.type.descriptor)) {
-      return false;
-    }
-  }
-  EndObject();
+  Value(converted.Value());
   return true;
 }
 
@@ -669,11 +772,8 @@ bool NativeJsonWriter::Fail(std::string_view message) {
   return false;
 }
 
-std::string NativeJsonWriter::TakeText() {
-  if (!mOutput->visitor.Complete()) [[unlikely]] {
-    FatalWithDescription(kWriterRefusedExpression, kWriterRefusedDescription);
-  }
-  return std::string(TakeWrittenText(mOutput->buffer));
+void NativeJsonWriter::Finish() {
+  mText.resize(static_cast<std::size_t>(mCursor - mText.data()));
 }
 
 }  // namespace detail
@@ -682,16 +782,17 @@ BindingResult BindingFieldConverter::ToJsonText(const void* field,
                                                 const BindingTypeDescriptor* descriptor,
                                                 const BindingTypeRegistry& registry,
                                                 std::string& text) const {
-  text.clear();
   // An empty root is written as nothing, as ToJson writes an empty value.
   if (Classify(field, descriptor) == NativeValueClass::Empty) {
+    text.clear();
     return BindingResult();
   }
-  detail::NativeJsonWriter writer(registry);
+  detail::NativeJsonWriter writer(registry, text);
   if (!WriteJson(writer, field, descriptor)) {
+    text.clear();
     return BindingResult::Error(writer.Error());
   }
-  text = writer.TakeText();
+  writer.Finish();
   return BindingResult();
 }
 

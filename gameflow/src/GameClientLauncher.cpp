@@ -15,6 +15,7 @@
 #include "gameflow/Api/ReplaysSettings.h"
 #include "gameflow/GameflowSessionModel.h"
 #include "gameflow/src/SharedPaths.h"
+#include "plugin/SecretRedaction.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -49,9 +50,13 @@ constexpr std::string_view kExtraArgsOption = "--extra-game-client-args=";
 constexpr std::string_view kWindowTimer = "tav-gameflow.check-window-visibility";
 constexpr std::string_view kMonitorTimerPrefix = "tav-gameflow.monitor-process-id.";
 constexpr double kMonitorPeriodSeconds = 0.1;
-constexpr std::string_view kUseZumpFatal = "ALE-DEA0FC88";
-constexpr std::string_view kInGameCredentialsFatal = "ALE-4974EF56";
-constexpr std::string_view kInProgressGameFatal = "ALE-4974EF55";
+// Codes of refusals that a peer's state or failure causes: each is an ERROR
+// line naming its code, and the action is refused (nothing is launched, game
+// flow is not entered). A product that is repaired later relaunches the game
+// through the platform.
+constexpr std::string_view kUseZumpRefusal = "ALE-DEA0FC88";
+constexpr std::string_view kInGameCredentialsRefusal = "ALE-4974EF56";
+constexpr std::string_view kInProgressGameRefusal = "ALE-4974EF55";
 constexpr int kLocaleOpenTries = 5;
 constexpr auto kLocaleRetryPause = std::chrono::milliseconds(500);
 
@@ -166,12 +171,21 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameOrSpectate(bool relaunch)
 MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
   Log(LogLevel::Always, kLogGroupDebug, "Launching game client");
   // A tick that runs while this launch waits for a request must not take the
-  // launch for a failed one.
+  // launch for a failed one. A launch that fails leaves Launching behind for
+  // the tick to report, whatever the end of an earlier client set meanwhile.
   mLaunchRunning = true;
+  // From here on this launch owns the process record and the patcher lock.
+  mRestoredClient.reset();
   struct Done {
-    bool* running;
-    ~Done() { *running = false; }
-  } done{&mLaunchRunning};
+    GameClientLauncher* launcher;
+    bool launched = false;
+    ~Done() {
+      launcher->mLaunchRunning = false;
+      if (!launched) {
+        launcher->mOwner->SetLaunchState(LaunchState::Launching);
+      }
+    }
+  } done{this};
   mOwner->BlockForGameFlow();
   mOwner->SetLaunchState(LaunchState::Launching);
   mOwner->PostEvent(GameflowEvent::GameStarted);
@@ -202,6 +216,7 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
   }
   Log(LogLevel::Always, kLogGroupDebug, "Game Client Launched.");
   mOwner->SetLaunchState(LaunchState::Launched);
+  done.launched = true;
   mOwner->SetGameClientRunning();
   mOwner->PostEvent(GameflowEvent::GameLaunched);
   mOwner->Tick();
@@ -338,7 +353,11 @@ MaybeType<Failure, std::uint32_t> GameClientLauncher::LaunchGameProcess(
   Log(LogLevel::Okay, kLogGroupGeneral, "Game client launch exe path: %s", executable.c_str());
 
   std::vector<std::string> all = args;
-  if (UseZump()) {
+  auto zump = UseZump();
+  if (zump.HasFailure()) {
+    return std::move(zump).GetFailure();
+  }
+  if (zump.Value()) {
     all.emplace_back("-UseZump");
   }
   const std::vector<std::string>& extra = mOwner->ExtraGameClientArgs();
@@ -391,10 +410,14 @@ MaybeType<Failure, std::uint32_t> GameClientLauncher::LaunchGameProcess(
   return pid;
 }
 
-bool GameClientLauncher::UseZump() {
+MaybeType<Failure, bool> GameClientLauncher::UseZump() {
   auto arguments = mPeers->Get(kCommandLinePath);
   if (arguments.HasFailure()) {
-    mPeers->Fatal(kUseZumpFatal);
+    Log(LogLevel::Error, kLogGroupDebug,
+        "%s: the host's command line is not available, so whether to use Zump is unknown: %s",
+        kUseZumpRefusal.data(), arguments.GetFailure().Text().c_str());
+    return Failure(arguments.GetFailure().Code(),
+                   "Could not read the host's command line: " + arguments.GetFailure().Text());
   }
   auto list = Convert<std::vector<std::string>>(arguments.Value(), mPeers->Types());
   if (list.HasFailure()) {
@@ -620,7 +643,10 @@ bool GameClientLauncher::RelaunchInProgressGame() {
     return false;
   }
   if (!mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
-    mPeers->Fatal(kInProgressGameFatal);
+    Log(LogLevel::Error, kLogGroupDebug,
+        "%s: game flow could not be entered for the game in progress; it is not relaunched.",
+        kInProgressGameRefusal.data());
+    return false;
   }
   mOwner->StoreGame(reconnect.game);
   mOwner->StoreCredentials(reconnect.playerCredentials);
@@ -653,9 +679,43 @@ void GameClientLauncher::RelaunchAfterLogin() {
     }
     return;
   }
-  if (FindRunningGameProcess({}).HasFailure() || WatchLaunch({}).HasFailure()) {
+  auto running = FindRunningGameProcess({});
+  if (running.HasFailure()) {
     mOwner->ReleasePatcher();
+    return;
   }
+  // Unavailable game flow would only stop the patcher and let it go again.
+  if (!mOwner->IsAvailable() || WatchLaunch({}).HasFailure()) {
+    // The game still runs: the patcher stays locked, and the watch is tried
+    // again whenever availability changes, until it starts or the client ends.
+    Log(LogLevel::Always, kLogGroupDebug,
+        "The game client (pid %u) still runs; watching it once game flow is available.",
+        running.Value());
+    // A fresh lock starts the refreshes that keep it while the client waits;
+    // the lock from before the restart may lapse before the watch can start.
+    mOwner->SetPatcherLock();
+    mRestoredClient = running.Value();
+  }
+}
+
+void GameClientLauncher::FollowRestoredClient(bool availabilityChanged) {
+  if (!mRestoredClient.has_value()) {
+    return;
+  }
+  // Taken out while it is handled: entering game flow runs a tick of its own.
+  const std::uint32_t pid = *std::exchange(mRestoredClient, std::nullopt);
+  if (mProcesses->WaitForProcess(pid, std::chrono::milliseconds(0)) !=
+          ProcessWaitOutcome::StillRunning ||
+      !IsGameClientProcess(pid)) {
+    Log(LogLevel::Always, kLogGroupDebug, "Client is no longer running.");
+    SetProcessInfo(std::nullopt);
+    mOwner->ReleasePatcher();
+    return;
+  }
+  if (availabilityChanged && mOwner->IsAvailable() && !WatchLaunch({}).HasFailure()) {
+    return;  // the watch follows the client from now on
+  }
+  mRestoredClient = pid;
 }
 
 MaybeType<Failure, void> GameClientLauncher::WatchLaunch(const std::vector<std::string>& args) {
@@ -681,6 +741,7 @@ MaybeType<Failure, void> GameClientLauncher::WatchLaunch(const std::vector<std::
     }
     return Failure(500, "Failed to launch the watch client: " + pid.GetFailure().Text());
   }
+  mRestoredClient.reset();
   StartProcessMonitoring("watch", pid.Value(), [this] {
     if (mOwner->Phase() == GameflowPhase::None) {
       mOwner->ExitGameFlow();
@@ -709,7 +770,11 @@ void GameClientLauncher::OnLoginInGameCredentials(const BindingProperty* value) 
     return;
   }
   if (!mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
-    mPeers->Fatal(kInGameCredentialsFatal);
+    Log(LogLevel::Error, kLogGroupDebug,
+        "%s: game flow could not be entered for the login's in-game credentials; the game is not "
+        "relaunched.",
+        kInGameCredentialsRefusal.data());
+    return;
   }
   mOwner->StoreCredentials(credentials.Value());
   static_cast<void>(LaunchGameClient());
@@ -750,9 +815,10 @@ BindingProperty Bool(bool value) {
   return property;
 }
 
+// The member as JSON for an error text, its keys and tokens redacted.
 std::string MemberJson(const BindingProperty& answer, std::string_view name) {
   const BindingProperty* member = answer.Find(name);
-  return member != nullptr ? ToJson(*member) : std::string("null");
+  return member != nullptr ? ToJson(RedactedSecrets(*member)) : std::string("null");
 }
 
 }  // namespace

@@ -35,21 +35,23 @@ void ReturnToNone(GameflowChartOwner& owner);
 
 // The root's rows to None are internal while None is current, so None's entry
 // (which forgets the game and leaves game flow) does not run again: a tutorial
-// or a restored spectate that ends in None does that work here instead.
-void LeaveGameFlowInNone(const Machine& machine) {
-  if (machine.GetCurrentState() == &kNone) {
+// or a restored spectate that really ends in None does that work here
+// instead. The same event with nothing running leaves the session alone.
+void LeaveGameFlowInNone(const Machine& machine, bool ended) {
+  if (ended && machine.GetCurrentState() == &kNone) {
     ReturnToNone(*machine.GetOwner());
   }
 }
 
 void EndTutorial(const Machine& machine) {
-  machine.GetOwner()->EndTutorial();
-  LeaveGameFlowInNone(machine);
+  LeaveGameFlowInNone(machine, machine.GetOwner()->EndTutorial());
 }
 
 void EndSpectating(const Machine& machine) {
-  machine.GetOwner()->EndSpectating();
-  LeaveGameFlowInNone(machine);
+  GameflowChartOwner& owner = *machine.GetOwner();
+  const bool spectating = owner.IsSpectating();
+  owner.EndSpectating();
+  LeaveGameFlowInNone(machine, spectating);
 }
 
 void EnterState(const Machine& machine);

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "binding/BindingConvert.h"
-#include "diagnostics/Fatal.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/LogManager.h"
 #include "gameflow/GameflowTypeRegistration.h"
@@ -230,7 +229,6 @@ class HostLauncherPeers final : public GameClientLauncher::Peers {
     // The sink delivers on its own; nothing waits for the answer.
     static_cast<void>(mModule->Telemetry().Send(name, data));
   }
-  [[noreturn]] void Fatal(std::string_view code) override { Nalo::Fatal(code); }
 
  private:
   static constexpr std::string_view kGameService = "gameService";
@@ -377,8 +375,11 @@ void GameflowPlugin::SubscribeAll() {
   AddResourceHandler<BindingProperty>(
       kLoginInGameCredentialsPath,
       [this](std::string_view, PluginResourceEventType type, const BindingProperty* value) {
-        mLauncher->OnLoginInGameCredentials(type == PluginResourceEventType::Delete ? nullptr
-                                                                                    : value);
+        // The login announces in-game credentials once; a later change of
+        // them is no reason to launch.
+        if (type == PluginResourceEventType::Create) {
+          mLauncher->OnLoginInGameCredentials(value);
+        }
       });
   Subscribe(kLoginInGameCredentialsPath);
   AddResourceHandler<Api::PatcherProductState>(
@@ -394,7 +395,10 @@ void GameflowPlugin::SubscribeAll() {
   AddResourceHandler<BindingProperty>(
       kUxCrashCountPath,
       [this](std::string_view, PluginResourceEventType type, const BindingProperty* value) {
-        mLauncher->OnUxCrashCount(type == PluginResourceEventType::Delete ? nullptr : value);
+        // The count's first announcement is no crash; only a change of it is.
+        if (type == PluginResourceEventType::Update) {
+          mLauncher->OnUxCrashCount(value);
+        }
       });
   Subscribe(kUxCrashCountPath);
   AddResourceHandler<BindingProperty>(
@@ -797,12 +801,13 @@ void GameflowPlugin::SetAvailabilityBlocker(GameflowAvailabilityState reason, bo
 
 void GameflowPlugin::ScheduleLockRefresh() {
   // Each write starts its own chain of refreshes; a chain ends at the first
-  // run that finds the player back in None or Lobby with no replay running.
+  // run that finds the player back in None or Lobby with no replay running
+  // and no client from before a restart waiting to be watched.
   const bool posted =
       PostTask(kSetPatcherLockTask, NowNanoseconds() + kPatcherLockRefreshNanoseconds, [this] {
         const GameflowPhase phase = Phase();
         if ((phase != GameflowPhase::None && phase != GameflowPhase::Lobby) ||
-            mWatchPhase != Api::GameflowWatchPhase::None) {
+            mWatchPhase != Api::GameflowWatchPhase::None || mLauncher->IsRestoredClientWaiting()) {
           mGate.SetLock();
         }
       });
@@ -873,7 +878,8 @@ void GameflowPlugin::Tick() {
     mLaunchState = LaunchState::Idle;
     PostEvent(GameflowEvent::GameFailedToLaunch);
   }
-  if (mGate.GetAvailability().TakeChange()) {
+  const bool availabilityChanged = mGate.GetAvailability().TakeChange();
+  if (availabilityChanged) {
     PublishValue(kAvailabilityPath, mGate.GetAvailability().Value());
     Log(LogLevel::Okay, kLogGroupGeneral, "availability resource updated");
   }
@@ -884,6 +890,7 @@ void GameflowPlugin::Tick() {
     Log(LogLevel::Okay, kLogGroupGeneral, "mGameflowSession.gameClient updated: %s, %s",
         client.running ? "running" : "not running", client.visible ? "visible" : "not visible");
   }
+  mLauncher->FollowRestoredClient(availabilityChanged);
 }
 
 }  // namespace Nalo::Client::Gameflow

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Nalo::Host::detail {
 
@@ -20,6 +21,11 @@ struct ChildOptions {
   // The child's standard output and error go to the output callback (else
   // they stay the parent's).
   bool captureOutput = false;
+  // Nothing started beneath the child outlives it: the child becomes the
+  // reaper of every orphan beneath it and runs `body` in a process of its
+  // own; once that ends (however it ends), every process left beneath the
+  // child is killed and reaped, and the body's ending is what is reported.
+  bool endDescendants = false;
 };
 
 struct ChildEnding {
@@ -35,6 +41,19 @@ struct ChildEnding {
                                      const std::function<void(int messages)>& body,
                                      const std::function<void(std::string_view)>& onOutput,
                                      const std::function<void(std::string_view)>& onMessages);
+
+// Kills every child process of the calling process and reaps it, and any
+// orphan that comes back to it meanwhile (a reaper's grandchildren), until
+// it has no child left.
+void EndChildren();
+
+// The pids of the processes whose parent is `parent` now (ended ones that
+// are not reaped yet included).
+[[nodiscard]] std::vector<int> ChildrenOf(int parent);
+
+// Whether the process `pid` runs: it exists and hasn't ended (a process
+// that ended but isn't reaped yet doesn't run).
+[[nodiscard]] bool IsRunning(int pid);
 
 // Writes all of `text`, retrying short writes; gives up silently when the
 // reader is gone.

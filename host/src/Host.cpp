@@ -1180,6 +1180,16 @@ std::size_t Host::PendingTaskCount() const noexcept {
   return mImpl->mQueue.Size();
 }
 
+std::vector<std::string> Host::PendingTaskLabels() const {
+  return mImpl->mQueue.Labels();
+}
+
+bool Host::HasSubscriber(std::string_view name) const {
+  return std::ranges::any_of(mImpl->mSubscriptions, [name](const auto& subscription) {
+    return subscription.name == name;
+  });
+}
+
 std::optional<std::string> Host::TakeStall() {
   if (std::optional<Stall> stall = mImpl->mQueue.TakeStall()) {
     return StallMessage(*stall);

@@ -1,5 +1,13 @@
 #include "host/src/PeerServices.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -37,8 +45,12 @@ constexpr std::string_view kMethodNotAllowed = "{method} is not supported at {pa
 constexpr std::string_view kLcdsArguments =
     "An LCDS invocation takes a destination, a method and an array of arguments.";
 constexpr std::string_view kNoLcdsAnswer = "No answer is set for the LCDS call {call}.";
-constexpr std::string_view kUnreadableDataStore =
-    "Couldn't read the data store file {file}: {error}";
+constexpr std::string_view kCorruptDataStore =
+    "Couldn't read the data store file {file} ({error}): it was kept as {kept} and the data "
+    "store starts empty.";
+constexpr std::string_view kCorruptDataStoreNotKept =
+    "Couldn't read the data store file {file} ({error}), nor move it aside ({moveError}): it is "
+    "left untouched and the data store starts empty, in memory only.";
 constexpr std::string_view kUnwritableDataStore =
     "Couldn't write the data store file {file}: {error}";
 }  // namespace Message
@@ -131,6 +143,28 @@ std::optional<Response> PeerServices::RealisticAnswer(std::uint32_t method,
   return std::nullopt;
 }
 
+namespace {
+
+// The file's name with a UTC time stamp: "data-store.json.corrupt-20261207T150102Z",
+// and a counter after it when that name is taken.
+std::filesystem::path CorruptFileName(const std::filesystem::path& file) {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm parts{};
+  gmtime_r(&now, &parts);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
+  std::filesystem::path kept = file;
+  kept += std::string(".corrupt-") + stamp;
+  std::error_code error;
+  for (int counter = 2; std::filesystem::exists(kept, error); ++counter) {
+    kept = file;
+    kept += std::string(".corrupt-") + stamp + "-" + std::to_string(counter);
+  }
+  return kept;
+}
+
+}  // namespace
+
 MaybeType<Failure, void> PeerServices::LoadDataStore() {
   if (mOptions.stateFolder.empty()) {
     return {};
@@ -144,9 +178,19 @@ MaybeType<Failure, void> PeerServices::LoadDataStore() {
   const std::string text((std::istreambuf_iterator<char>(stream)),
                          std::istreambuf_iterator<char>());
   BindingResult parsed = ParseJson(text);
-  if (parsed.Failed()) {
-    return Failure(kInternalError, Message::kUnreadableDataStore,
-                   {{"file", file.string()}, {"error", parsed.ErrorMessage()}});
+  if (parsed.Failed() || parsed.Value().Kind() != BindingKind::Structure) {
+    const std::string problem =
+        parsed.Failed() ? std::string(parsed.ErrorMessage()) : "it isn't a JSON object";
+    // Moved aside, not overwritten by the next write: nothing is lost unseen.
+    const std::filesystem::path kept = CorruptFileName(file);
+    std::filesystem::rename(file, kept, error);
+    if (error) {
+      mDataStoreInMemoryOnly = true;
+      return Failure(kInternalError, Message::kCorruptDataStoreNotKept,
+                     {{"file", file.string()}, {"error", problem}, {"moveError", error.message()}});
+    }
+    return Failure(kInternalError, Message::kCorruptDataStore,
+                   {{"file", file.string()}, {"error", problem}, {"kept", kept.string()}});
   }
   for (const auto& member : parsed.Value().Members()) {
     mResources[std::string(kDataStorePrefix) + std::string(member.name)] = member.value;
@@ -155,7 +199,7 @@ MaybeType<Failure, void> PeerServices::LoadDataStore() {
 }
 
 MaybeType<Failure, void> PeerServices::SaveDataStore() const {
-  if (mOptions.stateFolder.empty()) {
+  if (mOptions.stateFolder.empty() || mDataStoreInMemoryOnly) {
     return {};
   }
   BindingProperty contents;
@@ -169,15 +213,29 @@ MaybeType<Failure, void> PeerServices::SaveDataStore() const {
   std::filesystem::path temporary = file;
   temporary += ".tmp";
   std::error_code error;
-  std::filesystem::create_directories(mOptions.stateFolder, error);
-  {
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    stream << ToJson(contents);
-    stream.flush();
-    if (!stream) {
-      return Failure(kInternalError, Message::kUnwritableDataStore,
-                     {{"file", temporary.string()}, {"error", "the write failed"}});
+  // The store holds secrets (the game's encryption key in the process
+  // record): a folder made for it and the file are its owner's alone.
+  if (std::filesystem::create_directories(mOptions.stateFolder, error)) {
+    std::filesystem::permissions(mOptions.stateFolder, std::filesystem::perms::owner_all, error);
+  }
+  const std::string text = ToJson(contents);
+  const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  bool written = descriptor >= 0 && fchmod(descriptor, 0600) == 0;
+  for (std::size_t done = 0; written && done < text.size();) {
+    const ssize_t count = write(descriptor, text.data() + done, text.size() - done);
+    if (count < 0 && errno == EINTR) {
+      continue;
     }
+    written = count > 0;
+    done += written ? static_cast<std::size_t>(count) : 0;
+  }
+  const int writeError = errno;
+  if (descriptor >= 0) {
+    close(descriptor);
+  }
+  if (!written) {
+    return Failure(kInternalError, Message::kUnwritableDataStore,
+                   {{"file", temporary.string()}, {"error", std::strerror(writeError)}});
   }
   // rename() replaces the old file in one step: a reader (or a crash) sees
   // the old contents or the new, never a part.

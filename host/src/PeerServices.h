@@ -38,7 +38,11 @@ class PeerServices final : public Peers {
   PeerServices(const HostOptions& options, Wiring wiring);
 
   // Reads the data store file of the state folder, when there is one. A file
-  // that can't be parsed fails with 500 naming it.
+  // that can't be parsed (or isn't a JSON object) is kept beside it as
+  // "data-store.json.corrupt-<UTC time>" and the data store starts empty;
+  // the failure (500) names both files. When it can't be moved aside, it is
+  // left as it is and never overwritten: the data store then lives in
+  // memory only.
   [[nodiscard]] MaybeType<Failure, void> LoadDataStore();
 
   // Realistic peers: publishes the current value of every announced path
@@ -119,6 +123,7 @@ class PeerServices final : public Peers {
   std::vector<TelemetryRecord> mTelemetry;
   std::vector<PeerRequest> mRequests;
   std::vector<std::string> mAnnounced;  // realistic peers: paths published after a load
+  bool mDataStoreInMemoryOnly = false;  // its file couldn't be read nor moved aside
 };
 
 }  // namespace Nalo::Host::detail

@@ -2,8 +2,11 @@
 
 #include "host/Scenario.h"
 
+#include <yaml.h>
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -21,6 +24,9 @@ constexpr std::uint32_t kBadScenario = 400;
 
 namespace Message {
 constexpr std::string_view kUnreadable = "The scenario can't be read: {error}";
+constexpr std::string_view kYamlSyntax =
+    "The scenario can't be read: YAML syntax error at line {line}, column {column}: "
+    "{problem}{context}. Line {shown}: {text}";
 constexpr std::string_view kNotAMapping = "The scenario must be a mapping with a list of steps.";
 constexpr std::string_view kStep = "Step {index} ({kind}): {problem}";
 constexpr std::string_view kHeader = "The scenario's {key}: {problem}";
@@ -34,8 +40,11 @@ constexpr std::array<std::string_view, 4> kLevelNames = {"OKAY", "WARN", "ERROR"
 constexpr std::array<std::string_view, 8> kGroupNames = {"DBG", "GEN", "XTR", "PRF",
                                                          "MEM", "DSK", "NET", "TST"};
 
-constexpr std::array<StepName, 35> kStepNames = {{
+constexpr std::array<StepName, 38> kStepNames = {{
     {"client-control", StepKind::ClientControl},
+    {"signal-client", StepKind::SignalClient},
+    {"await-client", StepKind::AwaitClient},
+    {"expect-timers", StepKind::ExpectTimers},
     {"client-command", StepKind::ClientCommand},
     {"expect-client-spawned", StepKind::ExpectClientSpawned},
     {"expect-file", StepKind::ExpectFile},
@@ -71,6 +80,26 @@ constexpr std::array<StepName, 35> kStepNames = {{
     {"expect-lcds-call", StepKind::ExpectLcdsCall},
     {"expect-fatal", StepKind::ExpectFatal},
 }};
+
+struct SignalName {
+  std::string_view name;
+  int number;
+};
+constexpr std::array<SignalName, 11> kSignalNames = {{
+    {"KILL", SIGKILL},
+    {"TERM", SIGTERM},
+    {"INT", SIGINT},
+    {"HUP", SIGHUP},
+    {"QUIT", SIGQUIT},
+    {"STOP", SIGSTOP},
+    {"CONT", SIGCONT},
+    {"SEGV", SIGSEGV},
+    {"ABRT", SIGABRT},
+    {"USR1", SIGUSR1},
+    {"USR2", SIGUSR2},
+}};
+// The events of the stand-in client's record that await-client waits for.
+constexpr std::array<std::string_view, 2> kClientEvents = {"window-opened", "foreground"};
 
 // A problem found in one step; turned into a Failure naming the step.
 struct Problem {
@@ -264,6 +293,38 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
     }
     return;
   }
+  if (kind == StepKind::SignalClient) {
+    if (body.Kind() == BindingKind::Unsigned && body.GetUnsigned(0) >= 1 &&
+        body.GetUnsigned(0) < NSIG) {
+      step.signal = static_cast<int>(body.GetUnsigned(0));
+    } else if (body.Kind() == BindingKind::String) {
+      std::string name(body.StringValue());
+      std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::toupper(c); });
+      if (name.starts_with("SIG")) {
+        name.erase(0, 3);
+      }
+      if (const auto known = std::ranges::find(kSignalNames, name, &SignalName::name);
+          known != kSignalNames.end()) {
+        step.signal = known->number;
+      }
+    }
+    if (!step.signal) {
+      throw Problem{
+          "write the signal as a name (KILL, TERM, INT, HUP, QUIT, STOP, CONT, SEGV, "
+          "ABRT, USR1, USR2) or a number"};
+    }
+    step.title.append(" ").append(body.AsString());
+    return;
+  }
+  if (kind == StepKind::AwaitClient && body.Kind() != BindingKind::Structure) {
+    if (body.Kind() != BindingKind::String ||
+        std::ranges::find(kClientEvents, body.StringValue()) == kClientEvents.end()) {
+      throw Problem{"the event must be window-opened or foreground"};
+    }
+    step.text = std::string(body.StringValue());
+    step.title.append(" ").append(step.text);
+    return;
+  }
   if (kind == StepKind::ClientControl || kind == StepKind::ClientCommand) {
     if (body.Kind() != BindingKind::String) {
       throw Problem{kind == StepKind::ClientControl ? "write the control file's text"
@@ -288,13 +349,52 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
   StepReader reader(body);
   switch (kind) {
     case StepKind::ExpectClientSpawned: {
+      if (reader.Has("count")) {
+        step.expectedCount = reader.Number("count", 0);
+        step.title.append(" count ").append(std::to_string(*step.expectedCount));
+      }
       const BindingProperty* arguments = reader.Get("arguments");
-      if (arguments == nullptr || arguments->Kind() != BindingKind::Collection) {
+      if (arguments != nullptr && arguments->Kind() != BindingKind::Collection) {
         throw Problem{"the member \"arguments\" must be a list of texts"};
       }
-      step.value = *arguments;
-      step.hasValue = true;
+      if (arguments == nullptr && !step.expectedCount) {
+        throw Problem{"give \"arguments\" (a list of texts), \"count\" or both"};
+      }
+      if (arguments != nullptr) {
+        step.value = *arguments;
+        step.hasValue = true;
+      }
       step.path = reader.Text("working-directory", false);
+      if (!step.path.empty() && arguments == nullptr) {
+        throw Problem{"\"working-directory\" is checked with \"arguments\""};
+      }
+      break;
+    }
+    case StepKind::AwaitClient: {
+      step.text = reader.Text("event", true);
+      if (std::ranges::find(kClientEvents, step.text) == kClientEvents.end()) {
+        throw Problem{"the event must be window-opened or foreground"};
+      }
+      break;
+    }
+    case StepKind::ExpectTimers: {
+      const auto names = [&reader](std::string_view key, std::vector<std::string>& into) {
+        const BindingProperty* list = reader.Get(key);
+        if (list == nullptr) {
+          return;
+        }
+        if (list->Kind() != BindingKind::Collection) {
+          throw Problem{"the member \"" + std::string(key) + "\" must be a list of timer names"};
+        }
+        for (const BindingProperty& name : list->Elements()) {
+          into.push_back(name.AsString());
+        }
+      };
+      names("running", step.timersRunning);
+      names("stopped", step.timersStopped);
+      if (step.timersRunning.empty() && step.timersStopped.empty()) {
+        throw Problem{"name timers under \"running\" or \"stopped\""};
+      }
       break;
     }
     case StepKind::ExpectFile:
@@ -309,8 +409,12 @@ void ReadBody(StepKind kind, const BindingProperty& body, ScenarioStep& step) {
           step.signal = SIGSEGV;
         } else if (crash == "abort") {
           step.signal = SIGABRT;
+        } else if (crash == "kill") {
+          step.signal = SIGKILL;
+        } else if (crash == "term") {
+          step.signal = SIGTERM;
         } else {
-          throw Problem{"the crash must be segv or abort"};
+          throw Problem{"the crash must be segv, abort, kill or term"};
         }
         step.title.append(" crash ").append(crash);
       } else {
@@ -645,6 +749,17 @@ void ReadHeader(const BindingProperty& document, Scenario& scenario) {
     }
     scenario.standInClient = std::string(client->StringValue());
   }
+  if (const BindingProperty* secrets = top.Get("secrets"); secrets != nullptr) {
+    if (secrets->Kind() != BindingKind::Collection) {
+      throw headerFailure("secrets", "it must be a list of texts");
+    }
+    for (const BindingProperty& secret : secrets->Elements()) {
+      if (secret.Kind() != BindingKind::String || secret.StringValue().empty()) {
+        throw headerFailure("secrets", "it must be a list of texts");
+      }
+      scenario.secrets.emplace_back(secret.StringValue());
+    }
+  }
   if (const BindingProperty* resources = top.Get("resources"); resources != nullptr) {
     if (resources->Kind() != BindingKind::Structure && !resources->IsEmpty()) {
       throw headerFailure("resources", "it must be a mapping from path to value");
@@ -670,6 +785,69 @@ void ReadHeader(const BindingProperty& document, Scenario& scenario) {
   } catch (const Problem& problem) {
     throw headerFailure("header", problem.text);
   }
+}
+
+// The text of line `number` (counted from 1), without its line break.
+std::string_view LineOf(std::string_view text, std::size_t number) {
+  for (std::size_t line = 1; line < number && !text.empty(); ++line) {
+    const std::size_t end = text.find('\n');
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  }
+  return text.substr(0, text.find('\n'));
+}
+
+// Where libyaml finds `text` unreadable, told with lines and columns counted
+// from 1, the construct it was reading and where that began (an unclosed
+// quote or bracket is found only at the end of the text), and the text of
+// the line that most likely holds the mistake. Nothing when libyaml reads
+// the text without error (the problem is then the tree builder's, whose
+// message already counts from 1).
+std::optional<Failure> YamlSyntaxFailure(std::string_view text) {
+  yaml_parser_t parser;
+  if (yaml_parser_initialize(&parser) == 0) {
+    return std::nullopt;
+  }
+  yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()),
+                               text.size());
+  std::optional<Failure> failure;
+  for (;;) {
+    yaml_event_t event;
+    if (yaml_parser_parse(&parser, &event) == 0) {
+      const std::size_t line = parser.problem_mark.line + 1;
+      const bool hasContext = parser.context != nullptr;
+      const std::size_t contextLine = parser.context_mark.line + 1;
+      std::string context;
+      if (hasContext) {
+        context = " (" + std::string(parser.context) + " that began at line " +
+                  std::to_string(contextLine) + ", column " +
+                  std::to_string(parser.context_mark.column + 1) + ")";
+      }
+      // An unclosed construct is noticed where the text ends: its start is
+      // where to look.
+      const bool atEnd = parser.problem_mark.index >= text.size();
+      std::size_t shown = hasContext && atEnd ? contextLine : line;
+      while (atEnd && shown > 1 && LineOf(text, shown).empty()) {
+        --shown;  // the last line that holds something
+      }
+      const std::string_view shownText = LineOf(text, shown);
+      failure = Failure(kBadScenario, Message::kYamlSyntax,
+                        {{"line", line},
+                         {"column", parser.problem_mark.column + 1},
+                         {"problem", parser.problem != nullptr ? parser.problem : "unreadable"},
+                         {"context", context},
+                         {"shown", shown},
+                         {"text", shownText.empty() ? std::string("(empty)")
+                                                    : "\"" + std::string(shownText) + "\""}});
+      break;
+    }
+    const bool end = event.type == YAML_STREAM_END_EVENT;
+    yaml_event_delete(&event);
+    if (end) {
+      break;
+    }
+  }
+  yaml_parser_delete(&parser);
+  return failure;
 }
 
 }  // namespace
@@ -716,6 +894,9 @@ std::optional<std::chrono::nanoseconds> ParseDuration(const BindingProperty& val
 MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
   BindingResult parsed = ParseYaml(yamlText);
   if (parsed.Failed()) {
+    if (std::optional<Failure> syntax = YamlSyntaxFailure(yamlText)) {
+      return std::move(*syntax);
+    }
     return Failure(kBadScenario, Message::kUnreadable, {{"error", parsed.ErrorMessage()}});
   }
   const BindingProperty& document = parsed.Value();
@@ -738,7 +919,8 @@ MaybeType<Failure, Scenario> ParseScenario(std::string_view yamlText) {
       const StepKind kind = scenario.steps.back().kind;
       const bool clientStep = kind == StepKind::ClientControl || kind == StepKind::ClientCommand ||
                               kind == StepKind::ExpectClientSpawned ||
-                              kind == StepKind::ExpectFile || kind == StepKind::AwaitClientExit;
+                              kind == StepKind::ExpectFile || kind == StepKind::AwaitClientExit ||
+                              kind == StepKind::SignalClient || kind == StepKind::AwaitClient;
       if (clientStep && !scenario.standInClient.has_value()) {
         throw Failure(
             kBadScenario, Message::kStep,

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -35,12 +36,49 @@ namespace Nalo::Host {
 namespace {
 
 constexpr std::string_view kDeleteEvent = "Delete";
+constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
 
 // The step's outcome: nothing when it holds, else what went wrong.
 using StepResult = std::optional<std::string>;
 
 std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
+}
+
+// `bytes` quoted, with line breaks, tabs, quotes, backslashes and every
+// byte outside printable ASCII escaped, so that "\r\n" and "\n" differ.
+std::string Escaped(std::string_view bytes) {
+  std::string text = "\"";
+  for (const char byte : bytes) {
+    switch (byte) {
+      case '\r':
+        text += "\\r";
+        break;
+      case '\n':
+        text += "\\n";
+        break;
+      case '\t':
+        text += "\\t";
+        break;
+      case '"':
+      case '\\':
+        text += '\\';
+        text += byte;
+        break;
+      default: {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < 0x20 || code >= 0x7F) {
+          static constexpr std::string_view kDigits = "0123456789abcdef";
+          text += "\\x";
+          text += kDigits[code >> 4];
+          text += kDigits[code & 0xF];
+        } else {
+          text += byte;
+        }
+      }
+    }
+  }
+  return text + "\"";
 }
 
 // The member at a dotted path ("gameData.queue.id"); null when absent.
@@ -83,6 +121,7 @@ class Runner {
       InstallClient(*mScenario.standInClient);
     }
     CreateHost();
+    RegisterSecrets();
   }
 
   ~Runner() { EndClients(); }
@@ -112,6 +151,9 @@ class Runner {
       if (std::optional<std::string> stall = mHost->TakeStall(); stall && !failed) {
         failed = *stall;
       }
+      if (StepResult leak = FindSecretInLog(); leak && !failed) {
+        failed = leak;
+      }
       if (failed) {
         return {false, "Scenario " + Quoted(mScenario.name) + " failed at step " +
                            std::to_string(step.index) + " (" + step.title + "):\n  " + *failed +
@@ -122,6 +164,9 @@ class Runner {
       if (StepResult loaded = Load()) {
         return {false, "Scenario " + Quoted(mScenario.name) + ": " + *loaded + "\n"};
       }
+    }
+    if (StepResult leak = FindSecretInLog()) {
+      return {false, "Scenario " + Quoted(mScenario.name) + ": " + *leak + "\n"};
     }
     return {true, "Scenario " + Quoted(mScenario.name) + " passed (" +
                       std::to_string(mScenario.steps.size()) + " steps).\n"};
@@ -143,6 +188,114 @@ class Runner {
     }
     return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
            !step.during.empty() && step.during.front().kind == StepKind::Load;
+  }
+
+  // --- Secrets -------------------------------------------------------------------------
+
+  // Shorter texts can't be told from ordinary words in a log line.
+  static constexpr std::size_t kShortestSecret = 6;
+
+  struct Secret {
+    std::string text;
+    std::string source;  // "encryptionKey in step 4 (push-lcds ...)"
+  };
+
+  void AddSecret(std::string_view text, std::string source) {
+    if (text.size() < kShortestSecret ||
+        std::ranges::any_of(mSecrets, [text](const Secret& known) { return known.text == text; })) {
+      return;
+    }
+    mSecrets.push_back({std::string(text), std::move(source)});
+  }
+
+  // The values of members that hold keys ("encryptionKey",
+  // "observerEncryptionKey", any name ending so), at every depth of `value`.
+  void AddSecretsIn(const BindingProperty& value, const std::string& where) {
+    constexpr std::string_view kKeySuffix = "encryptionkey";
+    if (value.Kind() == BindingKind::Collection) {
+      for (const BindingProperty& element : value.Elements()) {
+        AddSecretsIn(element, where);
+      }
+      return;
+    }
+    if (value.Kind() != BindingKind::Structure) {
+      return;
+    }
+    for (const auto& member : value.Members()) {
+      std::string name(member.name);
+      std::ranges::transform(name, name.begin(),
+                             [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (name.ends_with(kKeySuffix) && member.value.Kind() == BindingKind::String) {
+        AddSecret(member.value.StringValue(), std::string(member.name) + " in " + where);
+      } else {
+        AddSecretsIn(member.value, where);
+      }
+    }
+  }
+
+  void AddSecretsOf(const ScenarioStep& step, const std::string& where) {
+    AddSecretsIn(step.value, where);
+    if (step.kind == StepKind::Request && !step.text.empty()) {
+      if (const BindingResult body = ParseJson(step.text); body.Succeeded()) {
+        AddSecretsIn(body.Value(), where);
+      }
+    }
+    for (const LcdsAnswer& answer : step.lcdsAnswers) {
+      AddSecretsIn(answer.body, where);
+    }
+    for (const PeerAnswer& answer : step.peerAnswers) {
+      AddSecretsIn(answer.body, where);
+    }
+    if ((step.kind == StepKind::Set || step.kind == StepKind::Publish) &&
+        step.path == kAuthTokenPath && step.value.Kind() == BindingKind::String) {
+      AddSecret(step.value.StringValue(), "the auth token in " + where);
+    }
+    for (const ScenarioStep& inner : step.during) {
+      AddSecretsOf(inner, where);
+    }
+  }
+
+  // Every secret the scenario hands out, known before it runs: the keys in
+  // its values, the game client's auth token and the header's secrets.
+  void RegisterSecrets() {
+    for (const std::string& secret : mScenario.secrets) {
+      AddSecret(secret, "the header's secrets");
+    }
+    if (const std::optional<BindingProperty> token = mHost->GetPeers().Resource(kAuthTokenPath);
+        token.has_value() && token->Kind() == BindingKind::String) {
+      AddSecret(token->StringValue(), "the auth token");
+    }
+    for (const auto& [path, value] : mScenario.resources) {
+      AddSecretsIn(value, "resources " + path);
+    }
+    for (const ScenarioStep& step : mScenario.steps) {
+      AddSecretsOf(step,
+                   step.index == 0 ? "the header's lcds" : "step " + std::to_string(step.index));
+    }
+  }
+
+  // The first log line since the last look that carries a secret, shown
+  // with the secret masked.
+  StepResult FindSecretInLog() {
+    const std::vector<LogLine>& lines = mHost->LogLines();
+    for (; mLogLinesChecked < lines.size(); ++mLogLinesChecked) {
+      const std::string& text = lines[mLogLinesChecked].text;
+      for (const Secret& secret : mSecrets) {
+        if (text.find(secret.text) == std::string::npos) {
+          continue;
+        }
+        std::string masked = text;
+        for (const Secret& shown : mSecrets) {
+          for (std::size_t next = masked.find(shown.text); next != std::string::npos;
+               next = masked.find(shown.text, next)) {
+            masked.replace(next, shown.text.size(), "<secret>");
+          }
+        }
+        ++mLogLinesChecked;
+        return "a log line carries a secret (" + secret.source + "): " + Quoted(masked);
+      }
+    }
+    return std::nullopt;
   }
 
   void CreateHost() {
@@ -222,9 +375,12 @@ class Runner {
   }
 
   void SetMark() {
-    mMark = {mHost->LogLines().size(), mHost->PublishedEvents().size(),
-             mHost->GetPeers().Requests().size(), mHost->GetPeers().LcdsCalls().size(),
-             mHost->GetPeers().Telemetry().size()};
+    mMark = {mHost->LogLines().size(),
+             mHost->PublishedEvents().size(),
+             mHost->GetPeers().Requests().size(),
+             mHost->GetPeers().LcdsCalls().size(),
+             mHost->GetPeers().Telemetry().size(),
+             SettledClientStarts().size()};
   }
 
   StepResult ExpectPublished(const ScenarioStep& step) {
@@ -328,8 +484,69 @@ class Runner {
     if (lines.empty()) {
       return report + "no log lines";
     }
-    report += std::to_string(lines.size()) + " other lines; the last: ";
-    return report + Quoted(lines.back().text);
+    report += std::to_string(lines.size()) + " other lines";
+    if (const std::vector<const LogLine*> nearest = NearestLines(step.text, lines);
+        !nearest.empty()) {
+      report += "; the nearest:";
+      for (const LogLine* line : nearest) {
+        report += "\n    " + DescribeLogLine(*line);
+      }
+      report += "\n  the last: ";
+    } else {
+      report += "; the last: ";
+    }
+    return report + DescribeLogLine(lines.back());
+  }
+
+  // "\"text\" (WARN, DBG;NET)": a line with its level and groups.
+  static std::string DescribeLogLine(const LogLine& line) {
+    static constexpr std::array<std::string_view, 4> kLevels = {"OKAY", "WARN", "ERROR", "ALWAYS"};
+    std::string text = Quoted(line.text) + " (" +
+                       (line.level < kLevels.size() ? std::string(kLevels[line.level])
+                                                    : std::to_string(line.level));
+    if (!line.groups.empty()) {
+      text += ", " + line.groups;
+    }
+    return text + ")";
+  }
+
+  // The length of the longest piece of `wanted` that `line` contains.
+  static std::size_t LongestSharedPiece(std::string_view wanted, std::string_view line) {
+    std::vector<std::size_t> previous(line.size() + 1, 0);
+    std::vector<std::size_t> current(line.size() + 1, 0);
+    std::size_t longest = 0;
+    for (std::size_t i = 1; i <= wanted.size(); ++i) {
+      for (std::size_t j = 1; j <= line.size(); ++j) {
+        current[j] = wanted[i - 1] == line[j - 1] ? previous[j - 1] + 1 : 0;
+        longest = std::max(longest, current[j]);
+      }
+      std::swap(previous, current);
+    }
+    return longest;
+  }
+
+  // Up to three lines sharing the longest pieces with the wanted text (at
+  // least a third of it, and 4 characters), in the order they were written.
+  static std::vector<const LogLine*> NearestLines(std::string_view wanted,
+                                                  std::span<const LogLine> lines) {
+    constexpr std::size_t kShown = 3;
+    const std::size_t least = std::max<std::size_t>(4, (wanted.size() + 2) / 3);
+    std::vector<std::pair<std::size_t, std::size_t>> scored;  // (shared length, position)
+    for (std::size_t position = 0; position < lines.size(); ++position) {
+      const std::size_t shared = LongestSharedPiece(wanted, lines[position].text);
+      if (shared >= least) {
+        scored.emplace_back(shared, position);
+      }
+    }
+    std::ranges::stable_sort(scored, std::ranges::greater{},
+                             &std::pair<std::size_t, std::size_t>::first);
+    scored.resize(std::min(scored.size(), kShown));
+    std::ranges::sort(scored, {}, &std::pair<std::size_t, std::size_t>::second);
+    std::vector<const LogLine*> nearest;
+    for (const auto& entry : scored) {
+      nearest.push_back(&lines[entry.second]);
+    }
+    return nearest;
   }
 
   StepResult ExpectTelemetry(const ScenarioStep& step, bool present) {
@@ -578,6 +795,15 @@ class Runner {
         CreateHost();
         mHost->SetWallClock(wallClock);
         mMark = {};
+        mMark.clientStarts = SettledClientStarts().size();
+        mLogLinesChecked = 0;
+        // The header's lcds answers hold for the new host too (they are the
+        // leading steps with index 0).
+        for (const ScenarioStep& header : mScenario.steps) {
+          if (header.index == 0 && header.kind == StepKind::LcdsAnswer) {
+            static_cast<void>(Execute(header));
+          }
+        }
         return Load();
       }
       case StepKind::Set:
@@ -590,6 +816,11 @@ class Runner {
         peers.DeleteResource(step.path);
         return std::nullopt;
       case StepKind::PushLcds:
+        // A message of a class no plugin knows would go nowhere, unseen.
+        if (!mHost->PluginNames().empty() && !mHost->HasSubscriber(LcdsEventName(step.text))) {
+          return "no loaded plugin knows the class " + Quoted(step.text) + ": none subscribes to " +
+                 LcdsEventName(step.text);
+        }
         peers.PushLcds(step.text, step.value, step.subtopic, step.clientId);
         return std::nullopt;
       case StepKind::LcdsAnswer: {
@@ -667,6 +898,12 @@ class Runner {
         return ExpectFile(step);
       case StepKind::AwaitClientExit:
         return AwaitClientExit(step);
+      case StepKind::SignalClient:
+        return SignalClient(step);
+      case StepKind::AwaitClient:
+        return AwaitClientEvent(step);
+      case StepKind::ExpectTimers:
+        return ExpectTimers(step);
     }
     return "unknown step";
   }
@@ -699,6 +936,8 @@ class Runner {
     mClientFolder = mStateFolder / "tav_game_client_sln";
     std::error_code error;
     std::filesystem::create_directories(mClientFolder, error);
+    // The client's record there holds the game's key and auth token.
+    std::filesystem::permissions(mClientFolder, std::filesystem::perms::owner_all, error);
     std::filesystem::create_directories(mStateFolder / "windows", error);
     std::filesystem::remove(mClientFolder / "Tavora.exe", error);
     std::filesystem::remove(mClientFolder / kClientRecordFile, error);
@@ -749,12 +988,14 @@ class Runner {
         info.has_value() && info->Find("pid") != nullptr) {
       wanted = static_cast<pid_t>(info->Find("pid")->AsSigned(0));
     }
+    if (!wanted.has_value()) {
+      // A client just started may not have written its line yet.
+      std::vector<ClientStart> starts = SettledClientStarts();
+      return starts.empty() ? std::nullopt : std::optional<ClientStart>(starts.back());
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
       std::vector<ClientStart> starts = ClientStarts();
-      if (!wanted.has_value()) {
-        return starts.empty() ? std::nullopt : std::optional<ClientStart>(starts.back());
-      }
       for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
         if (start->pid == *wanted) {
           return *start;
@@ -782,7 +1023,46 @@ class Runner {
     return std::nullopt;
   }
 
+  // Every client started so far, once each client running has recorded its
+  // start: a client is this process's child from its spawn on, but writes
+  // its start line a moment later. Waits in real time, up to 5 seconds.
+  std::vector<ClientStart> SettledClientStarts() const {
+    if (mClientFolder.empty()) {
+      return {};
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+      std::vector<ClientStart> starts = ClientStarts();
+      const std::vector<int> children = detail::ChildrenOf(getpid());
+      const bool settled = std::ranges::all_of(children, [&starts](int child) {
+        return !detail::IsRunning(child) ||
+               std::ranges::any_of(
+                   starts, [child](const ClientStart& start) { return start.pid == child; });
+      });
+      if (settled || std::chrono::steady_clock::now() > deadline) {
+        return starts;
+      }
+      usleep(2000);
+    }
+  }
+
   StepResult ExpectClientSpawned(const ScenarioStep& step) {
+    if (step.expectedCount) {
+      const std::vector<ClientStart> starts = SettledClientStarts();
+      const std::size_t since = std::min(mMark.clientStarts, starts.size());
+      if (starts.size() - since != *step.expectedCount) {
+        std::string pids;
+        for (std::size_t i = since; i < starts.size(); ++i) {
+          pids += (pids.empty() ? " (pids " : ", ") + std::to_string(starts[i].pid);
+        }
+        return "expected " + std::to_string(*step.expectedCount) +
+               " clients started since the mark, saw " + std::to_string(starts.size() - since) +
+               (pids.empty() ? "" : pids + ")");
+      }
+      if (!step.hasValue) {
+        return std::nullopt;
+      }
+    }
     const std::optional<ClientStart> client = LatestClient();
     if (!client.has_value()) {
       return "expected a stand-in client to have started, but none has";
@@ -814,8 +1094,11 @@ class Runner {
     const std::string bytes((std::istreambuf_iterator<char>(stream)),
                             std::istreambuf_iterator<char>());
     if (bytes != step.text) {
-      return "the file " + Quoted(file.string()) + " holds " + Quoted(bytes) + ", expected " +
-             Quoted(step.text);
+      const auto [seenEnd, wantedEnd] = std::ranges::mismatch(bytes, step.text);
+      return "the file " + Quoted(file.string()) + " holds " + Escaped(bytes) + " (" +
+             std::to_string(bytes.size()) + " bytes), expected " + Escaped(step.text) + " (" +
+             std::to_string(step.text.size()) + " bytes); they differ from byte " +
+             std::to_string(seenEnd - bytes.begin());
     }
     return std::nullopt;
   }
@@ -857,24 +1140,109 @@ class Runner {
     return std::nullopt;
   }
 
-  // Kills every client still running and reaps it; removes a state folder
-  // made for the run. Runs at the end of every run, passed or failed.
-  void EndClients() {
-    for (const ClientStart& client : ClientStarts()) {
-      if (client.pid <= 0) {
-        continue;
-      }
-      // Only a child of this run is killed: a pid the system gave to another
-      // process since is left alone.
-      siginfo_t info{};
-      if (waitid(P_PID, static_cast<id_t>(client.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-        continue;
-      }
-      if (info.si_pid == 0) {
-        kill(client.pid, SIGKILL);
-      }
-      static_cast<void>(waitpid(client.pid, nullptr, 0));
+  // Sends the step's signal to the latest client, which must still be a
+  // running child of this run (a pid that ended may belong to someone else).
+  StepResult SignalClient(const ScenarioStep& step) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "no stand-in client has started";
     }
+    const std::vector<int> children = detail::ChildrenOf(getpid());
+    if (std::ranges::find(children, client->pid) == children.end() ||
+        !detail::IsRunning(client->pid)) {
+      return "the client " + std::to_string(client->pid) + " no longer runs";
+    }
+    if (kill(client->pid, *step.signal) != 0) {
+      return "the signal could not be sent to the client " + std::to_string(client->pid) + ": " +
+             std::strerror(errno);
+    }
+    return std::nullopt;
+  }
+
+  // The events the client `pid` recorded so far, in order.
+  std::vector<std::string> ClientEvents(pid_t pid) const {
+    std::vector<std::string> events;
+    std::ifstream stream(mClientFolder / kClientRecordFile);
+    std::string line;
+    while (std::getline(stream, line)) {
+      BindingResult parsed = ParseJson(line);
+      if (parsed.Failed()) {
+        continue;
+      }
+      const BindingProperty* owner = parsed.Value().Find("pid");
+      const BindingProperty* event = parsed.Value().Find("event");
+      if (owner != nullptr && event != nullptr && owner->AsSigned(0) == pid) {
+        events.emplace_back(event->StringValue());
+      }
+    }
+    return events;
+  }
+
+  // Waits (in real time, up to 10 seconds) until the latest client has
+  // recorded the step's event (its window opened, it came to the
+  // foreground); fails at once when the client ends without it.
+  StepResult AwaitClientEvent(const ScenarioStep& step) {
+    const std::optional<ClientStart> client = LatestClient();
+    if (!client.has_value()) {
+      return "no stand-in client has started";
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      const bool running = detail::IsRunning(client->pid);
+      const std::vector<std::string> events = ClientEvents(client->pid);
+      if (std::ranges::find(events, step.text) != events.end()) {
+        return std::nullopt;
+      }
+      const bool late = std::chrono::steady_clock::now() > deadline;
+      if (!running || late) {
+        std::string seen;
+        for (const std::string& event : events) {
+          seen += (seen.empty() ? "" : ", ") + event;
+        }
+        return "the client " + std::to_string(client->pid) + " recorded no " + Quoted(step.text) +
+               (running ? " within 10 seconds" : " before it ended") + "; it recorded " +
+               (seen.empty() ? std::string("no events") : seen);
+      }
+      usleep(2000);
+    }
+  }
+
+  // The timers whose runs the core holds now: a timer runs while a run of
+  // it is pending ("Timer: <name>").
+  StepResult ExpectTimers(const ScenarioStep& step) const {
+    constexpr std::string_view kTimerPrefix = "Timer: ";
+    std::vector<std::string> pending;
+    for (const std::string& label : mHost->PendingTaskLabels()) {
+      if (label.starts_with(kTimerPrefix) &&
+          std::ranges::find(pending, label.substr(kTimerPrefix.size())) == pending.end()) {
+        pending.push_back(label.substr(kTimerPrefix.size()));
+      }
+    }
+    std::string all;
+    for (const std::string& name : pending) {
+      all += (all.empty() ? "" : ", ") + name;
+    }
+    const std::string seen = "; the core holds runs of " + (all.empty() ? "no timers" : all);
+    for (const std::string& name : step.timersRunning) {
+      if (std::ranges::find(pending, name) == pending.end()) {
+        return "expected the timer " + Quoted(name) + " to run" + seen;
+      }
+    }
+    for (const std::string& name : step.timersStopped) {
+      if (std::ranges::find(pending, name) != pending.end()) {
+        return "expected the timer " + Quoted(name) + " to be stopped" + seen;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Kills every client still running and reaps it, whether or not it
+  // recorded its start (the clients are this process's only children);
+  // removes a state folder made for the run. Runs at the end of every run,
+  // passed or failed. A run that crashes leaves this to RunScenario's
+  // keeper process.
+  void EndClients() {
+    detail::EndChildren();
     if (mOwnStateFolder) {
       std::error_code error;
       std::filesystem::remove_all(mStateFolder, error);
@@ -890,6 +1258,8 @@ class Runner {
   RunnerWatch mWatch;
   std::unique_ptr<Host> mHost;
   Response mLastResponse;
+  std::vector<Secret> mSecrets;
+  std::size_t mLogLinesChecked = 0;  // log lines looked through for secrets
   // Where the `mark` step left each record list; expectations look after it.
   struct Mark {
     std::size_t logLines = 0;
@@ -897,6 +1267,7 @@ class Runner {
     std::size_t requests = 0;
     std::size_t lcdsCalls = 0;
     std::size_t telemetry = 0;
+    std::size_t clientStarts = 0;  // start lines in the stand-in client's record
   } mMark;
 };
 
@@ -962,8 +1333,22 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
       passed = rest == "1";
     }
   };
+  // A run with the stand-in client needs a state folder: one made here is
+  // removed here, once every process of the run is gone, however it ended.
+  std::filesystem::path runFolder = stateFolder;
+  bool ownFolder = false;
+  if (scenario.standInClient.has_value() && runFolder.empty()) {
+    char pattern[] = "/tmp/nalo-scenario-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) {
+      runFolder = pattern;
+      ownFolder = true;
+    }
+  }
+  // The keeper around the run kills and reaps every process the run left
+  // behind, also when the plugin crashed it.
   const detail::ChildEnding ending = detail::RunInChild(
-      {}, [&](int messages) { RunScenarioSteps(scenario, plugin, stateFolder, messages); }, {},
+      {.endDescendants = true},
+      [&](int messages) { RunScenarioSteps(scenario, plugin, runFolder, messages); }, {},
       [&](std::string_view chunk) {
         pending += chunk;
         std::size_t start = 0;
@@ -974,6 +1359,10 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
         }
         pending.erase(0, start);
       });
+  if (ownFolder) {
+    std::error_code error;
+    std::filesystem::remove_all(runFolder, error);
+  }
   if (!ending.started) {
     return {false, "Scenario " + Quoted(scenario.name) + ": couldn't start the run.\n"};
   }

@@ -134,4 +134,13 @@ std::optional<std::uint64_t> TaskQueue::NextDue() const {
   return mTasks.begin()->first.first;
 }
 
+std::vector<std::string> TaskQueue::Labels() const {
+  std::vector<std::string> labels;
+  labels.reserve(mTasks.size());
+  for (const auto& [key, task] : mTasks) {
+    labels.push_back(task.label);
+  }
+  return labels;
+}
+
 }  // namespace Nalo::Host

@@ -13,6 +13,7 @@
 #include "diagnostics/Log.h"
 #include "plugin/MemoryStatistics.h"
 #include "plugin/RuntimeTypes.h"
+#include "plugin/SecretRedaction.h"
 #include "plugin/src/PositionalText.h"
 #include "plugin/src/RuntimeMessages.h"
 #include "routing/BoundFunctionName.h"
@@ -308,8 +309,9 @@ Failure AppModule::LcdsClassFailure(std::string_view expected, std::string_view 
 }
 
 Failure AppModule::LcdsDtoFailure(std::string_view typeName, const BindingProperty& body) const {
+  // The body may carry the game's keys; the failure text reaches log lines.
   return Failure(0, detail::kLcdsDtoNotConverted,
-                 {{"name", typeName}, {"json", ToJson(body, &Registry())}});
+                 {{"name", typeName}, {"json", ToJson(RedactedSecrets(body), &Registry())}});
 }
 
 MaybeType<Failure, BindingProperty> AppModule::SendLcds(std::string_view destination,

@@ -1,5 +1,6 @@
 #include "plugin/ModuleBase.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <exception>
@@ -221,37 +222,101 @@ void ModuleBase::DispatchResource(Resource& resource) {
   }
 }
 
-MaybeType<Failure, void> ModuleBase::PublishFailure(std::string_view uri,
-                                                    std::string_view error) const {
-  return Failure(500, detail::kPublishFailed, {{"uri", uri}, {"error", error}});
+namespace {
+
+// Passes the walk of a Resource record (whose data is empty) on to a host
+// value builder, with the record's "data" member replaced by the walk of the
+// data itself.
+class ResourceWalk final : public BindingVisitor {
+ public:
+  ResourceWalk(HostValueBuilder& target, const detail::ResourceData& data) noexcept
+      : mTarget(target), mData(data) {}
+
+  [[nodiscard]] const BindingResult& DataResult() const noexcept { return mDataResult; }
+
+  void Null() override {
+    if (mDataNext) {
+      mDataNext = false;
+      mDataResult = mData(mTarget);
+      return;
+    }
+    mTarget.Null();
+  }
+  void Bool(bool value) override { mTarget.Bool(value); }
+  void Int64(std::int64_t value) override { mTarget.Int64(value); }
+  void Uint64(std::uint64_t value) override { mTarget.Uint64(value); }
+  void Double(double value) override { mTarget.Double(value); }
+  void String(std::string_view bytes) override { mTarget.String(bytes); }
+  void Blob(std::span<const std::uint8_t> bytes) override { mTarget.Blob(bytes); }
+  void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override {
+    mTarget.Enum(value, descriptor);
+  }
+  void StartArray(std::size_t count) override {
+    ++mDepth;
+    mTarget.StartArray(count);
+  }
+  void EndArray() override {
+    --mDepth;
+    mTarget.EndArray();
+  }
+  void StartObject(std::size_t count) override {
+    ++mDepth;
+    mTarget.StartObject(count);
+  }
+  void Key(std::string_view name) override {
+    mDataNext = mDepth == 1 && name == "data";
+    mTarget.Key(name);
+  }
+  void EndObject() override {
+    --mDepth;
+    mTarget.EndObject();
+  }
+
+ private:
+  HostValueBuilder& mTarget;
+  const detail::ResourceData& mData;
+  std::size_t mDepth = 0;
+  bool mDataNext = false;
+  BindingResult mDataResult;
+};
+
+}  // namespace
+
+MaybeType<Failure, HostValue> detail::ResourcePayload(std::string_view uri,
+                                                      PluginResourceEventType type,
+                                                      const ResourceData& data,
+                                                      const BindingTypeRegistry& registry,
+                                                      std::size_t* blockHint) {
+  HostValueBuilder builder(registry, blockHint != nullptr ? *blockHint : 0);
+  ResourceWalk walk(builder, data);
+  const BindingResult record =
+      VisitNative(Resource{std::string(uri), type, BindingProperty()}, registry, walk);
+  const BindingResult& failed = record.Failed() ? record : walk.DataResult();
+  if (failed.Failed()) {
+    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", failed.ErrorMessage()}});
+  }
+  if (blockHint != nullptr) {
+    *blockHint = std::max(*blockHint, builder.Used());
+  }
+  return builder.Take();
 }
 
 MaybeType<Failure, HostValue> detail::ResourcePayload(std::string_view uri,
                                                       PluginResourceEventType type,
                                                       const BindingProperty& data,
                                                       const BindingTypeRegistry& registry) {
-  // The record's members as the registered type gives them, with `data`
-  // taken where it is: the data tree is converted once and never copied.
-  BindingResult wrapper = ToProperty(Resource{std::string(uri), type, BindingProperty()}, registry);
-  if (wrapper.Failed()) {
-    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", wrapper.ErrorMessage()}});
-  }
-  constexpr std::size_t kMaxMembers = 8;
-  std::array<HostMemberSource, kMaxMembers> members{};
-  std::size_t count = 0;
-  for (const auto member : wrapper.Value().Members()) {
-    if (count == kMaxMembers) {
-      return Failure(500, kPublishFailed, {{"uri", uri}, {"error", "too many record members"}});
-    }
-    members[count++] = {member.name, member.name == "data" ? &data : &member.value};
-  }
-  return ToHostObject(std::span(members.data(), count), registry);
+  const auto walk = [&](BindingVisitor& visitor) {
+    data.accept(visitor);
+    return BindingResult();
+  };
+  return ResourcePayload(uri, type, ResourceData(walk), registry);
 }
 
 MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
                                                      PluginResourceEventType type,
-                                                     const BindingProperty& data) {
-  MaybeType<Failure, HostValue> converted = detail::ResourcePayload(uri, type, data, *mRegistry);
+                                                     const detail::ResourceData& data) {
+  MaybeType<Failure, HostValue> converted =
+      detail::ResourcePayload(uri, type, data, *mRegistry, &mPayloadBlockHint);
   if (converted.HasFailure()) {
     return std::move(converted).GetFailure();
   }
@@ -269,7 +334,11 @@ MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
 }
 
 MaybeType<Failure, void> ModuleBase::PublishDeletion(std::string_view uri) {
-  return PublishResource(uri, PluginResourceEventType::Delete, BindingProperty());
+  const auto walk = [](BindingVisitor& visitor) {
+    visitor.Null();
+    return BindingResult();
+  };
+  return PublishResource(uri, PluginResourceEventType::Delete, detail::ResourceData(walk));
 }
 
 void ModuleBase::SubscribeRawLcds(std::string_view typeName,

@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gameflow/GameflowChart.h"
@@ -53,7 +54,10 @@ class RecordingOwner final : public GameflowChartOwner {
     spectating = false;
     actions.push_back("EndSpectating");
   }
-  void EndTutorial() override { actions.push_back("EndTutorial"); }
+  bool EndTutorial() override {
+    actions.push_back("EndTutorial");
+    return std::exchange(tutorial, false);
+  }
 
   void Clear() {
     actions.clear();
@@ -64,6 +68,7 @@ class RecordingOwner final : public GameflowChartOwner {
   std::vector<GameflowPhase> published;
   bool tournament = false;
   bool spectating = false;
+  bool tutorial = false;
 
  private:
   GameflowPhase mPhase = GameflowPhase::None;
@@ -280,11 +285,9 @@ TEST(GameflowChart, EveryStateCrossedWithEveryEvent) {
         EXPECT_EQ(IndexOf(actions, "LeaveTournament"), 0);
       }
 
-      // A tutorial or spectate that ends in None does None's entry work
-      // itself, since the row is internal there.
-      const bool endInNone =
-          state == "None" && (event == ExitedTutorial || event == ExitedSpectating);
-      if (target == state && !endInNone) {
+      // Nothing runs here, so a tutorial or spectate end in None is internal
+      // like any other row of the root there.
+      if (target == state) {
         // Internal: no entry ran, nothing was published, the phase stays.
         EXPECT_THAT(harness.owner.published, testing::IsEmpty());
         EXPECT_EQ(harness.owner.Phase(), phaseBefore);
@@ -349,6 +352,24 @@ TEST(GameflowChart, SpectatingEndsBeforeLobbyAndEndOfGamePublishAndOnReturnToNon
   harness.events.Post(ExitedLobby);
   EXPECT_THAT(harness.owner.actions,
               testing::ElementsAre("ResetSession", "SetPhase", "ExitGameFlow", "EndSpectating"));
+}
+
+TEST(GameflowChart, OnlyATutorialOrSpectateThatEndsInNoneLeavesGameFlow) {
+  for (const GameflowEvent event : {ExitedTutorial, ExitedSpectating}) {
+    SCOPED_TRACE(std::string(GameflowEventName(event)));
+    const std::string end = event == ExitedTutorial ? "EndTutorial" : "EndSpectating";
+    Harness harness;
+    harness.owner.Clear();
+    harness.events.Post(event);
+    EXPECT_THAT(harness.owner.actions, testing::ElementsAre(end));
+
+    (event == ExitedTutorial ? harness.owner.tutorial : harness.owner.spectating) = true;
+    harness.owner.Clear();
+    harness.events.Post(event);
+    EXPECT_THAT(harness.owner.actions,
+                testing::ElementsAre(end, "ResetSession", "SetPhase", "ExitGameFlow"));
+    EXPECT_THAT(harness.owner.published, testing::ElementsAre(GameflowPhase::None));
+  }
 }
 
 TEST(GameflowChart, TournamentRerouteWalksBackWithoutRepublishing) {

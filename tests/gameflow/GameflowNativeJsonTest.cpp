@@ -1,16 +1,19 @@
 // Every registered gameflow type written straight from its native record
-// gives the same text as the value-tree path, byte for byte: never set, fully
-// populated, and with every other field left at its default.
+// gives the same text as the value-tree path, byte for byte, and the same
+// host value (the published form): never set, fully populated, and with
+// every other field left at its default.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <set>
 #include <string>
 #include <string_view>
 
 #include "ModelRegistry.h"
+#include "abi/HostValue.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeDescriptor.h"
 #include "binding/Json.h"
@@ -131,6 +134,49 @@ void Sample(const BindingTypeIdentifier& type, const BindingTypeIdentifier& elem
   SampleScalar(type.type, type.descriptor, variant, depth, sparse, value);
 }
 
+// A host value record in full: kinds, names, ownership flags, and every
+// byte of texts and blobs (not where they lie).
+std::string Describe(const NaloHostValue& record) {
+  const auto& payload = record.payload;
+  std::string text = std::to_string(record.kind) + "(";
+  switch (record.kind) {
+    case NALO_HOST_VALUE_BOOL:
+      text += std::to_string(payload.boolean);
+      break;
+    case NALO_HOST_VALUE_SIGNED:
+      text += std::to_string(payload.signedInteger);
+      break;
+    case NALO_HOST_VALUE_UNSIGNED:
+      text += std::to_string(payload.unsignedInteger);
+      break;
+    case NALO_HOST_VALUE_DOUBLE:
+      text += std::to_string(std::bit_cast<std::uint64_t>(payload.floating));
+      break;
+    case NALO_HOST_VALUE_OWNED_TEXT:
+      // Owned texts end in a NUL of their own.
+      text += std::string(payload.text.data, payload.text.length + 1);
+      break;
+    case NALO_HOST_VALUE_OWNED_BYTES:
+      text += std::string(reinterpret_cast<const char*>(payload.bytes.data), payload.bytes.length);
+      break;
+    case NALO_HOST_VALUE_ARRAY:
+      for (std::size_t i = 0; i < payload.array.count; ++i) {
+        text += Describe(payload.array.elements[i]) + ",";
+      }
+      break;
+    case NALO_HOST_VALUE_OBJECT:
+      for (std::size_t i = 0; i < payload.object.count; ++i) {
+        const NaloHostMember& member = payload.object.members[i];
+        text += std::string(member.name) + std::to_string(member.ownsName) + "=" +
+                Describe(member.value) + ",";
+      }
+      break;
+    default:
+      break;
+  }
+  return text + ")";
+}
+
 template <class T>
 void ExpectSameJsonBothWays(const T& native, std::string_view what) {
   SCOPED_TRACE(what);
@@ -139,6 +185,11 @@ void ExpectSameJsonBothWays(const T& native, std::string_view what) {
   std::string direct;
   ASSERT_THAT(ToJson(native, Registry(), direct), BindingSucceeded());
   EXPECT_EQ(direct, ToJson(tree.Value(), &Registry()));
+
+  // Straight into a host value, from a block too small to start with.
+  HostValue record;
+  ASSERT_THAT(ToHostValue(native, Registry(), record, 16), BindingSucceeded());
+  EXPECT_EQ(Describe(record.Record()), Describe(ToHostValue(tree.Value(), Registry()).Record()));
 }
 
 template <class T>

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -150,6 +151,83 @@ TEST_F(GameflowPluginThroughHost, WholeMatchesLeaveNothingBehind) {
   }
   EXPECT_EQ(InUse(mHost.MemoryStatistics("tav-gameflow").value()), afterFirst);
   EXPECT_EQ(mHost.PendingTaskCount(), 1U);  // the tick alone
+}
+
+// Each subscribed resource acts on the event kinds its handler takes: the
+// crash report only on a change of the count, the early relaunch only on the
+// login's first credentials, a patcher that starts after the gameflow
+// announces its first state as a creation, which counts like an update.
+TEST(GameflowSubscriptions, EachResourceActsOnlyOnItsEventKinds) {
+  enum Kind { Create, Update, Delete };
+  struct Case {
+    const char* path;
+    const char* value;
+    std::array<bool, 3> acts;  // Create, Update, Delete
+    std::function<bool(Host::Host&)> acted;
+    const char* before = nullptr;  // another resource set first
+  };
+  const auto availability = [](std::string_view state) {
+    return [state = std::string(state)](Host::Host& host) {
+      const Host::Response answer = host.Request("GET", "/tav-gameflow/v1/availability");
+      return answer.body.Find("state") != nullptr &&
+             answer.body.Find("state")->StringValue() == state;
+    };
+  };
+  const auto logged = [](std::string_view text) {
+    return [text = std::string(text)](Host::Host& host) {
+      const auto& lines = host.LogLines();
+      return std::any_of(lines.begin(), lines.end(), [&](const Host::LogLine& line) {
+        return line.text.find(text) != std::string::npos;
+      });
+    };
+  };
+  const Case cases[] = {
+      {"/tav-login/v1/session", R"({"connected": true})", {true, true, false},
+       logged("Did not relaunch game because user was not logged in.")},
+      {"/tav-login/v1/login-data-packet", R"({"bannedUntilDateMillis": 1})", {true, true, false},
+       availability("PlayerBanned")},
+      {"/tav-login/v1/login-in-game-creds",
+       R"({"inGame": true, "gameId": 7, "serverIp": "10.1.2.3", "serverPort": 5100})",
+       {true, false, false}, logged("Received login-in-game-creds")},
+      {"/patcher/v1/products/tavora/state",
+       R"({"action": "Idle", "isCorrupted": false, "isUpToDate": false})", {true, true, false},
+       availability("Patching")},
+      {"/naloclient/ux-crash-count", R"({"crashCount": 2})", {false, true, false},
+       [](Host::Host& host) {
+         const auto& telemetry = host.GetPeers().Telemetry();
+         return std::any_of(telemetry.begin(), telemetry.end(), [](const auto& record) {
+           return record.name == "ncp-be-tav-gameflow.ux-crash";
+         });
+       }},
+      {"/tav-game-queues/v1/queues", "[]", {true, true, false}, availability("Available"),
+       "/tav-game-queues/v1/custom"},
+      {"/tav-game-queues/v1/custom", "[]", {true, true, false}, availability("Available"),
+       "/tav-game-queues/v1/queues"},
+  };
+  for (const Case& c : cases) {
+    for (const Kind kind : {Create, Update, Delete}) {
+      constexpr std::array<const char*, 3> kKindNames = {"Create", "Update", "Delete"};
+      SCOPED_TRACE(std::string(c.path) + " " + kKindNames[kind]);
+      Host::Host host;
+      ASSERT_FALSE(host.Load(kPluginPath).HasFailure());
+      if (c.before != nullptr) {
+        host.GetPeers().SetResource(c.before, ParseJson("[]").Value());
+      }
+      const BindingProperty value = ParseJson(c.value).Value();
+      switch (kind) {
+        case Create:
+          host.GetPeers().SetResource(c.path, value);
+          break;
+        case Update:
+          host.GetPeers().PublishResource(c.path, value);
+          break;
+        case Delete:
+          host.GetPeers().DeleteResource(c.path);
+          break;
+      }
+      EXPECT_EQ(c.acted(host), c.acts[kind]);
+    }
+  }
 }
 
 // The phase each state of the chart publishes on entry; absent: none.

@@ -140,16 +140,45 @@ TEST(DataStorePeer, ValuesSurviveARestartOfTheHost) {
   std::filesystem::remove_all(folder);
 }
 
-TEST(DataStorePeer, AnUnreadableFileIsReportedInTheLog) {
+TEST(DataStorePeer, ACorruptFileIsKeptBesideItAndTheStoreStartsEmpty) {
   const std::filesystem::path folder = FreshFolder("corrupt");
   std::filesystem::create_directories(folder);
-  std::ofstream(folder / "data-store.json") << "{broken";
-  Host host(InFolder(folder));
-  ASSERT_EQ(host.LogLines().size(), 1u);
-  EXPECT_THAT(host.LogLines()[0].text,
-              ::testing::StartsWith("Couldn't read the data store file " +
-                                    (folder / "data-store.json").string() + ": Error: "));
+  const std::filesystem::path file = folder / "data-store.json";
+  for (const std::string_view corrupt : {std::string_view("{broken"), std::string_view("[1]")}) {
+    std::ofstream(file) << corrupt;
+    Host host(InFolder(folder));
+    ASSERT_EQ(host.LogLines().size(), 1u);
+    EXPECT_THAT(host.LogLines()[0].text,
+                ::testing::StartsWith("Couldn't read the data store file " + file.string()));
+    EXPECT_THAT(host.LogLines()[0].text,
+                ::testing::HasSubstr("it was kept as " + file.string() + ".corrupt-"));
+    EXPECT_EQ(host.Request("GET", "/data-store/v1/install-settings/a").status, 404u);
+    // The first write starts a new file; the corrupt one stays as it was.
+    EXPECT_EQ(host.Request("POST", "/data-store/v1/install-settings/a", "1").status, 204u);
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("data-store.json.corrupt-")) {
+        std::ifstream stream(entry.path());
+        kept.emplace_back(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+        std::filesystem::remove(entry.path());
+      }
+    }
+    EXPECT_THAT(kept, ::testing::ElementsAre(std::string(corrupt)));
+  }
   std::filesystem::remove_all(folder);
+}
+
+TEST(DataStorePeer, TheFileAndAFolderMadeForItAreTheOwnersAlone) {
+  const std::filesystem::path folder = FreshFolder("modes") / "state";
+  const std::filesystem::path file = folder / "data-store.json";
+  Host host(InFolder(folder));
+  EXPECT_EQ(host.Request("POST", "/data-store/v1/install-settings/a", "1").status, 204u);
+  using std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status(folder).permissions() & perms::all, perms::owner_all);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & perms::all,
+            perms::owner_read | perms::owner_write);
+  std::filesystem::remove_all(folder.parent_path());
 }
 
 TEST(LcdsRelay, AnswersFromTheTableAndRecordsCalls) {

@@ -36,6 +36,19 @@ constexpr ParseCase kParseFailures[] = {
     {"name: t\nhost: {core-version: 18}\nsteps: [load]",
      "The scenario's host: core-version: it must be written major.minor.patch"},
     {"name: no steps", "The scenario must be a mapping with a list of steps."},
+    // Syntax errors count lines from 1 and show the line to look at: for an
+    // unclosed bracket or quote, found only at the end, the line it began on.
+    {"name: t\nsteps:\n  - load\n  - request: {path: /a\n  - mark\n",
+     "The scenario can't be read: YAML syntax error at line 6, column 1: did not find expected "
+     "',' or '}' (while parsing a flow mapping that began at line 4, column 14). Line 4: "
+     "\"  - request: {path: /a\""},
+    {"name: t\nsteps:\n  - a: b: c\n",
+     "The scenario can't be read: YAML syntax error at line 3, column 9: mapping values are not "
+     "allowed in this context. "
+     "Line 3: \"  - a: b: c\""},
+    {"name: t\nsteps: [load]\n  bad: x\n",
+     "The scenario can't be read: YAML syntax error at line 3, column 3: did not find expected "
+     "key (while parsing a block mapping that began at line 1, column 1). Line 3: \"  bad: x\""},
     // Members nobody reads are typos: they are refused, never ignored.
     {"name: t\nsteps: [{request: {path: /a, expct: {status: 500}}}]",
      "Step 1 (request): unknown member \"expct\""},
@@ -91,8 +104,7 @@ TEST(ScenarioParsing, RefusalsNameTheStepAndTheProblem) {
   }
   auto broken = ParseScenario("steps: [");
   ASSERT_TRUE(broken.HasFailure());
-  EXPECT_THAT(std::string(broken.GetFailure().Message()),
-              HasSubstr("The scenario can't be read: YAML parser error"));
+  EXPECT_THAT(std::string(broken.GetFailure().Message()), HasSubstr("Line 1: \"steps: [\""));
 }
 
 TEST(ScenarioParsing, HeaderAndStepsBecomeTypedRecords) {
@@ -200,6 +212,59 @@ steps:
       "  the latest value differs at the top: expected \"two\", saw \"one\"; it was \"one\"\n");
 }
 
+TEST(ScenarioRunning, ARestartKeepsTheHeadersLcdsAnswers) {
+  const ScenarioOutcome outcome = RunText(R"(
+name: restart
+lcds:
+  gameService.x: {answers: [{type: com.example.Y, body: 1}, {status: 404, error: gone}]}
+steps:
+  - request: {method: POST, path: /tav-login/v1/session/invoke, body: [gameService, x, []]}
+  - restart
+  - request:
+      method: POST
+      path: /tav-login/v1/session/invoke
+      body: [gameService, x, []]
+      expect: {status: 200, body: {typeName: com.example.Y, body: 1}}
+)");
+  EXPECT_TRUE(outcome.passed) << outcome.report;
+}
+
+// The fixture logs "fixture: initialized" as it loads.
+TEST(ScenarioRunning, ALogLineCarryingASecretFailsTheRun) {
+  const ScenarioOutcome outcome = RunText(R"(
+name: secrets
+secrets: [initialized, tial]
+steps:
+  - advance: 1s
+)");
+  EXPECT_FALSE(outcome.passed);
+  EXPECT_EQ(
+      outcome.report,
+      "Scenario \"secrets\" failed at step 1 (advance 1s):\n  a log line carries a secret (the "
+      "header's secrets): \"fixture: <secret>\"\n");
+  // Keys in what the scenario hands out are secrets without being named:
+  // here the fixture logs the event's URI, which carries one.
+  const ScenarioOutcome found = RunText(R"(
+name: keys
+steps:
+  - set: {path: /peer/v1/thing/k3y-of-the-game, value: 1}
+  - push-lcds: {type: com.example.Game, body: {credentials: [{observerEncryptionKey: k3y-of-the-game}]}}
+)");
+  EXPECT_FALSE(found.passed);
+  EXPECT_THAT(found.report,
+              HasSubstr("failed at step 1 (set /peer/v1/thing/k3y-of-the-game):\n  a log line "
+                        "carries a secret (observerEncryptionKey in step 2): \"fixture: event "
+                        "OnJsonApiEvent_peer_v1_thing /peer/v1/thing/<secret> Create\""));
+  const ScenarioOutcome fromRequest = RunText(R"(
+name: keys
+steps:
+  - set: {path: /peer/v1/thing/another-key, value: 1}
+  - request: {method: POST, path: /peer/v1/x, body: {EncryptionKey: another-key}}
+)");
+  EXPECT_THAT(fromRequest.report,
+              HasSubstr("a log line carries a secret (EncryptionKey in step 2)"));
+}
+
 TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   struct Case {
     std::string_view step;
@@ -207,7 +272,10 @@ TEST(ScenarioRunning, ExpectationsThatFailOnTheirOwn) {
   };
   const Case cases[] = {
       {"expect-log: never written",
-       "expected a log line containing \"never written\", saw 2 other lines"},
+       "expected a log line containing \"never written\", saw 2 other lines; the last: "},
+      // The lines nearest the wanted text come first, with level and groups.
+      {"expect-log: {contains: \"fixture: initialised\", level: WARN}",
+       "saw 2 other lines; the nearest:\n    \"fixture: initialized\" (OKAY)"},
       {"expect-telemetry: {name: a.b}", "expected the telemetry event a.b, saw none"},
       {"expect-lcds-call: {call: gameService.x}", "expected the LCDS call gameService.x, saw none"},
       {"expect-published: {path: /nothing}",

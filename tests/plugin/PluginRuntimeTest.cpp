@@ -428,9 +428,13 @@ TEST_F(PluginRuntime, LcdsCallsTagArgumentsAndCheckTheReplyClass) {
             "Expected 'com.example.GameDTO' as LCDS response for gameService.getGame, but got "
             "'com.example.Other'");
 
-  peers.SetLcdsAnswer("gameService", "getGame", Answer("com.example.GameDTO", R"({"gameId":"x"})"));
+  // The body is shown with its keys and tokens redacted, at any depth.
+  peers.SetLcdsAnswer("gameService", "getGame",
+                      Answer("com.example.GameDTO", R"({"gameId":"x","encryptionKey":"s3cret",
+                                                        "players":[{"authToken":"t0ken"}]})"));
   EXPECT_EQ(ErrorMessage(Call("GET", "/lcds/game?id=5")),
-            R"(Couldn't convert LCDS DTO TestLcdsGameDTO to C++ from {"gameId":"x"})");
+            R"(Couldn't convert LCDS DTO TestLcdsGameDTO to C++ from {"encryptionKey":"<redacted>",)"
+            R"("gameId":"x","players":[{"authToken":"<redacted>"}]})");
 
   Host::LcdsAnswer refusal;
   refusal.failure = Failure(403, "Refused.");

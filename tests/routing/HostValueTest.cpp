@@ -94,6 +94,22 @@ TEST(HostValue, CoreTextsAreRead) {
   BindingResult empty = FromHostValue(bytesValue, "x");
   EXPECT_EQ(empty.Value().Kind(), BindingKind::Blob);
   EXPECT_EQ(empty.Value().size(), 0u);
+
+  // A core's object need not be in name order, and may repeat a name: the
+  // members are sorted and the last of a name wins.
+  NaloHostMember members[4]{};
+  const char* const names[] = {"b", "a", "b", "ab"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    members[i].name = names[i];
+    members[i].value.kind = NALO_HOST_VALUE_SIGNED;
+    members[i].value.payload.signedInteger = static_cast<std::int64_t>(i);
+  }
+  members[3].value = text;
+  NaloHostValue object{};
+  object.kind = NALO_HOST_VALUE_OBJECT;
+  object.payload.object.members = members;
+  object.payload.object.count = 4;
+  EXPECT_EQ(ToJson(FromHostValue(object, "x").Value()), R"({"a":1,"ab":"ab","b":2})");
 }
 
 TEST(HostValue, ConversionFailures) {
@@ -108,11 +124,16 @@ TEST(HostValue, ConversionFailures) {
   NaloHostValue nullText{};
   nullText.kind = NALO_HOST_VALUE_TEXT;
   nullText.payload.text.length = 4;
-  NaloHostMember unnamed{};
+  // Texts read before the unnamed member are dropped with the tree.
+  NaloHostMember unnamed[2]{};
+  unnamed[0].name = "named";
+  unnamed[0].value.kind = NALO_HOST_VALUE_TEXT;
+  unnamed[0].value.payload.text.data = "text";
+  unnamed[0].value.payload.text.length = 4;
   NaloHostValue object{};
   object.kind = NALO_HOST_VALUE_OBJECT;
-  object.payload.object.members = &unnamed;
-  object.payload.object.count = 1;
+  object.payload.object.members = unnamed;
+  object.payload.object.count = 2;
   // A chain of one-element arrays deeper than the nesting limit.
   std::vector<NaloHostValue> chain(600);
   for (std::size_t i = 0; i + 1 < chain.size(); ++i) {

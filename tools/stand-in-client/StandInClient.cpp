@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -194,14 +195,17 @@ void AppendJsonString(std::string& out, std::string_view text) {
 }
 
 // Appends one line to the record in a single write, so that lines of
-// clients that run at the same time do not mix.
+// clients that run at the same time do not mix. The record holds the game's
+// encryption key and the auth token (the arguments): it is its owner's
+// alone, also when an older record was made readable to others.
 void AppendRecordLine(const std::string& directory, std::string line) {
   line.push_back('\n');
   const std::string path = directory + "/" + std::string(kRecordFileName);
-  const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (file < 0) {
     return;  // nowhere to record to; the launcher sees no record line
   }
+  fchmod(file, 0600);
   [[maybe_unused]] const ssize_t written = write(file, line.data(), line.size());
   close(file);
 }

@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
+#include <span>
 #include <limits>
 #include <map>
 #include <optional>
@@ -11,6 +13,7 @@
 
 #include "binding/BindingConvert.h"
 #include "binding/BindingRegistration.h"
+#include "binding/BindingVisitor.h"
 #include "binding/Json.h"
 #include "support/BindingMatchers.h"
 
@@ -511,21 +514,63 @@ TEST(BindingConvert, StringKeyedMapsOfBothKinds) {
                              "a structure."));
 }
 
+// Every call a walk makes, in order, with its arguments.
+class TraceVisitor final : public BindingVisitor {
+ public:
+  std::string trace;
+
+  void Null() override { trace += "null "; }
+  void Bool(bool value) override { trace += value ? "true " : "false "; }
+  void Int64(std::int64_t value) override { trace += "i" + std::to_string(value) + " "; }
+  void Uint64(std::uint64_t value) override { trace += "u" + std::to_string(value) + " "; }
+  void Double(double value) override {
+    trace += "d" + std::to_string(std::bit_cast<std::uint64_t>(value)) + " ";
+  }
+  void String(std::string_view bytes) override { trace += "s'" + std::string(bytes) + "' "; }
+  void Blob(std::span<const std::uint8_t> bytes) override {
+    trace += "b" + std::to_string(bytes.size()) + " ";
+  }
+  void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override {
+    trace += "e" + std::to_string(value) + (descriptor != nullptr ? "+ " : " ");
+  }
+  void StartArray(std::size_t count) override { trace += "[" + std::to_string(count) + " "; }
+  void StartElement() override { trace += "< "; }
+  void EndElement() override { trace += "> "; }
+  void EndArray() override { trace += "] "; }
+  void StartObject(std::size_t count) override { trace += "{" + std::to_string(count) + " "; }
+  void Key(std::string_view name) override { trace += "k'" + std::string(name) + "' "; }
+  void EndMember() override { trace += "; "; }
+  void EndObject() override { trace += "} "; }
+};
+
 // ToJson of a native value writes exactly what ToJson of its converted tree
-// writes, or fails as the conversion fails.
+// writes, and VisitNative makes exactly the calls accept() makes on that
+// tree; both fail as the conversion fails.
 template <class T>
 void ExpectJsonAsTree(const T& native, std::string_view what) {
   SCOPED_TRACE(what);
   const BindingResult tree = ToProperty(native, Registry());
   std::string direct = "stale";
   const BindingResult written = ToJson(native, Registry(), direct);
+  TraceVisitor visited;
+  const BindingResult walked = VisitNative(native, Registry(), visited);
   if (tree.Failed()) {
     EXPECT_THAT(written, IsBindingError(std::string(tree.ErrorMessage())));
+    EXPECT_THAT(walked, IsBindingError(std::string(tree.ErrorMessage())));
     EXPECT_EQ(direct, "");
     return;
   }
   ASSERT_THAT(written, BindingSucceeded());
   EXPECT_EQ(direct, ToJson(tree.Value(), &Registry()));
+  // Written again over a long text: its capacity is reused, its bytes gone.
+  std::string reused(5000, 'x');
+  ASSERT_THAT(ToJson(native, Registry(), reused), BindingSucceeded());
+  EXPECT_EQ(reused, direct);
+
+  ASSERT_THAT(walked, BindingSucceeded());
+  TraceVisitor accepted;
+  tree.Value().accept(accepted);
+  EXPECT_EQ(visited.trace, accepted.trace);
 }
 
 TEST(BindingConvert, NativeJsonIsTheTreesJson) {
@@ -560,6 +605,25 @@ TEST(BindingConvert, NativeJsonIsTheTreesJson) {
   ExpectJsonAsTree(ledger, "ordered maps");
   ExpectJsonAsTree(Twins{3, "kept"}, "two fields under one name");
   ExpectJsonAsTree(Twins{3, ""}, "two fields under one name, the second omitted");
+
+  // Every byte value, at every position of the eight-byte runs the writer
+  // scans, and texts long enough to make the text grow.
+  std::string everyByte;
+  for (int byte = 0; byte < 256; ++byte) {
+    everyByte += static_cast<char>(byte);
+  }
+  for (std::size_t start = 0; start < 9; ++start) {
+    ExpectJsonAsTree(everyByte.substr(start), "every byte from " + std::to_string(start));
+  }
+  ExpectJsonAsTree(std::vector<std::string>(40, everyByte + "plain text, then \"quoted\""),
+                   "long texts");
+  ExpectJsonAsTree(std::vector<double>{0.0, -0.0, 1.0, -1.5, 0.1, 1e-7, 123456789.125, 1e21,
+                                       5e-324, std::numeric_limits<double>::max(),
+                                       -std::numeric_limits<double>::infinity()},
+                   "doubles");
+  ExpectJsonAsTree(std::vector<std::int64_t>{0, -1, std::numeric_limits<std::int64_t>::min(),
+                                             std::numeric_limits<std::int64_t>::max()},
+                   "integers at their edges");
 
   ExpectJsonAsTree(std::optional<std::int32_t>(), "an absent root");
   ExpectJsonAsTree(std::vector<std::optional<std::int32_t>>{1, std::nullopt}, "absent elements");
