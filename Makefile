@@ -3,6 +3,7 @@
 #   make demo       the same, then play a whole match against it over HTTP and exit
 #   make test       build and run every test (the README's test command)
 #   make test-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make test-windows  build the 32-bit Windows DLL and the tests, run them under Wine
 #   make bench      build optimised and run the benchmarks
 #   make fuzz       build the libFuzzer targets and run each for FUZZ_SECONDS
 #   make test-browser  the dashboard in headless Chromium, a whole match through the page
@@ -10,7 +11,7 @@
 FUZZ_SECONDS ?= 30
 BENCH_FILTER ?= .
 
-.PHONY: setup run demo test test-asan bench fuzz format clean
+.PHONY: setup run demo test test-asan test-windows bench fuzz format clean
 
 setup:
 	@./scripts/setup.sh
@@ -30,6 +31,14 @@ test-asan: setup
 	cmake --preset asan
 	cmake --build --preset asan
 	./scripts/run-sanitized-tests.sh
+
+test-windows: setup
+	./scripts/windows-deps.sh build/windows
+	./scripts/wine-prefix.sh build/windows/wine
+	cmake --preset windows
+	cmake --build --preset windows
+	ctest --preset windows; status=$$?; \
+	  WINEPREFIX=$(CURDIR)/build/windows/wine wineserver -k; exit $$status
 
 bench: setup
 	cmake --preset release

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "binding/Json.h"
-#include "diagnostics/ProcessSystem.h"
+#include "platform/ProcessSystem.h"
 #include "host/Host.h"
 #include "host/Peers.h"
 

@@ -33,8 +33,8 @@
 #include <memory>
 #include <string>
 
-#include "diagnostics/PosixProcessSystem.h"
-#include "diagnostics/ProcessSystem.h"
+#include "platform/PosixProcessSystem.h"
+#include "platform/ProcessSystem.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 bool Replay(const fs::path& file) {
   std::ifstream stream(file, std::ios::binary);
   if (!stream) {
-    std::fprintf(stderr, "can't read %s\n", file.c_str());
+    std::fprintf(stderr, "can't read %s\n", file.string().c_str());
     return false;
   }
   const std::vector<char> bytes((std::istreambuf_iterator<char>(stream)), {});
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     } else if (fs::is_regular_file(path)) {
       files.push_back(path);
     } else {
-      std::fprintf(stderr, "missing corpus path %s\n", path.c_str());
+      std::fprintf(stderr, "missing corpus path %s\n", path.string().c_str());
       allRead = false;
       continue;
     }

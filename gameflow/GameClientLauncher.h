@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "binding/BindingProperty.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "diagnostics/ProcessSystem.h"
+#include "platform/ProcessSystem.h"
 #include "gameflow/Api/GameflowPhase.h"
 #include "gameflow/Api/GameflowProcessInfo.h"
 #include "gameflow/Api/GameflowWatchPhase.h"

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/ProcessSystem.h"
+#include "platform/ProcessSystem.h"
 #include "gameflow/Api/GameflowAvailability.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/GameflowWatchPhase.h"

@@ -55,7 +55,7 @@
 #include "abi/HostAbi.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingHelp.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "diagnostics/PluginLogTarget.h"

@@ -65,7 +65,7 @@
 #include "abi/HostValue.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
 #include "plugin/EventNames.h"

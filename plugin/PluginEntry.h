@@ -16,6 +16,7 @@
 
 #include "abi/HostAbi.h"
 #include "plugin/AppModule.h"
+#include "plugin/PluginExport.h"
 
 namespace Nalo {
 
@@ -50,8 +51,8 @@ void LoadPlugin(NaloPluginRegistration* registration, std::string_view shortName
 
 }  // namespace Nalo
 
-#define NALO_PLUGIN_ENTRY(entryName, PluginClass, shortName)                      \
-  extern "C" __attribute__((visibility("default"))) void NALO_ABI_CALL entryName( \
-      NaloPluginRegistration* registration) noexcept {                            \
-    ::Nalo::LoadPlugin<PluginClass>(registration, shortName);                     \
+#define NALO_PLUGIN_ENTRY(entryName, PluginClass, shortName)  \
+  extern "C" NALO_PLUGIN_EXPORT void NALO_ABI_CALL entryName( \
+      NaloPluginRegistration* registration) noexcept {        \
+    ::Nalo::LoadPlugin<PluginClass>(registration, shortName); \
   }

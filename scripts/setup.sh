@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the benchmarks and the
-# fuzzers need, when any of them is missing. Safe to run again: with everything
-# present it only checks and returns.
+# Installs the Debian packages the build, the tests, the benchmarks, the
+# fuzzers and the Windows build (MinGW-w64 cross compilers, 32-bit Wine) need,
+# when any of them is missing. Safe to run again: with everything present it
+# only checks and returns.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,8 @@ packages=(
   libboost-dev libboost-filesystem-dev libcpp-httplib-dev
   clang lld libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
+  # The Windows build: the DLL and its tests are 32-bit programs run by Wine.
+  wine wine32:i386 dpkg-dev
 )
 
 missing=()
@@ -38,5 +41,9 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine comes from the i386 architecture's packages.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

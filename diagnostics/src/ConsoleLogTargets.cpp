@@ -4,7 +4,7 @@
 
 #include "diagnostics/LogGroup.h"
 #include "diagnostics/LogLine.h"
-#include "diagnostics/src/Platform.h"
+#include "platform/Platform.h"
 
 namespace Nalo {
 namespace {

@@ -24,7 +24,14 @@ void TellReleased(std::size_t usableBytes) noexcept {
 }
 
 std::size_t UsableSize(void* block) noexcept {
-  return block == nullptr ? 0 : malloc_usable_size(block);
+  if (block == nullptr) {
+    return 0;
+  }
+#ifdef _WIN32
+  return _msize(block);
+#else
+  return malloc_usable_size(block);
+#endif
 }
 
 }  // namespace

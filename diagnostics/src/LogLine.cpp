@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/Clock.h"
 #include "diagnostics/LogGroup.h"
-#include "diagnostics/src/Platform.h"
+#include "platform/Clock.h"
+#include "platform/Platform.h"
 
 namespace Nalo {
 namespace {
@@ -112,7 +114,10 @@ std::string_view FormatLogLine(std::string_view format, const LogRecord& record,
         writer.Append(record.message);
         break;
       case 'T':
-        writer.AppendFormatted("%p", detail::Platform::CurrentThreadId());
+        // "0x" and lowercase hexadecimal digits on every system (a C library's %p
+        // differs between them).
+        writer.AppendFormatted(
+            "0x%" PRIxPTR, reinterpret_cast<std::uintptr_t>(detail::Platform::CurrentThreadId()));
         break;
       default:
         writer.Append(code);

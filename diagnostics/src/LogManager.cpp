@@ -5,7 +5,7 @@
 
 #include "diagnostics/Log.h"
 #include "diagnostics/LogGroup.h"
-#include "diagnostics/src/Platform.h"
+#include "platform/Platform.h"
 
 namespace Nalo {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diagnostics/src/Platform.h"
+#include "platform/Platform.h"
 
 namespace Nalo {
 namespace {

@@ -1,6 +1,6 @@
 #include "gameflow/WallClock.h"
 
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 
 namespace Nalo::Client::Gameflow {
 

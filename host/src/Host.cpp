@@ -22,7 +22,7 @@
 #include "binding/Json.h"
 #include "binding/MessagePack.h"
 #include "binding/Yaml.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"

@@ -9,8 +9,9 @@
 #include <cstdint>
 
 #include "abi/HostAbi.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "diagnostics/PluginLogTarget.h"
+#include "plugin/PluginExport.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr Nalo::ClockOverride kForwarder{nullptr, &MonotonicNanoseconds, &WallMi
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void NALO_ABI_CALL
+extern "C" NALO_PLUGIN_EXPORT void NALO_ABI_CALL
 nalo_set_clock_source(const NaloClockSource* source) noexcept {
   const bool complete = source != nullptr && source->monotonicNanoseconds != nullptr &&
                         source->wallMilliseconds != nullptr;
@@ -44,7 +45,7 @@ nalo_set_clock_source(const NaloClockSource* source) noexcept {
   Nalo::SetClockOverride(&kForwarder);
 }
 
-extern "C" __attribute__((visibility("default"))) void NALO_ABI_CALL
+extern "C" NALO_PLUGIN_EXPORT void NALO_ABI_CALL
 nalo_pass_log_groups(std::uint32_t on) noexcept {
   Nalo::SetPluginLogTargetPassesGroups(on != 0);
 }

@@ -2,8 +2,9 @@
 
 #include <memory>
 
-#include "diagnostics/Clock.h"
 #include "diagnostics/ErrorChain.h"
+#include "platform/Clock.h"
+#include "platform/Platform.h"
 
 namespace Nalo {
 namespace {
@@ -67,6 +68,24 @@ TEST(Clock, ReadingsMoveForward) {
   EXPECT_GE(ElapsedSeconds(), first);
   // 2020-01-01T00:00:00Z; any running system is past it.
   EXPECT_GT(NowMillisecondsSinceEpoch(), 1'577'836'800'000U);
+}
+
+// Log records are dated in local time from the wall clock, so a test host's
+// virtual time dates them too. Time zones move hours (and some half hours),
+// never seconds.
+TEST(Clock, LocalTimeFollowsTheInstalledWallClock) {
+  const ClockOverride source{
+      .context = nullptr,
+      .monotonicNanoseconds = [](void*) -> std::uint64_t { return 0; },
+      // 2024-03-05T07:08:09.012Z
+      .wallMilliseconds = [](void*) -> std::uint64_t { return 1'709'622'489'012; }};
+  SetClockOverride(&source);
+  const LocalTime local = detail::Platform::LocalTimeNow();
+  SetClockOverride(nullptr);
+  EXPECT_EQ(local.year, 2024);
+  EXPECT_EQ(local.month, 3);
+  EXPECT_EQ(local.second, 9);
+  EXPECT_EQ(local.millisecond, 12);
 }
 
 }  // namespace

@@ -1,6 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define NOGDI
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <cerrno>
 #include <cmath>
 #include <limits>
@@ -9,6 +18,7 @@
 
 #include "diagnostics/Failure.h"
 #include "diagnostics/LogManager.h"
+#include "diagnostics/SystemError.h"
 #include "tests/diagnostics/RecordingLogTarget.h"
 
 namespace Nalo {
@@ -91,16 +101,29 @@ TEST(Failure, Text) {
 }
 
 TEST(Failure, FromSystemErrors) {
+  // ENOENT and ERROR_FILE_NOT_FOUND are both 2.
+  const std::string noSuchFile = SystemErrorText(ENOENT);
   const Failure withContext = Failure::FromSystemError(ENOENT, "processSpawnW failed:");
   EXPECT_EQ(withContext.Code(), static_cast<std::uint32_t>(ENOENT));
-  EXPECT_EQ(withContext.Message(), "processSpawnW failed:: No such file or directory");
-  EXPECT_EQ(withContext.Text(), "processSpawnW failed:: No such file or directory (2)");
+  EXPECT_EQ(withContext.Message(), "processSpawnW failed:: " + noSuchFile);
+  EXPECT_EQ(withContext.Text(), "processSpawnW failed:: " + noSuchFile + " (2)");
   EXPECT_EQ(Failure::FromSystemError(999999, "").Message(), "Failed to get error text");
+#ifndef _WIN32
+  EXPECT_EQ(noSuchFile, "No such file or directory");
+#endif
 
+  // The last error is read, and reading the texts of others does not change it.
+#ifdef _WIN32
+  SetLastError(ERROR_ACCESS_DENIED);
+  const std::uint32_t denied = ERROR_ACCESS_DENIED;
+#else
   errno = EACCES;
+  const std::uint32_t denied = EACCES;
+#endif
+  static_cast<void>(SystemErrorText(999999));
   const Failure last = Failure::FromLastSystemError("open");
-  EXPECT_EQ(last.Code(), static_cast<std::uint32_t>(EACCES));
-  EXPECT_EQ(last.Message(), "open: Permission denied");
+  EXPECT_EQ(last.Code(), denied);
+  EXPECT_EQ(last.Message(), "open: " + SystemErrorText(denied));
 }
 
 TEST(Failure, LocatedFailureIsLoggedWhenBuilt) {

@@ -55,14 +55,21 @@ TEST(FatalDeathTest, EndsTheProcessEvenWhenNoTargetTakesTheReport) {
 }
 
 TEST(SystemError, Text) {
+  // The system's own text; the POSIX one is known word for word.
+  const std::string noSuchFile = SystemErrorText(ENOENT);
+#ifndef _WIN32
+  EXPECT_EQ(noSuchFile, "No such file or directory");
+  EXPECT_EQ(SystemErrorText(EACCES), "Permission denied");
+#endif
+  ASSERT_GT(noSuchFile.size(), 5u);
   struct Case {
     std::uint32_t code;
     std::size_t size;
-    std::string_view text;
+    std::string text;
   };
   const Case cases[] = {
-      {ENOENT, 256, "No such file or directory"},
-      {ENOENT, 6, "No su"},
+      {ENOENT, 256, noSuchFile},
+      {ENOENT, 6, noSuchFile.substr(0, 5)},
       {999999, 256, "Failed to get error text"},
       {999999, 5, "Fail"},
       {999999, 1, ""},
@@ -73,7 +80,6 @@ TEST(SystemError, Text) {
     EXPECT_EQ(SystemErrorText(testCase.code, buffer.data(), buffer.size()), buffer.data());
     EXPECT_EQ(std::string(buffer.c_str()), testCase.text);
   }
-  EXPECT_EQ(SystemErrorText(EACCES), "Permission denied");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "diagnostics/LogGroup.h"
 #include "diagnostics/LogLine.h"
+#include "support/RegexMatchers.h"
 
 namespace Nalo {
 namespace {
@@ -80,8 +81,8 @@ TEST(LogLine, LevelAndGroupTexts) {
 
 TEST(LogLine, ElapsedAndThreadCodesHaveTheirShape) {
   const LogRecord record = SampleRecord("m");
-  EXPECT_THAT(Render("#H", record), testing::MatchesRegex("[0-9]{6}\\.[0-9]{3}\n"));
-  EXPECT_THAT(Render("#T", record), testing::MatchesRegex("0x[0-9a-f]+\n"));
+  EXPECT_THAT(Render("#H", record), Testing::MatchesPattern("[0-9]{6}\\.[0-9]{3}\n"));
+  EXPECT_THAT(Render("#T", record), Testing::MatchesPattern("0x[0-9a-f]+\n"));
 }
 
 TEST(LogLine, LongOutputIsCutButKeepsItsNewline) {

@@ -9,6 +9,7 @@
 #include "diagnostics/LogGroup.h"
 #include "diagnostics/LogManager.h"
 #include "diagnostics/PluginLogTarget.h"
+#include "support/RegexMatchers.h"
 #include "tests/diagnostics/RecordingLogTarget.h"
 
 namespace Nalo {
@@ -136,7 +137,12 @@ TEST(LogManager, ConfigureAttachesWithExcludedBitsRemovedFromInclude) {
 
 TEST(LogManager, ConsoleTargetsAtStartUp) {
   LogManager manager;
-  EXPECT_EQ(manager.ExecutableName(), "diagnostics_tests");
+#ifdef _WIN32
+  const std::string program = "diagnostics_tests.exe";
+#else
+  const std::string program = "diagnostics_tests";
+#endif
+  EXPECT_EQ(manager.ExecutableName(), program);
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   manager.Log(LogLevel::Warn, 0, "to every target %d", 1);
@@ -146,10 +152,12 @@ TEST(LogManager, ConsoleTargetsAtStartUp) {
   const std::string standardError = testing::internal::GetCapturedStderr();
   const std::string standardOutput = testing::internal::GetCapturedStdout();
 
-  EXPECT_THAT(standardError, testing::MatchesRegex("diagnostics_tests\\(0x[0-9a-f]+\\):   WARN\\| "
-                                                   "to every target 1\n"
-                                                   "diagnostics_tests\\(0x[0-9a-f]+\\):  ERROR\\| "
-                                                   "debug only\n"));
+  EXPECT_THAT(standardError, Testing::MatchesPattern(program +
+                                                     "\\(0x[0-9a-f]+\\):   WARN\\| "
+                                                     "to every target 1\n" +
+                                                     program +
+                                                     "\\(0x[0-9a-f]+\\):  ERROR\\| "
+                                                     "debug only\n"));
   EXPECT_THAT(standardOutput, IsEmpty());
 
   manager.StdErrTarget().Detach();
@@ -241,7 +249,7 @@ TEST(LogManager, ThreadsLogWhileATargetIsReconfigured) {
   }
   // The target may miss lines while detached, but every line is whole.
   for (const std::string& line : target.Lines()) {
-    ASSERT_THAT(line, testing::MatchesRegex("worker [0-9] line [0-9]+\n"));
+    ASSERT_THAT(line, Testing::MatchesPattern("worker [0-9] line [0-9]+\n"));
   }
 }
 

@@ -2,11 +2,11 @@
 // and the locale file.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,9 +55,15 @@ TEST(RedactedArguments, EverySecretIsMarkedWhereverItStands) {
 class LocaleFile : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/nalo-locale-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    mFolder = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && mFolder.empty(); ++attempt) {
+      const auto folder =
+          std::filesystem::temp_directory_path() / ("nalo-locale-" + std::to_string(random()));
+      if (std::filesystem::create_directory(folder)) {
+        mFolder = folder.generic_string();  // the messages name it with '/'
+      }
+    }
+    ASSERT_FALSE(mFolder.empty());
   }
   void TearDown() override { std::filesystem::remove_all(mFolder); }
 

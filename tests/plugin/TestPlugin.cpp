@@ -15,7 +15,7 @@
 
 #include "binding/BindingRegistration.h"
 #include "binding/Json.h"
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 #include "plugin/AppModule.h"
 #include "plugin/MemoryStatistics.h"
 #include "plugin/PluginEntry.h"

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "diagnostics/StandInWindows.h"
+#include "platform/StandInWindows.h"
 
 namespace {
 

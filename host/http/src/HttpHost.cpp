@@ -6,7 +6,7 @@
 #include <iostream>
 #include <thread>
 
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 
 namespace Nalo::Host::Http {
 

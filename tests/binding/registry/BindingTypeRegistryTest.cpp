@@ -9,6 +9,7 @@
 
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
+#include "support/RegexMatchers.h"
 
 namespace Nalo {
 namespace {
@@ -139,7 +140,7 @@ TEST(BindingStaticType, RecordsAreStableAndDistinct) {
   EXPECT_NE(pixel.id, StaticTypeOf<OtherPixel>().id);
   EXPECT_NE(StaticTypeOf<std::int32_t>().id, StaticTypeOf<std::uint32_t>().id);
   EXPECT_NE(pixel.id, kNoStaticTypeId);
-  EXPECT_THAT(std::string(pixel.Text()), ::testing::MatchesRegex("#[0-9A-F]{8}"));
+  EXPECT_THAT(std::string(pixel.Text()), Testing::MatchesPattern("#[0-9A-F]{8}"));
   EXPECT_EQ(std::stoul(std::string(pixel.Text().substr(1)), nullptr, 16), pixel.id);
   EXPECT_THAT(std::string(pixel.nativeName), ::testing::HasSubstr("Pixel"));
   EXPECT_EQ(NoStaticType().Text(), "#00000000");
@@ -178,7 +179,7 @@ TEST(BindingTypeRegistryDeathTest, RegistrationMistakesAreFatal) {
         RegisterStruct<OtherPixel>(registry, "Demo", "First", "", {});
         RegisterStruct<OtherPixel>(registry, "Demo", "Second", "", {});
       },
-      "Can't register 'DemoSecond': static type #[0-9A-F]{8} \\(.*OtherPixel\\) is already "
+      "Can't register 'DemoSecond': static type #\\w+ \\(.*OtherPixel\\) is already "
       "registered as 'DemoFirst'\\.");
   EXPECT_DEATH(
       {

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/PosixProcessSystem.h"
-#include "diagnostics/ProcessSystem.h"
-#include "diagnostics/StandInWindows.h"
+#include "platform/PosixProcessSystem.h"
+#include "platform/ProcessSystem.h"
+#include "platform/StandInWindows.h"
 #include "tests/support/FailureMatchers.h"
 
 namespace Nalo {

@@ -19,8 +19,8 @@
 #include <memory>
 #include <optional>
 
-#include "diagnostics/ProcessSystem.h"
-#include "diagnostics/StandInWindows.h"
+#include "platform/ProcessSystem.h"
+#include "platform/StandInWindows.h"
 
 namespace Nalo {
 

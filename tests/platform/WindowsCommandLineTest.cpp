@@ -1,12 +1,23 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define NOGDI
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#endif
+
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/WindowsCommandLine.h"
+#include "platform/WindowsCommandLine.h"
 
 namespace Nalo {
 namespace {
@@ -77,6 +88,27 @@ std::vector<std::string> ParseCommandLine(std::string_view line) {
   }
 }
 
+#ifdef _WIN32
+// The same split by the system's CommandLineToArgvW, through UTF-16.
+std::vector<std::string> SplitBySystem(const std::string& line) {
+  const int wideLength = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide.data(), wideLength);
+  int count = 0;
+  wchar_t** split = CommandLineToArgvW(wide.c_str(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, split[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, split[i], -1, argument.data(), length, nullptr, nullptr);
+    argument.pop_back();  // the NUL
+    arguments.push_back(std::move(argument));
+  }
+  LocalFree(split);
+  return arguments;
+}
+#endif
+
 struct LineCase {
   std::string_view name;
   std::string_view executable;
@@ -114,18 +146,21 @@ TEST(WindowsCommandLine, QuotingRules) {
 
 // Every argument that is not already quoted reads back exactly as given.
 TEST(WindowsCommandLine, ParsesBackToTheArguments) {
-  constexpr std::string_view kAlphabet = "ab =\t\"\\\\\"\xc3\xa9";
+  // Whole characters (the last one is two bytes), so that every line is
+  // UTF-8 and can also be read back through the system's UTF-16 split.
+  constexpr std::string_view kAlphabet[] = {"a",  "b",  " ",  "=",  "\t",
+                                            "\"", "\\", "\\", "\"", "\xc3\xa9"};
   constexpr std::string_view kExecutables[] = {"C:/Games/Tavora.exe",
                                                "C:/Games/Tavora Client/Tavora.exe"};
   std::mt19937 random(20261207);
   std::uniform_int_distribution<std::size_t> count(0, 5);
   std::uniform_int_distribution<std::size_t> length(0, 10);
-  std::uniform_int_distribution<std::size_t> letter(0, kAlphabet.size() - 1);
+  std::uniform_int_distribution<std::size_t> letter(0, std::size(kAlphabet) - 1);
   for (int round = 0; round < 5000; ++round) {
     std::vector<std::string> arguments(count(random));
     for (std::string& argument : arguments) {
       for (std::size_t size = length(random); argument.size() < size;) {
-        argument.push_back(kAlphabet[letter(random)]);
+        argument += kAlphabet[letter(random)];
       }
       if (argument.size() >= 2 && argument.front() == '"' && argument.back() == '"') {
         argument.push_back('x');  // already quoted arguments are the caller's business
@@ -136,6 +171,9 @@ TEST(WindowsCommandLine, ParsesBackToTheArguments) {
     std::vector<std::string> expected{std::string(executable)};
     expected.insert(expected.end(), arguments.begin(), arguments.end());
     ASSERT_EQ(ParseCommandLine(line), expected) << "line: " << line;
+#ifdef _WIN32
+    ASSERT_EQ(SplitBySystem(line), expected) << "line: " << line;
+#endif
   }
 }
 

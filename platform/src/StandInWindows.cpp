@@ -1,4 +1,4 @@
-#include "diagnostics/StandInWindows.h"
+#include "platform/StandInWindows.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "diagnostics/SystemError.h"
-#include "diagnostics/src/ProcessFiles.h"
+#include "platform/src/ProcessFiles.h"
 
 namespace Nalo {
 namespace {

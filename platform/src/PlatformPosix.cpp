@@ -1,4 +1,4 @@
-// POSIX implementation of the diagnostics platform layer.
+// POSIX implementation of the platform calls under the diagnostics library.
 
 #include <pthread.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <ctime>
 #include <string_view>
 
-#include "diagnostics/Clock.h"
-#include "diagnostics/src/Platform.h"
+#include "platform/Clock.h"
+#include "platform/Platform.h"
 
 namespace Nalo::detail::Platform {
 namespace {

@@ -18,9 +18,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "diagnostics/PosixProcessSystem.h"
+#include "platform/PosixProcessSystem.h"
 #include "diagnostics/SystemError.h"
-#include "diagnostics/src/ProcessFiles.h"
+#include "platform/src/ProcessFiles.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration): not declared by every libc
 

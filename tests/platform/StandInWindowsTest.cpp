@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/StandInWindows.h"
+#include "platform/StandInWindows.h"
 #include "tests/support/FailureMatchers.h"
 
 namespace Nalo {

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "diagnostics/ProcessSystem.h"
-#include "diagnostics/WindowsCommandLine.h"
+#include "platform/ProcessSystem.h"
+#include "platform/WindowsCommandLine.h"
 
 namespace Nalo {
 namespace {
@@ -153,11 +153,13 @@ struct WindowSearch {
   HWND window = nullptr;
 };
 
+// The process's first visible top-level window. Hidden ones (an input
+// method's, a message window) are not the window a user sees.
 BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<WindowSearch*>(parameter);  // NOLINT(performance-no-int-to-ptr)
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner != search->pid) {
+  if (owner != search->pid || !IsWindowVisible(window)) {
     return TRUE;
   }
   search->window = window;

@@ -1,4 +1,4 @@
-#include "diagnostics/Clock.h"
+#include "platform/Clock.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "diagnostics/src/ProcessFiles.h"
+#include "platform/src/ProcessFiles.h"
 
 #include <fcntl.h>
 #include <signal.h>

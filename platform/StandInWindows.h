@@ -28,7 +28,7 @@
 
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "diagnostics/ProcessSystem.h"
+#include "platform/ProcessSystem.h"
 
 namespace Nalo {
 

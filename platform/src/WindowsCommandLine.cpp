@@ -1,4 +1,4 @@
-#include "diagnostics/WindowsCommandLine.h"
+#include "platform/WindowsCommandLine.h"
 
 #include <cstddef>
 

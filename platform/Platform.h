@@ -1,9 +1,9 @@
 #pragma once
 // The operating-system services under the diagnostics library.
 //
-// The rest of the library reaches the system only through these functions, so
-// that a port replaces one source file. PlatformPosix.cpp implements them for
-// POSIX systems.
+// The diagnostics library reaches the system only through these functions, so
+// that a port replaces one source file. src/PlatformPosix.cpp implements them
+// for POSIX systems.
 
 #include <cstddef>
 #include <cstdint>
