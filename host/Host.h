@@ -45,6 +45,7 @@
 //   EXPECT_EQ(host.PublishedEvents().back().uri, "/test-plugin/v1/value");
 
 #include <chrono>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -133,13 +134,50 @@ struct Response {
   [[nodiscard]] bool Succeeded() const noexcept { return status < 400 && error.empty(); }
 };
 
+// The payload of a published event, shared, never copied: with the
+// deliveries to the subscribers, and between the two records of a resource
+// event (under its own name and under "OnJsonApiEvent"). A payload a plugin
+// sent is kept as a copy of its host value record and read into a value the
+// first time anything asks for it (once, for every sharer); reading it is
+// not thread-safe, like the Host. Two payloads compare equal when they are
+// the same shared payload.
+class EventPayload {
+ public:
+  struct State;
+
+  // An empty value.
+  EventPayload() = default;
+  template <class T>
+    requires std::convertible_to<T*, const BindingProperty*>
+  EventPayload(std::shared_ptr<T> value)  // NOLINT(google-explicit-constructor)
+      : mState(MakeState(std::shared_ptr<const BindingProperty>(std::move(value)))) {}
+  // The host's own: a payload of `state`.
+  explicit EventPayload(std::shared_ptr<State> state) noexcept : mState(std::move(state)) {}
+
+  // The value, read now if it hasn't been yet.
+  [[nodiscard]] const BindingProperty& Value() const;
+  [[nodiscard]] const BindingProperty& operator*() const { return Value(); }
+  [[nodiscard]] const BindingProperty* operator->() const { return &Value(); }
+  [[nodiscard]] const BindingProperty* get() const { return &Value(); }
+  // Whether the value has been read (always, for a payload made of a value).
+  [[nodiscard]] bool IsRead() const noexcept;
+  [[nodiscard]] const std::shared_ptr<State>& GetState() const noexcept { return mState; }
+
+  friend bool operator==(const EventPayload& left, const EventPayload& right) noexcept {
+    return left.mState == right.mState;
+  }
+
+ private:
+  static std::shared_ptr<State> MakeState(std::shared_ptr<const BindingProperty> value);
+
+  std::shared_ptr<State> mState;  // null: an empty value
+};
+
 // An event a plugin sent with NaloCoreApi.sendEvent or a peer published,
-// in the order they were sent. The payload is shared, never copied: with
-// the deliveries to the subscribers, and between the two records of a
-// resource event (under its own name and under "OnJsonApiEvent").
+// in the order they were sent.
 struct PublishedEvent {
   std::string name;  // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
-  std::shared_ptr<const BindingProperty> payload;  // the whole payload, never null
+  EventPayload payload;  // the whole payload
   std::string uri;                                 // payload "uri" of a resource event, else empty
   std::string eventType;  // "Create", "Update", "Delete" for resource events, else empty
   std::uint64_t atNanoseconds = 0;

@@ -49,12 +49,8 @@ constexpr std::size_t kDispatchReadBlock = 65536;
 constexpr std::size_t kMemoryStatisticsWords = 14;
 constexpr int kHungWaitExitCode = 3;
 
-// Whether `record` reads (FromHostValue) as exactly `value`, compared in
-// place without copying. Conservative: a record that merely reads the same
-// in another way (a repeated member name, members in another order) counts
-// as different, and so does anything FromHostValue would refuse.
 // Whether two records have the same kind and point at the same block: the
-// cheap test before ReadsAs.
+// cheap test before SameRecord.
 bool SamePlace(const NaloHostValue& left, const NaloHostValue& right) {
   if (left.kind != right.kind) {
     return false;
@@ -75,58 +71,227 @@ bool SamePlace(const NaloHostValue& left, const NaloHostValue& right) {
       return left.payload.object.members == right.payload.object.members &&
              left.payload.object.count == right.payload.object.count;
     default:
-      return true;  // a scalar: ReadsAs compares it
+      return true;  // a scalar: SameRecord compares it
   }
 }
 
-bool ReadsAs(const NaloHostValue& record, const BindingProperty& value, std::size_t depth) {
-  const auto pointerFits = [](const void* data, std::size_t length) {
-    return data != nullptr || length == 0;
-  };
-  const auto& payload = record.payload;
-  switch (record.kind) {
+bool PointerFits(const void* data, std::size_t length) noexcept {
+  return data != nullptr || length == 0;
+}
+
+// The room a copy of a record takes: its element and member arrays, then its
+// texts, bytes and names. Measure() is false for anything FromHostValue
+// refuses, and (conservatively) for an object of more than
+// kMaxCollectionSize members, which is then read at once instead.
+struct RecordSize {
+  std::size_t records = 0;
+  std::size_t bytes = 0;
+
+  bool Measure(const NaloHostValue& record, std::size_t depth) {
+    const auto& payload = record.payload;
+    switch (record.kind) {
+      case NALO_HOST_VALUE_NULL:
+      case NALO_HOST_VALUE_BOOL:
+      case NALO_HOST_VALUE_SIGNED:
+      case NALO_HOST_VALUE_UNSIGNED:
+      case NALO_HOST_VALUE_DOUBLE:
+        return true;
+      case NALO_HOST_VALUE_TEXT:
+      case NALO_HOST_VALUE_OWNED_TEXT:
+        bytes += payload.text.length;
+        return PointerFits(payload.text.data, payload.text.length);
+      case NALO_HOST_VALUE_BYTES:
+      case NALO_HOST_VALUE_OWNED_BYTES:
+        bytes += payload.bytes.length;
+        return PointerFits(payload.bytes.data, payload.bytes.length);
+      case NALO_HOST_VALUE_ARRAY: {
+        const std::size_t count = payload.array.count;
+        if (!PointerFits(payload.array.elements, count) || depth >= kMaxNestingDepth ||
+            count > kMaxCollectionSize) {
+          return false;
+        }
+        records += count * sizeof(NaloHostValue);
+        for (std::size_t i = 0; i < count; ++i) {
+          if (!Measure(payload.array.elements[i], depth + 1)) {
+            return false;
+          }
+        }
+        return true;
+      }
+      case NALO_HOST_VALUE_OBJECT: {
+        const std::size_t count = payload.object.count;
+        if (!PointerFits(payload.object.members, count) || depth >= kMaxNestingDepth ||
+            count > kMaxCollectionSize) {
+          return false;
+        }
+        records += count * sizeof(NaloHostMember);
+        for (std::size_t i = 0; i < count; ++i) {
+          const NaloHostMember& member = payload.object.members[i];
+          if (member.name == nullptr) {
+            return false;
+          }
+          bytes += std::strlen(member.name) + 1;
+          if (!Measure(member.value, depth + 1)) {
+            return false;
+          }
+        }
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+};
+
+// Copies a record into one block: arrays from `records` on, texts and
+// names from `bytes` on. Empty texts and bytes point nowhere. Copy() is
+// false, with the copy unfinished, when the record is not one Measure()
+// accepts or doesn't fit in the room left.
+struct RecordCopier {
+  std::byte* records;
+  std::byte* recordsEnd;
+  std::byte* bytes;
+  std::byte* bytesEnd;
+
+  bool Copy(const NaloHostValue& from, NaloHostValue& to, std::size_t depth) {
+    to.kind = from.kind;
+    const auto& payload = from.payload;
+    switch (from.kind) {
+      case NALO_HOST_VALUE_NULL:
+      case NALO_HOST_VALUE_BOOL:
+      case NALO_HOST_VALUE_SIGNED:
+      case NALO_HOST_VALUE_UNSIGNED:
+      case NALO_HOST_VALUE_DOUBLE:
+        to.payload = payload;
+        return true;
+      case NALO_HOST_VALUE_TEXT:
+      case NALO_HOST_VALUE_OWNED_TEXT: {
+        const void* copied = nullptr;
+        if (!PointerFits(payload.text.data, payload.text.length) ||
+            !CopyBytes(payload.text.data, payload.text.length, copied)) {
+          return false;
+        }
+        to.payload.text.data = static_cast<const char*>(copied);
+        to.payload.text.length = payload.text.length;
+        return true;
+      }
+      case NALO_HOST_VALUE_BYTES:
+      case NALO_HOST_VALUE_OWNED_BYTES: {
+        const void* copied = nullptr;
+        if (!PointerFits(payload.bytes.data, payload.bytes.length) ||
+            !CopyBytes(payload.bytes.data, payload.bytes.length, copied)) {
+          return false;
+        }
+        to.payload.bytes.data = static_cast<const std::uint8_t*>(copied);
+        to.payload.bytes.length = payload.bytes.length;
+        return true;
+      }
+      case NALO_HOST_VALUE_ARRAY: {
+        const std::size_t count = payload.array.count;
+        if (!PointerFits(payload.array.elements, count) || depth >= kMaxNestingDepth ||
+            count > kMaxCollectionSize ||
+            count > static_cast<std::size_t>(recordsEnd - records) / sizeof(NaloHostValue)) {
+          return false;
+        }
+        auto* elements = count == 0 ? nullptr : new (records) NaloHostValue[count]{};
+        records += count * sizeof(NaloHostValue);
+        to.payload.array.elements = elements;
+        to.payload.array.count = count;
+        for (std::size_t i = 0; i < count; ++i) {
+          if (!Copy(payload.array.elements[i], elements[i], depth + 1)) {
+            return false;
+          }
+        }
+        return true;
+      }
+      case NALO_HOST_VALUE_OBJECT: {
+        const std::size_t count = payload.object.count;
+        if (!PointerFits(payload.object.members, count) || depth >= kMaxNestingDepth ||
+            count > kMaxCollectionSize ||
+            count > static_cast<std::size_t>(recordsEnd - records) / sizeof(NaloHostMember)) {
+          return false;
+        }
+        auto* members = count == 0 ? nullptr : new (records) NaloHostMember[count]{};
+        records += count * sizeof(NaloHostMember);
+        to.payload.object.members = members;
+        to.payload.object.count = count;
+        for (std::size_t i = 0; i < count; ++i) {
+          const NaloHostMember& source = payload.object.members[i];
+          const void* name = nullptr;
+          if (source.name == nullptr ||
+              !CopyBytes(source.name, std::strlen(source.name) + 1, name)) {
+            return false;
+          }
+          members[i].name = static_cast<const char*>(name);
+          members[i].ownsName = 0;
+          if (!Copy(source.value, members[i].value, depth + 1)) {
+            return false;
+          }
+        }
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+  bool CopyBytes(const void* data, std::size_t length, const void*& copied) {
+    if (length == 0) {
+      copied = nullptr;
+      return true;
+    }
+    if (length > static_cast<std::size_t>(bytesEnd - bytes)) {
+      return false;
+    }
+    std::memcpy(bytes, data, length);
+    copied = bytes;
+    bytes += length;
+    return true;
+  }
+};
+
+// Whether the record a plugin sends (`sent`) is the one kept before
+// (`kept`, a RecordCopier copy): the same kinds, scalars, texts, bytes,
+// names and counts, in the same order. Anything FromHostValue would refuse
+// in `sent` makes it different.
+bool SameRecord(const NaloHostValue& sent, const NaloHostValue& kept, std::size_t depth) {
+  if (sent.kind != kept.kind) {
+    return false;
+  }
+  const auto& payload = sent.payload;
+  const auto& other = kept.payload;
+  switch (sent.kind) {
     case NALO_HOST_VALUE_NULL:
-      return value.Kind() == BindingKind::Empty;
+      return true;
     case NALO_HOST_VALUE_BOOL:
-      return value.Kind() == BindingKind::Bool && value.BoolValue() == (payload.boolean != 0);
+      return (payload.boolean != 0) == (other.boolean != 0);
     case NALO_HOST_VALUE_SIGNED:
-      return value.Kind() == BindingKind::Signed && value.GetSigned(0) == payload.signedInteger;
+      return payload.signedInteger == other.signedInteger;
     case NALO_HOST_VALUE_UNSIGNED:
-      return value.Kind() == BindingKind::Unsigned &&
-             value.GetUnsigned(0) == payload.unsignedInteger;
+      return payload.unsignedInteger == other.unsignedInteger;
     case NALO_HOST_VALUE_DOUBLE:
-      return value.Kind() == BindingKind::Float &&
-             std::bit_cast<std::uint64_t>(value.GetFloat(0)) ==
-                 std::bit_cast<std::uint64_t>(payload.floating);
+      return std::bit_cast<std::uint64_t>(payload.floating) ==
+             std::bit_cast<std::uint64_t>(other.floating);
     case NALO_HOST_VALUE_TEXT:
     case NALO_HOST_VALUE_OWNED_TEXT:
-      return pointerFits(payload.text.data, payload.text.length) &&
-             value.Kind() == BindingKind::String &&
-             value.StringValue() ==
-                 std::string_view(payload.text.length == 0 ? "" : payload.text.data,
-                                  payload.text.length);
+      return payload.text.length == other.text.length &&
+             PointerFits(payload.text.data, payload.text.length) &&
+             (payload.text.length == 0 ||
+              std::memcmp(payload.text.data, other.text.data, payload.text.length) == 0);
     case NALO_HOST_VALUE_BYTES:
-    case NALO_HOST_VALUE_OWNED_BYTES: {
-      if (!pointerFits(payload.bytes.data, payload.bytes.length) ||
-          value.Kind() != BindingKind::Blob) {
-        return false;
-      }
-      const std::span<const std::uint8_t> bytes = value.BlobValue();
-      return bytes.size() == payload.bytes.length &&
-             (bytes.empty() || std::memcmp(bytes.data(), payload.bytes.data, bytes.size()) == 0);
-    }
+    case NALO_HOST_VALUE_OWNED_BYTES:
+      return payload.bytes.length == other.bytes.length &&
+             PointerFits(payload.bytes.data, payload.bytes.length) &&
+             (payload.bytes.length == 0 ||
+              std::memcmp(payload.bytes.data, other.bytes.data, payload.bytes.length) == 0);
     case NALO_HOST_VALUE_ARRAY: {
       const std::size_t count = payload.array.count;
-      if (!pointerFits(payload.array.elements, count) || depth >= kMaxNestingDepth ||
-          count > kMaxCollectionSize || value.Kind() != BindingKind::Collection) {
-        return false;
-      }
-      const std::span<const BindingProperty> elements = value.Elements();
-      if (elements.size() != count) {
+      if (count != other.array.count || !PointerFits(payload.array.elements, count) ||
+          depth >= kMaxNestingDepth) {
         return false;
       }
       for (std::size_t i = 0; i < count; ++i) {
-        if (!ReadsAs(payload.array.elements[i], elements[i], depth + 1)) {
+        if (!SameRecord(payload.array.elements[i], other.array.elements[i], depth + 1)) {
           return false;
         }
       }
@@ -134,15 +299,15 @@ bool ReadsAs(const NaloHostValue& record, const BindingProperty& value, std::siz
     }
     case NALO_HOST_VALUE_OBJECT: {
       const std::size_t count = payload.object.count;
-      if (!pointerFits(payload.object.members, count) || depth >= kMaxNestingDepth ||
-          value.Kind() != BindingKind::Structure || value.size() != count) {
+      if (count != other.object.count || !PointerFits(payload.object.members, count) ||
+          depth >= kMaxNestingDepth) {
         return false;
       }
-      std::size_t i = 0;
-      for (const auto member : value.Members()) {
-        const NaloHostMember& source = payload.object.members[i++];
-        if (source.name == nullptr || member.name != std::string_view(source.name) ||
-            !ReadsAs(source.value, member.value, depth + 1)) {
+      for (std::size_t i = 0; i < count; ++i) {
+        const NaloHostMember& member = payload.object.members[i];
+        const NaloHostMember& keptMember = other.object.members[i];
+        if (member.name == nullptr || std::strcmp(member.name, keptMember.name) != 0 ||
+            !SameRecord(member.value, keptMember.value, depth + 1)) {
           return false;
         }
       }
@@ -150,6 +315,22 @@ bool ReadsAs(const NaloHostValue& record, const BindingProperty& value, std::siz
     }
     default:
       return false;
+  }
+}
+
+// The "uri" (with a leading "/") and "eventType" members of a payload, as
+// texts; empty when absent.
+void ReadEventPlace(const BindingProperty& payload, std::string& uri, std::string& eventType) {
+  uri.clear();
+  eventType.clear();
+  if (const BindingProperty* member = payload.Find("uri")) {
+    uri = member->AsString();
+    if (!uri.empty() && uri.front() != '/') {
+      uri.insert(0, "/");
+    }
+  }
+  if (const BindingProperty* member = payload.Find("eventType")) {
+    eventType = member->AsString();
   }
 }
 
@@ -327,6 +508,116 @@ std::string LcdsEventName(std::string_view typeName) {
   return name;
 }
 
+// A published payload: the copy of the record a plugin sent, read into
+// `value` when first asked for, or a value from the start.
+struct EventPayload::State {
+  std::unique_ptr<std::byte[]> block;  // the copy's arrays, texts and names
+  NaloHostValue record{};              // the copy (kept records only)
+  std::shared_ptr<const BindingProperty> value;  // null until read
+  // The payload's "uri" (with a leading "/") and "eventType" texts.
+  std::string uri;
+  std::string eventType;
+};
+
+std::shared_ptr<EventPayload::State> EventPayload::MakeState(
+    std::shared_ptr<const BindingProperty> value) {
+  auto state = std::make_shared<State>();
+  state->value = value != nullptr ? std::move(value) : std::make_shared<const BindingProperty>();
+  return state;
+}
+
+const BindingProperty& EventPayload::Value() const {
+  static const BindingProperty kEmpty;
+  if (mState == nullptr) {
+    return kEmpty;
+  }
+  if (mState->value == nullptr) {
+    // The kept record was measured as FromHostValue reads it: it reads.
+    BindingResult read = FromHostValue(mState->record, "payload");
+    mState->value = std::make_shared<const BindingProperty>(
+        read.Failed() ? BindingProperty() : std::move(read.Value()));
+  }
+  return *mState->value;
+}
+
+bool EventPayload::IsRead() const noexcept { return mState == nullptr || mState->value != nullptr; }
+
+namespace {
+
+// The "uri" and "eventType" of a kept record, when both are plain: the
+// record is an object in which each appears at most once, as a text. False
+// otherwise (the value read from the record then tells them).
+bool ReadKeptPlace(EventPayload::State& state) {
+  const NaloHostValue& record = state.record;
+  if (record.kind != NALO_HOST_VALUE_OBJECT) {
+    return false;
+  }
+  bool sawUri = false;
+  bool sawEventType = false;
+  for (std::size_t i = 0; i < record.payload.object.count; ++i) {
+    const NaloHostMember& member = record.payload.object.members[i];
+    const std::string_view name(member.name);
+    std::string* target = nullptr;
+    if (name == "uri") {
+      target = std::exchange(sawUri, true) ? nullptr : &state.uri;
+    } else if (name == "eventType") {
+      target = std::exchange(sawEventType, true) ? nullptr : &state.eventType;
+    } else {
+      continue;
+    }
+    if (target == nullptr || (member.value.kind != NALO_HOST_VALUE_TEXT &&
+                              member.value.kind != NALO_HOST_VALUE_OWNED_TEXT)) {
+      return false;
+    }
+    const auto& text = member.value.payload.text;
+    target->assign(text.length == 0 ? "" : text.data, text.length);
+  }
+  if (!state.uri.empty() && state.uri.front() != '/') {
+    state.uri.insert(0, "/");
+  }
+  return true;
+}
+
+// The room the last copy took, and a quarter more: the next copy tries that
+// first (a publication is often much like the last one).
+struct KeptRoom {
+  std::size_t records = 0;
+  std::size_t bytes = 0;
+};
+
+// A copy of `record` in one block, not yet read; null when the record can't
+// be kept as it is (it is then read at once, and may fail to read). Tries
+// the room in `room` first, and measures the record when it doesn't fit.
+std::shared_ptr<EventPayload::State> KeepRecord(const NaloHostValue& record, KeptRoom& room) {
+  auto state = std::make_shared<EventPayload::State>();
+  const auto tryCopy = [&](std::size_t records, std::size_t bytes) {
+    const std::size_t total = records + bytes;
+    state->block = total > 0 ? std::make_unique_for_overwrite<std::byte[]>(total) : nullptr;
+    std::byte* start = state->block.get();
+    RecordCopier copier{start, start + records, start + records, start + total};
+    if (!copier.Copy(record, state->record, 0)) {
+      return false;
+    }
+    // A quarter more, for texts that grow a little from one copy to the next.
+    const auto used = [](std::size_t size) { return size + size / 4; };
+    room.records = used(static_cast<std::size_t>(copier.records - start));
+    room.bytes = used(static_cast<std::size_t>(copier.bytes - (start + records)));
+    return true;
+  };
+  if (room.records + room.bytes == 0 || !tryCopy(room.records, room.bytes)) {
+    RecordSize size;
+    if (!size.Measure(record, 0) || !tryCopy(size.records, size.bytes)) {
+      return nullptr;  // the record doesn't read (a measured one fits)
+    }
+  }
+  if (!ReadKeptPlace(*state)) {
+    ReadEventPlace(EventPayload(state).Value(), state->uri, state->eventType);
+  }
+  return state;
+}
+
+}  // namespace
+
 class Host::Impl {
  public:
   explicit Impl(HostOptions options);
@@ -346,7 +637,7 @@ class Host::Impl {
            std::string_view groups = {});
   // Records the event and queues its delivery to each subscriber of `name`.
   // `uri` (with its leading "/") and `eventType` describe a resource event.
-  void Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+  void Publish(std::string_view name, EventPayload payload,
                std::uint32_t sender, std::string_view uri, std::string_view eventType);
   void Pump(std::uint32_t handle);
   // Reports a wait over HostOptions::waitLimit and ends the process.
@@ -459,14 +750,16 @@ class Host::Impl {
   std::vector<CoreCall> mCoreCalls;
   // The headers of the outside request being routed, for its dispatch.
   std::vector<NaloHeader> mOutsideHeaders;
-  // The payload record of the last event a plugin sent, as sent, and what
-  // it read as: a plugin publishes a resource twice in a row (under its
+  // The payload record of the last event a plugin sent, as sent, and the
+  // copy kept of it: a plugin publishes a resource twice in a row (under its
   // event name, then "OnJsonApiEvent") with the same record, which is then
-  // read once. The record's address alone proves nothing (the plugin may
-  // have freed it and built another there), so a match is checked in place.
+  // kept once. The record's address alone proves nothing (the plugin may
+  // have freed it and built another there), so a match is compared with the
+  // copy.
   NaloHostValue mLastSentRecord{};
   std::uint32_t mLastSender = 0;
-  std::shared_ptr<const BindingProperty> mLastSentPayload;
+  std::shared_ptr<EventPayload::State> mLastSent;
+  KeptRoom mKeptRoom;
 };
 
 Host::Impl::Impl(HostOptions options)
@@ -821,7 +1114,7 @@ void Host::Impl::Log(std::uint32_t level, std::uint32_t handle, std::string_view
   }
 }
 
-void Host::Impl::Publish(std::string_view name, std::shared_ptr<const BindingProperty> payload,
+void Host::Impl::Publish(std::string_view name, EventPayload payload,
                          std::uint32_t sender, std::string_view uri, std::string_view eventType) {
   for (const Subscription& subscription : mSubscriptions) {
     if (subscription.name != name) {
@@ -955,11 +1248,15 @@ void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
   Impl& host = HostOf(core);
   const std::uint32_t handle = AsTable(core)->handle;
   host.Record(CoreEntry::SendEvent, handle, event->name);
-  std::shared_ptr<const BindingProperty> shared;
-  if (host.mLastSentPayload != nullptr && handle == host.mLastSender &&
+  std::shared_ptr<EventPayload::State> state;
+  if (host.mLastSent != nullptr && handle == host.mLastSender &&
       SamePlace(event->payload, host.mLastSentRecord) &&
-      ReadsAs(event->payload, *host.mLastSentPayload, 0)) {
-    shared = host.mLastSentPayload;
+      SameRecord(event->payload, host.mLastSent->record, 0)) {
+    state = host.mLastSent;
+  } else if ((state = KeepRecord(event->payload, host.mKeptRoom)) != nullptr) {
+    host.mLastSentRecord = event->payload;
+    host.mLastSender = handle;
+    host.mLastSent = state;
   } else {
     BindingResult payload = FromHostValue(event->payload, "payload");
     if (payload.Failed()) {
@@ -968,23 +1265,12 @@ void NALO_ABI_CALL Host::Impl::CoreSendEvent(const NaloCoreApi* core,
                    " of an unreadable payload: " + std::string(payload.ErrorMessage()));
       return;
     }
-    shared = std::make_shared<const BindingProperty>(std::move(payload.Value()));
-    host.mLastSentRecord = event->payload;
-    host.mLastSender = handle;
-    host.mLastSentPayload = shared;
+    state = std::make_shared<EventPayload::State>();
+    state->value = std::make_shared<const BindingProperty>(std::move(payload.Value()));
+    ReadEventPlace(*state->value, state->uri, state->eventType);
+    host.mLastSent = nullptr;
   }
-  std::string uri;
-  if (const BindingProperty* member = shared->Find("uri")) {
-    uri = member->AsString();
-    if (!uri.empty() && uri.front() != '/') {
-      uri.insert(0, "/");
-    }
-  }
-  std::string eventTypeText;
-  if (const BindingProperty* member = shared->Find("eventType")) {
-    eventTypeText = member->AsString();
-  }
-  host.Publish(event->name, std::move(shared), handle, uri, eventTypeText);
+  host.Publish(event->name, EventPayload(state), handle, state->uri, state->eventType);
 }
 
 void NALO_ABI_CALL Host::Impl::CoreSubscribe(const NaloCoreApi* core, const char* name,

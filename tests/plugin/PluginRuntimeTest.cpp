@@ -222,6 +222,8 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
 
   EXPECT_TRUE(Call("DELETE", "/items/a").Succeeded());
 
+  // Nothing asked for the payloads yet: the host only kept their records.
+  EXPECT_FALSE(mHost.PublishedEvents()[0].payload.IsRead());
   std::vector<std::string> events;
   for (const Host::PublishedEvent& event : mHost.PublishedEvents()) {
     events.push_back(event.name + " " + event.uri + " " + event.eventType);
@@ -237,6 +239,7 @@ TEST_F(PluginRuntime, RoutesBindArgumentsAndPublishTheirResources) {
               mHost.PublishedEvents()[2].Data()->IsEmpty());
   // Each publication is read once by the host and shared by its two events.
   EXPECT_EQ(mHost.PublishedEvents()[0].payload, mHost.PublishedEvents()[1].payload);
+  EXPECT_TRUE(mHost.PublishedEvents()[1].payload.IsRead());
   EXPECT_EQ(mHost.PublishedEvents()[2].payload, mHost.PublishedEvents()[3].payload);
   EXPECT_NE(mHost.PublishedEvents()[1].payload, mHost.PublishedEvents()[2].payload);
 }
