@@ -13,13 +13,22 @@
 // and MessagePack bodies, which are written as the JSON of their value.
 // Times are whole milliseconds; a replay runs on virtual time, where the
 // timers that ran between two steps run in the `advance` between them.
+//
+// When the stand-in game client is installed in the state folder, the file
+// carries its control file as the `stand-in-client` header, so the replay
+// installs it too, and a `pid` member in an expectation that holds the pid
+// of a client this host started is written as "<client-pid-N>" (the Nth
+// client started during the recording), which the replay resolves to the
+// pid of the Nth client it started itself.
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
@@ -63,12 +72,24 @@ class Recorder {
   // Writes the advance to `nowNanoseconds` and the pending expectations.
   void CatchUp(std::uint64_t nowNanoseconds);
   void WriteStep(std::string_view kind, const BindingProperty& members);
+  // Replaces the pids of the clients this host started, in `pid` members at
+  // any depth of `value`, with their placeholders.
+  void MarkClientPids(BindingProperty& value);
+  // The placeholder of `pid`, when it is a client this host started.
+  std::optional<std::string> ClientPlaceholder(std::int64_t pid);
+  // The pids of the clients started since the recording began, in order,
+  // from the client's record.
+  std::vector<std::int64_t> ClientStarts() const;
 
   std::ofstream mFile;
   std::uint64_t mWrittenMilliseconds = 0;
   // Resource URI -> its latest publication since the last step.
   std::map<std::string, BindingProperty> mPending;
   bool mFinished = false;
+  // The installed stand-in client's folder, or empty.
+  std::filesystem::path mClientFolder;
+  // Client start lines already in its record when the recording began.
+  std::size_t mEarlierClientStarts = 0;
 };
 
 }  // namespace Nalo::Host::Http

@@ -347,7 +347,11 @@ class Runner {
       return "expected an error containing " + Quoted(*expect.error) + ", but " + summary;
     }
     if (expect.body) {
-      if (auto difference = Mismatch(*expect.body, seen.body,
+      BindingProperty expected;
+      if (StepResult unresolved = ResolveClientPids(*expect.body, expected)) {
+        return unresolved;
+      }
+      if (auto difference = Mismatch(expected, seen.body,
                                      expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
         return "the body differs " + *difference + "; " + summary;
       }
@@ -403,7 +407,11 @@ class Runner {
     }
     const BindingProperty* data = last.Data();
     const BindingProperty none;
-    if (auto difference = Mismatch(step.value, data ? *data : none,
+    BindingProperty expected;
+    if (StepResult unresolved = ResolveClientPids(step.value, expected)) {
+      return unresolved;
+    }
+    if (auto difference = Mismatch(expected, data ? *data : none,
                                    step.subset ? MatchMode::Subset : MatchMode::Exact)) {
       return "the latest value differs " + *difference + "; it was " +
              Describe(data ? *data : none);
@@ -1044,6 +1052,57 @@ class Runner {
       }
       usleep(2000);
     }
+  }
+
+  // `expected` with each "<client-pid-N>" text in it (a recording's
+  // placeholder for the pid of the Nth client started) replaced by the pid
+  // of the Nth client this run started.
+  StepResult ResolveClientPids(const BindingProperty& expected, BindingProperty& resolved) const {
+    resolved.assign(expected);
+    std::optional<std::vector<ClientStart>> starts;
+    std::function<StepResult(BindingProperty&)> resolve = [&](BindingProperty& value) -> StepResult {
+      if (value.Kind() == BindingKind::Collection) {
+        for (BindingProperty& element : value.Elements()) {
+          if (StepResult failed = resolve(element)) {
+            return failed;
+          }
+        }
+      } else if (value.Kind() == BindingKind::Structure) {
+        std::vector<std::string> names;
+        for (const auto& member : value.Members()) {
+          names.emplace_back(member.name);
+        }
+        for (const std::string& name : names) {
+          if (StepResult failed = resolve(*value.Find(name))) {
+            return failed;
+          }
+        }
+      } else if (value.Kind() == BindingKind::String) {
+        constexpr std::string_view kPrefix = "<client-pid-";
+        const std::string_view text = value.StringValue();
+        if (!text.starts_with(kPrefix) || !text.ends_with('>')) {
+          return std::nullopt;
+        }
+        const std::string_view digits = text.substr(kPrefix.size(), text.size() - kPrefix.size() - 1);
+        std::size_t number = 0;
+        const auto [end, problem] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (problem != std::errc() || end != digits.data() + digits.size() || number == 0) {
+          return std::nullopt;
+        }
+        if (!starts.has_value()) {
+          starts = SettledClientStarts();
+        }
+        if (number > starts->size()) {
+          return "expected the pid of client " + std::to_string(number) + " (" +
+                 std::string(text) + "), but " + std::to_string(starts->size()) +
+                 " clients have started";
+        }
+        value.SetSigned((*starts)[number - 1].pid);
+      }
+      return std::nullopt;
+    };
+    return resolve(resolved);
   }
 
   StepResult ExpectClientSpawned(const ScenarioStep& step) {

@@ -1,9 +1,16 @@
 #include "host/http/Recorder.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <iterator>
+#include <thread>
 
 #include "binding/Json.h"
 #include "binding/MessagePack.h"
+#include "host/src/ChildRun.h"
 
 namespace Nalo::Host::Http {
 
@@ -13,8 +20,97 @@ constexpr std::string_view kDataStorePrefix = "/data-store/v1/install-settings/"
 constexpr std::string_view kDataStoreFile = "data-store.json";
 constexpr std::string_view kDelete = "Delete";
 constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
+// Where the realistic patcher says the game client is installed, and the
+// stand-in client's files there.
+constexpr std::string_view kClientFolder = "tav_game_client_sln";
+constexpr std::string_view kClientProgram = "Tavora.exe";
+constexpr std::string_view kClientControlFile = "stand-in-client.cfg";
+constexpr std::string_view kClientRecordFile = "stand-in-client.record";
+// A client is this process's child from its spawn, and writes its start
+// line a moment later.
+constexpr std::chrono::seconds kClientStartLimit{5};
+
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+bool NamesPid(std::string_view name) {
+  return name.size() >= 3 &&
+         std::equal(name.end() - 3, name.end(), "pid", [](char left, char right) {
+           return std::tolower(static_cast<unsigned char>(left)) == right;
+         });
+}
 
 }  // namespace
+
+std::vector<std::int64_t> Recorder::ClientStarts() const {
+  std::vector<std::int64_t> pids;
+  std::ifstream stream(mClientFolder / kClientRecordFile);
+  std::string line;
+  while (std::getline(stream, line)) {
+    BindingResult parsed = ParseJson(line);
+    if (parsed.Succeeded() && parsed.Value().Find("arguments") != nullptr) {
+      const BindingProperty* pid = parsed.Value().Find("pid");
+      pids.push_back(pid != nullptr ? pid->AsSigned(0) : 0);
+    }
+  }
+  pids.erase(pids.begin(),
+             pids.begin() + static_cast<std::ptrdiff_t>(std::min(mEarlierClientStarts, pids.size())));
+  return pids;
+}
+
+std::optional<std::string> Recorder::ClientPlaceholder(std::int64_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + kClientStartLimit;
+  bool child = false;
+  for (;;) {
+    const std::vector<std::int64_t> starts = ClientStarts();
+    if (const auto found = std::ranges::find(starts, pid); found != starts.end()) {
+      return "<client-pid-" + std::to_string(found - starts.begin() + 1) + ">";
+    }
+    // Only a child of this host can be a client that hasn't written its
+    // start line yet; any other number stays a number.
+    if (!child) {
+      const std::vector<int> children = detail::ChildrenOf(getpid());
+      child = std::ranges::find(children, pid) != children.end();
+    }
+    if (!child || std::chrono::steady_clock::now() > deadline) {
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+void Recorder::MarkClientPids(BindingProperty& value) {
+  if (mClientFolder.empty()) {
+    return;
+  }
+  if (value.Kind() == BindingKind::Collection) {
+    for (BindingProperty& element : value.Elements()) {
+      MarkClientPids(element);
+    }
+    return;
+  }
+  if (value.Kind() != BindingKind::Structure) {
+    return;
+  }
+  std::vector<std::string> names;
+  for (const auto& member : value.Members()) {
+    names.emplace_back(member.name);
+  }
+  for (const std::string& name : names) {
+    BindingProperty* member = value.Find(name);
+    const bool number =
+        member->Kind() == BindingKind::Signed || member->Kind() == BindingKind::Unsigned;
+    if (number && NamesPid(name)) {
+      if (std::optional<std::string> placeholder = ClientPlaceholder(member->AsSigned(0))) {
+        member->SetString(*placeholder);
+      }
+    } else {
+      MarkClientPids(*member);
+    }
+  }
+}
 
 MaybeType<Failure, std::unique_ptr<Recorder>> Recorder::Open(
     const std::filesystem::path& file, const std::filesystem::path& stateFolder,
@@ -43,9 +139,24 @@ MaybeType<Failure, std::unique_ptr<Recorder>> Recorder::Open(
       }
     }
   }
+  // The stand-in client installed where the realistic patcher says the
+  // game client is: the replay installs it with the same control file.
+  const std::filesystem::path clientFolder = stateFolder / kClientFolder;
+  std::error_code error;
+  const bool clientInstalled = std::filesystem::exists(clientFolder / kClientProgram, error);
+  if (clientInstalled) {
+    BindingProperty control;
+    control.SetString(ReadWhole(clientFolder / kClientControlFile));
+    stream << "stand-in-client: " << ToJson(control) << "\n";
+  }
   stream << "steps:\n  - load\n";
   stream.flush();
-  return std::unique_ptr<Recorder>(new Recorder(std::move(stream)));
+  std::unique_ptr<Recorder> recorder(new Recorder(std::move(stream)));
+  if (clientInstalled) {
+    recorder->mClientFolder = clientFolder;
+    recorder->mEarlierClientStarts = recorder->ClientStarts().size();
+  }
+  return recorder;
 }
 
 Recorder::~Recorder() {
@@ -67,6 +178,7 @@ void Recorder::CatchUp(std::uint64_t nowNanoseconds) {
     mWrittenMilliseconds = now;
   }
   for (auto& [uri, expectation] : mPending) {
+    MarkClientPids(expectation);
     WriteStep("expect-published", expectation);
   }
   mPending.clear();
@@ -98,6 +210,7 @@ void Recorder::Request(std::uint64_t nowNanoseconds, std::string_view method, st
     expect.member("error").SetString(std::string_view(response.error));
   } else if (!response.body.IsEmpty()) {
     expect.member("body").assign(response.body);
+    MarkClientPids(expect.member("body"));
   }
   WriteStep("request", step);
   mFile.flush();
