@@ -54,6 +54,10 @@ class Recorder {
   Recorder(Recorder&&) = delete;
   Recorder& operator=(Recorder&&) = delete;
 
+  // Called before a request or a step is handed to the core: what the
+  // stand-in client did until then goes before the step, what it does in
+  // answer to it after the step.
+  void Before();
   // A request that reached the core at `nowNanoseconds` (host time), and
   // its answer.
   void Request(std::uint64_t nowNanoseconds, std::string_view method, std::string_view path,
@@ -69,17 +73,24 @@ class Recorder {
 
  private:
   explicit Recorder(std::ofstream file) : mFile(std::move(file)) {}
-  // Writes the advance to `nowNanoseconds` and the pending expectations.
-  void CatchUp(std::uint64_t nowNanoseconds);
+  // Writes the advance to `nowNanoseconds` and the pending expectations,
+  // after what the client did since the last look when `withClient`.
+  void CatchUp(std::uint64_t nowNanoseconds, bool withClient);
   void WriteStep(std::string_view kind, const BindingProperty& members);
   // Replaces the pids of the clients this host started, in `pid` members at
   // any depth of `value`, with their placeholders.
   void MarkClientPids(BindingProperty& value);
   // The placeholder of `pid`, when it is a client this host started.
   std::optional<std::string> ClientPlaceholder(std::int64_t pid);
+  // The lines of the client's record written since the recording began.
+  std::vector<BindingProperty> ClientRecord() const;
   // The pids of the clients started since the recording began, in order,
   // from the client's record.
   std::vector<std::int64_t> ClientStarts() const;
+  // Writes what the latest client did since the last look, as the steps
+  // that make the replay's client do and wait for the same: the commands it
+  // was handed, its window opening and coming to the front, its end.
+  void WriteClientSteps();
 
   std::ofstream mFile;
   std::uint64_t mWrittenMilliseconds = 0;
@@ -88,8 +99,10 @@ class Recorder {
   bool mFinished = false;
   // The installed stand-in client's folder, or empty.
   std::filesystem::path mClientFolder;
-  // Client start lines already in its record when the recording began.
-  std::size_t mEarlierClientStarts = 0;
+  // Lines already in the client's record when the recording began, and
+  // the lines of it written as steps.
+  std::size_t mEarlierClientLines = 0;
+  std::size_t mClientLinesWritten = 0;
 };
 
 }  // namespace Nalo::Host::Http

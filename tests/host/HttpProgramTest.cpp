@@ -553,7 +553,24 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
          R"({"gameId":9,"serverIp":"127.0.0.1","serverPort":5100,)"
          R"("encryptionKey":"a-key-for-this-game","summonerId":2411})");
     ASSERT_TRUE(Eventually([&] { return clientPid() != 0; }, kProgramLimit));
+    // The plugin sees the client's window come to the front.
+    ASSERT_TRUE(Eventually(
+        [&] {
+          auto session = client->Get("/tav-gameflow/v1/session");
+          return session && session->body.find(R"("visible":true)") != std::string::npos;
+        },
+        kProgramLimit));
     client->Get("/data-store/v1/install-settings/gameflow-process-info");
+    // The client ends; the plugin's monitoring finds it gone.
+    const std::string command = "stand-in-client." + std::to_string(clientPid()) + ".command";
+    std::ofstream(clientFolder / (command + ".tmp")) << "exit 0\n";
+    std::filesystem::rename(clientFolder / (command + ".tmp"), clientFolder / command);
+    ASSERT_TRUE(Eventually(
+        [&] {
+          auto session = client->Get("/tav-gameflow/v1/session");
+          return session && session->body.find(R"("running":false)") != std::string::npos;
+        },
+        kProgramLimit));
     client->Get("/tav-gameflow/v1/session");
     client.reset();
     host.Signal(SIGTERM);
@@ -563,6 +580,9 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
   const std::string text = ReadFile(recording);
   EXPECT_THAT(text, testing::HasSubstr("stand-in-client: \"end = wait\\n\"\n"));
   EXPECT_THAT(text, testing::HasSubstr(R"("pid":"<client-pid-1>")"));
+  EXPECT_THAT(text, testing::HasSubstr("  - await-client: \"foreground\"\n"));
+  EXPECT_THAT(text, testing::HasSubstr("  - client-command: \"exit 0\"\n"
+                                       "  - await-client-exit: {\"code\":0}\n"));
   EXPECT_EQ(text.find(R"("pid":)" + std::to_string(clientPid())), std::string::npos) << text;
   // The replay starts from the data store as it was when recording began.
   std::filesystem::remove(mFolder / "data-store.json");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <iterator>
 #include <thread>
 
@@ -44,20 +45,74 @@ bool NamesPid(std::string_view name) {
 
 }  // namespace
 
-std::vector<std::int64_t> Recorder::ClientStarts() const {
-  std::vector<std::int64_t> pids;
+std::vector<BindingProperty> Recorder::ClientRecord() const {
+  std::vector<BindingProperty> lines;
   std::ifstream stream(mClientFolder / kClientRecordFile);
   std::string line;
-  while (std::getline(stream, line)) {
+  for (std::size_t index = 0; std::getline(stream, line); ++index) {
+    if (index < mEarlierClientLines) {
+      continue;
+    }
+    // A line that can't be read stays in its place, empty.
     BindingResult parsed = ParseJson(line);
-    if (parsed.Succeeded() && parsed.Value().Find("arguments") != nullptr) {
-      const BindingProperty* pid = parsed.Value().Find("pid");
-      pids.push_back(pid != nullptr ? pid->AsSigned(0) : 0);
+    lines.emplace_back();
+    if (parsed.Succeeded()) {
+      lines.back().assign(parsed.Value());
     }
   }
-  pids.erase(pids.begin(),
-             pids.begin() + static_cast<std::ptrdiff_t>(std::min(mEarlierClientStarts, pids.size())));
+  return lines;
+}
+
+std::vector<std::int64_t> Recorder::ClientStarts() const {
+  std::vector<std::int64_t> pids;
+  for (const BindingProperty& line : ClientRecord()) {
+    if (line.Find("arguments") != nullptr && line.Find("pid") != nullptr) {
+      pids.push_back(line.Find("pid")->AsSigned(0));
+    }
+  }
   return pids;
+}
+
+void Recorder::WriteClientSteps() {
+  if (mClientFolder.empty()) {
+    return;
+  }
+  const std::vector<BindingProperty> lines = ClientRecord();
+  std::int64_t latest = 0;
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    const BindingProperty* pid = lines[index].Find("pid");
+    if (lines[index].Find("arguments") != nullptr && pid != nullptr) {
+      latest = pid->AsSigned(0);
+    }
+    const BindingProperty* event = lines[index].Find("event");
+    // The replay's steps act on the latest client only.
+    if (index < mClientLinesWritten || event == nullptr || pid == nullptr ||
+        pid->AsSigned(0) != latest) {
+      continue;
+    }
+    const std::string_view name = event->StringValue();
+    BindingProperty step;
+    if (name == "window-opened" || name == "foreground") {
+      step.SetString(name);
+      WriteStep("await-client", step);
+    } else if (name == "command" && lines[index].Find("detail") != nullptr) {
+      const std::string_view command = lines[index].Find("detail")->StringValue();
+      step.SetString(command);
+      WriteStep("client-command", step);
+      // An end the replay waits for, so that the plugin's monitoring finds
+      // the client gone at the same time.
+      BindingProperty end;
+      if (command.starts_with("exit ")) {
+        end.member("code").SetSigned(std::atoll(std::string(command.substr(5)).c_str()));
+      } else if (command.starts_with("crash ")) {
+        end.member("crash").SetString(command.substr(6));
+      }
+      if (!end.IsEmpty()) {
+        WriteStep("await-client-exit", end);
+      }
+    }
+  }
+  mClientLinesWritten = lines.size();
 }
 
 std::optional<std::string> Recorder::ClientPlaceholder(std::int64_t pid) {
@@ -154,7 +209,7 @@ MaybeType<Failure, std::unique_ptr<Recorder>> Recorder::Open(
   std::unique_ptr<Recorder> recorder(new Recorder(std::move(stream)));
   if (clientInstalled) {
     recorder->mClientFolder = clientFolder;
-    recorder->mEarlierClientStarts = recorder->ClientStarts().size();
+    recorder->mEarlierClientLines = recorder->ClientRecord().size();
   }
   return recorder;
 }
@@ -169,10 +224,15 @@ void Recorder::WriteStep(std::string_view kind, const BindingProperty& members) 
   mFile << "  - " << kind << ": " << ToJson(members) << "\n";
 }
 
-void Recorder::CatchUp(std::uint64_t nowNanoseconds) {
+void Recorder::Before() { WriteClientSteps(); }
+
+void Recorder::CatchUp(std::uint64_t nowNanoseconds, bool withClient) {
   // Rounded from the start, so that the steps' times don't drift.
   const std::uint64_t now =
       (nowNanoseconds + kNanosecondsPerMillisecond / 2) / kNanosecondsPerMillisecond;
+  if (withClient) {
+    WriteClientSteps();
+  }
   if (now > mWrittenMilliseconds) {
     mFile << "  - advance: " << (now - mWrittenMilliseconds) << "ms\n";
     mWrittenMilliseconds = now;
@@ -187,7 +247,7 @@ void Recorder::CatchUp(std::uint64_t nowNanoseconds) {
 void Recorder::Request(std::uint64_t nowNanoseconds, std::string_view method, std::string_view path,
                        std::string_view contentType, std::string_view body,
                        const Response& response) {
-  CatchUp(nowNanoseconds);
+  CatchUp(nowNanoseconds, false);
   BindingProperty step;
   step.member("method").SetString(method);
   step.member("path").SetString(path);
@@ -213,13 +273,16 @@ void Recorder::Request(std::uint64_t nowNanoseconds, std::string_view method, st
     MarkClientPids(expect.member("body"));
   }
   WriteStep("request", step);
+  // What a client did in answer to the step comes after it.
+  WriteClientSteps();
   mFile.flush();
 }
 
 void Recorder::Step(std::uint64_t nowNanoseconds, std::string_view kind,
                     const BindingProperty& members) {
-  CatchUp(nowNanoseconds);
+  CatchUp(nowNanoseconds, false);
   WriteStep(kind, members);
+  WriteClientSteps();
   mFile.flush();
 }
 
@@ -238,7 +301,7 @@ void Recorder::Published(const PublishedEvent& event) {
 }
 
 void Recorder::Finish(std::uint64_t nowNanoseconds) {
-  CatchUp(nowNanoseconds);
+  CatchUp(nowNanoseconds, true);
   mFile.flush();
   mFinished = true;
 }
