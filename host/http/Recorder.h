@@ -89,7 +89,8 @@ class Recorder {
   std::vector<std::int64_t> ClientStarts() const;
   // Writes what the latest client did since the last look, as the steps
   // that make the replay's client do and wait for the same: the commands it
-  // was handed, its window opening and coming to the front, its end.
+  // was handed, its window opening and coming to the front, its end; and a
+  // change of the control file.
   void WriteClientSteps();
 
   std::ofstream mFile;
@@ -103,6 +104,8 @@ class Recorder {
   // the lines of it written as steps.
   std::size_t mEarlierClientLines = 0;
   std::size_t mClientLinesWritten = 0;
+  // The control file as the recording last wrote it.
+  std::string mClientControl;
 };
 
 }  // namespace Nalo::Host::Http

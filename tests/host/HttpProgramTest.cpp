@@ -544,6 +544,8 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
         R"({"id":9,"queueTypeName":"RANKED_DUO_QUEUE","gameMode":"CLASSIC",)"
         R"("gameType":"MATCHED_GAME","mapId":11,"maxNumPlayers":10,"gameTypeConfigId":1,)";
     post("REQUESTED_LOBBY");
+    // The control file changes while the host runs.
+    std::ofstream(clientFolder / "stand-in-client.cfg") << "window-delay-ms = 1\nend = wait\n";
     post("ENTERED_LOBBY");
     post("ENTERED_QUEUE");
     push("GameDTO", game + R"("gameState":"JOINING_CHAMP_SELECT"})");
@@ -581,6 +583,8 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
   EXPECT_THAT(text, testing::HasSubstr("stand-in-client: \"end = wait\\n\"\n"));
   EXPECT_THAT(text, testing::HasSubstr(R"("pid":"<client-pid-1>")"));
   EXPECT_THAT(text, testing::HasSubstr("  - await-client: \"foreground\"\n"));
+  EXPECT_THAT(text,
+              testing::HasSubstr("  - client-control: \"window-delay-ms = 1\\nend = wait\\n\"\n"));
   EXPECT_THAT(text, testing::HasSubstr("  - client-command: \"exit 0\"\n"
                                        "  - await-client-exit: {\"code\":0}\n"));
   EXPECT_EQ(text.find(R"("pid":)" + std::to_string(clientPid())), std::string::npos) << text;

@@ -77,6 +77,13 @@ void Recorder::WriteClientSteps() {
   if (mClientFolder.empty()) {
     return;
   }
+  // A control file changed since: clients started from now on follow it.
+  if (std::string control = ReadWhole(mClientFolder / kClientControlFile); control != mClientControl) {
+    BindingProperty step;
+    step.SetString(control);
+    WriteStep("client-control", step);
+    mClientControl = std::move(control);
+  }
   const std::vector<BindingProperty> lines = ClientRecord();
   std::int64_t latest = 0;
   for (std::size_t index = 0; index < lines.size(); ++index) {
@@ -199,9 +206,11 @@ MaybeType<Failure, std::unique_ptr<Recorder>> Recorder::Open(
   const std::filesystem::path clientFolder = stateFolder / kClientFolder;
   std::error_code error;
   const bool clientInstalled = std::filesystem::exists(clientFolder / kClientProgram, error);
+  std::string clientControl;
   if (clientInstalled) {
+    clientControl = ReadWhole(clientFolder / kClientControlFile);
     BindingProperty control;
-    control.SetString(ReadWhole(clientFolder / kClientControlFile));
+    control.SetString(clientControl);
     stream << "stand-in-client: " << ToJson(control) << "\n";
   }
   stream << "steps:\n  - load\n";
@@ -209,6 +218,7 @@ MaybeType<Failure, std::unique_ptr<Recorder>> Recorder::Open(
   std::unique_ptr<Recorder> recorder(new Recorder(std::move(stream)));
   if (clientInstalled) {
     recorder->mClientFolder = clientFolder;
+    recorder->mClientControl = std::move(clientControl);
     recorder->mEarlierClientLines = recorder->ClientRecord().size();
   }
   return recorder;
