@@ -26,6 +26,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,6 +105,8 @@ class Recorder {
   // the lines of it written as steps.
   std::size_t mEarlierClientLines = 0;
   std::size_t mClientLinesWritten = 0;
+  // Children of the host that never recorded a client's start.
+  std::set<std::int64_t> mNotClients;
   // The control file as the recording last wrote it.
   std::string mClientControl;
 };

@@ -211,9 +211,8 @@ class Runner {
       const std::size_t expectedAt = text.find(kExpected);
       const std::size_t forAt = text.find(kFor, expectedAt);
       const std::size_t gotAt = text.find(kGot, forAt);
-      const std::size_t endAt = text.find('\'', gotAt == std::string_view::npos
-                                                    ? gotAt
-                                                    : gotAt + kGot.size());
+      const std::size_t endAt =
+          text.find('\'', gotAt == std::string_view::npos ? gotAt : gotAt + kGot.size());
       if (expectedAt == std::string_view::npos || forAt == std::string_view::npos ||
           gotAt == std::string_view::npos || endAt == std::string_view::npos) {
         return std::nullopt;
@@ -399,8 +398,8 @@ class Runner {
       if (StepResult unresolved = ResolveClientPids(*expect.body, expected)) {
         return unresolved;
       }
-      if (auto difference = Mismatch(expected, seen.body,
-                                     expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
+      if (auto difference =
+              Mismatch(expected, seen.body, expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
         return "the body differs " + *difference + "; " + summary;
       }
     }
@@ -1109,7 +1108,8 @@ class Runner {
   StepResult ResolveClientPids(const BindingProperty& expected, BindingProperty& resolved) const {
     resolved.assign(expected);
     std::optional<std::vector<ClientStart>> starts;
-    std::function<StepResult(BindingProperty&)> resolve = [&](BindingProperty& value) -> StepResult {
+    std::function<StepResult(BindingProperty&)> resolve =
+        [&](BindingProperty& value) -> StepResult {
       if (value.Kind() == BindingKind::Collection) {
         for (BindingProperty& element : value.Elements()) {
           if (StepResult failed = resolve(element)) {
@@ -1132,7 +1132,8 @@ class Runner {
         if (!text.starts_with(kPrefix) || !text.ends_with('>')) {
           return std::nullopt;
         }
-        const std::string_view digits = text.substr(kPrefix.size(), text.size() - kPrefix.size() - 1);
+        const std::string_view digits =
+            text.substr(kPrefix.size(), text.size() - kPrefix.size() - 1);
         std::size_t number = 0;
         const auto [end, problem] =
             std::from_chars(digits.data(), digits.data() + digits.size(), number);
@@ -1143,9 +1144,8 @@ class Runner {
           starts = SettledClientStarts();
         }
         if (number > starts->size()) {
-          return "expected the pid of client " + std::to_string(number) + " (" +
-                 std::string(text) + "), but " + std::to_string(starts->size()) +
-                 " clients have started";
+          return "expected the pid of client " + std::to_string(number) + " (" + std::string(text) +
+                 "), but " + std::to_string(starts->size()) + " clients have started";
         }
         value.SetSigned((*starts)[number - 1].pid);
       }
@@ -1367,7 +1367,7 @@ class Runner {
   std::unique_ptr<Host> mHost;
   Response mLastResponse;
   std::vector<Secret> mSecrets;
-  std::size_t mLogLinesChecked = 0;  // log lines looked through for secrets
+  std::size_t mLogLinesChecked = 0;   // log lines looked through for secrets
   std::size_t mLcdsLinesChecked = 0;  // and for a refused LCDS class
   // Where the `mark` step left each record list; expectations look after it.
   struct Mark {

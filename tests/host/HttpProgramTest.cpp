@@ -531,13 +531,13 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
     ASSERT_TRUE(host.Serving()) << host.Errors();
     auto client = host.Client();
     const auto post = [&client](std::string_view event) {
-      client->Post("/tav-gameflow/v1/session/event", "\"GAMEFLOW_EVENT." + std::string(event) + "\"",
-                   "application/json");
+      client->Post("/tav-gameflow/v1/session/event",
+                   "\"GAMEFLOW_EVENT." + std::string(event) + "\"", "application/json");
     };
     const auto push = [&client](std::string_view type, std::string_view body) {
       client->Post("/host/v1/lcds/push",
-                   R"({"type":"com.nalogames.platform.game.)" + std::string(type) +
-                       R"(","body":)" + std::string(body) + "}",
+                   R"({"type":"com.nalogames.platform.game.)" + std::string(type) + R"(","body":)" +
+                       std::string(body) + "}",
                    "application/json");
     };
     const std::string game =
@@ -551,9 +551,8 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
     push("GameDTO", game + R"("gameState":"JOINING_CHAMP_SELECT"})");
     post("ENTERED_CHAMP_SELECT");
     push("GameDTO", game + R"("gameState":"START_REQUESTED"})");
-    push("PlayerCredentialsDto",
-         R"({"gameId":9,"serverIp":"127.0.0.1","serverPort":5100,)"
-         R"("encryptionKey":"a-key-for-this-game","summonerId":2411})");
+    push("PlayerCredentialsDto", R"({"gameId":9,"serverIp":"127.0.0.1","serverPort":5100,)"
+                                 R"("encryptionKey":"a-key-for-this-game","summonerId":2411})");
     ASSERT_TRUE(Eventually([&] { return clientPid() != 0; }, kProgramLimit));
     // The plugin sees the client's window come to the front.
     ASSERT_TRUE(Eventually(
@@ -595,8 +594,9 @@ TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
   EXPECT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, recording, mFolder, report), 0)
       << report << text;
 
-  for (const auto& [from, to] : {std::pair<std::string, std::string>{"\"status\":200", "\"status\":201"},
-                                 {"<client-pid-1>", "<client-pid-2>"}}) {
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"\"status\":200", "\"status\":201"},
+        {"<client-pid-1>", "<client-pid-2>"}}) {
     SCOPED_TRACE(to);
     std::string changed = text;
     const std::size_t at = changed.rfind(from);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <chrono>
-#include <cstdlib>
 #include <iterator>
 #include <thread>
 
@@ -78,7 +78,8 @@ void Recorder::WriteClientSteps() {
     return;
   }
   // A control file changed since: clients started from now on follow it.
-  if (std::string control = ReadWhole(mClientFolder / kClientControlFile); control != mClientControl) {
+  if (std::string control = ReadWhole(mClientFolder / kClientControlFile);
+      control != mClientControl) {
     BindingProperty step;
     step.SetString(control);
     WriteStep("client-control", step);
@@ -109,8 +110,12 @@ void Recorder::WriteClientSteps() {
       // An end the replay waits for, so that the plugin's monitoring finds
       // the client gone at the same time.
       BindingProperty end;
-      if (command.starts_with("exit ")) {
-        end.member("code").SetSigned(std::atoll(std::string(command.substr(5)).c_str()));
+      int code = 0;
+      const std::string_view digits = command.substr(std::min<std::size_t>(5, command.size()));
+      if (command.starts_with("exit ") &&
+          std::from_chars(digits.data(), digits.data() + digits.size(), code).ptr ==
+              digits.data() + digits.size()) {
+        end.member("code").SetSigned(code);
       } else if (command.starts_with("crash ")) {
         end.member("crash").SetString(command.substr(6));
       }
@@ -125,6 +130,9 @@ void Recorder::WriteClientSteps() {
 std::optional<std::string> Recorder::ClientPlaceholder(std::int64_t pid) {
   const auto deadline = std::chrono::steady_clock::now() + kClientStartLimit;
   bool child = false;
+  if (mNotClients.contains(pid)) {
+    return std::nullopt;
+  }
   for (;;) {
     const std::vector<std::int64_t> starts = ClientStarts();
     if (const auto found = std::ranges::find(starts, pid); found != starts.end()) {
@@ -137,6 +145,10 @@ std::optional<std::string> Recorder::ClientPlaceholder(std::int64_t pid) {
       child = std::ranges::find(children, pid) != children.end();
     }
     if (!child || std::chrono::steady_clock::now() > deadline) {
+      // A child that never wrote a start line is no client: no further wait.
+      if (child) {
+        mNotClients.insert(pid);
+      }
       return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -234,7 +246,9 @@ void Recorder::WriteStep(std::string_view kind, const BindingProperty& members) 
   mFile << "  - " << kind << ": " << ToJson(members) << "\n";
 }
 
-void Recorder::Before() { WriteClientSteps(); }
+void Recorder::Before() {
+  WriteClientSteps();
+}
 
 void Recorder::CatchUp(std::uint64_t nowNanoseconds, bool withClient) {
   // Rounded from the start, so that the steps' times don't drift.
