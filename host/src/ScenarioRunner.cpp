@@ -154,6 +154,9 @@ class Runner {
       if (StepResult leak = FindSecretInLog(); leak && !failed) {
         failed = leak;
       }
+      if (StepResult unknown = FindRefusedLcdsClass(step); unknown && !failed) {
+        failed = unknown;
+      }
       if (failed) {
         return {false, "Scenario " + Quoted(mScenario.name) + " failed at step " +
                            std::to_string(step.index) + " (" + step.title + "):\n  " + *failed +
@@ -188,6 +191,50 @@ class Runner {
     }
     return (step.kind == StepKind::ExpectFatal || step.kind == StepKind::ExpectExit) &&
            !step.during.empty() && step.during.front().kind == StepKind::Load;
+  }
+
+  // --- LCDS answers of a class the plugin doesn't take ------------------------------------
+
+  // The plugin runtime refuses a reply whose class is not the one it has
+  // registered for the call's result ("Expected 'A' as LCDS response for
+  // d.m, but got 'B'"); the failure reaches the plugin's code, which may log
+  // it or answer a request with it, or drop it. The class table stays inside
+  // the plugin, so the runner looks for that refusal in the new log lines
+  // and in a request's answer: every LCDS answer comes from the scenario,
+  // so the refusal means that an answer names the wrong class (a typo, for
+  // one), and the step fails instead of the plugin failing silently.
+  StepResult FindRefusedLcdsClass(const ScenarioStep& step) {
+    const auto refusal = [](std::string_view text) -> std::optional<std::string> {
+      constexpr std::string_view kExpected = "Expected '";
+      constexpr std::string_view kFor = "' as LCDS response for ";
+      constexpr std::string_view kGot = ", but got '";
+      const std::size_t expectedAt = text.find(kExpected);
+      const std::size_t forAt = text.find(kFor, expectedAt);
+      const std::size_t gotAt = text.find(kGot, forAt);
+      const std::size_t endAt =
+          text.find('\'', gotAt == std::string_view::npos ? gotAt : gotAt + kGot.size());
+      if (expectedAt == std::string_view::npos || forAt == std::string_view::npos ||
+          gotAt == std::string_view::npos || endAt == std::string_view::npos) {
+        return std::nullopt;
+      }
+      const std::string_view expected =
+          text.substr(expectedAt + kExpected.size(), forAt - expectedAt - kExpected.size());
+      const std::string_view call = text.substr(forAt + kFor.size(), gotAt - forAt - kFor.size());
+      const std::string_view got = text.substr(gotAt + kGot.size(), endAt - gotAt - kGot.size());
+      return "the LCDS answer for " + std::string(call) + " names the class " + Quoted(got) +
+             ", which the plugin doesn't take for that call (it expects " + Quoted(expected) + ")";
+    };
+    std::optional<std::string> found;
+    const std::vector<LogLine>& lines = mHost->LogLines();
+    for (; mLcdsLinesChecked < lines.size(); ++mLcdsLinesChecked) {
+      if (!found) {
+        found = refusal(lines[mLcdsLinesChecked].text);
+      }
+    }
+    if (!found && step.kind == StepKind::Request) {
+      found = refusal(mLastResponse.error);
+    }
+    return found;
   }
 
   // --- Secrets -------------------------------------------------------------------------
@@ -347,8 +394,12 @@ class Runner {
       return "expected an error containing " + Quoted(*expect.error) + ", but " + summary;
     }
     if (expect.body) {
-      if (auto difference = Mismatch(*expect.body, seen.body,
-                                     expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
+      BindingProperty expected;
+      if (StepResult unresolved = ResolveClientPids(*expect.body, expected)) {
+        return unresolved;
+      }
+      if (auto difference =
+              Mismatch(expected, seen.body, expect.subset ? MatchMode::Subset : MatchMode::Exact)) {
         return "the body differs " + *difference + "; " + summary;
       }
     }
@@ -403,7 +454,11 @@ class Runner {
     }
     const BindingProperty* data = last.Data();
     const BindingProperty none;
-    if (auto difference = Mismatch(step.value, data ? *data : none,
+    BindingProperty expected;
+    if (StepResult unresolved = ResolveClientPids(step.value, expected)) {
+      return unresolved;
+    }
+    if (auto difference = Mismatch(expected, data ? *data : none,
                                    step.subset ? MatchMode::Subset : MatchMode::Exact)) {
       return "the latest value differs " + *difference + "; it was " +
              Describe(data ? *data : none);
@@ -797,6 +852,7 @@ class Runner {
         mMark = {};
         mMark.clientStarts = SettledClientStarts().size();
         mLogLinesChecked = 0;
+        mLcdsLinesChecked = 0;
         // The header's lcds answers hold for the new host too (they are the
         // leading steps with index 0).
         for (const ScenarioStep& header : mScenario.steps) {
@@ -1046,6 +1102,58 @@ class Runner {
     }
   }
 
+  // `expected` with each "<client-pid-N>" text in it (a recording's
+  // placeholder for the pid of the Nth client started) replaced by the pid
+  // of the Nth client this run started.
+  StepResult ResolveClientPids(const BindingProperty& expected, BindingProperty& resolved) const {
+    resolved.assign(expected);
+    std::optional<std::vector<ClientStart>> starts;
+    std::function<StepResult(BindingProperty&)> resolve =
+        [&](BindingProperty& value) -> StepResult {
+      if (value.Kind() == BindingKind::Collection) {
+        for (BindingProperty& element : value.Elements()) {
+          if (StepResult failed = resolve(element)) {
+            return failed;
+          }
+        }
+      } else if (value.Kind() == BindingKind::Structure) {
+        std::vector<std::string> names;
+        for (const auto& member : value.Members()) {
+          names.emplace_back(member.name);
+        }
+        for (const std::string& name : names) {
+          if (StepResult failed = resolve(*value.Find(name))) {
+            return failed;
+          }
+        }
+      } else if (value.Kind() == BindingKind::String) {
+        constexpr std::string_view kPrefix = "<client-pid-";
+        const std::string_view text = value.StringValue();
+        if (!text.starts_with(kPrefix) || !text.ends_with('>')) {
+          return std::nullopt;
+        }
+        const std::string_view digits =
+            text.substr(kPrefix.size(), text.size() - kPrefix.size() - 1);
+        std::size_t number = 0;
+        const auto [end, problem] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (problem != std::errc() || end != digits.data() + digits.size() || number == 0) {
+          return std::nullopt;
+        }
+        if (!starts.has_value()) {
+          starts = SettledClientStarts();
+        }
+        if (number > starts->size()) {
+          return "expected the pid of client " + std::to_string(number) + " (" + std::string(text) +
+                 "), but " + std::to_string(starts->size()) + " clients have started";
+        }
+        value.SetSigned((*starts)[number - 1].pid);
+      }
+      return std::nullopt;
+    };
+    return resolve(resolved);
+  }
+
   StepResult ExpectClientSpawned(const ScenarioStep& step) {
     if (step.expectedCount) {
       const std::vector<ClientStart> starts = SettledClientStarts();
@@ -1259,7 +1367,8 @@ class Runner {
   std::unique_ptr<Host> mHost;
   Response mLastResponse;
   std::vector<Secret> mSecrets;
-  std::size_t mLogLinesChecked = 0;  // log lines looked through for secrets
+  std::size_t mLogLinesChecked = 0;   // log lines looked through for secrets
+  std::size_t mLcdsLinesChecked = 0;  // and for a refused LCDS class
   // Where the `mark` step left each record list; expectations look after it.
   struct Mark {
     std::size_t logLines = 0;

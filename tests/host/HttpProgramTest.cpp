@@ -501,4 +501,116 @@ TEST_F(HttpProgram, RandomSessionsRecordAndReplay) {
   }
 }
 
+#if defined(NALO_STAND_IN_CLIENT_PATH)
+// A session that launched the stand-in game client records its control
+// file, and the client's pid as the placeholder of the first client
+// started; the replay starts its own client and passes. With an expected
+// status changed, or the placeholder naming a client that never started,
+// it fails.
+TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
+  const std::filesystem::path clientFolder = mFolder / "tav_game_client_sln";
+  std::filesystem::create_directories(clientFolder);
+  std::filesystem::create_directories(mFolder / "windows");
+  std::filesystem::create_symlink(NALO_STAND_IN_CLIENT_PATH, clientFolder / "Tavora.exe");
+  std::ofstream(clientFolder / "stand-in-client.cfg") << "end = wait\n";
+  setenv("NALO_STAND_IN_CLIENT_DIR", clientFolder.c_str(), 1);
+  setenv("NALO_STAND_IN_WINDOWS", (mFolder / "windows").c_str(), 1);
+  setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
+  const std::filesystem::path recording = mFolder / "recorded.yaml";
+  const auto clientPid = [&]() -> pid_t {
+    std::ifstream record(clientFolder / "stand-in-client.record");
+    std::string line;
+    if (!std::getline(record, line)) {
+      return 0;
+    }
+    auto parsed = Nalo::ParseJson(line);
+    return parsed.Succeeded() ? static_cast<pid_t>(parsed.Value().Find("pid")->AsSigned(0)) : 0;
+  };
+  {
+    HostProcess host(mFolder, {"--record", recording.string()}, NALO_GAMEFLOW_PLUGIN_PATH);
+    ASSERT_TRUE(host.Serving()) << host.Errors();
+    auto client = host.Client();
+    const auto post = [&client](std::string_view event) {
+      client->Post("/tav-gameflow/v1/session/event",
+                   "\"GAMEFLOW_EVENT." + std::string(event) + "\"", "application/json");
+    };
+    const auto push = [&client](std::string_view type, std::string_view body) {
+      client->Post("/host/v1/lcds/push",
+                   R"({"type":"com.nalogames.platform.game.)" + std::string(type) + R"(","body":)" +
+                       std::string(body) + "}",
+                   "application/json");
+    };
+    const std::string game =
+        R"({"id":9,"queueTypeName":"RANKED_DUO_QUEUE","gameMode":"CLASSIC",)"
+        R"("gameType":"MATCHED_GAME","mapId":11,"maxNumPlayers":10,"gameTypeConfigId":1,)";
+    post("REQUESTED_LOBBY");
+    // The control file changes while the host runs.
+    std::ofstream(clientFolder / "stand-in-client.cfg") << "window-delay-ms = 1\nend = wait\n";
+    post("ENTERED_LOBBY");
+    post("ENTERED_QUEUE");
+    push("GameDTO", game + R"("gameState":"JOINING_CHAMP_SELECT"})");
+    post("ENTERED_CHAMP_SELECT");
+    push("GameDTO", game + R"("gameState":"START_REQUESTED"})");
+    push("PlayerCredentialsDto", R"({"gameId":9,"serverIp":"127.0.0.1","serverPort":5100,)"
+                                 R"("encryptionKey":"a-key-for-this-game","summonerId":2411})");
+    ASSERT_TRUE(Eventually([&] { return clientPid() != 0; }, kProgramLimit));
+    // The plugin sees the client's window come to the front.
+    ASSERT_TRUE(Eventually(
+        [&] {
+          auto session = client->Get("/tav-gameflow/v1/session");
+          return session && session->body.find(R"("visible":true)") != std::string::npos;
+        },
+        kProgramLimit));
+    client->Get("/data-store/v1/install-settings/gameflow-process-info");
+    // The client ends; the plugin's monitoring finds it gone.
+    const std::string command = "stand-in-client." + std::to_string(clientPid()) + ".command";
+    std::ofstream(clientFolder / (command + ".tmp")) << "exit 0\n";
+    std::filesystem::rename(clientFolder / (command + ".tmp"), clientFolder / command);
+    ASSERT_TRUE(Eventually(
+        [&] {
+          auto session = client->Get("/tav-gameflow/v1/session");
+          return session && session->body.find(R"("running":false)") != std::string::npos;
+        },
+        kProgramLimit));
+    client->Get("/tav-gameflow/v1/session");
+    client.reset();
+    host.Signal(SIGTERM);
+    ASSERT_EQ(host.Wait(), 0);
+    kill(clientPid(), SIGKILL);
+  }
+  const std::string text = ReadFile(recording);
+  EXPECT_THAT(text, testing::HasSubstr("stand-in-client: \"end = wait\\n\"\n"));
+  EXPECT_THAT(text, testing::HasSubstr(R"("pid":"<client-pid-1>")"));
+  EXPECT_THAT(text, testing::HasSubstr("  - await-client: \"foreground\"\n"));
+  EXPECT_THAT(text,
+              testing::HasSubstr("  - client-control: \"window-delay-ms = 1\\nend = wait\\n\"\n"));
+  EXPECT_THAT(text, testing::HasSubstr("  - client-command: \"exit 0\"\n"
+                                       "  - await-client-exit: {\"code\":0}\n"));
+  EXPECT_EQ(text.find(R"("pid":)" + std::to_string(clientPid())), std::string::npos) << text;
+  // The replay starts from the data store as it was when recording began.
+  std::filesystem::remove(mFolder / "data-store.json");
+  std::filesystem::remove_all(clientFolder);
+  std::string report;
+  EXPECT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, recording, mFolder, report), 0)
+      << report << text;
+
+  for (const auto& [from, to] :
+       {std::pair<std::string, std::string>{"\"status\":200", "\"status\":201"},
+        {"<client-pid-1>", "<client-pid-2>"}}) {
+    SCOPED_TRACE(to);
+    std::string changed = text;
+    const std::size_t at = changed.rfind(from);
+    ASSERT_NE(at, std::string::npos);
+    changed.replace(at, from.size(), to);
+    const std::filesystem::path tampered = mFolder / "tampered.yaml";
+    std::ofstream(tampered) << changed;
+    EXPECT_EQ(RunScenario(NALO_GAMEFLOW_PLUGIN_PATH, tampered, mFolder, report), 1) << report;
+  }
+  for (const char* variable :
+       {"NALO_STAND_IN_CLIENT_DIR", "NALO_STAND_IN_WINDOWS", "NALO_STAND_IN_CLIENT"}) {
+    unsetenv(variable);
+  }
+}
+#endif
+
 }  // namespace

@@ -222,5 +222,32 @@ steps:
   EXPECT_TRUE(outcome.passed) << outcome.report;
 }
 
+// An LCDS answer naming a class that the plugin doesn't take for the call
+// (a typo here) fails the step in which the plugin refused it, whether or
+// not the scenario checks the request's answer.
+TEST(ScenarioProcesses, AnLcdsAnswerOfAClassThePluginDoesNotTakeFailsItsStep) {
+  auto scenario = ParseScenario(R"(
+name: a tutorial game answered with a misspelt class
+lcds:
+  gameService.createTutorialGame:
+    type: com.nalogames.platform.game.GameDTo
+    body: {id: 12, gameState: START_REQUESTED, mapId: 11, gameMode: TUTORIAL, gameType: TUTORIAL_GAME}
+steps:
+  - request: {method: POST, path: /tav-gameflow/v1/basic-tutorial/start}
+  - advance: 1s
+)");
+  ASSERT_FALSE(scenario.HasFailure()) << scenario.GetFailure().Message();
+  const ScenarioOutcome outcome =
+      RunScenario(scenario.Value(), NALO_GAMEFLOW_PLUGIN_PATH, std::filesystem::path());
+  EXPECT_FALSE(outcome.passed);
+  EXPECT_NE(outcome.report.find(
+                "failed at step 1 (request POST /tav-gameflow/v1/basic-tutorial/start):\n"
+                "  the LCDS answer for gameService.createTutorialGame names the class "
+                "\"com.nalogames.platform.game.GameDTo\", which the plugin doesn't take for that "
+                "call (it expects \"com.nalogames.platform.game.GameDTO\")"),
+            std::string::npos)
+      << outcome.report;
+}
+
 }  // namespace
 }  // namespace Nalo::Host

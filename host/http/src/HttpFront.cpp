@@ -597,6 +597,9 @@ class Session : public std::enable_shared_from_this<Session> {
     mFront.CallPlugin(
         shared_from_this(),
         [call, outcome, recorder, socket, rendering = std::move(rendering)](Host& host) {
+          if (recorder != nullptr) {
+            recorder->Before();
+          }
           const Response response = host.Request(call->method, call->path, call->body,
                                                  call->contentType, call->headers);
           if (recorder != nullptr) {
@@ -864,6 +867,9 @@ void Session::ServeControl(const std::string& path) {
       step->member("client-id").SetString(text("clientId"));
     }
     work = [step, recorder](Host& host) {
+      if (recorder != nullptr) {
+        recorder->Before();
+      }
       const BindingProperty* subtopic = step->Find("subtopic");
       const BindingProperty* client = step->Find("client-id");
       host.GetPeers().PushLcds(step->Find("type")->AsString(), *step->Find("body"),
