@@ -23,6 +23,7 @@
 #include "binding/MessagePack.h"
 #include "binding/Yaml.h"
 #include "platform/Clock.h"
+#include "routing/StatusReason.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
@@ -422,29 +423,13 @@ void NALO_ABI_CALL ReleaseHostResponse(NaloResponse* response) noexcept {
   response->reason = nullptr;
 }
 
+// The status's phrase; a status without one reads "OK" below 400, else "Error".
 std::string_view ReasonPhrase(std::uint32_t status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 201:
-      return "Created";
-    case 204:
-      return "No Content";
-    case 400:
-      return "Bad Request";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 500:
-      return "Internal Server Error";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return status < 400 ? "OK" : "Error";
+  const std::string_view phrase = StatusReason(status);
+  if (!phrase.empty()) {
+    return phrase;
   }
+  return status < 400 ? "OK" : "Error";
 }
 
 // A peer reads a body by its content type, as a plugin's route does
