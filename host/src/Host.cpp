@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +18,8 @@
 #include "abi/HostValue.h"
 #include "binding/BindingLimits.h"
 #include "binding/BindingTypeRegistry.h"
+#include "binding/BodyReading.h"
 #include "binding/Json.h"
-#include "binding/MessagePack.h"
-#include "binding/Yaml.h"
 #include "platform/Clock.h"
 #include "routing/StatusReason.h"
 #include "host/TaskQueue.h"
@@ -430,25 +428,6 @@ std::string_view ReasonPhrase(std::uint32_t status) {
     return phrase;
   }
   return status < 400 ? "OK" : "Error";
-}
-
-// A peer reads a body by its content type, as a plugin's route does
-// (letter case aside): YAML, MessagePack, else JSON.
-BindingResult ParseBody(std::string_view body, std::string_view contentType) {
-  std::string type(contentType.substr(0, 32));
-  std::transform(type.begin(), type.end(), type.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (type.starts_with("application/x-yaml") || type.starts_with("text/x-yaml")) {
-    return ParseYaml(body);
-  }
-  if (type.starts_with("application/x-msgpack")) {
-    MessagePackParse parsed = ParseMessagePack(body);
-    if (parsed.result.Succeeded() && parsed.end != body.size()) {
-      return BindingResult::Error("The MessagePack body has bytes after its value.");
-    }
-    return std::move(parsed.result);
-  }
-  return ParseJson(body);
 }
 
 }  // namespace
@@ -973,7 +952,7 @@ Response Host::Impl::Route(std::uint32_t method, std::string_view path,
     values.push_back(std::move(value.Value()));
   }
   if (response.status == 0 && values.empty() && !body.empty()) {
-    BindingResult parsed = ParseBody(body, contentType);
+    BindingResult parsed = ReadTypedBody(contentType, body);
     if (parsed.Failed()) {
       response.status = kBadRequest;
       response.error = std::string(
