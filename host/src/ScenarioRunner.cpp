@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "binding/Json.h"
+#include "gameflow/ProcessRecord.h"
 #include "host/Host.h"
 #include "host/Peers.h"
 #include "host/Scenario.h"
@@ -1040,7 +1041,7 @@ class Runner {
   std::optional<ClientStart> LatestClient() const {
     std::optional<pid_t> wanted;
     if (const std::optional<BindingProperty> info =
-            mHost->GetPeers().Resource("/data-store/v1/install-settings/gameflow-process-info");
+            mHost->GetPeers().Resource(Client::Gameflow::kProcessRecordPath);
         info.has_value() && info->Find("pid") != nullptr) {
       wanted = static_cast<pid_t>(info->Find("pid")->AsSigned(0));
     }
