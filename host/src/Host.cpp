@@ -1,6 +1,8 @@
-// The stand-in core: plugin loading, the NaloCoreApi table, request routing
-// and event fan-out. Everything runs on the caller's thread, which plays the
-// core's plugin thread.
+// Host (Host.h), in this order: copying the records a plugin publishes into
+// kept blocks (measured, copied, read on first use), the response streams,
+// then Host::Impl: plugin loading, request routing to the plugins' routes
+// and the peers, event delivery, waits, and the NaloCoreApi entries the
+// plugins call; last, Host's own methods, which hand on to Host::Impl.
 
 #include "host/Host.h"
 

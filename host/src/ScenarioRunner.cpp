@@ -101,10 +101,10 @@ std::string NormalisedPath(std::string_view path) {
   return text;
 }
 
-// The child's messages to the parent, one per line: "S<index> <title>"
-// when a step starts, "L<text>" for a log line, "R<0|1>" and then the
-// report, last.
-// What the run tells the process that watches it, as it happens.
+// What the run tells the process that watches it, as it happens. A run in a
+// child process sends it to the parent as one message a line: "S<index>
+// <title>" when a step starts, "L<text>" for a log line, and last "R<0|1>"
+// followed by the report.
 struct RunnerWatch {
   std::function<void(const ScenarioStep& step)> stepStarts;
   std::function<void(std::string_view line)> logLine;
