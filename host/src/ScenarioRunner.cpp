@@ -42,6 +42,17 @@ constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
 // The step's outcome: nothing when it holds, else what went wrong.
 using StepResult = std::optional<std::string>;
 
+// The mkdtemp pattern of a run's own state folder, in the system's temporary
+// folder (TMPDIR when set, else /tmp).
+std::string ScenarioFolderPattern() {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error || folder.empty()) {
+    folder = "/tmp";
+  }
+  return (folder / "nalo-scenario-XXXXXX").string();
+}
+
 std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
@@ -982,8 +993,8 @@ class Runner {
       return;
     }
     if (mStateFolder.empty()) {
-      char pattern[] = "/tmp/nalo-scenario-XXXXXX";
-      if (mkdtemp(pattern) == nullptr) {
+      std::string pattern = ScenarioFolderPattern();
+      if (mkdtemp(pattern.data()) == nullptr) {
         mClientProblem = "no state folder could be made for the stand-in client";
         return;
       }
@@ -1448,8 +1459,8 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
   std::filesystem::path runFolder = stateFolder;
   bool ownFolder = false;
   if (scenario.standInClient.has_value() && runFolder.empty()) {
-    char pattern[] = "/tmp/nalo-scenario-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) {
+    std::string pattern = ScenarioFolderPattern();
+    if (mkdtemp(pattern.data()) != nullptr) {
       runFolder = pattern;
       ownFolder = true;
     }
