@@ -71,7 +71,8 @@ std::vector<int> ChildrenOf(int parent) {
 }
 
 bool IsRunning(int pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  HANDLE process =
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) {
     return false;
   }
