@@ -10,10 +10,19 @@
 //       [&](std::string_view chunk) { messages += chunk; });
 //   if (!ending.started) ...; DescribeEnding(ending.status)
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#ifdef _WIN32
+// The Windows host runs the work in its own process (ChildRunWin32.cpp): the
+// status it reports is the work's exit code, as these read it.
+#define WIFEXITED(status) true
+#define WEXITSTATUS(status) (status)
+#endif
 
 namespace Nalo::Host::detail {
 
@@ -54,6 +63,12 @@ void EndChildren();
 // Whether the process `pid` runs: it exists and hasn't ended (a process
 // that ended but isn't reaped yet doesn't run).
 [[nodiscard]] bool IsRunning(int pid);
+
+#ifdef _WIN32
+// Waits up to `milliseconds` for the process `pid` to end; its exit code
+// once it has, nothing while it still runs or can't be opened.
+[[nodiscard]] std::optional<std::uint32_t> AwaitExitCode(int pid, std::uint32_t milliseconds);
+#endif
 
 // Writes all of `text`, retrying short writes; gives up silently when the
 // reader is gone.

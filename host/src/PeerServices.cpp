@@ -4,6 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef _WIN32
+// Windows has no fchmod: the file's access is what its folder gives.
+static int fchmod(int /*descriptor*/, int /*mode*/) {
+  return 0;
+}
+static std::tm* gmtime_r(const std::time_t* time, std::tm* parts) {
+  return gmtime_s(parts, time) == 0 ? parts : nullptr;
+}
+#endif
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -219,7 +229,12 @@ MaybeType<Failure, void> PeerServices::SaveDataStore() const {
     std::filesystem::permissions(mOptions.stateFolder, std::filesystem::perms::owner_all, error);
   }
   const std::string text = ToJson(contents);
+#ifdef _WIN32
+  const int descriptor =
+      _wopen(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, _S_IREAD | _S_IWRITE);
+#else
   const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+#endif
   bool written = descriptor >= 0 && fchmod(descriptor, 0600) == 0;
   for (std::size_t done = 0; written && done < text.size();) {
     const ssize_t count = write(descriptor, text.data() + done, text.size() - done);

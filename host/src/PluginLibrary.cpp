@@ -1,5 +1,6 @@
 #include "host/src/PluginLibrary.h"
 
+#ifndef _WIN32
 #include <dlfcn.h>
 #include <elf.h>
 
@@ -170,3 +171,5 @@ PluginLibrary::~PluginLibrary() {
 }
 
 }  // namespace Nalo::Host::detail
+
+#endif  // _WIN32

@@ -12,7 +12,8 @@
 
 namespace Nalo::Host::detail {
 
-// Owns a dlopen handle; closing it unloads the object.
+// Owns a dlopen handle (a DLL's module handle on Windows,
+// PluginLibraryWin32.cpp); closing it unloads the object.
 class PluginLibrary {
  public:
   // Opens `path` (RTLD_NOW | RTLD_LOCAL) and finds the export named
@@ -55,6 +56,7 @@ class PluginLibrary {
 // The names of the defined global functions in the dynamic symbol table of
 // the ELF file at `path` that begin with `prefix`. Empty when the file can't
 // be read or isn't a 64-bit ELF object.
+// Always empty on Windows, where Open looks for "load_" and the DLL's name.
 [[nodiscard]] std::vector<std::string> ExportedFunctions(const std::filesystem::path& path,
                                                          std::string_view prefix);
 

@@ -81,6 +81,18 @@ constexpr std::array<StepName, 38> kStepNames = {{
     {"expect-fatal", StepKind::ExpectFatal},
 }};
 
+#ifdef _WIN32
+// Windows has only a few of the POSIX signals; a scenario's signal names
+// still parse there (with Linux's numbers), though no client is signalled.
+#define SIGKILL 9
+#define SIGHUP 1
+#define SIGQUIT 3
+#define SIGSTOP 19
+#define SIGCONT 18
+#define SIGUSR1 10
+#define SIGUSR2 12
+#endif
+
 struct SignalName {
   std::string_view name;
   int number;

@@ -1,9 +1,11 @@
 // Scenario execution: one Host on a virtual clock, the steps in order, and a
 // report of the first step that doesn't hold.
 
+#ifndef _WIN32
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +44,7 @@ constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
 // The step's outcome: nothing when it holds, else what went wrong.
 using StepResult = std::optional<std::string>;
 
+#ifndef _WIN32
 // The mkdtemp pattern of a run's own state folder, in the system's temporary
 // folder (TMPDIR when set, else /tmp).
 std::string ScenarioFolderPattern() {
@@ -52,6 +55,7 @@ std::string ScenarioFolderPattern() {
   }
   return (folder / "nalo-scenario-XXXXXX").string();
 }
+#endif
 
 std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
@@ -733,6 +737,12 @@ class Runner {
   //   expect-exit holds when something inside `during` ends the process
   //   with exit code `code`.
   StepResult ExpectEnding(const ScenarioStep& step) {
+#ifdef _WIN32
+    // The Windows host runs a scenario in its own process: an ending expected
+    // inside `during` would end the run itself.
+    return std::string(step.kind == StepKind::ExpectExit ? "expect-exit" : "expect-fatal") +
+           " needs a child process of its own, which the Windows host does not make";
+#else
     std::string outputText;
     std::string recordText;
     const detail::ChildEnding ending = detail::RunInChild(
@@ -769,6 +779,7 @@ class Runner {
     return "expected the process to end with the fatal code " + step.text + "; it " + how +
            (namesCode ? "" : " and its output doesn't name the code") + ". Its output:\n" +
            outputText;
+#endif
   }
 
   // The child's half of ExpectEnding: its log lines go to its output (where
@@ -993,6 +1004,10 @@ class Runner {
       return;
     }
     if (mStateFolder.empty()) {
+#ifdef _WIN32
+      mClientProblem = "the stand-in client needs a state folder";
+      return;
+#else
       std::string pattern = ScenarioFolderPattern();
       if (mkdtemp(pattern.data()) == nullptr) {
         mClientProblem = "no state folder could be made for the stand-in client";
@@ -1000,6 +1015,7 @@ class Runner {
       }
       mStateFolder = pattern;
       mOwnStateFolder = true;
+#endif
     }
     mClientFolder = mStateFolder / "tav_game_client_sln";
     std::error_code error;
@@ -1009,15 +1025,25 @@ class Runner {
     std::filesystem::create_directories(mStateFolder / "windows", error);
     std::filesystem::remove(mClientFolder / "Tavora.exe", error);
     std::filesystem::remove(mClientFolder / kClientRecordFile, error);
+#ifdef _WIN32
+    // A copy: Windows starts the program from its own folder's file.
+    std::filesystem::copy_file(program, mClientFolder / "Tavora.exe", error);
+#else
     std::filesystem::create_symlink(program, mClientFolder / "Tavora.exe", error);
+#endif
     if (error) {
       mClientProblem = "the stand-in client could not be linked into " + mClientFolder.string() +
                        ": " + error.message();
       return;
     }
     std::ofstream(mClientFolder / kClientControlFile, std::ios::trunc) << control;
+#ifdef _WIN32
+    // The client's window is a real one there: no stand-in window system.
+    _wputenv_s(L"NALO_STAND_IN_CLIENT_DIR", mClientFolder.c_str());
+#else
     setenv("NALO_STAND_IN_CLIENT_DIR", mClientFolder.c_str(), 1);
     setenv("NALO_STAND_IN_WINDOWS", (mStateFolder / "windows").c_str(), 1);
+#endif
   }
 
   struct ClientStart {
@@ -1231,6 +1257,25 @@ class Runner {
     if (!client.has_value()) {
       return "no stand-in client has started";
     }
+#ifdef _WIN32
+    const std::optional<std::uint32_t> code = detail::AwaitExitCode(client->pid, 10'000);
+    if (!code.has_value()) {
+      return "the client " + std::to_string(client->pid) + " still runs after 10 seconds";
+    }
+    // A crash is an exception code; SIGSEGV's is the access violation.
+    constexpr std::uint32_t kAccessViolation = 0xC0000005;
+    const bool crashed = *code >= 0xC0000000;
+    if (step.signal.has_value()) {
+      if (*step.signal != SIGSEGV || *code != kAccessViolation) {
+        return "expected the client to crash with signal " + std::to_string(*step.signal) +
+               ", it ended with code " + std::to_string(*code);
+      }
+    } else if (crashed || *code != static_cast<std::uint32_t>(step.exitCode)) {
+      return "expected the client to exit with code " + std::to_string(step.exitCode) +
+             ", it ended with code " + std::to_string(*code);
+    }
+    return std::nullopt;
+#else
     siginfo_t info{};
     const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, client->pid, 0));
     if (descriptor >= 0) {
@@ -1258,6 +1303,7 @@ class Runner {
              std::to_string(info.si_status);
     }
     return std::nullopt;
+#endif
   }
 
   // Sends the step's signal to the latest client, which must still be a
@@ -1272,11 +1318,16 @@ class Runner {
         !detail::IsRunning(client->pid)) {
       return "the client " + std::to_string(client->pid) + " no longer runs";
     }
+#ifdef _WIN32
+    static_cast<void>(step);
+    return std::string("the Windows host sends no signals to the client");
+#else
     if (kill(client->pid, *step.signal) != 0) {
       return "the signal could not be sent to the client " + std::to_string(client->pid) + ": " +
              std::strerror(errno);
     }
     return std::nullopt;
+#endif
   }
 
   // The events the client `pid` recorded so far, in order.
@@ -1458,6 +1509,7 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
   // removed here, once every process of the run is gone, however it ended.
   std::filesystem::path runFolder = stateFolder;
   bool ownFolder = false;
+#ifndef _WIN32
   if (scenario.standInClient.has_value() && runFolder.empty()) {
     std::string pattern = ScenarioFolderPattern();
     if (mkdtemp(pattern.data()) != nullptr) {
@@ -1465,6 +1517,7 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
       ownFolder = true;
     }
   }
+#endif
   // The keeper around the run kills and reaps every process the run left
   // behind, also when the plugin crashed it.
   const detail::ChildEnding ending = detail::RunInChild(

@@ -8,24 +8,34 @@
 // recorded. Its folder is the one that NALO_STAND_IN_CLIENT_DIR names, or else
 // the folder of the program itself.
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
 #include "platform/StandInWindows.h"
+#endif
 
 namespace {
 
@@ -194,6 +204,35 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
+#ifdef _WIN32
+std::wstring Wide(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end())).wstring();
+}
+
+std::string Utf8(const std::wstring& text) {
+  const std::u8string bytes = std::filesystem::path(text).u8string();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Appends one line to the record in a single write, so that lines of
+// clients that run at the same time do not mix.
+void AppendRecordLine(const std::string& directory, std::string line) {
+  line.push_back('\n');
+  const std::wstring path = Wide(directory + "/" + std::string(kRecordFileName));
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return;  // nowhere to record to; the launcher sees no record line
+  }
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+int OwnPid() {
+  return static_cast<int>(GetCurrentProcessId());
+}
+#else
 // Appends one line to the record in a single write, so that lines of
 // clients that run at the same time do not mix. The record holds the game's
 // encryption key and the auth token (the arguments): it is its owner's
@@ -210,8 +249,13 @@ void AppendRecordLine(const std::string& directory, std::string line) {
   close(file);
 }
 
+int OwnPid() {
+  return static_cast<int>(getpid());
+}
+#endif
+
 std::string StartRecord(int argc, char** argv) {
-  std::string line = "{\"pid\":" + std::to_string(getpid()) + ",\"program\":";
+  std::string line = "{\"pid\":" + std::to_string(OwnPid()) + ",\"program\":";
   AppendJsonString(line, argc > 0 ? argv[0] : "");
   line.append(",\"arguments\":[");
   for (int index = 1; index < argc; ++index) {
@@ -221,8 +265,14 @@ std::string StartRecord(int argc, char** argv) {
     AppendJsonString(line, argv[index]);
   }
   line.append("],\"workingDirectory\":");
+#ifdef _WIN32
+  wchar_t directory[4096];
+  const DWORD length = GetCurrentDirectoryW(4096, directory);
+  AppendJsonString(line, length > 0 && length < 4096 ? Utf8(std::wstring(directory, length)) : "");
+#else
   char directory[4096];
   AppendJsonString(line, getcwd(directory, sizeof directory) != nullptr ? directory : "");
+#endif
   line.append(",\"locale\":");
   if (const std::optional<std::string> locale = ReadFile(kLocaleFile)) {
     AppendJsonString(line, *locale);
@@ -234,7 +284,7 @@ std::string StartRecord(int argc, char** argv) {
 }
 
 std::string EventRecord(std::string_view event, std::string_view detail = {}) {
-  std::string line = "{\"pid\":" + std::to_string(getpid()) + ",\"event\":";
+  std::string line = "{\"pid\":" + std::to_string(OwnPid()) + ",\"event\":";
   AppendJsonString(line, event);
   if (!detail.empty()) {
     line.append(",\"detail\":");
@@ -249,6 +299,14 @@ std::string OwnDirectory() {
       directory != nullptr && directory[0] != '\0') {
     return directory;
   }
+#ifdef _WIN32
+  wchar_t path[4096];
+  const DWORD length = GetModuleFileNameW(nullptr, path, 4096);
+  if (length == 0 || length >= 4096) {
+    return ".";
+  }
+  return Utf8(std::filesystem::path(std::wstring(path, length)).parent_path().wstring());
+#else
   char path[4096];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
   if (length <= 0) {
@@ -257,6 +315,7 @@ std::string OwnDirectory() {
   const std::string_view full(path, static_cast<std::size_t>(length));
   const std::size_t slash = full.rfind('/');
   return slash == std::string_view::npos ? std::string(".") : std::string(full.substr(0, slash));
+#endif
 }
 
 void SleepMilliseconds(std::int64_t milliseconds) {
@@ -265,6 +324,122 @@ void SleepMilliseconds(std::int64_t milliseconds) {
   }
 }
 
+#ifdef _WIN32
+// The ends as Windows knows them: an access violation (0xC0000005) for a
+// crash, abort's exit code 3, or an exit code.
+[[noreturn]] void Finish(const Ending& ending) {
+  switch (ending.kind) {
+    case Ending::Kind::Exit:
+    case Ending::Kind::Wait:
+      std::_Exit(ending.exitCode);
+    case Ending::Kind::CrashSegv: {
+      SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+      volatile int* nowhere = nullptr;
+      *nowhere = 1;
+      break;
+    }
+    case Ending::Kind::CrashAbort:
+      std::abort();
+    case Ending::Kind::Hang:
+      break;
+  }
+  for (;;) {
+    Sleep(INFINITE);
+  }
+}
+
+// The client's window is a real one: the gameflow finds it by the client's
+// pid, and sees it visible and in front.
+class Client {
+ public:
+  explicit Client(std::string directory) : mDirectory(std::move(directory)) {}
+
+  void OpenWindow(bool bringToForeground) {
+    if (mWindow == nullptr) {
+      HINSTANCE instance = GetModuleHandleW(nullptr);
+      WNDCLASSW windowClass{};
+      windowClass.lpfnWndProc = DefWindowProcW;
+      windowClass.hInstance = instance;
+      windowClass.lpszClassName = L"TavoraStandInClient";
+      RegisterClassW(&windowClass);
+      mWindow =
+          CreateWindowExW(0, L"TavoraStandInClient", L"Tavora", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 640, 480, nullptr, nullptr, instance, nullptr);
+      if (mWindow == nullptr) {
+        AppendRecordLine(mDirectory,
+                         EventRecord("window-failed", "error " + std::to_string(GetLastError())));
+        return;
+      }
+    }
+    ShowWindow(mWindow, SW_SHOWNORMAL);
+    Pump();
+    AppendRecordLine(mDirectory, EventRecord("window-opened"));
+    if (bringToForeground) {
+      BringToForeground();
+    }
+  }
+
+  void BringToForeground() {
+    if (mWindow == nullptr || !SetForegroundWindow(mWindow)) {
+      AppendRecordLine(mDirectory, EventRecord("foreground-failed", "no window to bring forward"));
+      return;
+    }
+    Pump();
+    AppendRecordLine(mDirectory, EventRecord("foreground"));
+  }
+
+  void CloseWindow() {
+    if (mWindow != nullptr) {
+      DestroyWindow(mWindow);
+      mWindow = nullptr;
+    }
+  }
+
+  // Follows command files until one ends the client, handling the window's
+  // messages meanwhile.
+  [[noreturn]] void FollowCommands() {
+    const std::string path = mDirectory + "/" + std::string(kCommandFilePrefix) +
+                             std::to_string(OwnPid()) + std::string(kCommandFileSuffix);
+    for (;;) {
+      Pump();
+      std::optional<std::string> command = ReadFile(path);
+      if (!command) {
+        std::this_thread::sleep_for(kCommandPollInterval);
+        continue;
+      }
+      DeleteFileW(Wide(path).c_str());
+      const std::string_view text = Trim(*command);
+      const std::string_view firstLine =
+          Trim(text.substr(0, std::min(text.find('\n'), text.size())));
+      AppendRecordLine(mDirectory, EventRecord("command", firstLine));
+      if (firstLine == "open-window") {
+        OpenWindow(false);
+      } else if (firstLine == "foreground") {
+        BringToForeground();
+      } else if (firstLine == "close-window") {
+        CloseWindow();
+      } else if (const std::optional<Ending> ending = ParseEnding(firstLine);
+                 ending && ending->kind != Ending::Kind::Wait) {
+        Finish(*ending);
+      } else {
+        AppendRecordLine(mDirectory, EventRecord("bad-command", firstLine));
+      }
+    }
+  }
+
+ private:
+  static void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  std::string mDirectory;
+  HWND mWindow = nullptr;
+};
+#else
 [[noreturn]] void Finish(const Ending& ending) {
   // A crash must not leave a core file in the game's folder.
   const rlimit noCore{.rlim_cur = 0, .rlim_max = 0};
@@ -361,9 +536,28 @@ class Client {
   std::optional<Nalo::StandInWindows> mWindows;
 };
 
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The arguments as the launcher passed them, in UTF-8: the one command
+  // line split by the system's own rules.
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> texts;
+  for (int index = 0; wide != nullptr && index < count; ++index) {
+    texts.push_back(Utf8(wide[index]));
+  }
+  LocalFree(wide);
+  std::vector<char*> pointers;
+  for (std::string& text : texts) {
+    pointers.push_back(text.data());
+  }
+  argc = static_cast<int>(pointers.size());
+  argv = pointers.data();
+#endif
   const std::string directory = OwnDirectory();
   AppendRecordLine(directory, StartRecord(argc, argv));
 
@@ -376,7 +570,11 @@ int main(int argc, char** argv) {
     }
   }
 
+#ifdef _WIN32
+  Client client(directory);
+#else
   Client client(directory, Nalo::StandInWindows::FromEnvironment());
+#endif
   if (control.openWindow) {
     SleepMilliseconds(control.windowDelayMilliseconds);
     client.OpenWindow(control.bringToForeground);
