@@ -30,18 +30,19 @@
 #include <vector>
 
 #include "binding/Json.h"
+#include "gameflow/ProcessRecord.h"
 #include "platform/ProcessSystem.h"
 #include "host/Host.h"
 #include "host/Peers.h"
 
 namespace {
 
+using Nalo::Client::Gameflow::kProcessRecordPath;
+
 constexpr const char* kPluginPath = NALO_GAMEFLOW_PLUGIN_PATH;
 constexpr const char* kClientPath = NALO_STAND_IN_CLIENT_PATH;
 constexpr int kLaunches = 100;
 constexpr std::string_view kNoticed = "Client is no longer running.";
-constexpr std::string_view kProcessInfoPath =
-    "/data-store/v1/install-settings/gameflow-process-info";
 
 using Clock = std::chrono::steady_clock;
 
@@ -135,7 +136,7 @@ void ExitToNoticedPlugin(benchmark::State& state) {
       } else {
         host.Request("POST", "/tav-gameflow/v1/reconnect");
       }
-      const std::optional<Nalo::BindingProperty> info = host.GetPeers().Resource(kProcessInfoPath);
+      const std::optional<Nalo::BindingProperty> info = host.GetPeers().Resource(kProcessRecordPath);
       if (!info.has_value() || info->Find("pid") == nullptr) {
         state.SkipWithError("the client was not launched");
         return;

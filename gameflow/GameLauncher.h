@@ -5,13 +5,9 @@
 //
 // The gameflow calls these at fixed points (a game record being served,
 // credentials arriving, the login coming up, the client exiting, the patcher
-// repairing corruption). PendingGameLauncher is the stand-in used until the
-// game client process is driven from here: it launches nothing, answers
-// "no" to every question and logs each call, so the rest of the gameflow runs
-// unchanged and a real launcher plugs in behind the same interface.
+// repairing corruption). GameClientLauncher is the one behind it.
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -100,9 +96,5 @@ class GameLauncher {
   GameLauncher(GameLauncher&&) = default;
   GameLauncher& operator=(GameLauncher&&) = default;
 };
-
-// Launches nothing: every call logs one OKAY line, questions answer false or
-// nothing, and no spectate or tutorial ever runs.
-[[nodiscard]] std::unique_ptr<GameLauncher> MakePendingGameLauncher();
 
 }  // namespace Nalo::Client::Gameflow

@@ -44,9 +44,6 @@ class GameflowPlugin final : public AppModule,
  public:
   // The production clocks, the system's processes and the game client launcher.
   GameflowPlugin();
-  // `tickClock` and `wallClock` must outlive the plugin.
-  GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
-                 std::unique_ptr<GameLauncher> launcher);
   ~GameflowPlugin() override;
 
   GameflowPlugin(const GameflowPlugin&) = delete;
@@ -77,6 +74,10 @@ class GameflowPlugin final : public AppModule,
   void ApplyGameToSession(const LCDS::GameDto& game);
 
  private:
+  // The clocks only; the default constructor then builds the launcher, which
+  // reaches back into the plugin. `tickClock` and `wallClock` must outlive it.
+  GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock);
+
   // --- Chart owner ---------------------------------------------------------------------
   Api::GameflowPhase Phase() const override { return mSessionModel.Phase(); }
   void SetPhase(Api::GameflowPhase phase) override;

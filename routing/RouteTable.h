@@ -11,7 +11,8 @@
 //   Nalo::RouteTable table(registry, "TavGameflow");
 //   auto routes = table.Bind(*this);
 //   routes.Get ("/tav-gameflow/v1/session",      &GameflowPlugin::GetSession);
-//   routes.Post("/tav-gameflow/v1/session/event", &GameflowPlugin::PostEvent, InBody("session"));
+//   routes.Post("/tav-gameflow/v1/session/event", &GameflowPlugin::PostSessionEvent,
+//               InBody("session"));
 //   routes.Post("/tav-gameflow/v1/pre-end-game-transition",
 //               &GameflowPlugin::SetPreEndGameTransition, InQuery("enabled"));
 //

@@ -14,6 +14,7 @@
 #include "gameflow/Api/RegionLocale.h"
 #include "gameflow/Api/ReplaysSettings.h"
 #include "gameflow/GameflowSessionModel.h"
+#include "gameflow/ProcessRecord.h"
 #include "gameflow/src/SharedPaths.h"
 #include "plugin/SecretRedaction.h"
 
@@ -43,8 +44,6 @@ constexpr std::string_view kUxMinimizePath = "/naloclient/ux-minimize";
 constexpr std::string_view kUxShowPath = "/naloclient/ux-show";
 constexpr std::string_view kTogglesPath =
     "/tav-platform-config/v1/namespaces/GameClientCmdLineToggles";
-constexpr std::string_view kProcessInfoPath =
-    "/data-store/v1/install-settings/gameflow-process-info";
 constexpr std::string_view kNoZumpArgument = "--no-zump";
 constexpr std::string_view kExtraArgsOption = "--extra-game-client-args=";
 constexpr std::string_view kWindowTimer = "tav-gameflow.check-window-visibility";
@@ -506,7 +505,7 @@ MaybeType<Failure, void> WriteGameLocale(const std::string& directory, std::stri
 }
 
 std::optional<Api::GameflowProcessInfo> GameClientLauncher::GetProcessInfo() {
-  auto stored = mPeers->Get(kProcessInfoPath);
+  auto stored = mPeers->Get(kProcessRecordPath);
   if (stored.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug, "Failed to get process info: %s",
         stored.GetFailure().Text().c_str());
@@ -535,7 +534,7 @@ void GameClientLauncher::SetProcessInfo(const std::optional<Api::GameflowProcess
     }
     body = converted.Value();
   }
-  auto posted = mPeers->Post(kProcessInfoPath, &body);
+  auto posted = mPeers->Post(kProcessRecordPath, &body);
   if (posted.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug, "Failed to set process info: %s",
         posted.GetFailure().Text().c_str());

@@ -248,7 +248,7 @@ class HostLauncherPeers final : public GameClientLauncher::Peers {
 
 }  // namespace
 
-GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock(), nullptr) {
+GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock()) {
   mProcesses = CreatePlatformProcessSystem();
   mLauncherPeers = std::make_unique<HostLauncherPeers>(*this);
   mLauncher = std::make_unique<GameClientLauncher>(*mProcesses,
@@ -256,10 +256,8 @@ GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallC
                                                    *mLauncherPeers, SystemTickClock());
 }
 
-GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock,
-                               std::unique_ptr<GameLauncher> launcher)
+GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock)
     : AppModule(tickClock),
-      mLauncher(launcher != nullptr ? std::move(launcher) : MakePendingGameLauncher()),
       mPatcherPeers(std::make_unique<HostPatcherPeers>(*this)),
       mGate(*mPatcherPeers, wallClock, *this),
       mMachine(static_cast<GameflowChartOwner*>(this), std::string(kGameflowMachineName),

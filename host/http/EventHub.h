@@ -11,7 +11,7 @@
 // sees the changes, with nothing lost or repeated between the two.
 //
 //   auto stream = hub.Subscribe("/tav-gameflow/", 1024);
-//   EventHub::Batch batch = stream->Wait(std::chrono::seconds(15));
+//   EventStream::Batch batch = stream->Wait(std::chrono::seconds(15));
 //   ...
 //   hub.Unsubscribe(stream);
 

@@ -19,7 +19,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <deque>
 #include <functional>
 #include <future>
@@ -64,9 +63,6 @@ class PluginThread {
   // from any thread, and to call twice.
   void Stop();
 
-  // Calls queued and not yet taken by the plugin thread.
-  [[nodiscard]] std::size_t QueuedCalls() const;
-
  private:
   struct Job {
     std::function<void(Host&)> work;
@@ -80,7 +76,7 @@ class PluginThread {
   ClockMode mClock;
   const bool mFollow;
   std::chrono::steady_clock::time_point mStart;
-  mutable std::mutex mMutex;
+  std::mutex mMutex;
   std::condition_variable mWake;
   std::deque<Job> mJobs;
   bool mStopping = false;

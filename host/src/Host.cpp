@@ -1,12 +1,13 @@
-// The stand-in core: plugin loading, the NaloCoreApi table, request routing
-// and event fan-out. Everything runs on the caller's thread, which plays the
-// core's plugin thread.
+// Host (Host.h), in this order: copying the records a plugin publishes into
+// kept blocks (measured, copied, read on first use), the response streams,
+// then Host::Impl: plugin loading, request routing to the plugins' routes
+// and the peers, event delivery, waits, and the NaloCoreApi entries the
+// plugins call; last, Host's own methods, which hand on to Host::Impl.
 
 #include "host/Host.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
@@ -19,10 +20,10 @@
 #include "abi/HostValue.h"
 #include "binding/BindingLimits.h"
 #include "binding/BindingTypeRegistry.h"
+#include "binding/BodyReading.h"
 #include "binding/Json.h"
-#include "binding/MessagePack.h"
-#include "binding/Yaml.h"
 #include "platform/Clock.h"
+#include "routing/StatusReason.h"
 #include "host/TaskQueue.h"
 #include "host/src/PeerServices.h"
 #include "host/src/PluginLibrary.h"
@@ -422,48 +423,13 @@ void NALO_ABI_CALL ReleaseHostResponse(NaloResponse* response) noexcept {
   response->reason = nullptr;
 }
 
+// The status's phrase; a status without one reads "OK" below 400, else "Error".
 std::string_view ReasonPhrase(std::uint32_t status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 201:
-      return "Created";
-    case 204:
-      return "No Content";
-    case 400:
-      return "Bad Request";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 500:
-      return "Internal Server Error";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return status < 400 ? "OK" : "Error";
+  const std::string_view phrase = StatusReason(status);
+  if (!phrase.empty()) {
+    return phrase;
   }
-}
-
-// A peer reads a body by its content type, as a plugin's route does
-// (letter case aside): YAML, MessagePack, else JSON.
-BindingResult ParseBody(std::string_view body, std::string_view contentType) {
-  std::string type(contentType.substr(0, 32));
-  std::transform(type.begin(), type.end(), type.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (type.starts_with("application/x-yaml") || type.starts_with("text/x-yaml")) {
-    return ParseYaml(body);
-  }
-  if (type.starts_with("application/x-msgpack")) {
-    MessagePackParse parsed = ParseMessagePack(body);
-    if (parsed.result.Succeeded() && parsed.end != body.size()) {
-      return BindingResult::Error("The MessagePack body has bytes after its value.");
-    }
-    return std::move(parsed.result);
-  }
-  return ParseJson(body);
+  return status < 400 ? "OK" : "Error";
 }
 
 }  // namespace
@@ -988,7 +954,7 @@ Response Host::Impl::Route(std::uint32_t method, std::string_view path,
     values.push_back(std::move(value.Value()));
   }
   if (response.status == 0 && values.empty() && !body.empty()) {
-    BindingResult parsed = ParseBody(body, contentType);
+    BindingResult parsed = ReadTypedBody(contentType, body);
     if (parsed.Failed()) {
       response.status = kBadRequest;
       response.error = std::string(

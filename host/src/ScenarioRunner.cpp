@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "binding/Json.h"
+#include "gameflow/ProcessRecord.h"
 #include "host/Host.h"
 #include "host/Peers.h"
 #include "host/Scenario.h"
@@ -42,6 +43,19 @@ constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
 
 // The step's outcome: nothing when it holds, else what went wrong.
 using StepResult = std::optional<std::string>;
+
+#ifndef _WIN32
+// The mkdtemp pattern of a run's own state folder, in the system's temporary
+// folder (TMPDIR when set, else /tmp).
+std::string ScenarioFolderPattern() {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error || folder.empty()) {
+    folder = "/tmp";
+  }
+  return (folder / "nalo-scenario-XXXXXX").string();
+}
+#endif
 
 std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
@@ -102,10 +116,10 @@ std::string NormalisedPath(std::string_view path) {
   return text;
 }
 
-// The child's messages to the parent, one per line: "S<index> <title>"
-// when a step starts, "L<text>" for a log line, "R<0|1>" and then the
-// report, last.
-// What the run tells the process that watches it, as it happens.
+// What the run tells the process that watches it, as it happens. A run in a
+// child process sends it to the parent as one message a line: "S<index>
+// <title>" when a step starts, "L<text>" for a log line, and last "R<0|1>"
+// followed by the report.
 struct RunnerWatch {
   std::function<void(const ScenarioStep& step)> stepStarts;
   std::function<void(std::string_view line)> logLine;
@@ -994,8 +1008,8 @@ class Runner {
       mClientProblem = "the stand-in client needs a state folder";
       return;
 #else
-      char pattern[] = "/tmp/nalo-scenario-XXXXXX";
-      if (mkdtemp(pattern) == nullptr) {
+      std::string pattern = ScenarioFolderPattern();
+      if (mkdtemp(pattern.data()) == nullptr) {
         mClientProblem = "no state folder could be made for the stand-in client";
         return;
       }
@@ -1064,7 +1078,7 @@ class Runner {
   std::optional<ClientStart> LatestClient() const {
     std::optional<pid_t> wanted;
     if (const std::optional<BindingProperty> info =
-            mHost->GetPeers().Resource("/data-store/v1/install-settings/gameflow-process-info");
+            mHost->GetPeers().Resource(Client::Gameflow::kProcessRecordPath);
         info.has_value() && info->Find("pid") != nullptr) {
       wanted = static_cast<pid_t>(info->Find("pid")->AsSigned(0));
     }
@@ -1497,8 +1511,8 @@ ScenarioOutcome RunScenario(const Scenario& scenario, const std::filesystem::pat
   bool ownFolder = false;
 #ifndef _WIN32
   if (scenario.standInClient.has_value() && runFolder.empty()) {
-    char pattern[] = "/tmp/nalo-scenario-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) {
+    std::string pattern = ScenarioFolderPattern();
+    if (mkdtemp(pattern.data()) != nullptr) {
       runFolder = pattern;
       ownFolder = true;
     }

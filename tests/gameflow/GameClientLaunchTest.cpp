@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "binding/Json.h"
+#include "gameflow/ProcessRecord.h"
 #include "platform/ProcessSystem.h"
 #include "host/Host.h"
 #include "host/Peers.h"
@@ -31,8 +32,6 @@ namespace {
 constexpr const char* kPluginPath = NALO_GAMEFLOW_PLUGIN_PATH;
 constexpr const char* kStandInClientPath = NALO_STAND_IN_CLIENT_PATH;
 constexpr std::string_view kEventPath = "/tav-gameflow/v1/session/event";
-constexpr std::string_view kProcessInfoPath =
-    "/data-store/v1/install-settings/gameflow-process-info";
 constexpr std::string_view kEncryptionKey = "k3y-of-the-game";
 constexpr std::string_view kAuthToken = "stand-in-auth-token";
 constexpr std::string_view kObserverKey = "obs-key-of-the-game";
@@ -130,7 +129,7 @@ class GameClientLaunch : public testing::Test {
     if (mHost == nullptr) {
       return std::nullopt;
     }
-    const std::optional<BindingProperty> info = mHost->GetPeers().Resource(kProcessInfoPath);
+    const std::optional<BindingProperty> info = mHost->GetPeers().Resource(kProcessRecordPath);
     if (!info.has_value() || info->Find("pid") == nullptr) {
       return std::nullopt;
     }
@@ -535,7 +534,7 @@ TEST_F(GameClientLaunch, ARecordedPidOfAnotherProgramIsNotTheClient) {
   // This test program runs under the recorded pid, with the very arguments
   // the launch builds.
   mHost->GetPeers().SetResource(
-      kProcessInfoPath,
+      kProcessRecordPath,
       Json(R"({"pid": )" + std::to_string(getpid()) +
            R"(, "rawArgs": ["8394", "TavoraClient.exe", "/path", "10.1.2.3 5100 )" +
            std::string(kEncryptionKey) + R"( 2411", "-PlayerID=2411", "-GameID=7"]})"));

@@ -101,9 +101,4 @@ void PluginThread::Stop() {
   }
 }
 
-std::size_t PluginThread::QueuedCalls() const {
-  std::lock_guard lock(mMutex);
-  return mJobs.size();
-}
-
 }  // namespace Nalo::Host::Http

@@ -4,9 +4,8 @@
 #include <cctype>
 
 #include "binding/BindingProperty.h"
+#include "binding/BodyReading.h"
 #include "binding/Json.h"
-#include "binding/MessagePack.h"
-#include "binding/Yaml.h"
 
 namespace Nalo::Host::Http {
 
@@ -95,18 +94,7 @@ BindingResult ReadBody(std::string_view contentType, std::string_view body) {
         Failure(kBadRequest, Message::kContentType, {{"type", contentType.substr(0, 100)}})
             .Message());
   }
-  const std::string type = Lower(contentType.substr(0, 64));
-  if (type.starts_with("application/x-yaml") || type.starts_with("text/x-yaml")) {
-    return ParseYaml(body);
-  }
-  if (type.starts_with("application/x-msgpack")) {
-    MessagePackParse parsed = ParseMessagePack(body);
-    if (parsed.result.Succeeded() && parsed.end != body.size()) {
-      return BindingResult::Error("The MessagePack body has bytes after its value.");
-    }
-    return std::move(parsed.result);
-  }
-  return ParseJson(body);
+  return ReadTypedBody(contentType, body);
 }
 
 MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& request,
