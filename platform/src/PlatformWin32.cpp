@@ -15,6 +15,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Platform.h"
+#include "platform/src/Utf16.h"
 
 namespace Nalo::detail::Platform {
 namespace {
@@ -24,21 +25,6 @@ constexpr std::uint64_t kFileTimeAtUnixEpoch = 116'444'736'000'000'000ULL;
 constexpr std::uint64_t kFileTimeTicksPerMillisecond = 10'000;
 // Paths may exceed MAX_PATH with the long-path prefix; this is the system's limit.
 constexpr DWORD kLongestPath = 32'768;
-
-std::string ToUtf8(std::wstring_view wide) {
-  if (wide.empty()) {
-    return {};
-  }
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  if (length <= 0) {
-    return {};
-  }
-  std::string text(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
-                      nullptr, nullptr);
-  return text;
-}
 
 }  // namespace
 
@@ -58,9 +44,7 @@ std::string ExecutableFileName() {
     }
     path.resize(path.size() * 2);
   }
-  const std::size_t separator = path.find_last_of(L"\\/");
-  return ToUtf8(separator == std::wstring::npos ? std::wstring_view(path)
-                                                : std::wstring_view(path).substr(separator + 1));
+  return Utf16::FileNameUtf8(path);
 }
 
 bool SystemMessageText(std::uint32_t code, char* buffer, std::size_t size) noexcept {
@@ -89,7 +73,7 @@ bool SystemMessageText(std::uint32_t code, char* buffer, std::size_t size) noexc
   }
   std::string utf8;
   try {
-    utf8 = ToUtf8(message);
+    utf8 = Utf16::ToUtf8(message);
   } catch (...) {
     return false;
   }

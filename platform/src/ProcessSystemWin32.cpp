@@ -18,9 +18,13 @@
 
 #include "platform/ProcessSystem.h"
 #include "platform/WindowsCommandLine.h"
+#include "platform/src/Utf16.h"
 
 namespace Nalo {
 namespace {
+
+using detail::Utf16::FileNameUtf8;
+using detail::Utf16::ToWide;
 
 using Milliseconds = std::chrono::milliseconds;
 
@@ -32,37 +36,6 @@ constexpr UINT kTerminatedExitCode = 1;
 
 bool HasNul(std::string_view text) {
   return text.find('\0') != std::string_view::npos;
-}
-
-// UTF-8 to UTF-16; false for text that is not UTF-8.
-bool ToWide(std::string_view text, std::wstring& wide) {
-  wide.clear();
-  if (text.empty()) {
-    return true;
-  }
-  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                         static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) {
-    return false;
-  }
-  wide.resize(static_cast<std::size_t>(length));
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                             static_cast<int>(text.size()), wide.data(), length) == length;
-}
-
-std::string ToUtf8(std::wstring_view wide) {
-  if (wide.empty()) {
-    return {};
-  }
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  if (length <= 0) {
-    return {};
-  }
-  std::string text(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
-                      nullptr, nullptr);
-  return text;
 }
 
 DWORD TimeoutOf(Milliseconds timeout) {
@@ -244,9 +217,7 @@ class Win32ProcessSystem final : public ProcessSystem {
       }
       path.resize(path.size() * 2);
     }
-    const std::size_t separator = path.find_last_of(L"\\/");
-    return ToUtf8(separator == std::wstring::npos ? std::wstring_view(path)
-                                                  : std::wstring_view(path).substr(separator + 1));
+    return FileNameUtf8(path);
   }
 };
 

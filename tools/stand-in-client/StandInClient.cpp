@@ -324,6 +324,31 @@ void SleepMilliseconds(std::int64_t milliseconds) {
   }
 }
 
+// Ends the client as `ending` says (one for each system, below).
+[[noreturn]] void Finish(const Ending& ending);
+
+// Records and carries out the first line of a command file: a window
+// command, or an ending other than "wait"; anything else is recorded as a
+// bad command.
+template <class Client>
+void Obey(Client& client, const std::string& directory, std::string_view command) {
+  const std::string_view text = Trim(command);
+  const std::string_view firstLine = Trim(text.substr(0, std::min(text.find('\n'), text.size())));
+  AppendRecordLine(directory, EventRecord("command", firstLine));
+  if (firstLine == "open-window") {
+    client.OpenWindow(false);
+  } else if (firstLine == "foreground") {
+    client.BringToForeground();
+  } else if (firstLine == "close-window") {
+    client.CloseWindow();
+  } else if (const std::optional<Ending> ending = ParseEnding(firstLine);
+             ending && ending->kind != Ending::Kind::Wait) {
+    Finish(*ending);
+  } else {
+    AppendRecordLine(directory, EventRecord("bad-command", firstLine));
+  }
+}
+
 #ifdef _WIN32
 // The ends as Windows knows them: an access violation (0xC0000005) for a
 // crash, abort's exit code 3, or an exit code.
@@ -408,22 +433,7 @@ class Client {
         continue;
       }
       DeleteFileW(Wide(path).c_str());
-      const std::string_view text = Trim(*command);
-      const std::string_view firstLine =
-          Trim(text.substr(0, std::min(text.find('\n'), text.size())));
-      AppendRecordLine(mDirectory, EventRecord("command", firstLine));
-      if (firstLine == "open-window") {
-        OpenWindow(false);
-      } else if (firstLine == "foreground") {
-        BringToForeground();
-      } else if (firstLine == "close-window") {
-        CloseWindow();
-      } else if (const std::optional<Ending> ending = ParseEnding(firstLine);
-                 ending && ending->kind != Ending::Kind::Wait) {
-        Finish(*ending);
-      } else {
-        AppendRecordLine(mDirectory, EventRecord("bad-command", firstLine));
-      }
+      Obey(*this, mDirectory, *command);
     }
   }
 
@@ -512,22 +522,7 @@ class Client {
         continue;
       }
       unlink(path.c_str());
-      const std::string_view text = Trim(*command);
-      const std::string_view firstLine =
-          Trim(text.substr(0, std::min(text.find('\n'), text.size())));
-      AppendRecordLine(mDirectory, EventRecord("command", firstLine));
-      if (firstLine == "open-window") {
-        OpenWindow(false);
-      } else if (firstLine == "foreground") {
-        BringToForeground();
-      } else if (firstLine == "close-window") {
-        CloseWindow();
-      } else if (const std::optional<Ending> ending = ParseEnding(firstLine);
-                 ending && ending->kind != Ending::Kind::Wait) {
-        Finish(*ending);
-      } else {
-        AppendRecordLine(mDirectory, EventRecord("bad-command", firstLine));
-      }
+      Obey(*this, mDirectory, *command);
     }
   }
 
