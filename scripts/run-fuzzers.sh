@@ -9,6 +9,8 @@
 # into a scratch corpus under BUILD_DIR (the source tree is never written),
 # and fuzz/NAME.dict is the dictionary. Faulting inputs land in
 # BUILD_DIR/fuzz-artifacts/NAME/; minimize one and keep it in fuzz/corpus/NAME/.
+# FUZZ_SKIP names targets to leave out (space-separated NAMEs); each one left
+# out is said.
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -22,6 +24,11 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 targets=()
 for executable in "$build_dir"/fuzz/*_fuzzer; do
   if [ -f "$executable" ] && [ -x "$executable" ]; then
+    name=$(basename "$executable" _fuzzer)
+    if [[ " ${FUZZ_SKIP:-} " == *" $name "* ]]; then
+      echo "== $name left out (FUZZ_SKIP)"
+      continue
+    fi
     targets+=("$executable")
   fi
 done
