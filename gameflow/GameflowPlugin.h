@@ -4,7 +4,7 @@
 // through a run-to-completion event queue, the session model
 // (GameflowSessionModel.h), entering and leaving game flow with availability
 // and the patcher lock (GameFlowGate.h), and the game client side
-// (GameLauncher.h). It registers the REST routes under /tav-gameflow/v1/,
+// (client/GameLauncher.h). It registers the REST routes under /tav-gameflow/v1/,
 // subscribes to the resources and platform messages that drive the gameflow,
 // and publishes the session, availability and patcher-lock resources.
 //
@@ -26,12 +26,12 @@
 #include "gameflow/Api/LoginSession.h"
 #include "gameflow/Api/PatcherProductState.h"
 #include "gameflow/Api/PlayerStatus.h"
-#include "gameflow/GameClientLauncher.h"
 #include "gameflow/GameFlowGate.h"
-#include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowChart.h"
 #include "gameflow/GameflowSessionModel.h"
 #include "gameflow/WallClock.h"
+#include "gameflow/client/GameClientLauncher.h"
+#include "gameflow/client/GameLauncher.h"
 #include "hsm/EventQueue.h"
 #include "plugin/AppModule.h"
 

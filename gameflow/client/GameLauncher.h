@@ -80,14 +80,14 @@ class GameLauncher {
 
   // A launch is under way (it may be waiting for a request while the core
   // runs a tick).
-  [[nodiscard]] virtual bool IsLaunchRunning() const { return false; }
+  [[nodiscard]] virtual bool IsLaunchRunning() const = 0;
   // Called by every tick: follows a game client found running after a
   // restart that could not be watched yet (`availabilityChanged`: the tick
   // found availability changed).
-  virtual void FollowRestoredClient(bool /*availabilityChanged*/) {}
+  virtual void FollowRestoredClient(bool availabilityChanged) = 0;
   // A game client found running after a restart waits to be watched; its
   // patcher lock is kept fresh meanwhile.
-  [[nodiscard]] virtual bool IsRestoredClientWaiting() const { return false; }
+  [[nodiscard]] virtual bool IsRestoredClientWaiting() const = 0;
 
  protected:
   GameLauncher() = default;
