@@ -28,10 +28,20 @@ BindingProperty Bool(bool value) {
   return property;
 }
 
-// The member as JSON for an error text, its keys and tokens redacted.
-std::string MemberJson(const BindingProperty& answer, std::string_view name) {
+// The member `name` of the platform's answer as a native record; a failure
+// shows the member as JSON, its keys and tokens redacted.
+template <class T>
+MaybeType<Failure, T> ConvertMember(const BindingProperty& answer, std::string_view name,
+                                    const BindingTypeRegistry& types) {
   const BindingProperty* member = answer.Find(name);
-  return member != nullptr ? ToJson(RedactedSecrets(*member)) : std::string("null");
+  if (member != nullptr) {
+    auto converted = detail::Convert<T>(*member, types);
+    if (!converted.HasFailure()) {
+      return converted;
+    }
+  }
+  return Failure(500, "Failed to convert " + (member != nullptr ? ToJson(RedactedSecrets(*member))
+                                                                 : std::string("null")));
 }
 
 }  // namespace
@@ -105,26 +115,20 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
   if (ownPractice && !relaunch && !fromDelay) {
     delay = stored->spectatorDelay;
   }
-  const BindingProperty* gameMember = game.Find("game");
-  auto converted = gameMember != nullptr
-                       ? detail::Convert<LCDS::GameDto>(*gameMember, mPeers->Types())
-                       : MaybeType<Failure, LCDS::GameDto>(Failure(500, "no game"));
+  auto converted = ConvertMember<LCDS::GameDto>(game, "game", mPeers->Types());
   if (converted.HasFailure()) {
     mOwner->PostEvent(GameflowEvent::ExitedSpectating);
-    return Failure(500, "Failed to convert " + MemberJson(game, "game"));
+    return std::move(converted).GetFailure();
   }
   mOwner->ApplyGame(converted.Value());
   if (delay <= 0) {
     Begin();
     mOwner->StoreGame(converted.Value());
-    const BindingProperty* credentialsMember = game.Find("playerCredentials");
     auto credentials =
-        credentialsMember != nullptr
-            ? detail::Convert<LCDS::PlayerCredentialsDto>(*credentialsMember, mPeers->Types())
-            : MaybeType<Failure, LCDS::PlayerCredentialsDto>(Failure(500, "no credentials"));
+        ConvertMember<LCDS::PlayerCredentialsDto>(game, "playerCredentials", mPeers->Types());
     if (credentials.HasFailure()) {
       mOwner->PostEvent(GameflowEvent::ExitedSpectating);
-      return Failure(500, "Failed to convert " + MemberJson(game, "playerCredentials"));
+      return std::move(credentials).GetFailure();
     }
     mOwner->StoreCredentials(credentials.Value());
     auto launched = mLaunchClient();
