@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <string>
 
-#include "host/Scenario.h"
-#include "host/src/ChildRun.h"
+#include "host/scenario/Scenario.h"
+#include "host/scenario/ChildRun.h"
 
 namespace Nalo::Host {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "binding/Json.h"
 #include "binding/Yaml.h"
-#include "host/Scenario.h"
-#include "host/ValueMatch.h"
+#include "host/scenario/Scenario.h"
+#include "host/scenario/ValueMatch.h"
 
 namespace Nalo::Host {
 namespace {
