@@ -25,14 +25,13 @@
 #include "host/scenario/ChildRun.h"
 #include "host/scenario/ValueMatch.h"
 #include "host/scenario/src/Runner.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 namespace Nalo::Host::detail {
 
 namespace {
 
 constexpr const char* kClientProgramVariable = "NALO_STAND_IN_CLIENT";
-constexpr const char* kClientControlFile = "stand-in-client.cfg";
-constexpr const char* kClientRecordFile = "stand-in-client.record";
 
 // `bytes` quoted, with line breaks, tabs, quotes, backslashes and every
 // byte outside printable ASCII escaped, so that "\r\n" and "\n" differ.
@@ -72,8 +71,8 @@ std::string Escaped(std::string_view bytes) {
 
 }  // namespace
 
-// Links the client into the realistic patcher's folder and points the
-// client and the window system at the state folder. The run is a child
+// Puts the client in the realistic patcher's folder and points the client
+// and the window system at the state folder. The run is a child
 // process of its own, so the environment it changes is its own.
 void Runner::InstallClient(const std::string& control) {
   const char* program = std::getenv(kClientProgramVariable);
@@ -96,33 +95,18 @@ void Runner::InstallClient(const std::string& control) {
     mOwnStateFolder = true;
 #endif
   }
-  mClientFolder = mStateFolder / "tav_game_client_sln";
-  std::error_code error;
-  std::filesystem::create_directories(mClientFolder, error);
-  // The client's record there holds the game's key and auth token.
-  std::filesystem::permissions(mClientFolder, std::filesystem::perms::owner_all, error);
-  std::filesystem::create_directories(mStateFolder / "windows", error);
-  std::filesystem::remove(mClientFolder / "Tavora.exe", error);
-  std::filesystem::remove(mClientFolder / kClientRecordFile, error);
-#ifdef _WIN32
-  // A copy: Windows starts the program from its own folder's file.
-  std::filesystem::copy_file(program, mClientFolder / "Tavora.exe", error);
-#else
-  std::filesystem::create_symlink(program, mClientFolder / "Tavora.exe", error);
+  mClientFolder = StandIn::GameClientFolder(mStateFolder);
+  StandIn::StandInClientSetup setup;
+  setup.program = program;
+  setup.clientFolder = mClientFolder;
+  setup.control = control;
+#ifndef _WIN32
+  // Windows: the client's window is a real one, with no stand-in window system.
+  setup.windowsFolder = mStateFolder / "windows";
 #endif
-  if (error) {
-    mClientProblem = "the stand-in client could not be linked into " + mClientFolder.string() +
-                     ": " + error.message();
-    return;
+  if (auto installed = StandIn::InstallStandInClient(setup); installed.HasFailure()) {
+    mClientProblem = std::string(installed.GetFailure().Message());
   }
-  std::ofstream(mClientFolder / kClientControlFile, std::ios::trunc) << control;
-#ifdef _WIN32
-  // The client's window is a real one there: no stand-in window system.
-  _wputenv_s(L"NALO_STAND_IN_CLIENT_DIR", mClientFolder.c_str());
-#else
-  setenv("NALO_STAND_IN_CLIENT_DIR", mClientFolder.c_str(), 1);
-  setenv("NALO_STAND_IN_WINDOWS", (mStateFolder / "windows").c_str(), 1);
-#endif
 }
 
 // Every client started so far, from the record's start lines, in order.
@@ -131,7 +115,7 @@ std::vector<Runner::ClientStart> Runner::ClientStarts() const {
   if (mClientFolder.empty()) {
     return starts;
   }
-  std::ifstream stream(mClientFolder / kClientRecordFile);
+  std::ifstream stream(mClientFolder / StandIn::kRecordFileName);
   std::string line;
   while (std::getline(stream, line)) {
     BindingResult parsed = ParseJson(line);
@@ -177,7 +161,7 @@ std::optional<Runner::ClientStart> Runner::LatestClient() const {
 }
 
 StepResult Runner::ControlClient(const std::string& control) {
-  std::ofstream(mClientFolder / kClientControlFile, std::ios::trunc) << control;
+  std::ofstream(mClientFolder / StandIn::kControlFileName, std::ios::trunc) << control;
   return std::nullopt;
 }
 
@@ -410,7 +394,7 @@ StepResult Runner::SignalClient(const ScenarioStep& step) {
 // The events the client `pid` recorded so far, in order.
 std::vector<std::string> Runner::ClientEvents(pid_t pid) const {
   std::vector<std::string> events;
-  std::ifstream stream(mClientFolder / kClientRecordFile);
+  std::ifstream stream(mClientFolder / StandIn::kRecordFileName);
   std::string line;
   while (std::getline(stream, line)) {
     BindingResult parsed = ParseJson(line);
