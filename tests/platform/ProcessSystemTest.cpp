@@ -24,7 +24,7 @@
 
 #include "platform/PosixProcessSystem.h"
 #include "platform/ProcessSystem.h"
-#include "platform/StandInWindows.h"
+#include "platform/HeadlessWindows.h"
 #include "tests/support/FailureMatchers.h"
 
 namespace Nalo {
@@ -75,10 +75,10 @@ class ProcessSystemTest : public ::testing::TestWithParam<Methods> {
     mDirectory = pattern;
     mWindowDirectory = mDirectory / "windows";
     setenv("NALO_STAND_IN_CLIENT_DIR", mDirectory.c_str(), 1);
-    setenv(std::string(StandInWindows::kDirectoryVariable).c_str(), mWindowDirectory.c_str(), 1);
+    setenv(std::string(HeadlessWindows::kDirectoryVariable).c_str(), mWindowDirectory.c_str(), 1);
     mSystem = CreatePosixProcessSystem({.spawnMethod = GetParam().spawn,
                                         .waitMethod = GetParam().wait,
-                                        .windows = StandInWindows(mWindowDirectory)});
+                                        .windows = HeadlessWindows(mWindowDirectory)});
   }
 
   void TearDown() override {
@@ -94,7 +94,7 @@ class ProcessSystemTest : public ::testing::TestWithParam<Methods> {
     mSystem.reset();
     EXPECT_TRUE(HasNoChildren()) << "a test left a process behind";
     unsetenv("NALO_STAND_IN_CLIENT_DIR");
-    unsetenv(std::string(StandInWindows::kDirectoryVariable).c_str());
+    unsetenv(std::string(HeadlessWindows::kDirectoryVariable).c_str());
     fs::remove_all(mDirectory);
   }
 

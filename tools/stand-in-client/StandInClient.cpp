@@ -34,7 +34,7 @@
 #include <vector>
 
 #ifndef _WIN32
-#include "platform/StandInWindows.h"
+#include "tools/stand-in-client/StandInWindows.h"
 #endif
 
 namespace {
