@@ -38,6 +38,8 @@ class HeadlessWindows {
   [[nodiscard]] static std::optional<HeadlessWindows> FromEnvironment();
 
   [[nodiscard]] const std::string& Directory() const noexcept { return mDirectory; }
+  // The path of the file `name` in the folder.
+  [[nodiscard]] std::string FilePath(std::string_view name) const;
 
   // Where the window of `pid` stands.
   [[nodiscard]] ProcessWindowState WindowOf(std::uint32_t pid) const;

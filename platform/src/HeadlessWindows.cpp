@@ -10,13 +10,6 @@ namespace {
 
 constexpr std::string_view kWindowFilePrefix = "window.";
 
-std::string JoinPath(std::string_view directory, std::string_view name) {
-  std::string path(directory);
-  path.push_back('/');
-  path.append(name);
-  return path;
-}
-
 // A line of numbers separated by single spaces, at most kMaxNumbers of them;
 // nothing for anything else.
 constexpr std::size_t kMaxNumbers = 3;
@@ -67,8 +60,7 @@ ProcessWindowState HeadlessWindows::WindowOf(std::uint32_t pid) const {
 }
 
 std::optional<std::uint32_t> HeadlessWindows::ForegroundProcess() const {
-  const std::optional<std::string> text =
-      detail::ReadSmallFile(JoinPath(mDirectory, kForegroundFileName));
+  const std::optional<std::string> text = detail::ReadSmallFile(FilePath(kForegroundFileName));
   const std::optional<Numbers> record = text ? ParseNumbers(*text) : std::nullopt;
   if (!record || record->count != 2 || record->values[0] > UINT32_MAX) {
     return std::nullopt;
@@ -84,8 +76,7 @@ std::optional<std::uint64_t> HeadlessWindows::OpenWindowToken(std::uint32_t pid)
   if (pid == 0) {
     return std::nullopt;
   }
-  const std::optional<std::string> text =
-      detail::ReadSmallFile(JoinPath(mDirectory, WindowFileName(pid)));
+  const std::optional<std::string> text = detail::ReadSmallFile(FilePath(WindowFileName(pid)));
   const std::optional<Numbers> record = text ? ParseNumbers(*text) : std::nullopt;
   // A window outlives nothing: when its process has ended, or the pid now
   // names a process started at another time, the window is gone.
@@ -94,6 +85,13 @@ std::optional<std::uint64_t> HeadlessWindows::OpenWindowToken(std::uint32_t pid)
     return std::nullopt;
   }
   return record->values[2];
+}
+
+std::string HeadlessWindows::FilePath(std::string_view name) const {
+  std::string path = mDirectory;
+  path.push_back('/');
+  path.append(name);
+  return path;
 }
 
 std::string HeadlessWindows::WindowFileName(std::uint32_t pid) {

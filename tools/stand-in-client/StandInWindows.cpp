@@ -1,15 +1,12 @@
 #include "tools/stand-in-client/StandInWindows.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <ctime>
 #include <string_view>
 
@@ -24,51 +21,30 @@ constexpr std::string_view kRemoveFailed = "Could not remove the stand-in window
 constexpr std::string_view kNoProcess = "Cannot open a window for process ";
 constexpr std::string_view kNoWindow = "Process {pid} has no open window.";
 
-std::string JoinPath(std::string_view directory, std::string_view name) {
-  std::string path(directory);
-  path.push_back('/');
-  path.append(name);
-  return path;
-}
-
-// Writes all of `data` to `file`, retrying after interruptions. False (with
-// errno set) when a write fails.
-bool WriteAll(int file, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = write(file, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Writes `content` to a fresh temporary file in `directory` and renames it to
-// `name`, so that readers see the old file or the whole new one.
-MaybeType<Failure, void> ReplaceFile(const std::string& directory, std::string_view name,
+// Writes `content` to a fresh temporary file in the folder of `windows` and
+// renames it to `name`, so that readers see the old file or the whole new one.
+MaybeType<Failure, void> ReplaceFile(const HeadlessWindows& windows, std::string_view name,
                                      std::string_view content) {
   static std::atomic<std::uint64_t> sequence{0};
+  const std::string& directory = windows.Directory();
   if (mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
     return Failure::FromLastSystemError(std::string(kWriteFailed) + directory + "'");
   }
-  const std::string target = JoinPath(directory, name);
-  const std::string temporary = JoinPath(
-      directory, "." + std::string(name) + "." + std::to_string(getpid()) + "." +
-                     std::to_string(sequence.fetch_add(1, std::memory_order_relaxed)) + ".tmp");
-  const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (file < 0) {
+  const std::string target = windows.FilePath(name);
+  const std::string temporary =
+      windows.FilePath("." + std::string(name) + "." + std::to_string(getpid()) + "." +
+                       std::to_string(sequence.fetch_add(1, std::memory_order_relaxed)) + ".tmp");
+  // "x": the file is made here, never one that was there.
+  std::FILE* file = std::fopen(temporary.c_str(), "wxe");
+  if (file == nullptr) {
     return Failure::FromLastSystemError(std::string(kWriteFailed) + temporary + "'");
   }
-  const bool written = WriteAll(file, content);
+  const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   const std::uint32_t writeError = LastSystemError();
-  close(file);
-  if (!written) {
+  if (std::fclose(file) != 0 || !written) {
+    const std::uint32_t error = written ? LastSystemError() : writeError;
     unlink(temporary.c_str());
-    return Failure::FromSystemError(writeError, std::string(kWriteFailed) + temporary + "'");
+    return Failure::FromSystemError(error, std::string(kWriteFailed) + temporary + "'");
   }
   if (rename(temporary.c_str(), target.c_str()) != 0) {
     const std::uint32_t renameError = LastSystemError();
@@ -107,13 +83,13 @@ MaybeType<Failure, void> StandInWindows::OpenWindow(std::uint32_t pid) const {
   if (!record) {
     return Failure::FromSystemError(ESRCH, std::string(kNoProcess) + std::to_string(pid));
   }
-  return ReplaceFile(Directory(), HeadlessWindows::WindowFileName(pid), *record);
+  return ReplaceFile(mWindows, HeadlessWindows::WindowFileName(pid), *record);
 }
 
 MaybeType<Failure, void> StandInWindows::CloseWindow(std::uint32_t pid) const {
   // The foreground file may keep naming the closed window: a closed window is
   // never in the foreground, so nothing else needs to change.
-  const std::string path = JoinPath(Directory(), HeadlessWindows::WindowFileName(pid));
+  const std::string path = mWindows.FilePath(HeadlessWindows::WindowFileName(pid));
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
     return Failure::FromLastSystemError(std::string(kRemoveFailed) + path + "'");
   }
@@ -125,12 +101,12 @@ MaybeType<Failure, void> StandInWindows::BringToForeground(std::uint32_t pid) co
   if (!token) {
     return Failure(404, kNoWindow, {{"pid", pid}});
   }
-  return ReplaceFile(Directory(), HeadlessWindows::kForegroundFileName,
+  return ReplaceFile(mWindows, HeadlessWindows::kForegroundFileName,
                      HeadlessWindows::ForegroundRecord(pid, *token));
 }
 
 MaybeType<Failure, void> StandInWindows::ClearForeground() const {
-  return ReplaceFile(Directory(), HeadlessWindows::kForegroundFileName, "");
+  return ReplaceFile(mWindows, HeadlessWindows::kForegroundFileName, "");
 }
 
 }  // namespace Nalo
