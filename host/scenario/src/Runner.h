@@ -6,6 +6,7 @@
 //   RunnerExpectations.cpp   the expectations over the host's records
 //   RunnerChildProtocol.cpp  the child processes: the whole run's messages to
 //                            its parent, and expect-fatal's and expect-exit's child
+//   RunnerClients.cpp        the stand-in game clients: installing, finding, ending them
 //   RunnerClientSteps.cpp    the stand-in game client's steps
 //   RunnerLogChecks.cpp      what each step's new log lines must not show:
 //                            secrets, LCDS answers of a class the plugin refuses
@@ -87,7 +88,7 @@ class Runner {
   void RunEndingSteps(const ScenarioStep& step, int records);
   ChildRecords ImportChildRecords(std::string_view text);
 
-  // --- The stand-in game client (RunnerClientSteps.cpp) ---
+  // --- The stand-in game clients (RunnerClients.cpp, RunnerClientSteps.cpp) ---
   struct ClientStart {
     pid_t pid = 0;
     BindingProperty record;
