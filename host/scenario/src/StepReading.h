@@ -60,8 +60,16 @@ class StepReader {
 // scenario must then install.
 [[nodiscard]] bool NeedsStandInClient(StepKind kind);
 
-// The readers of the stand-in client's steps (ClientStepReading.cpp). A body
-// reader takes the step's whole body; a members reader its mapping.
+// Throws Problem for a method that the core doesn't know.
+void CheckMethod(const std::string& method);
+
+// Readers that StepTable.cpp's table names from other rooms. A body reader
+// takes the step's whole body; a members reader its mapping.
+// The answer steps (AnswerReading.cpp):
+void ReadLcdsAnswerStep(const StepReader& members, ScenarioStep& step);
+void ReadAnswerStep(const StepReader& members, ScenarioStep& step);
+
+// The stand-in client's steps (ClientStepReading.cpp):
 void ReadSignalBody(const BindingProperty& body, ScenarioStep& step);
 void ReadClientEventBody(const BindingProperty& body, ScenarioStep& step);
 void ReadClientEventMembers(const StepReader& members, ScenarioStep& step);

@@ -19,12 +19,6 @@ constexpr std::array<std::string_view, 8> kGroupNames = {"DBG", "GEN", "XTR", "P
 
 // --- Pieces that several steps share -----------------------------------------------------
 
-void CheckMethod(const std::string& method) {
-  if (MethodCode(method) == NALO_METHOD_NONE) {
-    throw Problem{"\"" + method + "\" is not a method"};
-  }
-}
-
 ResponseExpectation ReadExpectation(const StepReader& reader) {
   ResponseExpectation expectation;
   if (const BindingProperty* status = reader.Get("status")) {
@@ -63,74 +57,6 @@ bool ReadExpectedValue(const StepReader& reader, ScenarioStep& step,
   }
   return step.hasValue;
 }
-
-// One LCDS answer: {type, body, delay} or {status, error}.
-LcdsAnswer ReadLcdsAnswer(const StepReader& reader) {
-  LcdsAnswer answer;
-  if (reader.Has("error") || reader.Has("status")) {
-    answer.failure =
-        Failure(reader.Number("status", 500), reader.Text("error", false, "LCDS call failed."));
-    if (reader.Has("delay")) {
-      throw Problem{"only an answer that succeeds can be delayed"};
-    }
-    return answer;
-  }
-  answer.typeName = reader.Text("type", false);
-  if (const BindingProperty* value = reader.Get("body")) {
-    answer.body = *value;
-  }
-  if (const BindingProperty* delay = reader.Get("delay")) {
-    std::optional<std::chrono::nanoseconds> duration = ParseDuration(*delay);
-    if (!duration) {
-      throw Problem{"the member \"delay\" must be a duration"};
-    }
-    answer.delay = *duration;
-  }
-  return answer;
-}
-
-// One canned peer answer: {status, body} or {status, error}.
-PeerAnswer ReadPeerAnswer(const StepReader& reader) {
-  PeerAnswer answer;
-  answer.error = reader.Text("error", false);
-  answer.status = reader.Number("status", answer.error.empty() ? 200 : 500);
-  if (const BindingProperty* value = reader.Get("body")) {
-    if (!answer.error.empty()) {
-      throw Problem{"an answer has a body or an error, not both"};
-    }
-    answer.body = *value;
-  }
-  if (answer.status >= 400 && answer.error.empty()) {
-    answer.error = "Canned failure.";
-  }
-  return answer;
-}
-
-// The answer given in the step's own members, or the list under "answers"
-// (one per call, in order).
-template <class Answer>
-void ReadAnswers(const StepReader& reader, Answer (*readOne)(const StepReader&),
-                 std::vector<Answer>& into) {
-  const BindingProperty* list = reader.Get("answers");
-  if (list == nullptr) {
-    into.push_back(readOne(reader));
-    return;
-  }
-  if (list->Kind() != BindingKind::Collection || list->size() == 0) {
-    throw Problem{"the member \"answers\" must be a list of answers"};
-  }
-  std::size_t position = 0;
-  for (const BindingProperty& entry : list->Elements()) {
-    ++position;
-    if (entry.Kind() != BindingKind::Structure) {
-      throw Problem{"answer " + std::to_string(position) + " must be a mapping"};
-    }
-    const StepReader one(entry);
-    into.push_back(readOne(one));
-    one.RefuseUnknown("answers[" + std::to_string(position) + "].");
-  }
-}
-
 // --- Steps written as a scalar -----------------------------------------------------------
 
 void ReadNoMembers(const BindingProperty& body, ScenarioStep&) {
@@ -185,21 +111,6 @@ void ReadPushLcds(const StepReader& reader, ScenarioStep& step) {
   }
   step.subtopic = reader.Text("subtopic", false);
   step.clientId = reader.Text("client-id", false);
-}
-
-void ReadLcdsAnswerStep(const StepReader& reader, ScenarioStep& step) {
-  step.text = reader.Text("call", true);
-  if (step.text.find('.') == std::string::npos) {
-    throw Problem{"the call must be written destination.method"};
-  }
-  ReadAnswers(reader, &ReadLcdsAnswer, step.lcdsAnswers);
-}
-
-void ReadAnswerStep(const StepReader& reader, ScenarioStep& step) {
-  step.method = reader.Text("method", false, "POST");
-  CheckMethod(step.method);
-  step.path = reader.Text("path", true);
-  ReadAnswers(reader, &ReadPeerAnswer, step.peerAnswers);
 }
 
 void ReadFault(const StepReader& reader, ScenarioStep& step) {
