@@ -60,8 +60,7 @@ bool LogLineMatches(const ScenarioStep& step, const LogLine& line) {
 std::string LogWanted(const ScenarioStep& step) {
   std::string wanted = "a log line containing " + Quoted(step.text);
   if (step.level) {
-    static constexpr std::array<std::string_view, 4> kLevels = {"OKAY", "WARN", "ERROR", "ALWAYS"};
-    wanted += " at level " + std::string(kLevels[*step.level]);
+    wanted += " at level " + std::string(kLogLevelNames[*step.level]);
   }
   if (!step.group.empty()) {
     wanted += " in the group " + step.group;
@@ -71,10 +70,9 @@ std::string LogWanted(const ScenarioStep& step) {
 
 // "\"text\" (WARN, DBG;NET)": a line with its level and groups.
 std::string DescribeLogLine(const LogLine& line) {
-  static constexpr std::array<std::string_view, 4> kLevels = {"OKAY", "WARN", "ERROR", "ALWAYS"};
-  std::string text =
-      Quoted(line.text) + " (" +
-      (line.level < kLevels.size() ? std::string(kLevels[line.level]) : std::to_string(line.level));
+  std::string text = Quoted(line.text) + " (" +
+                     (line.level < kLogLevelNames.size() ? std::string(kLogLevelNames[line.level])
+                                                         : std::to_string(line.level));
   if (!line.groups.empty()) {
     text += ", " + line.groups;
   }

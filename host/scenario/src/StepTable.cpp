@@ -13,7 +13,6 @@ namespace Nalo::Host::detail {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> kLevelNames = {"OKAY", "WARN", "ERROR", "ALWAYS"};
 constexpr std::array<std::string_view, 8> kGroupNames = {"DBG", "GEN", "XTR", "PRF",
                                                          "MEM", "DSK", "NET", "TST"};
 
@@ -167,11 +166,11 @@ void ReadExpectLog(const StepReader& reader, ScenarioStep& step) {
   step.text = reader.Text("contains", true);
   if (reader.Has("level")) {
     const std::string level = reader.Text("level", true);
-    const auto known = std::ranges::find(kLevelNames, level);
-    if (known == kLevelNames.end()) {
+    const auto known = std::ranges::find(kLogLevelNames, level);
+    if (known == kLogLevelNames.end()) {
       throw Problem{"the level must be OKAY, WARN, ERROR or ALWAYS"};
     }
-    step.level = static_cast<std::uint32_t>(known - kLevelNames.begin());
+    step.level = static_cast<std::uint32_t>(known - kLogLevelNames.begin());
   }
   step.group = reader.Text("group", false);
   if (!step.group.empty() && std::ranges::find(kGroupNames, step.group) == kGroupNames.end()) {
