@@ -138,7 +138,6 @@ void ReadClientSpawnedMembers(const StepReader& members, ScenarioStep& step) {
 void ReadFileMembers(const StepReader& members, ScenarioStep& step) {
   step.path = members.Text("path", true);
   step.text = members.Text("bytes", true);
-  step.title.append(" ").append(step.path);
 }
 
 void ReadClientExitMembers(const StepReader& members, ScenarioStep& step) {
