@@ -34,6 +34,7 @@
 #include "platform/ProcessSystem.h"
 #include "host/Host.h"
 #include "host/Peers.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 namespace {
 
@@ -55,13 +56,17 @@ class ClientFolder {
       std::abort();
     }
     mState = pattern;
-    mClient = mState / "tav_game_client_sln";
-    std::filesystem::create_directories(mClient);
-    std::filesystem::create_symlink(kClientPath, Executable());
-    setenv("NALO_STAND_IN_CLIENT_DIR", mClient.c_str(), 1);
+    mClient = Nalo::StandIn::GameClientFolder(mState);
+    if (Nalo::StandIn::InstallStandInClient({.program = kClientPath,
+                                             .clientFolder = mClient,
+                                             .windowsFolder = {},
+                                             .control = std::nullopt})
+            .HasFailure()) {
+      std::abort();
+    }
   }
   ~ClientFolder() {
-    unsetenv("NALO_STAND_IN_CLIENT_DIR");
+    Nalo::StandIn::ForgetStandInClient();
     std::filesystem::remove_all(mState);
   }
   ClientFolder(const ClientFolder&) = delete;

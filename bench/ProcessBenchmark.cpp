@@ -35,6 +35,7 @@
 
 #include "platform/PosixProcessSystem.h"
 #include "platform/ProcessSystem.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
@@ -55,11 +56,18 @@ class ClientFolder {
       std::abort();  // a benchmark without its folder measures nothing
     }
     mPath = pattern;
-    std::ofstream(mPath / "stand-in-client.cfg") << "window = no\nend = " << ending << "\n";
-    setenv("NALO_STAND_IN_CLIENT_DIR", mPath.c_str(), 1);
+    // The benchmarks start the client from where it was built.
+    if (Nalo::StandIn::InstallStandInClient(
+            {.program = {},
+             .clientFolder = mPath,
+             .windowsFolder = {},
+             .control = "window = no\nend = " + std::string(ending) + "\n"})
+            .HasFailure()) {
+      std::abort();
+    }
   }
   ~ClientFolder() {
-    unsetenv("NALO_STAND_IN_CLIENT_DIR");
+    Nalo::StandIn::ForgetStandInClient();
     fs::remove_all(mPath);
   }
   ClientFolder(const ClientFolder&) = delete;

@@ -20,7 +20,7 @@
 #include <optional>
 
 #include "platform/ProcessSystem.h"
-#include "platform/StandInWindows.h"
+#include "platform/HeadlessWindows.h"
 
 namespace Nalo {
 
@@ -41,7 +41,7 @@ struct PosixProcessSystemOptions {
   WaitMethod waitMethod = WaitMethod::Automatic;
   // The window system that WindowOfProcess reads; without one no process has
   // a window.
-  std::optional<StandInWindows> windows{};
+  std::optional<HeadlessWindows> windows{};
 };
 
 [[nodiscard]] std::unique_ptr<ProcessSystem> CreatePosixProcessSystem(

@@ -7,8 +7,8 @@
 // belongs to. It does all of that through this interface, which it receives at
 // construction, so that it never knows which system it runs on. Two
 // implementations exist: the Win32 one (processes and top-level windows) and
-// the POSIX one (processes, and the stand-in window system of
-// StandInWindows.h, because a headless machine has no windows).
+// the POSIX one (processes, and the windows a headless machine keeps in a
+// folder, HeadlessWindows.h).
 // CreatePlatformProcessSystem() builds the one for the system the code was
 // built for.
 //
@@ -151,8 +151,8 @@ class ProcessSystem {
 };
 
 // The implementation for the system this code was built for: Win32 on
-// Windows, POSIX elsewhere (whose stand-in windows live in the folder named by
-// the environment variable of StandInWindows.h, when it is set).
+// Windows, POSIX elsewhere (whose windows live in the folder named by the
+// environment variable of HeadlessWindows.h, when it is set).
 [[nodiscard]] std::unique_ptr<ProcessSystem> CreatePlatformProcessSystem();
 
 }  // namespace Nalo

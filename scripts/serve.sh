@@ -17,7 +17,7 @@ build=build/default
 
 cmake --preset default >/dev/null
 plugin=$build/gameflow/libtav_gameflow.so
-cmake --build --preset default --target host_program host_demo stand_in_client tav_gameflow
+cmake --build --preset default --target host_program host_demo stand_in_client stand_in_install tav_gameflow
 
 case "$mode" in
   run)
@@ -26,16 +26,15 @@ case "$mode" in
     # point; a launched client plays for a minute, then exits (edit
     # stand-in-client.cfg there to change that).
     client=$state/tav_game_client_sln
-    mkdir -p "$client" "$state/windows"
-    # The data store and the client's record there hold the game's key and
-    # auth token: the folders are the owner's alone.
-    chmod 700 "$state" "$client"
-    ln -sfn "$PWD/$build/tools/stand-in-client/Tavora.exe" "$client/Tavora.exe"
-    [ -f "$client/stand-in-client.cfg" ] ||
-      printf 'end-delay-ms = 60000\nend = exit 0\n' >"$client/stand-in-client.cfg"
-    NALO_STAND_IN_CLIENT_DIR=$(cd "$client" && pwd)
-    NALO_STAND_IN_WINDOWS=$(cd "$state/windows" && pwd)
-    export NALO_STAND_IN_CLIENT_DIR NALO_STAND_IN_WINDOWS
+    # The data store there holds the game's key and auth token: the state
+    # folder is the owner's alone (the installer makes the client's folder so).
+    chmod 700 "$state"
+    control='end-delay-ms = 60000
+end = exit 0
+'
+    [ ! -f "$client/stand-in-client.cfg" ] || control=
+    eval "$("$build/tools/stand-in-client/stand-in-install" \
+      "$build/tools/stand-in-client/Tavora.exe" "$state" ${control:+"$control"})"
     exec "$build/host/host" --plugin "$plugin" --http "$http" --state "$state"
     ;;
   demo)

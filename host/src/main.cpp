@@ -39,8 +39,8 @@
 #include "binding/Json.h"
 #include "host/Host.h"
 #include "host/Peers.h"
-#include "host/Scenario.h"
-#include "host/ValueMatch.h"
+#include "host/scenario/Scenario.h"
+#include "host/scenario/ValueMatch.h"
 #ifndef _WIN32
 #include "host/http/HttpHost.h"
 #endif

@@ -1,6 +1,6 @@
 #pragma once
 // Small POSIX file and /proc helpers shared by the process layer and the
-// stand-in window system. Private to the diagnostics library.
+// headless windows. Private to the diagnostics library.
 
 #include <cstdint>
 #include <optional>

@@ -614,7 +614,7 @@ std::unique_ptr<ProcessSystem> CreatePosixProcessSystem(PosixProcessSystemOption
 }
 
 std::unique_ptr<ProcessSystem> CreatePlatformProcessSystem() {
-  return CreatePosixProcessSystem({.windows = StandInWindows::FromEnvironment()});
+  return CreatePosixProcessSystem({.windows = HeadlessWindows::FromEnvironment()});
 }
 
 }  // namespace Nalo

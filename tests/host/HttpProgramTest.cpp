@@ -25,6 +25,7 @@
 
 #include "HttpFrontFixture.h"
 #include "binding/Json.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 extern char** environ;
 
@@ -508,13 +509,12 @@ TEST_F(HttpProgram, RandomSessionsRecordAndReplay) {
 // status changed, or the placeholder naming a client that never started,
 // it fails.
 TEST_F(HttpProgram, ASessionThatLaunchedTheClientReplays) {
-  const std::filesystem::path clientFolder = mFolder / "tav_game_client_sln";
-  std::filesystem::create_directories(clientFolder);
-  std::filesystem::create_directories(mFolder / "windows");
-  std::filesystem::create_symlink(NALO_STAND_IN_CLIENT_PATH, clientFolder / "Tavora.exe");
-  std::ofstream(clientFolder / "stand-in-client.cfg") << "end = wait\n";
-  setenv("NALO_STAND_IN_CLIENT_DIR", clientFolder.c_str(), 1);
-  setenv("NALO_STAND_IN_WINDOWS", (mFolder / "windows").c_str(), 1);
+  const std::filesystem::path clientFolder = Nalo::StandIn::GameClientFolder(mFolder);
+  ASSERT_FALSE(Nalo::StandIn::InstallStandInClient({.program = NALO_STAND_IN_CLIENT_PATH,
+                                                    .clientFolder = clientFolder,
+                                                    .windowsFolder = mFolder / "windows",
+                                                    .control = "end = wait\n"})
+                   .HasFailure());
   setenv("NALO_STAND_IN_CLIENT", NALO_STAND_IN_CLIENT_PATH, 1);
   const std::filesystem::path recording = mFolder / "recorded.yaml";
   const auto clientPid = [&]() -> pid_t {

@@ -22,7 +22,7 @@
 #include "gameflow/GameflowTypeRegistration.h"
 #include "host/Host.h"
 #include "host/Peers.h"
-#include "host/ValueMatch.h"
+#include "host/scenario/ValueMatch.h"
 #include "plugin/LcdsClassNames.h"
 
 namespace Nalo::Host {

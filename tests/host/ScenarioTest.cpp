@@ -9,8 +9,8 @@
 
 #include "binding/Json.h"
 #include "binding/Yaml.h"
-#include "host/Scenario.h"
-#include "host/ValueMatch.h"
+#include "host/scenario/Scenario.h"
+#include "host/scenario/ValueMatch.h"
 
 namespace Nalo::Host {
 namespace {
@@ -105,34 +105,6 @@ TEST(ScenarioParsing, RefusalsNameTheStepAndTheProblem) {
   auto broken = ParseScenario("steps: [");
   ASSERT_TRUE(broken.HasFailure());
   EXPECT_THAT(std::string(broken.GetFailure().Message()), HasSubstr("Line 1: \"steps: [\""));
-}
-
-TEST(ScenarioParsing, HeaderAndStepsBecomeTypedRecords) {
-  auto parsed = ParseScenario(R"(
-name: typed
-host: {core-version: 18.2.3, command-line: [--no-zump], stream-piece-size: 3}
-resources: {/a: 1}
-lcds:
-  gameService.createTutorialGame: {type: com.example.Game, body: {id: 1}}
-steps:
-  - request: {method: POST, path: /x, body: {a: [1, 2]}, expect: {status: 200, body-subset: {b: 1}}}
-  - expect-sequence: {path: /s, member: a.b, values: [1, 2]}
-)");
-  ASSERT_FALSE(parsed.HasFailure()) << parsed.GetFailure().Message();
-  const Scenario& scenario = parsed.Value();
-  EXPECT_EQ(scenario.coreMinor, 2u);
-  EXPECT_EQ(scenario.corePatch, 3u);
-  EXPECT_EQ(scenario.streamPieceSize, 3u);
-  ASSERT_EQ(scenario.steps.size(), 3u);  // the lcds table leads as a step
-  EXPECT_EQ(scenario.steps[0].kind, StepKind::LcdsAnswer);
-  ASSERT_EQ(scenario.steps[0].lcdsAnswers.size(), 1u);
-  EXPECT_EQ(scenario.steps[0].lcdsAnswers[0].typeName, "com.example.Game");
-  const ScenarioStep& request = scenario.steps[1];
-  EXPECT_EQ(request.title, "request POST /x");
-  EXPECT_EQ(request.text, R"({"a":[1,2]})");
-  ASSERT_TRUE(request.expect.has_value());
-  EXPECT_TRUE(request.expect->subset);
-  EXPECT_EQ(scenario.steps[2].member, "a.b");
 }
 
 TEST(ScenarioParsing, Durations) {

@@ -22,10 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/HeadlessWindows.h"
 #include "platform/PosixProcessSystem.h"
 #include "platform/ProcessSystem.h"
-#include "platform/StandInWindows.h"
 #include "tests/support/FailureMatchers.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 namespace Nalo {
 namespace {
@@ -74,11 +75,15 @@ class ProcessSystemTest : public ::testing::TestWithParam<Methods> {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     mDirectory = pattern;
     mWindowDirectory = mDirectory / "windows";
-    setenv("NALO_STAND_IN_CLIENT_DIR", mDirectory.c_str(), 1);
-    setenv(std::string(StandInWindows::kDirectoryVariable).c_str(), mWindowDirectory.c_str(), 1);
+    // The tests start the client from where it was built.
+    ASSERT_THAT(StandIn::InstallStandInClient({.program = {},
+                                               .clientFolder = mDirectory,
+                                               .windowsFolder = mWindowDirectory,
+                                               .control = std::nullopt}),
+                Succeeded());
     mSystem = CreatePosixProcessSystem({.spawnMethod = GetParam().spawn,
                                         .waitMethod = GetParam().wait,
-                                        .windows = StandInWindows(mWindowDirectory)});
+                                        .windows = HeadlessWindows(mWindowDirectory)});
   }
 
   void TearDown() override {
@@ -93,8 +98,7 @@ class ProcessSystemTest : public ::testing::TestWithParam<Methods> {
     }
     mSystem.reset();
     EXPECT_TRUE(HasNoChildren()) << "a test left a process behind";
-    unsetenv("NALO_STAND_IN_CLIENT_DIR");
-    unsetenv(std::string(StandInWindows::kDirectoryVariable).c_str());
+    StandIn::ForgetStandInClient();
     fs::remove_all(mDirectory);
   }
 

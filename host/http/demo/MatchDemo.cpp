@@ -38,6 +38,7 @@
 
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 extern char** environ;
 
@@ -219,14 +220,12 @@ class DemoClient {
  public:
   explicit DemoClient(std::filesystem::path folder) : mFolder(std::move(folder)) {}
 
-  bool Install(const std::filesystem::path& program) {
-    std::error_code error;
-    std::filesystem::create_directories(mFolder, error);
-    std::filesystem::create_symlink(std::filesystem::absolute(program), mFolder / "Tavora.exe",
-                                    error);
-    std::ofstream control(mFolder / "stand-in-client.cfg");
-    control << "end = wait\n";
-    return !error && control.good();
+  bool Install(const std::filesystem::path& program, const std::filesystem::path& windows) {
+    return !Nalo::StandIn::InstallStandInClient({.program = program,
+                                                 .clientFolder = mFolder,
+                                                 .windowsFolder = windows,
+                                                 .control = "end = wait\n"})
+                .HasFailure();
   }
 
   // The pid the client recorded when it started, or 0.
@@ -386,16 +385,11 @@ int main(int count, char** values) {
   // stand-in windows through the environment.
   std::optional<DemoClient> demoClient;
   if (!clientProgram.empty()) {
-    const std::filesystem::path clientFolder = folder / "tav_game_client_sln";
-    demoClient.emplace(clientFolder);
-    std::error_code ignored;
-    std::filesystem::create_directories(folder / "windows", ignored);
-    if (!demoClient->Install(clientProgram)) {
+    demoClient.emplace(Nalo::StandIn::GameClientFolder(folder));
+    if (!demoClient->Install(clientProgram, folder / "windows")) {
       std::cerr << "Can't install the stand-in client " << clientProgram << ".\n";
       return 2;
     }
-    setenv("NALO_STAND_IN_CLIENT_DIR", clientFolder.c_str(), 1);
-    setenv("NALO_STAND_IN_WINDOWS", (folder / "windows").c_str(), 1);
   }
   std::vector<std::string> arguments = {hostProgram,   "--plugin", plugin,         "--http",
                                         "127.0.0.1:0", "--state",  folder.string()};

@@ -11,7 +11,7 @@
 
 #include "binding/Json.h"
 #include "binding/MessagePack.h"
-#include "host/src/ChildRun.h"
+#include "host/scenario/ChildRun.h"
 
 namespace Nalo::Host::Http {
 

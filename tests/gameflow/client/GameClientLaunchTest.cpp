@@ -29,6 +29,7 @@
 #include "platform/ProcessSystem.h"
 #include "host/Host.h"
 #include "host/Peers.h"
+#include "tools/stand-in-client/StandInClientInstall.h"
 
 namespace Nalo::Client::Gameflow {
 namespace {
@@ -87,8 +88,11 @@ class GameClientLaunch : public testing::Test {
 
   // Installs the stand-in client under the game client's name, told how to end.
   void InstallClient(std::string_view control) {
-    std::filesystem::create_symlink(kStandInClientPath, mClientFolder / "Tavora.exe");
-    std::ofstream(mClientFolder / "stand-in-client.cfg") << control;
+    auto installed = Nalo::StandIn::InstallStandInClient({.program = kStandInClientPath,
+                                                    .clientFolder = mClientFolder,
+                                                    .windowsFolder = mState / "windows",
+                                                    .control = std::string(control)});
+    ASSERT_FALSE(installed.HasFailure()) << installed.GetFailure();
   }
 
   void Start(bool announcePeers = true) {

@@ -1,4 +1,4 @@
-#include "host/ValueMatch.h"
+#include "host/scenario/ValueMatch.h"
 
 #include <algorithm>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/StandInWindows.h"
+#include "tools/stand-in-client/StandInWindows.h"
 #include "tests/support/FailureMatchers.h"
 
 namespace Nalo {

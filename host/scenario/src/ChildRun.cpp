@@ -1,4 +1,4 @@
-#include "host/src/ChildRun.h"
+#include "host/scenario/ChildRun.h"
 
 #include <dirent.h>
 #include <fcntl.h>

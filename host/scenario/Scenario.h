@@ -11,6 +11,7 @@
 // A scenario runs on a virtual clock. The plugin is loaded before the first
 // step unless a `load` step (or an `expect-fatal` around one) comes first.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -70,6 +71,10 @@ enum class StepKind {
   // The core's pending timer runs.
   ExpectTimers,
 };
+
+// The log levels by number (NALO_LOG_OKAY is 0), as expect-log names them.
+inline constexpr std::array<std::string_view, 4> kLogLevelNames = {"OKAY", "WARN", "ERROR",
+                                                                   "ALWAYS"};
 
 // What a response must show; unset parts aren't checked.
 struct ResponseExpectation {

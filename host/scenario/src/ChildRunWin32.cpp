@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/src/ChildRun.h"
+#include "host/scenario/ChildRun.h"
 
 namespace Nalo::Host::detail {
 

@@ -1,14 +1,11 @@
 #pragma once
-// StandInWindows: top-level windows for a machine that has none.
+// StandInWindows: makes top-level windows on a machine that has none.
 //
-// A headless POSIX machine has no top-level windows and no foreground window,
-// yet the gameflow watches for the game client's window to come to the front.
-// This stand-in window system gives each process at most one window and keeps
-// one window in the foreground. Its state is a folder of small files, so that
-// separate processes share it: the stand-in game client opens its window and
-// brings it forward, the host (or a test) looks at it or changes it, and the
-// POSIX ProcessSystem answers WindowOfProcess from it. docs/processes-and-windows.md
-// describes the files.
+// The stand-in game client opens its window in it and brings it forward, and
+// a test looks at it or changes it; the POSIX ProcessSystem reads the same
+// folder (platform/HeadlessWindows.h, which defines its files and
+// docs/processes-and-windows.md describes) to answer WindowOfProcess. Each
+// process has at most one window and one window is in the foreground.
 //
 //   auto windows = Nalo::StandInWindows::FromEnvironment();   // NALO_STAND_IN_WINDOWS
 //   if (windows) {
@@ -17,9 +14,7 @@
 //   }
 //
 // Every change is written to a temporary file and renamed into place, so a
-// reader sees the old state or the new one, never half of one. A window whose
-// process has ended (even by a crash, which closes nothing) or whose pid now
-// belongs to a later process counts as closed. POSIX only.
+// reader sees the old state or the new one, never half of one. POSIX only.
 
 #include <cstdint>
 #include <optional>
@@ -28,24 +23,24 @@
 
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
+#include "platform/HeadlessWindows.h"
 #include "platform/ProcessSystem.h"
 
 namespace Nalo {
 
 class StandInWindows {
  public:
-  // The environment variable naming the folder; the stand-in game client and
-  // the POSIX process layer find the window system through it.
-  static constexpr std::string_view kDirectoryVariable = "NALO_STAND_IN_WINDOWS";
+  // The environment variable naming the folder.
+  static constexpr std::string_view kDirectoryVariable = HeadlessWindows::kDirectoryVariable;
 
   // The window system kept in `directory`, which is created (one level) by the
   // first change if it is missing.
-  explicit StandInWindows(std::string directory) : mDirectory(std::move(directory)) {}
+  explicit StandInWindows(std::string directory) : mWindows(std::move(directory)) {}
   // The window system named by kDirectoryVariable; nothing when the variable
   // is unset or empty.
   [[nodiscard]] static std::optional<StandInWindows> FromEnvironment();
 
-  [[nodiscard]] const std::string& Directory() const noexcept { return mDirectory; }
+  [[nodiscard]] const std::string& Directory() const noexcept { return mWindows.Directory(); }
 
   // Gives the running process `pid` its window, behind the foreground one.
   // Opening an open window again keeps it and its place. Fails with the system
@@ -62,17 +57,17 @@ class StandInWindows {
   [[nodiscard]] MaybeType<Failure, void> ClearForeground() const;
 
   // Where the window of `pid` stands.
-  [[nodiscard]] ProcessWindowState WindowOf(std::uint32_t pid) const;
+  [[nodiscard]] ProcessWindowState WindowOf(std::uint32_t pid) const {
+    return mWindows.WindowOf(pid);
+  }
   // The process whose window is in the foreground; nothing when none is (or
   // that window has closed).
-  [[nodiscard]] std::optional<std::uint32_t> ForegroundProcess() const;
+  [[nodiscard]] std::optional<std::uint32_t> ForegroundProcess() const {
+    return mWindows.ForegroundProcess();
+  }
 
  private:
-  [[nodiscard]] bool IsWindowOpen(std::uint32_t pid) const;
-  // The token of the current opening of the window of `pid`, if it is open.
-  [[nodiscard]] std::optional<std::uint64_t> OpenWindowToken(std::uint32_t pid) const;
-
-  std::string mDirectory;
+  HeadlessWindows mWindows;
 };
 
 }  // namespace Nalo
