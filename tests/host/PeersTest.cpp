@@ -20,8 +20,8 @@
 #include "gameflow/Api/RegionLocale.h"
 #include "gameflow/Api/ReplaysSettings.h"
 #include "gameflow/GameflowTypeRegistration.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/ValueMatch.h"
 #include "plugin/LcdsClassNames.h"
 
@@ -109,37 +109,6 @@ TEST(ResourcePeer, BadBodiesAndMethodsAreRefused) {
   EXPECT_EQ(host.Request("GET", "/peer/v1/y").bodyText, R"({"a":1})");
 }
 
-TEST(DataStorePeer, ValuesSurviveARestartOfTheHost) {
-  const std::filesystem::path folder = FreshFolder("restart");
-  {
-    Host host(InFolder(folder));
-    EXPECT_EQ(host.Request("POST", "/data-store/v1/install-settings/gameflow-patcher-lock",
-                           "1700000000000")
-                  .status,
-              204u);
-    EXPECT_EQ(host.Request("POST", "/data-store/v1/install-settings/gameflow-process-info", R"("")")
-                  .status,
-              204u);
-    host.GetPeers().SetResource("/peer/v1/not-stored", Json("1"));
-  }
-  EXPECT_FALSE(std::filesystem::exists(folder / "data-store.json.tmp"));
-  Host restarted(InFolder(folder));
-  EXPECT_EQ(
-      restarted.Request("GET", "/data-store/v1/install-settings/gameflow-patcher-lock").bodyText,
-      "1700000000000");
-  EXPECT_EQ(
-      restarted.Request("GET", "/data-store/v1/install-settings/gameflow-process-info").bodyText,
-      R"("")");
-  EXPECT_EQ(restarted.Request("GET", "/peer/v1/not-stored").status, 404u);
-  EXPECT_EQ(
-      restarted.Request("DELETE", "/data-store/v1/install-settings/gameflow-patcher-lock").status,
-      204u);
-  Host again(InFolder(folder));
-  EXPECT_EQ(again.Request("GET", "/data-store/v1/install-settings/gameflow-patcher-lock").status,
-            404u);
-  std::filesystem::remove_all(folder);
-}
-
 TEST(DataStorePeer, ACorruptFileIsKeptBesideItAndTheStoreStartsEmpty) {
   const std::filesystem::path folder = FreshFolder("corrupt");
   std::filesystem::create_directories(folder);
@@ -181,60 +150,6 @@ TEST(DataStorePeer, TheFileAndAFolderMadeForItAreTheOwnersAlone) {
   std::filesystem::remove_all(folder.parent_path());
 }
 
-TEST(LcdsRelay, AnswersFromTheTableAndRecordsCalls) {
-  Host host;
-  host.GetPeers().SetLcdsAnswer(
-      "gameService", "createTutorialGame",
-      {.typeName = "com.example.Game", .body = Json(R"({"id":5})"), .failure = {}});
-  host.GetPeers().SetLcdsAnswer("gameService", "retrieveInProgressGameInfo",
-                                {.typeName = {}, .body = {}, .failure = Failure(500, "No game.")});
-  const Response answered = host.RequestWithArgument(
-      "POST", "/tav-login/v1/session/invoke", Json(R"(["gameService","createTutorialGame",[1]])"));
-  EXPECT_EQ(answered.status, 200u);
-  EXPECT_EQ(answered.bodyText, R"({"body":{"id":5},"typeName":"com.example.Game"})");
-
-  const Response failed = host.Request("POST", "/tav-login/v1/session/invoke",
-                                       R"(["gameService","retrieveInProgressGameInfo",[]])");
-  EXPECT_EQ(failed.status, 500u);
-  EXPECT_EQ(failed.error, "No game.");
-  const Response unknown =
-      host.Request("POST", "/tav-login/v1/session/invoke", R"(["gameService","other",[]])");
-  EXPECT_EQ(unknown.status, 404u);
-  EXPECT_EQ(unknown.error, "No answer is set for the LCDS call gameService.other.");
-  EXPECT_EQ(host.Request("POST", "/tav-login/v1/session/invoke", "[1]").status, 400u);
-
-  const auto& calls = host.GetPeers().LcdsCalls();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].method, "createTutorialGame");
-  EXPECT_EQ(ToJson(calls[0].arguments), "[1]");
-}
-
-TEST(HostPeers, TelemetryCommandLineAndFaults) {
-  HostOptions options;
-  options.commandLine = {"--no-zump", "--x=1"};
-  Host host(options);
-  EXPECT_EQ(host.Request("GET", "/naloclient/command-line-args").bodyText,
-            R"(["--no-zump","--x=1"])");
-  EXPECT_EQ(host.Request("POST", "/telemetry/v1/events/a.b", R"({"x":1})").status, 204u);
-  ASSERT_EQ(host.GetPeers().Telemetry().size(), 1u);
-  EXPECT_EQ(host.GetPeers().Telemetry()[0].name, "a.b");
-  EXPECT_EQ(ToJson(host.GetPeers().Telemetry()[0].data), R"({"x":1})");
-
-  host.GetPeers().InjectFault("/naloclient/app-port", 2, 503, "Port not open.");
-  host.GetPeers().SeedResource("/naloclient/app-port", Json("2999"));
-  for (int i = 0; i < 2; ++i) {
-    const Response faulty = host.Request("GET", "/naloclient/app-port?x");
-    EXPECT_EQ(faulty.status, 503u);
-    EXPECT_EQ(faulty.error, "Port not open.");
-  }
-  EXPECT_EQ(host.Request("GET", "/naloclient/app-port").bodyText, "2999");
-  // Seeding publishes nothing; telemetry and the command line neither.
-  EXPECT_TRUE(host.PublishedEvents().empty());
-}
-
-// What the Peers mutators store and publish, as a plugin subscribed to the
-// URI sees it: seeding counts as the first value, publishing stores nothing,
-// deleting a missing value still tells the subscribers.
 TEST(ResourcePeer, MutatorsStoreAndPublishAsDocumented) {
   struct Case {
     const char* what;
@@ -409,7 +324,9 @@ TEST(DataStorePeer, WritesAtomicallyAndOnlyWhenSomethingChanged) {
     EXPECT_EQ(ToJson(Json(contents())), step.file);
     EXPECT_FALSE(std::filesystem::exists(folder / "data-store.json.tmp"));
   }
-  // A mutator of the peers reaches the file too, and publishes like a request.
+  // A mutator of the peers reaches the file too, and publishes like a request;
+  // other resources are not kept in it.
+  host.GetPeers().SetResource("/peer/v1/not-stored", Json("1"));
   host.GetPeers().SetResource("/data-store/v1/install-settings/c", Json("3"));
   EXPECT_EQ(ToJson(Json(contents())), R"({"a":"two","c":3})");
   EXPECT_EQ(host.PublishedEvents().back().uri, "/data-store/v1/install-settings/c");
@@ -421,6 +338,8 @@ TEST(LcdsRelay, EdgesOfTheAnswerTable) {
   Peers& peers = host.GetPeers();
   peers.SetLcdsAnswer("svc", "codeless",
                       {.typeName = {}, .body = {}, .failure = Failure("No code.")});
+  peers.SetLcdsAnswer("svc", "failing",
+                      {.typeName = {}, .body = {}, .failure = Failure(503, "No game.")});
   peers.SetLcdsAnswer("svc", "replaced", {.typeName = "t.Old", .body = Json("1"), .failure = {}});
   peers.SetLcdsAnswer("svc", "replaced", {.typeName = "t.New", .body = Json("2"), .failure = {}});
   struct Case {
@@ -430,6 +349,7 @@ TEST(LcdsRelay, EdgesOfTheAnswerTable) {
   };
   const Case cases[] = {
       {R"(["svc","codeless",[]])", 500, "No code."},
+      {R"(["svc","failing",[]])", 503, "No game."},
       {R"(["svc","replaced",[]])", 200, R"({"body":2,"typeName":"t.New"})"},
       {R"(["svc","replaced"])", 200, R"({"body":2,"typeName":"t.New"})"},
       {R"(["svc","missing"])", 404, "No answer is set for the LCDS call svc.missing."},
@@ -450,11 +370,16 @@ TEST(LcdsRelay, EdgesOfTheAnswerTable) {
   for (const LcdsCall& call : peers.LcdsCalls()) {
     calls.push_back(call.destination + "." + call.method + " " + Describe(call.arguments));
   }
-  EXPECT_THAT(calls, ElementsAre("svc.codeless []", "svc.replaced []", "svc.replaced null",
-                                 "svc.missing null", "other.replaced []"));
+  EXPECT_THAT(calls, ElementsAre("svc.codeless []", "svc.failing []", "svc.replaced []",
+                                 "svc.replaced null", "svc.missing null", "other.replaced []"));
   // A GET of the relay's path is not an invocation.
   EXPECT_EQ(host.Request("GET", "/tav-login/v1/session/invoke").status, 404u);
-  EXPECT_EQ(peers.LcdsCalls().size(), 5u);
+  EXPECT_EQ(peers.LcdsCalls().size(), 6u);
+  // A plugin sends the three as positional arguments rather than one body.
+  const Response answered = host.RequestWithArgument("POST", "/tav-login/v1/session/invoke",
+                                                     Json(R"(["svc","replaced",[1]])"));
+  EXPECT_EQ(answered.bodyText, R"({"body":2,"typeName":"t.New"})");
+  EXPECT_EQ(ToJson(peers.LcdsCalls().back().arguments), "[1]");
 }
 
 // --- Realistic peers -------------------------------------------------------------------------

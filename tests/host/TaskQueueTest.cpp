@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/TaskQueue.h"
+#include "host/core/TaskQueue.h"
 
 namespace Nalo::Host {
 namespace {

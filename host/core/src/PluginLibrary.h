@@ -2,6 +2,7 @@
 // PluginLibrary: an opened plugin shared object and its export.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,8 @@
 namespace Nalo::Host::detail {
 
 // Owns a dlopen handle (a DLL's module handle on Windows,
-// PluginLibraryWin32.cpp); closing it unloads the object.
+// PluginLibraryWin32.cpp); closing it unloads the object. Movable, not
+// copyable; destroying it closes the handle.
 class PluginLibrary {
  public:
   // Opens `path` (RTLD_NOW | RTLD_LOCAL) and finds the export named
@@ -21,12 +23,6 @@ class PluginLibrary {
   // begins with "load_". Fails with 500 and a message naming the path.
   [[nodiscard]] static MaybeType<Failure, PluginLibrary> Open(const std::filesystem::path& path,
                                                               std::string_view entryName);
-
-  PluginLibrary(PluginLibrary&& other) noexcept;
-  PluginLibrary& operator=(PluginLibrary&& other) noexcept;
-  PluginLibrary(const PluginLibrary&) = delete;
-  PluginLibrary& operator=(const PluginLibrary&) = delete;
-  ~PluginLibrary();
 
   [[nodiscard]] NaloPluginEntry Entry() const noexcept { return mEntry; }
   // The test-only clock-source export (NALO_CLOCK_SOURCE_EXPORT); null when
@@ -38,6 +34,11 @@ class PluginLibrary {
   [[nodiscard]] const std::string& EntryName() const noexcept { return mEntryName; }
 
  private:
+  // Closes a handle: dlclose, or FreeLibrary on Windows.
+  struct Closer {
+    void operator()(void* handle) const noexcept;
+  };
+
   PluginLibrary(void* handle, NaloPluginEntry entry, NaloSetClockSource setClockSource,
                 NaloPassLogGroups passLogGroups, std::string entryName) noexcept
       : mHandle(handle),
@@ -46,7 +47,7 @@ class PluginLibrary {
         mPassLogGroups(passLogGroups),
         mEntryName(std::move(entryName)) {}
 
-  void* mHandle = nullptr;
+  std::unique_ptr<void, Closer> mHandle;
   NaloPluginEntry mEntry = nullptr;
   NaloSetClockSource mSetClockSource = nullptr;
   NaloPassLogGroups mPassLogGroups = nullptr;

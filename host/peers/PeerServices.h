@@ -1,9 +1,12 @@
 #pragma once
-// PeerServices: the Peers of a Host (Peers.h), and the request handling
-// behind them.
+// PeerServices: the stand-in peers (Peers.h) as the core holds them: the
+// request handling behind Peers, and what the core asks of them when it
+// routes a request that no plugin serves. The core gives them a Wiring to
+// publish, run due work, read the clock and log.
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,8 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/peers/EventNames.h"
+#include "host/peers/Peers.h"
+#include "host/peers/Response.h"
+#include "host/peers/detail/DataStoreFile.h"
 
 namespace Nalo::Host::detail {
 
@@ -35,7 +40,16 @@ class PeerServices final : public Peers {
     std::function<void(std::uint32_t level, std::string_view text)> log;
   };
 
-  PeerServices(const HostOptions& options, Wiring wiring);
+  // What the peers start with (the host's options that concern them).
+  struct Settings {
+    PeerSetup setup = PeerSetup::Plain;
+    // Where the data store keeps its file; empty: in memory only.
+    std::filesystem::path stateFolder;
+    // Served at /naloclient/command-line-args.
+    std::vector<std::string> commandLine;
+  };
+
+  PeerServices(Settings settings, Wiring wiring);
 
   // Reads the data store file of the state folder, when there is one. A file
   // that can't be parsed (or isn't a JSON object) is kept beside it as
@@ -113,7 +127,7 @@ class PeerServices final : public Peers {
   [[nodiscard]] std::optional<Response> RealisticAnswer(std::uint32_t method,
                                                         std::string_view path) const;
 
-  HostOptions mOptions;
+  Settings mSettings;
   Wiring mWiring;
   std::map<std::string, BindingProperty, std::less<>> mResources;
   std::map<std::string, AnswerSequence<LcdsAnswer>, std::less<>> mLcdsAnswers;
@@ -123,7 +137,7 @@ class PeerServices final : public Peers {
   std::vector<TelemetryRecord> mTelemetry;
   std::vector<PeerRequest> mRequests;
   std::vector<std::string> mAnnounced;  // realistic peers: paths published after a load
-  bool mDataStoreInMemoryOnly = false;  // its file couldn't be read nor moved aside
+  DataStoreFile mDataStore;
 };
 
 }  // namespace Nalo::Host::detail

@@ -1,4 +1,4 @@
-#include "host/TaskQueue.h"
+#include "host/core/TaskQueue.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "host/src/RealisticPeers.h"
+#include "host/peers/src/RealisticPeers.h"
 
 #include <algorithm>
 #include <array>

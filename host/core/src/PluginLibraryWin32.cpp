@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include "host/src/PluginLibrary.h"
+#include "host/core/src/PluginLibrary.h"
 
 namespace Nalo::Host::detail {
 
@@ -76,30 +76,9 @@ MaybeType<Failure, PluginLibrary> PluginLibrary::Open(const std::filesystem::pat
                        Export<NaloPassLogGroups>(module, NALO_LOG_GROUPS_EXPORT), std::move(name));
 }
 
-PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
-    : mHandle(std::exchange(other.mHandle, nullptr)),
-      mEntry(std::exchange(other.mEntry, nullptr)),
-      mSetClockSource(std::exchange(other.mSetClockSource, nullptr)),
-      mPassLogGroups(std::exchange(other.mPassLogGroups, nullptr)),
-      mEntryName(std::move(other.mEntryName)) {}
-
-PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
-  if (this != &other) {
-    if (mHandle != nullptr) {
-      FreeLibrary(static_cast<HMODULE>(mHandle));
-    }
-    mHandle = std::exchange(other.mHandle, nullptr);
-    mEntry = std::exchange(other.mEntry, nullptr);
-    mSetClockSource = std::exchange(other.mSetClockSource, nullptr);
-    mPassLogGroups = std::exchange(other.mPassLogGroups, nullptr);
-    mEntryName = std::move(other.mEntryName);
-  }
-  return *this;
-}
-
-PluginLibrary::~PluginLibrary() {
-  if (mHandle != nullptr) {
-    FreeLibrary(static_cast<HMODULE>(mHandle));
+void PluginLibrary::Closer::operator()(void* handle) const noexcept {
+  if (handle != nullptr) {
+    FreeLibrary(static_cast<HMODULE>(handle));
   }
 }
 

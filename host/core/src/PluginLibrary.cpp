@@ -1,4 +1,4 @@
-#include "host/src/PluginLibrary.h"
+#include "host/core/src/PluginLibrary.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -143,30 +143,9 @@ MaybeType<Failure, PluginLibrary> PluginLibrary::Open(const std::filesystem::pat
   return PluginLibrary(handle, entry, setClockSource, passLogGroups, std::move(name));
 }
 
-PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept
-    : mHandle(std::exchange(other.mHandle, nullptr)),
-      mEntry(std::exchange(other.mEntry, nullptr)),
-      mSetClockSource(std::exchange(other.mSetClockSource, nullptr)),
-      mPassLogGroups(std::exchange(other.mPassLogGroups, nullptr)),
-      mEntryName(std::move(other.mEntryName)) {}
-
-PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
-  if (this != &other) {
-    if (mHandle != nullptr) {
-      dlclose(mHandle);
-    }
-    mHandle = std::exchange(other.mHandle, nullptr);
-    mEntry = std::exchange(other.mEntry, nullptr);
-    mSetClockSource = std::exchange(other.mSetClockSource, nullptr);
-    mPassLogGroups = std::exchange(other.mPassLogGroups, nullptr);
-    mEntryName = std::move(other.mEntryName);
-  }
-  return *this;
-}
-
-PluginLibrary::~PluginLibrary() {
-  if (mHandle != nullptr) {
-    dlclose(mHandle);
+void PluginLibrary::Closer::operator()(void* handle) const noexcept {
+  if (handle != nullptr) {
+    dlclose(handle);
   }
 }
 

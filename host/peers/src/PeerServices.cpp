@@ -1,31 +1,10 @@
-#include "host/src/PeerServices.h"
+#include "host/peers/PeerServices.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#ifdef _WIN32
-// Windows has no fchmod: the file's access is what its folder gives.
-static int fchmod(int /*descriptor*/, int /*mode*/) {
-  return 0;
-}
-static std::tm* gmtime_r(const std::time_t* time, std::tm* parts) {
-  return gmtime_s(parts, time) == 0 ? parts : nullptr;
-}
-#endif
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 #include <utility>
 
+#include "abi/HostAbi.h"
 #include "binding/Json.h"
-#include "host/src/RealisticPeers.h"
+#include "host/peers/src/RealisticPeers.h"
 
 namespace Nalo::Host::detail {
 
@@ -35,9 +14,7 @@ constexpr std::string_view kDataStorePrefix = "/data-store/v1/install-settings/"
 constexpr std::string_view kTelemetryPrefix = "/telemetry/v1/events/";
 constexpr std::string_view kLcdsInvokePath = "/tav-login/v1/session/invoke";
 constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
-constexpr std::string_view kDataStoreFile = "data-store.json";
 
-constexpr std::string_view kResourceEvent = "OnJsonApiEvent";
 constexpr std::string_view kCreate = "Create";
 constexpr std::string_view kUpdate = "Update";
 constexpr std::string_view kDelete = "Delete";
@@ -55,14 +32,6 @@ constexpr std::string_view kMethodNotAllowed = "{method} is not supported at {pa
 constexpr std::string_view kLcdsArguments =
     "An LCDS invocation takes a destination, a method and an array of arguments.";
 constexpr std::string_view kNoLcdsAnswer = "No answer is set for the LCDS call {call}.";
-constexpr std::string_view kCorruptDataStore =
-    "Couldn't read the data store file {file} ({error}): it was kept as {kept} and the data "
-    "store starts empty.";
-constexpr std::string_view kCorruptDataStoreNotKept =
-    "Couldn't read the data store file {file} ({error}), nor move it aside ({moveError}): it is "
-    "left untouched and the data store starts empty, in memory only.";
-constexpr std::string_view kUnwritableDataStore =
-    "Couldn't write the data store file {file}: {error}";
 }  // namespace Message
 
 std::string_view WithoutQuery(std::string_view path) {
@@ -97,10 +66,12 @@ const char* ServiceProxyEventName(ServiceProxyKind kind) {
 
 }  // namespace
 
-PeerServices::PeerServices(const HostOptions& options, Wiring wiring)
-    : mOptions(options), mWiring(std::move(wiring)) {
-  if (mOptions.peers == PeerSetup::Realistic) {
-    for (RealisticValue& value : RealisticValues(mOptions.stateFolder)) {
+PeerServices::PeerServices(Settings settings, Wiring wiring)
+    : mSettings(std::move(settings)),
+      mWiring(std::move(wiring)),
+      mDataStore(mSettings.stateFolder) {
+  if (mSettings.setup == PeerSetup::Realistic) {
+    for (RealisticValue& value : RealisticValues(mSettings.stateFolder)) {
       if (value.announced) {
         mAnnounced.push_back(value.path);
       }
@@ -125,7 +96,7 @@ void PeerServices::Announce() {
 
 std::optional<Response> PeerServices::RealisticAnswer(std::uint32_t method,
                                                       std::string_view path) const {
-  if (mOptions.peers != PeerSetup::Realistic) {
+  if (mSettings.setup != PeerSetup::Realistic) {
     return std::nullopt;
   }
   switch (RealisticActionOf(method, path)) {
@@ -153,63 +124,21 @@ std::optional<Response> PeerServices::RealisticAnswer(std::uint32_t method,
   return std::nullopt;
 }
 
-namespace {
-
-// The file's name with a UTC time stamp: "data-store.json.corrupt-20261207T150102Z",
-// and a counter after it when that name is taken.
-std::filesystem::path CorruptFileName(const std::filesystem::path& file) {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm parts{};
-  gmtime_r(&now, &parts);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
-  std::filesystem::path kept = file;
-  kept += std::string(".corrupt-") + stamp;
-  std::error_code error;
-  for (int counter = 2; std::filesystem::exists(kept, error); ++counter) {
-    kept = file;
-    kept += std::string(".corrupt-") + stamp + "-" + std::to_string(counter);
-  }
-  return kept;
-}
-
-}  // namespace
-
 MaybeType<Failure, void> PeerServices::LoadDataStore() {
-  if (mOptions.stateFolder.empty()) {
-    return {};
+  auto contents = mDataStore.Read();
+  if (contents.HasFailure()) {
+    return contents.GetFailure();
   }
-  const std::filesystem::path file = mOptions.stateFolder / kDataStoreFile;
-  std::error_code error;
-  if (!std::filesystem::exists(file, error)) {
-    return {};
-  }
-  std::ifstream stream(file, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(stream)),
-                         std::istreambuf_iterator<char>());
-  BindingResult parsed = ParseJson(text);
-  if (parsed.Failed() || parsed.Value().Kind() != BindingKind::Structure) {
-    const std::string problem =
-        parsed.Failed() ? std::string(parsed.ErrorMessage()) : "it isn't a JSON object";
-    // Moved aside, not overwritten by the next write: nothing is lost unseen.
-    const std::filesystem::path kept = CorruptFileName(file);
-    std::filesystem::rename(file, kept, error);
-    if (error) {
-      mDataStoreInMemoryOnly = true;
-      return Failure(kInternalError, Message::kCorruptDataStoreNotKept,
-                     {{"file", file.string()}, {"error", problem}, {"moveError", error.message()}});
+  if (contents.Value().Kind() == BindingKind::Structure) {
+    for (const auto& member : contents.Value().Members()) {
+      mResources[std::string(kDataStorePrefix) + std::string(member.name)] = member.value;
     }
-    return Failure(kInternalError, Message::kCorruptDataStore,
-                   {{"file", file.string()}, {"error", problem}, {"kept", kept.string()}});
-  }
-  for (const auto& member : parsed.Value().Members()) {
-    mResources[std::string(kDataStorePrefix) + std::string(member.name)] = member.value;
   }
   return {};
 }
 
 MaybeType<Failure, void> PeerServices::SaveDataStore() const {
-  if (mOptions.stateFolder.empty() || mDataStoreInMemoryOnly) {
+  if (!mDataStore.Writes()) {
     return {};
   }
   BindingProperty contents;
@@ -219,47 +148,7 @@ MaybeType<Failure, void> PeerServices::SaveDataStore() const {
       contents.member(std::string_view(path).substr(kDataStorePrefix.size())) = value;
     }
   }
-  const std::filesystem::path file = mOptions.stateFolder / kDataStoreFile;
-  std::filesystem::path temporary = file;
-  temporary += ".tmp";
-  std::error_code error;
-  // The store holds secrets (the game's encryption key in the process
-  // record): a folder made for it and the file are its owner's alone.
-  if (std::filesystem::create_directories(mOptions.stateFolder, error)) {
-    std::filesystem::permissions(mOptions.stateFolder, std::filesystem::perms::owner_all, error);
-  }
-  const std::string text = ToJson(contents);
-#ifdef _WIN32
-  const int descriptor =
-      _wopen(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-  const int descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-#endif
-  bool written = descriptor >= 0 && fchmod(descriptor, 0600) == 0;
-  for (std::size_t done = 0; written && done < text.size();) {
-    const ssize_t count = write(descriptor, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    written = count > 0;
-    done += written ? static_cast<std::size_t>(count) : 0;
-  }
-  const int writeError = errno;
-  if (descriptor >= 0) {
-    close(descriptor);
-  }
-  if (!written) {
-    return Failure(kInternalError, Message::kUnwritableDataStore,
-                   {{"file", temporary.string()}, {"error", std::strerror(writeError)}});
-  }
-  // rename() replaces the old file in one step: a reader (or a crash) sees
-  // the old contents or the new, never a part.
-  std::filesystem::rename(temporary, file, error);
-  if (error) {
-    return Failure(kInternalError, Message::kUnwritableDataStore,
-                   {{"file", file.string()}, {"error", error.message()}});
-  }
-  return {};
+  return mDataStore.Write(contents);
 }
 
 std::optional<Response> PeerServices::TakeFault(std::string_view path) {
@@ -308,8 +197,8 @@ void PeerServices::Publish(std::string_view path, std::string_view eventType,
   payload->member("data") = value;
   const std::string name = ResourceEventName(path);
   mWiring.publish(name, payload, path, eventType);
-  if (name != kResourceEvent) {
-    mWiring.publish(kResourceEvent, std::move(payload), path, eventType);
+  if (name != kResourceEventName) {
+    mWiring.publish(kResourceEventName, std::move(payload), path, eventType);
   }
 }
 
@@ -338,7 +227,7 @@ Response PeerServices::Handle(std::uint32_t method, std::string_view fullPath,
   if (path == kCommandLinePath && method == NALO_METHOD_GET) {
     BindingProperty line;
     line.MakeCollection();
-    for (const std::string& argument : mOptions.commandLine) {
+    for (const std::string& argument : mSettings.commandLine) {
       line.at(line.size()).SetString(std::string_view(argument));
     }
     return Answer(kOk, std::move(line));

@@ -34,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 
 namespace Nalo::Host {
 

@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "binding/Json.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/Scenario.h"
 #include "host/scenario/ValueMatch.h"
 #ifndef _WIN32
