@@ -62,24 +62,26 @@ void MoveRecord(NaloHostValue& record, const std::byte* from, std::byte* to) noe
   }
 }
 
+// Copies `size` bytes, sizeof(Word) to 2 * sizeof(Word) of them, by two
+// moves that overlap in the middle.
+template <class Word>
+void CopyOverlapping(std::byte* target, const std::byte* from, std::size_t size) noexcept {
+  Word head = 0;
+  Word tail = 0;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + size - sizeof tail, sizeof tail);
+  std::memcpy(target, &head, sizeof head);
+  std::memcpy(target + size - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies `size` bytes. Member names and most texts of a publication are
-// short; up to 16 bytes are copied by two overlapping moves, without a call.
+// short; from 4 to 16 bytes are copied without a call.
 void CopyShort(std::byte* target, const void* source, std::size_t size) noexcept {
   const auto* from = static_cast<const std::byte*>(source);
   if (size >= sizeof(std::uint64_t) && size <= 2 * sizeof(std::uint64_t)) {
-    std::uint64_t head = 0;
-    std::uint64_t tail = 0;
-    std::memcpy(&head, from, sizeof head);
-    std::memcpy(&tail, from + size - sizeof tail, sizeof tail);
-    std::memcpy(target, &head, sizeof head);
-    std::memcpy(target + size - sizeof tail, &tail, sizeof tail);
+    CopyOverlapping<std::uint64_t>(target, from, size);
   } else if (size >= sizeof(std::uint32_t) && size < sizeof(std::uint64_t)) {
-    std::uint32_t head = 0;
-    std::uint32_t tail = 0;
-    std::memcpy(&head, from, sizeof head);
-    std::memcpy(&tail, from + size - sizeof tail, sizeof tail);
-    std::memcpy(target, &head, sizeof head);
-    std::memcpy(target + size - sizeof tail, &tail, sizeof tail);
+    CopyOverlapping<std::uint32_t>(target, from, size);
   } else if (size != 0) {
     std::memcpy(target, from, size);
   }
