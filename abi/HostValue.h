@@ -101,6 +101,11 @@ struct HostMemberSource {
 //   Nalo::HostValueBuilder builder(registry);
 //   Nalo::BindingResult walked = Nalo::VisitNative(session, registry, builder);
 //   if (walked.Succeeded()) { Nalo::HostValue value = builder.Take(); ... }
+//
+// Every publication of the plugin goes through here, so the common calls are
+// written to cost a few instructions each: records hold final addresses from
+// the start (a block that grows moves them once, in Grow), and a name or a
+// text is one bounds check and one copy.
 class HostValueBuilder final : public BindingVisitor {
  public:
   explicit HostValueBuilder(const BindingTypeRegistry& registry, std::size_t capacityHint = 0);
@@ -118,9 +123,9 @@ class HostValueBuilder final : public BindingVisitor {
   void String(std::string_view bytes) override;
   void Blob(std::span<const std::uint8_t> bytes) override;
   void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override;
-  void StartArray(std::size_t count) override;
+  void StartArray(std::size_t count) override { Open(count, Container::Array); }
   void EndArray() override { Close(); }
-  void StartObject(std::size_t count) override;
+  void StartObject(std::size_t count) override { Open(count, Container::Object); }
   void Key(std::string_view name) override;
   void EndObject() override { Close(); }
 
@@ -130,33 +135,41 @@ class HostValueBuilder final : public BindingVisitor {
   [[nodiscard]] HostValue Take();
 
  private:
+  enum class Container : std::uint8_t { Array, Object };
   // An open array or object: where its records lie in the block, and the
   // index of the record the next value fills.
   struct Frame {
     std::size_t records;
     std::size_t next;
-    bool isObject;
+    Container container;
   };
   static constexpr std::size_t kInlineFrames = 16;
 
   // The offset of `size` more bytes, aligned for records when `isRecord`.
   std::size_t Allocate(std::size_t size, bool isRecord);
+  // Moves the block to one of at least `needed` bytes, and every address the
+  // records written so far hold with it.
   void Grow(std::size_t needed);
   // The record the next value fills (valid until the next allocation).
-  NaloHostValue& Slot() noexcept;
+  NaloHostValue& Slot() noexcept {
+    if (mTop == nullptr) {
+      return mRoot;
+    }
+    std::byte* records = mBlock + mTop->records;
+    return mTop->container == Container::Object
+               ? reinterpret_cast<NaloHostMember*>(records)[mTop->next].value
+               : reinterpret_cast<NaloHostValue*>(records)[mTop->next];
+  }
   // The value in the current slot is complete.
   void Advance() noexcept {
-    if (mDepth > 0) {
-      ++TopFrame().next;
+    if (mTop != nullptr) {
+      ++mTop->next;
     }
   }
-  Frame& TopFrame() noexcept {
-    return mDepth <= kInlineFrames ? mFrames[mDepth - 1] : mMoreFrames[mDepth - 1 - kInlineFrames];
-  }
-  void Open(std::size_t records, bool isObject);
+  void Open(std::size_t count, Container container);
   void Close() noexcept;
-  // Writes `bytes` (and a NUL when `isText`) into the block; the offset.
-  std::size_t CopyBytes(const void* bytes, std::size_t size, bool isText);
+  // Writes `bytes` (and a NUL when `isText`) into the block; their address.
+  const std::byte* CopyBytes(const void* bytes, std::size_t size, bool isText);
 
   const BindingTypeRegistry& mRegistry;
   std::byte* mBlock = nullptr;
@@ -164,6 +177,8 @@ class HostValueBuilder final : public BindingVisitor {
   std::size_t mCapacity = 0;
   NaloHostValue mRoot{};
   std::size_t mDepth = 0;
+  // The innermost open frame; null at the root.
+  Frame* mTop = nullptr;
   std::array<Frame, kInlineFrames> mFrames{};
   std::vector<Frame> mMoreFrames;
 };

@@ -65,9 +65,9 @@
 #include "abi/HostValue.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingTypeRegistry.h"
-#include "platform/Clock.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
+#include "platform/Clock.h"
 #include "plugin/EventNames.h"
 #include "plugin/RuntimeTypes.h"
 
@@ -420,6 +420,10 @@ class ModuleBase : public EventSubscriber {
   // The largest resource payload block published so far: the next one
   // starts at this size and rarely has to grow.
   std::size_t mPayloadBlockHint = 0;
+  // The event name of the last URI published, kept for the next publication
+  // of the same resource.
+  std::string mPublishedUri;
+  std::string mPublishedEventName;
   const NaloHostServices* mServices = nullptr;
   std::uint32_t mPluginHandle = 0;
   std::string mShortName;

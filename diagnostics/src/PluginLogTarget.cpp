@@ -36,7 +36,8 @@ bool PluginLogTarget::Write(const LogRecord& record) {
     mSink(record.level, record.message);
     return true;
   }
-  std::array<char, kLogBufferSize> buffer{};
+  // Not cleared: FormatLogLine writes the line and its NUL.
+  std::array<char, kLogBufferSize> buffer;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   std::string_view line = FormatLogLine("#G| #M", record, {}, buffer);
   if (line.ends_with('\n')) {
     // The sink takes a message, which ends without the line's newline.

@@ -1,10 +1,10 @@
+// ModuleBase's core entries, events and resource subscriptions, the
+// publication of the plugin's resources, LCDS messages and service-proxy
+// replies. Tasks and timers are in ModuleTasks.cpp.
+
 #include "plugin/ModuleBase.h"
 
 #include <algorithm>
-#include <array>
-#include <cmath>
-#include <exception>
-#include <sstream>
 
 #include "diagnostics/Fatal.h"
 #include "diagnostics/Log.h"
@@ -17,10 +17,6 @@ namespace {
 
 constexpr std::uint32_t kResourceSubscriptionFlags = 0;
 constexpr std::uint32_t kServiceSubscriptionFlags = 1;
-constexpr double kNanosecondsPerSecond = 1e9;
-constexpr std::uint64_t kNanosecondsPerMillisecond = 1'000'000;
-constexpr double kMillisecondsPerSecond = 1e3;
-constexpr std::uint64_t kMissingTimerGroups = kLogGroupDebug | kLogGroupNetwork;
 
 std::string ServiceMethodKey(const PluginServiceProxyResponse& reply) {
   return reply.serviceName + "." + reply.methodName;
@@ -222,79 +218,31 @@ void ModuleBase::DispatchResource(Resource& resource) {
   }
 }
 
-namespace {
-
-// Passes the walk of a Resource record (whose data is empty) on to a host
-// value builder, with the record's "data" member replaced by the walk of the
-// data itself.
-class ResourceWalk final : public BindingVisitor {
- public:
-  ResourceWalk(HostValueBuilder& target, const detail::ResourceData& data) noexcept
-      : mTarget(target), mData(data) {}
-
-  [[nodiscard]] const BindingResult& DataResult() const noexcept { return mDataResult; }
-
-  void Null() override {
-    if (mDataNext) {
-      mDataNext = false;
-      mDataResult = mData(mTarget);
-      return;
-    }
-    mTarget.Null();
-  }
-  void Bool(bool value) override { mTarget.Bool(value); }
-  void Int64(std::int64_t value) override { mTarget.Int64(value); }
-  void Uint64(std::uint64_t value) override { mTarget.Uint64(value); }
-  void Double(double value) override { mTarget.Double(value); }
-  void String(std::string_view bytes) override { mTarget.String(bytes); }
-  void Blob(std::span<const std::uint8_t> bytes) override { mTarget.Blob(bytes); }
-  void Enum(std::int32_t value, const BindingTypeDescriptor* descriptor) override {
-    mTarget.Enum(value, descriptor);
-  }
-  void StartArray(std::size_t count) override {
-    ++mDepth;
-    mTarget.StartArray(count);
-  }
-  void EndArray() override {
-    --mDepth;
-    mTarget.EndArray();
-  }
-  void StartObject(std::size_t count) override {
-    ++mDepth;
-    mTarget.StartObject(count);
-  }
-  void Key(std::string_view name) override {
-    mDataNext = mDepth == 1 && name == "data";
-    mTarget.Key(name);
-  }
-  void EndObject() override {
-    --mDepth;
-    mTarget.EndObject();
-  }
-
- private:
-  HostValueBuilder& mTarget;
-  const detail::ResourceData& mData;
-  std::size_t mDepth = 0;
-  bool mDataNext = false;
-  BindingResult mDataResult;
-};
-
-}  // namespace
-
 MaybeType<Failure, HostValue> detail::ResourcePayload(std::string_view uri,
                                                       PluginResourceEventType type,
                                                       const ResourceData& data,
                                                       const BindingTypeRegistry& registry,
                                                       std::size_t* blockHint) {
   HostValueBuilder builder(registry, blockHint != nullptr ? *blockHint : 0);
-  ResourceWalk walk(builder, data);
-  const BindingResult record =
-      VisitNative(Resource{std::string(uri), type, BindingProperty()}, registry, walk);
-  const BindingResult& failed = record.Failed() ? record : walk.DataResult();
-  if (failed.Failed()) {
-    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", failed.ErrorMessage()}});
+  if (DescriptorOf<Resource>(registry) == nullptr) [[unlikely]] {
+    // Fails exactly as converting the record fails.
+    const BindingResult record =
+        VisitNative(Resource{std::string(uri), type, BindingProperty()}, registry, builder);
+    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", record.ErrorMessage()}});
   }
+  // The registered record, member by member in name order (data, eventType,
+  // uri), written here so that the data goes straight into the builder.
+  builder.StartObject(3);
+  builder.Key("data");
+  const BindingResult walked = data(builder);
+  if (walked.Failed()) {
+    return Failure(500, kPublishFailed, {{"uri", uri}, {"error", walked.ErrorMessage()}});
+  }
+  builder.Key("eventType");
+  builder.Enum(static_cast<std::int32_t>(type), DescriptorOf<PluginResourceEventType>(registry));
+  builder.Key("uri");
+  builder.String(uri);
+  builder.EndObject();
   if (blockHint != nullptr) {
     *blockHint = std::max(*blockHint, builder.Used());
   }
@@ -321,7 +269,11 @@ MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
     return std::move(converted).GetFailure();
   }
   const HostValue& payload = converted.Value();
-  const std::string name = ResourceEventName(uri);
+  // Taken out of the cache while the core has it, in case the core delivers
+  // to this plugin inside the call and a handler publishes again.
+  std::string name = !mPublishedUri.empty() && uri == mPublishedUri ? std::move(mPublishedEventName)
+                                                                    : ResourceEventName(uri);
+  mPublishedUri.clear();
   NaloEvent event{};
   event.name = name.c_str();
   event.payload = payload.Record();
@@ -330,6 +282,8 @@ MaybeType<Failure, void> ModuleBase::PublishResource(std::string_view uri,
     event.name = kJsonApiEventName.data();
     HostSendEvent(&event);
   }
+  mPublishedUri = uri;
+  mPublishedEventName = std::move(name);
   return {};
 }
 
@@ -412,188 +366,6 @@ void ModuleBase::OnServiceProxyAsync(PluginServiceProxyResponse& reply) {
     return;
   }
   found->second(reply);
-}
-
-// --- Tasks and timers -------------------------------------------------------------------
-
-void ModuleBase::Yield() {
-  HostBeginWait(detail::kYieldLabel.data(), 0);
-  HostPump();
-  HostEndWait();
-}
-
-bool ModuleBase::PostTask(std::string_view label, std::uint64_t deadlineNanoseconds, Task task) {
-  const double delay = DelaySecondsUntil(deadlineNanoseconds);
-  TaskRecord* record = nullptr;
-  std::uint64_t id = 0;
-  {
-    const std::lock_guard lock(mTaskMutex);
-    id = mNextTaskId++;
-    auto owned = std::make_unique<TaskRecord>(TaskRecord{this, id, std::move(task)});
-    record = owned.get();
-    mTasks.emplace(id, std::move(owned));
-  }
-  const std::string labelText(label);
-  if (HostPostTask(labelText.c_str(), &ModuleBase::RunTaskTrampoline, record, delay, 0) != 0) {
-    return true;
-  }
-  const std::lock_guard lock(mTaskMutex);
-  mTasks.erase(id);
-  return false;
-}
-
-double ModuleBase::DelaySecondsUntil(std::uint64_t deadlineNanoseconds) const {
-  const std::uint64_t now = NowNanoseconds();
-  // Whole milliseconds: deadlines computed a few microseconds apart for the
-  // same moment ("now + 1 s" in two handlers of one callback) reach the core
-  // as the same delay, so they run in posting order.
-  const std::uint64_t delayMilliseconds =
-      deadlineNanoseconds > now ? (deadlineNanoseconds - now + kNanosecondsPerMillisecond / 2) /
-                                      kNanosecondsPerMillisecond
-                                : 0;
-  return static_cast<double>(delayMilliseconds) / kMillisecondsPerSecond;
-}
-
-void NALO_ABI_CALL ModuleBase::RunTaskTrampoline(void* userData) noexcept {
-  if (userData == nullptr) {
-    return;
-  }
-  const auto* record = static_cast<const TaskRecord*>(userData);
-  record->module->RunTask(record->id);
-}
-
-void ModuleBase::RunTask(std::uint64_t id) noexcept {
-  Task task;
-  {
-    const std::lock_guard lock(mTaskMutex);
-    const auto found = mTasks.find(id);
-    if (found == mTasks.end()) {
-      return;  // dropped by OnShutdown
-    }
-    task = std::move(found->second->task);
-    mTasks.erase(found);
-  }
-  if (task) {
-    RunGuarded("a task", task);
-  }
-}
-
-void ModuleBase::RunGuarded(std::string_view what, const std::function<void()>& callable) noexcept {
-  try {
-    callable();
-  } catch (const std::exception& exception) {
-    Log(LogLevel::Error, kLogGroupDebug, detail::kCallbackExceptionFormat, mShortName.c_str(),
-        std::string(what).c_str(), exception.what());
-  } catch (...) {
-    Log(LogLevel::Error, kLogGroupDebug, detail::kCallbackExceptionFormat, mShortName.c_str(),
-        std::string(what).c_str(), "an exception of unknown type");
-  }
-}
-
-MaybeType<Failure, void> ModuleBase::SetTimer(std::string_view name, double intervalSeconds,
-                                              Task callable) {
-  // Written so that NaN fails too. An interval below a nanosecond would
-  // round to a deadline of now.
-  if (!(intervalSeconds * kNanosecondsPerSecond >= 1) || !std::isfinite(intervalSeconds)) {
-    std::ostringstream interval;
-    interval << intervalSeconds;
-    return Failure(400, detail::kTimerIntervalRefused,
-                   {{"name", name}, {"interval", interval.str()}});
-  }
-  const std::uint64_t deadline =
-      NowNanoseconds() +
-      static_cast<std::uint64_t>(std::llround(intervalSeconds * kNanosecondsPerSecond));
-  const auto [position, inserted] = mTimers.try_emplace(std::string(name));
-  Timer& timer = position->second;
-  if (timer.record != nullptr && (timer.record->posted || timer.record->firing)) {
-    // The core still holds the old schedule's firing: it keeps that record.
-    DetachTimerRecord(std::move(timer.record), TimerRecord::State::Detached);
-  }
-  if (timer.record == nullptr) {
-    timer.record = std::make_unique<TimerRecord>(TimerRecord{
-        this, position->first, detail::FillPositional(detail::kTimerTaskLabel, {name})});
-  }
-  timer.callable = std::make_shared<Task>(std::move(callable));
-  timer.intervalSeconds = intervalSeconds;
-  timer.generation = ++mLastTimerGeneration;
-  timer.nextDeadlineNanoseconds = deadline;
-  timer.record->generation = timer.generation;
-  ScheduleTimer(*timer.record, deadline);
-  return {};
-}
-
-void ModuleBase::RemoveTimer(std::string_view name) {
-  if (const auto found = mTimers.find(name); found != mTimers.end()) {
-    DetachTimerRecord(std::move(found->second.record), TimerRecord::State::Detached);
-    mTimers.erase(found);
-  }
-}
-
-bool ModuleBase::HasTimer(std::string_view name) const {
-  return mTimers.contains(name);
-}
-
-void ModuleBase::DetachTimerRecord(std::unique_ptr<TimerRecord> record, TimerRecord::State state) {
-  if (record == nullptr || !(record->posted || record->firing)) {
-    return;  // nothing refers to it any more
-  }
-  record->state = state;
-  mDetachedTimerRecords.push_back(std::move(record));
-}
-
-void ModuleBase::ScheduleTimer(TimerRecord& record, std::uint64_t deadlineNanoseconds) {
-  if (HostPostTask(record.label.c_str(), &ModuleBase::FireTimerTrampoline, &record,
-                   DelaySecondsUntil(deadlineNanoseconds), 0) != 0) {
-    record.posted = true;
-  }
-}
-
-void NALO_ABI_CALL ModuleBase::FireTimerTrampoline(void* userData) noexcept {
-  if (userData == nullptr) {
-    return;
-  }
-  auto* record = static_cast<TimerRecord*>(userData);
-  record->module->FireTimer(*record);
-}
-
-void ModuleBase::FireTimer(TimerRecord& record) {
-  record.posted = false;
-  const auto forget = [this](const TimerRecord& detached) {
-    std::erase_if(mDetachedTimerRecords, [&](const std::unique_ptr<TimerRecord>& owned) {
-      return owned.get() == &detached;
-    });
-  };
-  if (record.state != TimerRecord::State::Current) {
-    // Removed, set again or shut down since this firing was scheduled. Only
-    // a removed timer is worth a line: a replaced one fires on its new
-    // schedule.
-    if (record.state == TimerRecord::State::Detached && !mTimers.contains(record.name)) {
-      Log(LogLevel::Warn, kMissingTimerGroups, detail::kMissingTimerFormat, mShortName.c_str(),
-          record.name.c_str());
-    }
-    forget(record);
-    return;
-  }
-  const auto found = mTimers.find(record.name);
-  if (found == mTimers.end() || found->second.record.get() != &record) {
-    return;  // not reached: a current record belongs to its timer
-  }
-  Timer& timer = found->second;
-  const std::uint64_t nextDeadline =
-      NowNanoseconds() +
-      static_cast<std::uint64_t>(std::llround(timer.intervalSeconds * kNanosecondsPerSecond));
-  timer.nextDeadlineNanoseconds = nextDeadline;
-  // Held by a copy: the callable may set or remove its own timer, which
-  // detaches this record (it is firing) instead of freeing it.
-  const std::shared_ptr<Task> callable = timer.callable;
-  record.firing = true;
-  RunGuarded(record.name, *callable);
-  record.firing = false;
-  if (record.state != TimerRecord::State::Current) {
-    forget(record);
-    return;
-  }
-  ScheduleTimer(record, nextDeadline);
 }
 
 }  // namespace Nalo

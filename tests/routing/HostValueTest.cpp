@@ -245,5 +245,36 @@ TEST(HostValue, ABuiltValueIsOneBlockStartingAtItsRoot) {
   EXPECT_EQ(std::string_view(built.Record().payload.object.members[0].name), "uri");
 }
 
+// A builder that starts small grows many times while a walk is deep inside
+// nested arrays and objects (past its inline frames); every address it wrote
+// before a move must follow the block. Texts of every short length check the
+// copies of names and texts.
+TEST(HostValue, ABuilderThatGrowsKeepsWhatItWrote) {
+  BindingTypeRegistry registry;
+  BindingProperty tree;
+  BindingProperty* at = &tree;
+  for (int depth = 0; depth < 40; ++depth) {
+    const std::string text(static_cast<std::size_t>(depth % 21),
+                           static_cast<char>('a' + depth % 26));
+    at->member("t" + text).SetString(text);
+    at->member("n").SetSigned(depth);
+    at = depth % 2 == 0 ? &at->member("next").at(1) : &at->member("next");
+  }
+  at->SetString("the end");
+  HostValueBuilder builder(registry, 1);
+  tree.accept(builder);
+  const HostValue built = builder.Take();
+  std::vector<const void*> addresses;
+  CollectAddresses(built.Record(), addresses);
+  const auto* first = static_cast<const char*>(addresses.front());
+  for (const void* address : addresses) {
+    const auto* inside = static_cast<const char*>(address);
+    EXPECT_TRUE(inside >= first && inside < first + 16384);
+  }
+  BindingResult back = FromHostValue(built.Record(), "value");
+  ASSERT_THAT(back, BindingSucceeded());
+  EXPECT_EQ(back.Value(), tree);
+}
+
 }  // namespace
 }  // namespace Nalo
