@@ -96,7 +96,12 @@ bool ReadKeptPlace(EventPayload::State& state) {
 MaybeType<Failure, std::shared_ptr<EventPayload::State>> SentPayloads::Take(
     const NaloHostValue& record, std::uint32_t sender) {
   if (RepeatsLastSend(record, sender)) {
-    return mLast;
+    // Shared once, then forgotten: a plugin sends each publication twice
+    // (under its resource's event name and as "OnJsonApiEvent"), and the
+    // next record it sends is a new publication, often built where the last
+    // one lay, which a comparison would read nearly whole before finding it
+    // different. A record sent a third time is copied again.
+    return std::exchange(mLast, nullptr);
   }
   if (std::shared_ptr<EventPayload::State> kept = Keep(record)) {
     mLastRecord = record;
