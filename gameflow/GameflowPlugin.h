@@ -33,6 +33,7 @@
 #include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowChart.h"
 #include "gameflow/GameflowModel.h"
+#include "gameflow/GameflowRoutes.h"
 #include "gameflow/WallClock.h"
 #include "hsm/EventQueue.h"
 #include "plugin/AppModule.h"
@@ -42,6 +43,7 @@ namespace Nalo::Client::Gameflow {
 class GameflowPlugin final : public AppModule,
                              private GameflowChartOwner,
                              private GameFlowGate::Owner,
+                             private GameflowRoutes::Owner,
                              private GameClientLauncher::Owner {
  public:
   // The production clocks, the system's processes and the game client launcher.
@@ -99,46 +101,9 @@ class GameflowPlugin final : public AppModule,
   void ScheduleLockRefresh() override;
   bool RelaunchInProgressGame() override { return mLauncher->RelaunchInProgressGame(); }
 
-  // --- Routes (GameflowRoutes.cpp) --------------------------------------------------------
-  // Registers the 29 routes in table order.
-  void RegisterRoutes();
-  Api::GameflowAvailability GetAvailability();
-  MaybeType<Failure, void> PostReconnect() { return mLauncher->Reconnect(); }
-  void AcknowledgeFailedLaunch();
-  std::vector<std::string> GetExtraGameClientArgs();
-  void SetExtraGameClientArgs(std::vector<std::string> arguments);
-  MaybeType<Failure, Api::GameflowSession> GetSession();
-  bool GetActivePatcherLock();
-  void PostSessionEvent(std::string name);
-  void PostDodge(Api::GameflowGameDodge dodge);
-  void PostGameConfiguration(Api::Queue queue);
-  bool RequestLobby();
-  bool RequestTournamentCheckin();
-  void PostTournamentEnded();
-  void PostTick();
-  bool SetPreEndGameTransition(bool enabled);
-  Api::GameflowWatchPhase GetWatchPhase();
-  bool GetSpectating();
-  void GetDelayedSpectateLaunch();
-  void PostClientReceivedMessage(std::string message) { mLauncher->SetClientVestoMessage(message); }
-  MaybeType<Failure, void> PostWatchLaunch(std::vector<std::string> args) {
-    return mLauncher->WatchLaunch(args);
-  }
-  MaybeType<Failure, void> PostSpectateLaunch(std::string summonerName) {
-    return mLauncher->SpectateLaunch(std::move(summonerName));
-  }
-  MaybeType<Failure, void> PostSpectateQuit() { return mLauncher->SpectateQuit(); }
-  MaybeType<Failure, void> PostBattleTrainingStart() {
-    return mLauncher->TutorialStart(TutorialKind::BattleTraining);
-  }
-  MaybeType<Failure, void> PostBattleTrainingStop() { return mLauncher->BattleTrainingStop(); }
-  MaybeType<Failure, void> PostBasicTutorialStart() {
-    return mLauncher->TutorialStart(TutorialKind::BasicTutorial);
-  }
-  bool GetBasicTutorial();
-  bool GetBattleTraining();
-  void SetPlayerStatus(Api::PlayerStatus status);
-  Api::PlayerStatus GetPlayerStatus();
+  // --- What the routes ask of the plugin -----------------------------------------------
+  void PublishWatchPhase() override;
+  void PublishPlayerStatus() override;
 
   // --- Subscriptions (GameflowSubscriptions.cpp) ------------------------------------------
   void SubscribeAll();
@@ -210,6 +175,8 @@ class GameflowPlugin final : public AppModule,
   std::unique_ptr<ProcessSystem> mProcesses;
   std::unique_ptr<GameClientLauncher::Peers> mLauncherPeers;
   std::unique_ptr<GameLauncher> mLauncher;
+  // Built once the launcher is.
+  std::unique_ptr<GameflowRoutes> mRoutes;
   std::unique_ptr<PatcherPeers> mPatcherPeers;
   // Availability, the patcher lock and the corrupted mark.
   GameFlowGate mGate;

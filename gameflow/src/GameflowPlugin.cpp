@@ -35,6 +35,8 @@ GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallC
   mLauncher = std::make_unique<GameClientLauncher>(*mProcesses,
                                                    static_cast<GameClientLauncher::Owner&>(*this),
                                                    *mLauncherPeers, SystemTickClock());
+  mRoutes = std::make_unique<GameflowRoutes>(mModel, mGate, *mLauncher,
+                                             static_cast<GameflowRoutes::Owner&>(*this));
 }
 
 GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock)
@@ -56,7 +58,7 @@ GameflowPlugin::~GameflowPlugin() = default;
 
 void GameflowPlugin::RegisterApi() {
   RegisterGameflowTypes(Registry(), LcdsClasses());
-  RegisterRoutes();
+  mRoutes->Register(Routes());
 }
 
 bool GameflowPlugin::OnInitialize() {
@@ -116,6 +118,14 @@ bool GameflowPlugin::PostEvent(GameflowEvent event) {
 
 void GameflowPlugin::PublishSession() {
   PublishValue(kSessionPath, mModel.session.Session());
+}
+
+void GameflowPlugin::PublishWatchPhase() {
+  PublishValue(kWatchPath, mModel.watchPhase);
+}
+
+void GameflowPlugin::PublishPlayerStatus() {
+  PublishValue(kPlayerStatusPath, mModel.playerStatus);
 }
 
 void GameflowPlugin::PostTournamentReroute() {
@@ -186,7 +196,7 @@ void GameflowPlugin::PublishSpectating() {
 
 void GameflowPlugin::SetWatchPhase(Api::GameflowWatchPhase phase) {
   mModel.watchPhase = phase;
-  PublishValue(kWatchPath, mModel.watchPhase);
+  PublishWatchPhase();
 }
 
 // --- Availability, game flow and the patcher lock --------------------------------------------

@@ -1,4 +1,3 @@
-// The REST routes under /tav-gameflow/v1/ and their handlers.
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +7,7 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
-#include "gameflow/GameflowPlugin.h"
+#include "gameflow/GameflowRoutes.h"
 #include "gameflow/src/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
@@ -45,84 +44,84 @@ std::string PrintableName(std::string_view name) {
 
 }  // namespace
 
-void GameflowPlugin::RegisterRoutes() {
-  auto routes = Routes().Bind(*this);
-  routes.Get(kAvailabilityPath, &GameflowPlugin::GetAvailability);
-  routes.Post(kReconnectPath, &GameflowPlugin::PostReconnect);
-  routes.Post(kAckFailedToLaunchPath, &GameflowPlugin::AcknowledgeFailedLaunch);
-  routes.Get(kExtraGameClientArgsPath, &GameflowPlugin::GetExtraGameClientArgs);
-  routes.Post(kExtraGameClientArgsPath, &GameflowPlugin::SetExtraGameClientArgs,
+void GameflowRoutes::Register(RouteTable& table) {
+  auto routes = table.Bind(*this);
+  routes.Get(kAvailabilityPath, &GameflowRoutes::GetAvailability);
+  routes.Post(kReconnectPath, &GameflowRoutes::PostReconnect);
+  routes.Post(kAckFailedToLaunchPath, &GameflowRoutes::AcknowledgeFailedLaunch);
+  routes.Get(kExtraGameClientArgsPath, &GameflowRoutes::GetExtraGameClientArgs);
+  routes.Post(kExtraGameClientArgsPath, &GameflowRoutes::SetExtraGameClientArgs,
               InBody(kExtraGameClientArgsArgument));
-  routes.Get(kSessionPath, &GameflowPlugin::GetSession);
-  routes.Get(kActivePatcherLockPath, &GameflowPlugin::GetActivePatcherLock);
-  routes.Post(kSessionEventPath, &GameflowPlugin::PostSessionEvent, InBody(kSessionEventArgument));
-  routes.Post(kDodgePath, &GameflowPlugin::PostDodge, InBody(kDodgeArgument));
-  routes.Post(kGameConfigurationPath, &GameflowPlugin::PostGameConfiguration, InBody(kGameConfigurationArgument));
-  routes.Post(kRequestLobbyPath, &GameflowPlugin::RequestLobby);
-  routes.Post(kRequestTournamentCheckinPath, &GameflowPlugin::RequestTournamentCheckin);
-  routes.Post(kTournamentEndedPath, &GameflowPlugin::PostTournamentEnded);
-  routes.Post(kTickPath, &GameflowPlugin::PostTick);
-  routes.Post(kPreEndGameTransitionPath, &GameflowPlugin::SetPreEndGameTransition,
+  routes.Get(kSessionPath, &GameflowRoutes::GetSession);
+  routes.Get(kActivePatcherLockPath, &GameflowRoutes::GetActivePatcherLock);
+  routes.Post(kSessionEventPath, &GameflowRoutes::PostSessionEvent, InBody(kSessionEventArgument));
+  routes.Post(kDodgePath, &GameflowRoutes::PostDodge, InBody(kDodgeArgument));
+  routes.Post(kGameConfigurationPath, &GameflowRoutes::PostGameConfiguration, InBody(kGameConfigurationArgument));
+  routes.Post(kRequestLobbyPath, &GameflowRoutes::RequestLobby);
+  routes.Post(kRequestTournamentCheckinPath, &GameflowRoutes::RequestTournamentCheckin);
+  routes.Post(kTournamentEndedPath, &GameflowRoutes::PostTournamentEnded);
+  routes.Post(kTickPath, &GameflowRoutes::PostTick);
+  routes.Post(kPreEndGameTransitionPath, &GameflowRoutes::SetPreEndGameTransition,
               InQuery(kPreEndGameTransitionArgument));
-  routes.Post(kClientReceivedMessagePath, &GameflowPlugin::PostClientReceivedMessage,
+  routes.Post(kClientReceivedMessagePath, &GameflowRoutes::PostClientReceivedMessage,
               InBody(kClientReceivedMessageArgument));
-  routes.Get(kWatchPath, &GameflowPlugin::GetWatchPhase);
-  routes.Post(kWatchLaunchPath, &GameflowPlugin::PostWatchLaunch, InBody(kWatchLaunchArgument));
-  routes.Get(kSpectatePath, &GameflowPlugin::GetSpectating);
-  routes.Post(kSpectateLaunchPath, &GameflowPlugin::PostSpectateLaunch, InBody(kSpectateLaunchArgument));
-  routes.Get(kDelayedSpectateLaunchPath, &GameflowPlugin::GetDelayedSpectateLaunch);
-  routes.Post(kSpectateQuitPath, &GameflowPlugin::PostSpectateQuit);
-  routes.Get(kBasicTutorialPath, &GameflowPlugin::GetBasicTutorial);
-  routes.Get(kBattleTrainingPath, &GameflowPlugin::GetBattleTraining);
-  routes.Post(kBattleTrainingStartPath, &GameflowPlugin::PostBattleTrainingStart);
-  routes.Post(kBattleTrainingStopPath, &GameflowPlugin::PostBattleTrainingStop);
-  routes.Post(kBasicTutorialStartPath, &GameflowPlugin::PostBasicTutorialStart);
-  routes.Post(kPlayerStatusPath, &GameflowPlugin::SetPlayerStatus, InBody(kPlayerStatusArgument));
-  routes.Get(kPlayerStatusPath, &GameflowPlugin::GetPlayerStatus);
+  routes.Get(kWatchPath, &GameflowRoutes::GetWatchPhase);
+  routes.Post(kWatchLaunchPath, &GameflowRoutes::PostWatchLaunch, InBody(kWatchLaunchArgument));
+  routes.Get(kSpectatePath, &GameflowRoutes::GetSpectating);
+  routes.Post(kSpectateLaunchPath, &GameflowRoutes::PostSpectateLaunch, InBody(kSpectateLaunchArgument));
+  routes.Get(kDelayedSpectateLaunchPath, &GameflowRoutes::GetDelayedSpectateLaunch);
+  routes.Post(kSpectateQuitPath, &GameflowRoutes::PostSpectateQuit);
+  routes.Get(kBasicTutorialPath, &GameflowRoutes::GetBasicTutorial);
+  routes.Get(kBattleTrainingPath, &GameflowRoutes::GetBattleTraining);
+  routes.Post(kBattleTrainingStartPath, &GameflowRoutes::PostBattleTrainingStart);
+  routes.Post(kBattleTrainingStopPath, &GameflowRoutes::PostBattleTrainingStop);
+  routes.Post(kBasicTutorialStartPath, &GameflowRoutes::PostBasicTutorialStart);
+  routes.Post(kPlayerStatusPath, &GameflowRoutes::SetPlayerStatus, InBody(kPlayerStatusArgument));
+  routes.Get(kPlayerStatusPath, &GameflowRoutes::GetPlayerStatus);
 }
 
-Api::GameflowAvailability GameflowPlugin::GetAvailability() {
-  return mGate.GetAvailability().Value();
+Api::GameflowAvailability GameflowRoutes::GetAvailability() {
+  return mGate->GetAvailability().Value();
 }
 
-void GameflowPlugin::AcknowledgeFailedLaunch() {
-  if (mModel.watchPhase != Api::GameflowWatchPhase::None) {
-    mModel.watchPhase = Api::GameflowWatchPhase::None;
-    PublishValue(kWatchPath, mModel.watchPhase);
-    if (mModel.session.Phase() == GameflowPhase::None) {
-      mGate.UnlockPatcher();
-      mGate.ClearLock();
+void GameflowRoutes::AcknowledgeFailedLaunch() {
+  if (mModel->watchPhase != Api::GameflowWatchPhase::None) {
+    mModel->watchPhase = Api::GameflowWatchPhase::None;
+    mOwner->PublishWatchPhase();
+    if (mModel->session.Phase() == GameflowPhase::None) {
+      mGate->UnlockPatcher();
+      mGate->ClearLock();
     }
     return;
   }
-  if (mModel.session.IsGameBeingServed() && !mModel.session.Session().gameClient.running &&
-      mGate.GetAvailability().IsAvailable() && mModel.session.Credentials().has_value() &&
-      !mGate.IsCorrupted() && mModel.session.Phase() != GameflowPhase::Reconnect) {
-    PostEvent(GameflowEvent::ReconnectAvailable);
+  if (mModel->session.IsGameBeingServed() && !mModel->session.Session().gameClient.running &&
+      mGate->GetAvailability().IsAvailable() && mModel->session.Credentials().has_value() &&
+      !mGate->IsCorrupted() && mModel->session.Phase() != GameflowPhase::Reconnect) {
+    mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
   }
-  PublishChangesAndLaunchOutcomes();
+  mOwner->PublishChangesAndLaunchOutcomes();
 }
 
-std::vector<std::string> GameflowPlugin::GetExtraGameClientArgs() {
-  return mModel.extraGameClientArgs;
+std::vector<std::string> GameflowRoutes::GetExtraGameClientArgs() {
+  return mModel->extraGameClientArgs;
 }
 
-void GameflowPlugin::SetExtraGameClientArgs(std::vector<std::string> arguments) {
-  mModel.extraGameClientArgs = std::move(arguments);
+void GameflowRoutes::SetExtraGameClientArgs(std::vector<std::string> arguments) {
+  mModel->extraGameClientArgs = std::move(arguments);
 }
 
-MaybeType<Failure, Api::GameflowSession> GameflowPlugin::GetSession() {
-  if (mModel.session.Phase() == GameflowPhase::None) {
+MaybeType<Failure, Api::GameflowSession> GameflowRoutes::GetSession() {
+  if (mModel->session.Phase() == GameflowPhase::None) {
     return Failure(404, "No gameflow session exists.");
   }
-  return mModel.session.Session();
+  return mModel->session.Session();
 }
 
-bool GameflowPlugin::GetActivePatcherLock() {
-  return mGate.ReadLockIsActive();
+bool GameflowRoutes::GetActivePatcherLock() {
+  return mGate->ReadLockIsActive();
 }
 
-void GameflowPlugin::PostSessionEvent(std::string name) {
+void GameflowRoutes::PostSessionEvent(std::string name) {
   if (name.empty()) {
     Log(LogLevel::Error, kLogGroupDebug, "Empty gameflow update event.");
     return;
@@ -135,15 +134,15 @@ void GameflowPlugin::PostSessionEvent(std::string name) {
         PrintableName(name).c_str());
     return;
   }
-  if (mModel.tournamentRunning && *event == GameflowEvent::ExitedQueue) {
-    PostEvent(GameflowEvent::ExitedKorvaQueue);
+  if (mModel->tournamentRunning && *event == GameflowEvent::ExitedQueue) {
+    mOwner->PostEvent(GameflowEvent::ExitedKorvaQueue);
     return;
   }
-  PostEvent(*event);
+  mOwner->PostEvent(*event);
 }
 
-void GameflowPlugin::PostDodge(Api::GameflowGameDodge dodge) {
-  switch (mModel.session.RecordDodge(dodge)) {
+void GameflowRoutes::PostDodge(Api::GameflowGameDodge dodge) {
+  switch (mModel->session.RecordDodge(dodge)) {
     case DodgeOutcome::Invalid:
       Log(LogLevel::Error, kLogGroupDebug, "Received invalid dodge data.");
       return;
@@ -157,80 +156,80 @@ void GameflowPlugin::PostDodge(Api::GameflowGameDodge dodge) {
   // The entry action of the state the dodge leads to publishes the session
   // with the dodge record; the reset that follows publishes it without.
   if (const std::optional<GameflowEvent> event = DodgeEvent(dodge.state)) {
-    PostEvent(*event);
+    mOwner->PostEvent(*event);
   }
-  mModel.session.ClearDodge();
-  PublishSession();
+  mModel->session.ClearDodge();
+  mOwner->PublishSession();
 }
 
-void GameflowPlugin::PostGameConfiguration(Api::Queue queue) {
-  if (mModel.session.Phase() == GameflowPhase::None) {
+void GameflowRoutes::PostGameConfiguration(Api::Queue queue) {
+  if (mModel->session.Phase() == GameflowPhase::None) {
     Log(LogLevel::Error, kLogGroupDebug, "Invalid gameflow session.");
     return;
   }
-  mModel.session.SetQueue(queue);
+  mModel->session.SetQueue(queue);
   if (auto map = mLauncher->LookUpMap(queue)) {
-    mModel.session.SetMap(*map);
+    mModel->session.SetMap(*map);
   }
-  PublishSession();
+  mOwner->PublishSession();
 }
 
-bool GameflowPlugin::RequestLobby() {
-  if (!EnterGameFlow(AvailabilityCheck::Apply)) {
+bool GameflowRoutes::RequestLobby() {
+  if (!mGate->Enter(AvailabilityCheck::Apply)) {
     return false;
   }
-  PostEvent(GameflowEvent::RequestedLobby);
+  mOwner->PostEvent(GameflowEvent::RequestedLobby);
   return true;
 }
 
-bool GameflowPlugin::RequestTournamentCheckin() {
-  if (!EnterGameFlow(AvailabilityCheck::Apply)) {
+bool GameflowRoutes::RequestTournamentCheckin() {
+  if (!mGate->Enter(AvailabilityCheck::Apply)) {
     return false;
   }
-  PostEvent(GameflowEvent::TournamentCheckinRequested);
+  mOwner->PostEvent(GameflowEvent::TournamentCheckinRequested);
   return true;
 }
 
-void GameflowPlugin::PostTournamentEnded() {
+void GameflowRoutes::PostTournamentEnded() {
   Log(LogLevel::Always, kLogGroupDebug, "PostTournamentEnded received, unlocking gameflow");
-  mModel.tournamentRunning = false;
-  PostEvent(GameflowEvent::TournamentEnded);
+  mModel->tournamentRunning = false;
+  mOwner->PostEvent(GameflowEvent::TournamentEnded);
 }
 
-void GameflowPlugin::PostTick() {
-  PublishChangesAndLaunchOutcomes();
+void GameflowRoutes::PostTick() {
+  mOwner->PublishChangesAndLaunchOutcomes();
 }
 
-bool GameflowPlugin::SetPreEndGameTransition(bool enabled) {
-  mModel.preEndGameTransitionEnabled = enabled;
-  return mModel.preEndGameTransitionEnabled;
+bool GameflowRoutes::SetPreEndGameTransition(bool enabled) {
+  mModel->preEndGameTransitionEnabled = enabled;
+  return mModel->preEndGameTransitionEnabled;
 }
 
-Api::GameflowWatchPhase GameflowPlugin::GetWatchPhase() {
-  return mModel.watchPhase;
+Api::GameflowWatchPhase GameflowRoutes::GetWatchPhase() {
+  return mModel->watchPhase;
 }
 
-bool GameflowPlugin::GetSpectating() {
+bool GameflowRoutes::GetSpectating() {
   return mLauncher->IsSpectating();
 }
 
-void GameflowPlugin::GetDelayedSpectateLaunch() {}
+void GameflowRoutes::GetDelayedSpectateLaunch() {}
 
-bool GameflowPlugin::GetBasicTutorial() {
+bool GameflowRoutes::GetBasicTutorial() {
   return mLauncher->RunningTutorial() == TutorialKind::BasicTutorial;
 }
 
-bool GameflowPlugin::GetBattleTraining() {
+bool GameflowRoutes::GetBattleTraining() {
   return mLauncher->RunningTutorial() == TutorialKind::BattleTraining;
 }
 
-void GameflowPlugin::SetPlayerStatus(Api::PlayerStatus status) {
-  mModel.playerStatus = std::move(status);
-  PublishValue(kPlayerStatusPath, mModel.playerStatus);
+void GameflowRoutes::SetPlayerStatus(Api::PlayerStatus status) {
+  mModel->playerStatus = std::move(status);
+  mOwner->PublishPlayerStatus();
 }
 
-Api::PlayerStatus GameflowPlugin::GetPlayerStatus() {
-  return mModel.playerStatus;
+Api::PlayerStatus GameflowRoutes::GetPlayerStatus() {
+  return mModel->playerStatus;
 }
 
 }  // namespace Nalo::Client::Gameflow
