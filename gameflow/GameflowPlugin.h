@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
-#include "platform/ProcessSystem.h"
 #include "gameflow/Api/GameflowAvailability.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/GameflowWatchPhase.h"
@@ -36,6 +35,7 @@
 #include "gameflow/GameflowRoutes.h"
 #include "gameflow/WallClock.h"
 #include "hsm/EventQueue.h"
+#include "platform/ProcessSystem.h"
 #include "plugin/AppModule.h"
 
 namespace Nalo::Client::Gameflow {

@@ -99,7 +99,6 @@ class GameflowRoutes {
   void SetPlayerStatus(Api::PlayerStatus status);
   Api::PlayerStatus GetPlayerStatus();
 
-
   GameflowModel* mModel;
   GameFlowGate* mGate;
   GameLauncher* mLauncher;

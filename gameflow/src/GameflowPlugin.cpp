@@ -44,8 +44,8 @@ GameflowPlugin::GameflowPlugin(const TickClock& tickClock, const WallClock& wall
       mPatcherPeers(CreateHostPatcherPeers(*this)),
       mGate(*mPatcherPeers, wallClock, mModel, *this),
       mChartContext{mModel, *this},
-      mMachine(&mChartContext, std::string(kGameflowMachineName),
-               &GameflowChartRoot(), FormatGameflowEvent),
+      mMachine(&mChartContext, std::string(kGameflowMachineName), &GameflowChartRoot(),
+               FormatGameflowEvent),
       mEvents(mMachine) {
   mMachine.SetTraceHook([](Hsm::Diagnostic, std::string_view message) {
     Log(LogLevel::Okay, kLogGroupGeneral, "%.*s", static_cast<int>(message.size()), message.data());
@@ -63,7 +63,8 @@ void GameflowPlugin::RegisterApi() {
 
 bool GameflowPlugin::OnInitialize() {
   SubscribeAll();
-  auto timer = SetTimer(kTickTimer, kTickIntervalSeconds, [this] { PublishChangesAndLaunchOutcomes(); });
+  auto timer =
+      SetTimer(kTickTimer, kTickIntervalSeconds, [this] { PublishChangesAndLaunchOutcomes(); });
   if (timer.HasFailure()) {
     // Without the tick nothing is published on change; POST /tav-gameflow/v1/tick still works.
     Log(LogLevel::Error, kLogGroupDebug, "The timer %s could not be set: %s", kTickTimer.data(),
@@ -213,7 +214,8 @@ void GameflowPlugin::ScheduleLockRefresh() {
       PostTask(kSetPatcherLockTask, NowNanoseconds() + kPatcherLockRefreshNanoseconds, [this] {
         const GameflowPhase phase = mModel.session.Phase();
         if ((phase != GameflowPhase::None && phase != GameflowPhase::Lobby) ||
-            mModel.watchPhase != Api::GameflowWatchPhase::None || mLauncher->IsRestoredClientWaiting()) {
+            mModel.watchPhase != Api::GameflowWatchPhase::None ||
+            mLauncher->IsRestoredClientWaiting()) {
           mGate.SetLock();
         }
       });

@@ -1,4 +1,6 @@
 
+#include "gameflow/GameflowRoutes.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
-#include "gameflow/GameflowRoutes.h"
 #include "gameflow/src/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
@@ -56,7 +57,8 @@ void GameflowRoutes::Register(RouteTable& table) {
   routes.Get(kActivePatcherLockPath, &GameflowRoutes::GetActivePatcherLock);
   routes.Post(kSessionEventPath, &GameflowRoutes::PostSessionEvent, InBody(kSessionEventArgument));
   routes.Post(kDodgePath, &GameflowRoutes::PostDodge, InBody(kDodgeArgument));
-  routes.Post(kGameConfigurationPath, &GameflowRoutes::PostGameConfiguration, InBody(kGameConfigurationArgument));
+  routes.Post(kGameConfigurationPath, &GameflowRoutes::PostGameConfiguration,
+              InBody(kGameConfigurationArgument));
   routes.Post(kRequestLobbyPath, &GameflowRoutes::RequestLobby);
   routes.Post(kRequestTournamentCheckinPath, &GameflowRoutes::RequestTournamentCheckin);
   routes.Post(kTournamentEndedPath, &GameflowRoutes::PostTournamentEnded);
@@ -68,7 +70,8 @@ void GameflowRoutes::Register(RouteTable& table) {
   routes.Get(kWatchPath, &GameflowRoutes::GetWatchPhase);
   routes.Post(kWatchLaunchPath, &GameflowRoutes::PostWatchLaunch, InBody(kWatchLaunchArgument));
   routes.Get(kSpectatePath, &GameflowRoutes::GetSpectating);
-  routes.Post(kSpectateLaunchPath, &GameflowRoutes::PostSpectateLaunch, InBody(kSpectateLaunchArgument));
+  routes.Post(kSpectateLaunchPath, &GameflowRoutes::PostSpectateLaunch,
+              InBody(kSpectateLaunchArgument));
   routes.Get(kDelayedSpectateLaunchPath, &GameflowRoutes::GetDelayedSpectateLaunch);
   routes.Post(kSpectateQuitPath, &GameflowRoutes::PostSpectateQuit);
   routes.Get(kBasicTutorialPath, &GameflowRoutes::GetBasicTutorial);

@@ -77,8 +77,8 @@ void GameflowPlugin::SubscribeAll() {
 void GameflowPlugin::OnGameNotification(const LCDS::GameDto& game) {
   Log(LogLevel::Okay, kLogGroupGeneral, "OnGameNotification - %s", game.gameState.c_str());
   mModel.session.StoreGame(game);
-  switch (
-      ClassifyGameNotification(game.gameState, mModel.session.Phase(), mLauncher->RunningTutorial().has_value())) {
+  switch (ClassifyGameNotification(game.gameState, mModel.session.Phase(),
+                                   mLauncher->RunningTutorial().has_value())) {
     case GameNotificationOutcome::Terminate:
       // TerminatedInError publishes its phase, then TERMINATED leads on to None.
       PostEvent(GameflowEvent::TerminatedInError);
@@ -144,7 +144,8 @@ void GameflowPlugin::OnLoginDataPacket(PluginResourceEventType type,
   const std::int64_t banned = bannedUntil != nullptr ? bannedUntil->AsSigned(0) : 0;
   SetAvailabilityBlocker(GameflowAvailabilityState::PlayerBanned, banned != 0);
   const BindingProperty* platformId = packet->Find(kPlatformIdKey);
-  mModel.platformId = platformId != nullptr ? std::string(platformId->StringValue()) : std::string();
+  mModel.platformId =
+      platformId != nullptr ? std::string(platformId->StringValue()) : std::string();
 }
 
 void GameflowPlugin::OnQueues(PluginResourceEventType type, bool custom) {

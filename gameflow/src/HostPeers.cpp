@@ -123,7 +123,7 @@ class HostLauncherPeers final : public GameClientLauncher::Peers {
   }
 
  private:
-    MaybeType<Failure, void> Lcds(std::string_view method, std::uint64_t gameId,
+  MaybeType<Failure, void> Lcds(std::string_view method, std::uint64_t gameId,
                                 std::string_view message) {
     auto answer = mModule->Await(
         mModule->LcdsInvoke<BindingProperty>(kGameService, method, gameId, std::string(message)));

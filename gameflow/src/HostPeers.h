@@ -18,7 +18,8 @@ namespace Nalo::Client::Gameflow::detail {
 // GETs or POSTs `path` through `module` and converts the answer to T; an
 // answer without a body fails like one that does not convert.
 template <class T>
-[[nodiscard]] MaybeType<Failure, T> RequestValue(AppModule& module, RequestMethod method, std::string_view path) {
+[[nodiscard]] MaybeType<Failure, T> RequestValue(AppModule& module, RequestMethod method,
+                                                 std::string_view path) {
   auto body = module.Request<BindingProperty>(method, path);
   if (body.HasFailure()) {
     return std::move(body).GetFailure();
