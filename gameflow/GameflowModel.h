@@ -13,16 +13,20 @@
 //   model.session.SetPhase(Api::GameflowPhase::Lobby);
 //   if (model.SetGameClientState(true, false)) { /* the next tick publishes */ }
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "gameflow/Api/GameflowWatchPhase.h"
 #include "gameflow/Api/LoginSession.h"
 #include "gameflow/Api/PlayerStatus.h"
-#include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowSessionModel.h"
 
 namespace Nalo::Client::Gameflow {
+
+// Where a launch of the game client stands; the tick turns Launching (a launch
+// that never completed) and Exited (the client ended) into events.
+enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
 
 struct GameflowModel {
   // The published session, the last game record and the last credentials.

@@ -3,7 +3,7 @@
 // state (GameflowModel.h) and wires its parts together: the state chart
 // (GameflowChart.h) run through a run-to-completion event queue, entering and
 // leaving game flow with availability, the patcher lock and corruption
-// (GameFlowGate.h), and the game client side (GameLauncher.h). It registers
+// (GameFlowGate.h), and the game client side (client/GameLauncher.h). It registers
 // the REST routes under /tav-gameflow/v1/ (GameflowRoutes.cpp), subscribes to
 // the resources and platform messages that drive the gameflow
 // (GameflowSubscriptions.cpp), and publishes the session, availability and
@@ -27,13 +27,13 @@
 #include "gameflow/Api/LoginSession.h"
 #include "gameflow/Api/PatcherProductState.h"
 #include "gameflow/Api/PlayerStatus.h"
-#include "gameflow/GameClientLauncher.h"
 #include "gameflow/GameFlowGate.h"
-#include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowChart.h"
 #include "gameflow/GameflowModel.h"
 #include "gameflow/GameflowRoutes.h"
 #include "gameflow/WallClock.h"
+#include "gameflow/client/GameClientLauncher.h"
+#include "gameflow/client/GameLauncher.h"
 #include "hsm/EventQueue.h"
 #include "platform/ProcessSystem.h"
 #include "plugin/AppModule.h"
@@ -44,7 +44,7 @@ class GameflowPlugin final : public AppModule,
                              private GameflowChartOwner,
                              private GameFlowGate::Owner,
                              private GameflowRoutes::Owner,
-                             private GameClientLauncher::Owner {
+                             private GameClientOwner {
  public:
   // The production clocks, the system's processes and the game client launcher.
   GameflowPlugin();
@@ -173,7 +173,7 @@ class GameflowPlugin final : public AppModule,
   bool mInitialized = false;
   // What the real launcher works with; empty with an injected launcher.
   std::unique_ptr<ProcessSystem> mProcesses;
-  std::unique_ptr<GameClientLauncher::Peers> mLauncherPeers;
+  std::unique_ptr<GameClientPeers> mLauncherPeers;
   std::unique_ptr<GameLauncher> mLauncher;
   // Built once the launcher is.
   std::unique_ptr<GameflowRoutes> mRoutes;

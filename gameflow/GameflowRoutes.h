@@ -21,9 +21,9 @@
 #include "gameflow/Api/PlayerStatus.h"
 #include "gameflow/Api/Queue.h"
 #include "gameflow/GameFlowGate.h"
-#include "gameflow/GameLauncher.h"
 #include "gameflow/GameflowEvent.h"
 #include "gameflow/GameflowModel.h"
+#include "gameflow/client/GameLauncher.h"
 #include "routing/RouteTable.h"
 
 namespace Nalo::Client::Gameflow {

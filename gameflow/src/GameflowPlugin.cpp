@@ -33,7 +33,7 @@ GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallC
   mProcesses = CreatePlatformProcessSystem();
   mLauncherPeers = CreateHostLauncherPeers(*this);
   mLauncher = std::make_unique<GameClientLauncher>(*mProcesses,
-                                                   static_cast<GameClientLauncher::Owner&>(*this),
+                                                   static_cast<GameClientOwner&>(*this),
                                                    *mLauncherPeers, SystemTickClock());
   mRoutes = std::make_unique<GameflowRoutes>(mModel, mGate, *mLauncher,
                                              static_cast<GameflowRoutes::Owner&>(*this));

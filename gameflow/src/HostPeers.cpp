@@ -51,7 +51,7 @@ class HostPatcherPeers final : public PatcherPeers {
 };
 
 // The other plugins and the core's timers, as the game client launcher uses them.
-class HostLauncherPeers final : public GameClientLauncher::Peers {
+class HostLauncherPeers final : public GameClientPeers {
  public:
   explicit HostLauncherPeers(AppModule& module) : mModule(&module) {}
 
@@ -142,7 +142,7 @@ std::unique_ptr<PatcherPeers> CreateHostPatcherPeers(AppModule& module) {
   return std::make_unique<HostPatcherPeers>(module);
 }
 
-std::unique_ptr<GameClientLauncher::Peers> CreateHostLauncherPeers(AppModule& module) {
+std::unique_ptr<GameClientPeers> CreateHostLauncherPeers(AppModule& module) {
   return std::make_unique<HostLauncherPeers>(module);
 }
 

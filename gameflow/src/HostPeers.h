@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "binding/BindingConvert.h"
-#include "gameflow/GameClientLauncher.h"
+#include "gameflow/client/GameClientPeers.h"
 #include "gameflow/GameFlowGate.h"
 #include "plugin/AppModule.h"
 
@@ -40,6 +40,6 @@ template <class T>
 [[nodiscard]] std::unique_ptr<PatcherPeers> CreateHostPatcherPeers(AppModule& module);
 // The other plugins, the platform server and the core's timers through
 // `module`, which must outlive them.
-[[nodiscard]] std::unique_ptr<GameClientLauncher::Peers> CreateHostLauncherPeers(AppModule& module);
+[[nodiscard]] std::unique_ptr<GameClientPeers> CreateHostLauncherPeers(AppModule& module);
 
 }  // namespace Nalo::Client::Gameflow::detail

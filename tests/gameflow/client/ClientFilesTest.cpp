@@ -1,5 +1,5 @@
-// The launcher's pure pieces: the executable path, the redacted argument line
-// and the locale file.
+// The game client's files: the executable path and its length limit, and the
+// locale file's bytes and refusals.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,8 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <vector>
 
-#include "gameflow/GameClientLauncher.h"
+#include "gameflow/client/ClientFiles.h"
 
 namespace Nalo::Client::Gameflow {
 namespace {
@@ -39,17 +38,6 @@ TEST(JoinGamePath, JoinsWithOneSlashAndForwardSlashesOnly) {
   // system's buffer holds besides its NUL.
   EXPECT_EQ(JoinGamePath(std::string(249, 'd'), "Tavora.exe").size(), kMaxGamePathBytes);
   EXPECT_LT(JoinGamePath(std::string(248, 'd'), "Tavora.exe").size(), kMaxGamePathBytes);
-}
-
-TEST(RedactedArguments, EverySecretIsMarkedWhereverItStands) {
-  const std::vector<std::string> arguments = {"8394", "10.0.0.1 5100 key 42",
-                                              "-NaloClientAuthToken=tok", "keykey", "-Other=x"};
-  EXPECT_EQ(RedactedArguments(arguments, {"key", "", "tok"}),
-            "8394 10.0.0.1 5100 <redacted> 42 -NaloClientAuthToken=<redacted> "
-            "<redacted><redacted> -Other=x");
-  // A secret that the mark contains is not searched for again inside it.
-  EXPECT_EQ(RedactedArguments({"da"}, {"da"}), "<redacted>");
-  EXPECT_EQ(RedactedArguments({"red"}, {"red"}), "<redacted>");
 }
 
 class LocaleFile : public testing::Test {

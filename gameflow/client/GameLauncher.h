@@ -18,15 +18,12 @@
 #include "diagnostics/MaybeType.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/Queue.h"
+#include "gameflow/GameflowModel.h"
 
 namespace Nalo::Client::Gameflow {
 
 // The tutorial a running tutorial game is; the numbers are the platform's.
 enum class TutorialKind : std::int32_t { BasicTutorial = 0, BattleTraining = 1 };
-
-// Where a launch of the game client stands; the tick turns Launching (a launch
-// that never completed) and Exited (the client ended) into events.
-enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
 
 class GameLauncher {
  public:
@@ -80,14 +77,14 @@ class GameLauncher {
 
   // A launch is under way (it may be waiting for a request while the core
   // runs a tick).
-  [[nodiscard]] virtual bool IsLaunchRunning() const { return false; }
+  [[nodiscard]] virtual bool IsLaunchRunning() const = 0;
   // Called by every tick: follows a game client found running after a
   // restart that could not be watched yet (`availabilityChanged`: the tick
   // found availability changed).
-  virtual void FollowRestoredClient(bool /*availabilityChanged*/) {}
+  virtual void FollowRestoredClient(bool availabilityChanged) = 0;
   // A game client found running after a restart waits to be watched; its
   // patcher lock is kept fresh meanwhile.
-  [[nodiscard]] virtual bool IsRestoredClientWaiting() const { return false; }
+  [[nodiscard]] virtual bool IsRestoredClientWaiting() const = 0;
 
  protected:
   GameLauncher() = default;

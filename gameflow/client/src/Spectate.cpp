@@ -1,0 +1,230 @@
+#include "gameflow/client/src/Spectate.h"
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+#include "binding/Json.h"
+#include "diagnostics/Log.h"
+#include "gameflow/client/src/PeerValue.h"
+#include "gameflow/src/SharedPaths.h"
+#include "plugin/SecretRedaction.h"
+
+namespace Nalo::Client::Gameflow {
+
+namespace {
+
+using Api::GameflowPhase;
+
+constexpr std::string_view kSpectateRecordPath =
+    "/data-store/v1/install-settings/gameflow-spectate-reconnect-info";
+constexpr std::string_view kCurrentSummonerPath = "/tav-summoner/v1/current-summoner";
+constexpr std::string_view kReconnectDelayTimer = "tav-gameflow.reconnectDelay";
+constexpr std::string_view kSpectateReconnectTask = "tav-gameflow.spectate-reconnect";
+
+BindingProperty Bool(bool value) {
+  BindingProperty property;
+  property.SetBool(value);
+  return property;
+}
+
+// The member `name` of the platform's answer as a native record; a failure
+// shows the member as JSON, its keys and tokens redacted.
+template <class T>
+MaybeType<Failure, T> ConvertMember(const BindingProperty& answer, std::string_view name,
+                                    const BindingTypeRegistry& types) {
+  const BindingProperty* member = answer.Find(name);
+  if (member != nullptr) {
+    auto converted = detail::Convert<T>(*member, types);
+    if (!converted.HasFailure()) {
+      return converted;
+    }
+  }
+  return Failure(500, "Failed to convert " + (member != nullptr ? ToJson(RedactedSecrets(*member))
+                                                                 : std::string("null")));
+}
+
+}  // namespace
+
+Spectate::Spectate(GameClientOwner& owner, GameClientPeers& peers, const TickClock& clock,
+                   LaunchClient launchClient)
+    : mOwner(&owner),
+      mPeers(&peers),
+      mClock(&clock),
+      mLaunchClient(std::move(launchClient)),
+      mWatch(clock) {
+  mWatch.Stop();
+}
+
+void Spectate::Begin() {
+  mSpectating = true;
+  mWatch = Stopwatch(*mClock);
+  mWatchStarted = true;
+  const BindingProperty flag = Bool(true);
+  mPeers->Publish(detail::kSpectatePath, &flag);
+}
+
+void Spectate::ClearRecord() {
+  BindingProperty empty;
+  empty.SetString(std::string_view());
+  static_cast<void>(mPeers->Post(kSpectateRecordPath, &empty));
+}
+
+MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerName, bool relaunch,
+                                          bool fromDelay) {
+  Log(LogLevel::Always, kLogGroupDebug, "Launching spectate client.");
+  std::string name;
+  if (summonerName.has_value()) {
+    name = *summonerName;
+  } else {
+    auto summoner = mPeers->Get(kCurrentSummonerPath);
+    const BindingProperty* internalName =
+        summoner.HasFailure() ? nullptr : summoner.Value().Find("internalName");
+    if (internalName == nullptr) {
+      return Failure(403, "Not logged in.");
+    }
+    name = internalName->StringValue();
+  }
+  const GameflowPhase phase = mOwner->Phase();
+  if (phase != GameflowPhase::None && phase != GameflowPhase::ChampSelect) {
+    return Failure(403, "Already in gameflow.");
+  }
+  if (mSpectating) {
+    return Failure(403, "Already spectating.");
+  }
+  if (mOwner->WatchPhase() != Api::GameflowWatchPhase::None) {
+    return Failure(403, "A watch is already running.");
+  }
+  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+    return Failure(500, "Failed to enter gameflow.");
+  }
+  const std::optional<LCDS::GameDto>& stored = mOwner->StoredGame();
+  const bool ownPractice =
+      stored.has_value() && stored->gameType == "PRACTICE_GAME" && !summonerName.has_value();
+  auto answer =
+      mPeers->RetrieveSpectatorGame(ownPractice ? std::nullopt : std::optional<std::string>(name));
+  if (answer.HasFailure()) {
+    mOwner->ExitGameFlow();
+    return std::move(answer).GetFailure();
+  }
+  const BindingProperty game = answer.Value();
+  std::int64_t delay = 0;
+  if (const BindingProperty* reconnectDelay = game.Find("reconnectDelay")) {
+    delay = reconnectDelay->AsSigned(0);
+  }
+  if (ownPractice && !relaunch && !fromDelay) {
+    delay = stored->spectatorDelay;
+  }
+  auto converted = ConvertMember<LCDS::GameDto>(game, "game", mPeers->Types());
+  if (converted.HasFailure()) {
+    mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+    return std::move(converted).GetFailure();
+  }
+  mOwner->ApplyGame(converted.Value());
+  if (delay <= 0) {
+    Begin();
+    mOwner->StoreGame(converted.Value());
+    auto credentials =
+        ConvertMember<LCDS::PlayerCredentialsDto>(game, "playerCredentials", mPeers->Types());
+    if (credentials.HasFailure()) {
+      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      return std::move(credentials).GetFailure();
+    }
+    mOwner->StoreCredentials(credentials.Value());
+    auto launched = mLaunchClient();
+    if (launched.HasFailure()) {
+      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      return launched;
+    }
+    Log(LogLevel::Always, kLogGroupDebug, "Saving spectator reconnect info.");
+    auto saved = mPeers->Post(kSpectateRecordPath, &game);
+    if (saved.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "Failed to set spectate reconnect info: %s",
+          saved.GetFailure().Text().c_str());
+    }
+    return {};
+  }
+  if (mOwner->Phase() == GameflowPhase::None) {
+    mPeers->Publish(detail::kDelayedSpectateLaunchPath, &game);
+    mOwner->PostEvent(GameflowEvent::EnteredDelayedSpectate);
+  }
+  mPeers->SetTimer(kReconnectDelayTimer, static_cast<double>(delay),
+                   [this, name, summonerName, relaunch] {
+                     // The timer's callable goes with the timer: work on copies.
+                     const std::string spectated = name;
+                     const std::optional<std::string> requested = summonerName;
+                     const bool again = relaunch;
+                     Log(LogLevel::Always, kLogGroupDebug, "Launching spectate of %s after delay.",
+                         spectated.c_str());
+                     auto launched = Launch(requested, again, true);
+                     if (launched.HasFailure()) {
+                       Log(LogLevel::Error, kLogGroupDebug, "Failed to launch delayed spectate: %s",
+                           launched.GetFailure().Text().c_str());
+                     }
+                     mPeers->RemoveTimer(kReconnectDelayTimer);
+                   });
+  return {};
+}
+
+MaybeType<Failure, void> Spectate::Quit() {
+  if (!mSpectating) {
+    return Failure(404, "Not spectating");
+  }
+  mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+  return {};
+}
+
+void Spectate::End() {
+  mPeers->RemoveTimer(kReconnectDelayTimer);
+  mSpectating = false;
+  if (const std::optional<LCDS::GameDto>& game = mOwner->StoredGame()) {
+    std::string duration;
+    if (mWatchStarted) {
+      mWatch.Stop();
+      duration = std::to_string(mWatch.ElapsedMilliseconds());
+      mWatchStarted = false;
+    }
+    mPeers->SendTelemetry("spectate-end", {{"durationMs", duration},
+                                           {"gameId", std::to_string(game->id)},
+                                           {"queueType", game->queueTypeName},
+                                           {"gameMode", game->gameMode},
+                                           {"gameType", game->gameType}});
+  }
+  const BindingProperty flag = Bool(false);
+  mPeers->Publish(detail::kSpectatePath, &flag);
+  Log(LogLevel::Always, kLogGroupDebug, "Clearing spectator reconnect info.");
+  ClearRecord();
+}
+
+bool Spectate::TryReconnect() {
+  auto record = mPeers->Get(kSpectateRecordPath);
+  if (!record.HasFailure() && record.Value().Kind() == BindingKind::Structure) {
+    const BindingProperty* gameMember = record.Value().Find("game");
+    const BindingProperty* credentialsMember = record.Value().Find("playerCredentials");
+    if (gameMember != nullptr && credentialsMember != nullptr) {
+      auto game = detail::Convert<LCDS::GameDto>(*gameMember, mPeers->Types());
+      auto credentials =
+          detail::Convert<LCDS::PlayerCredentialsDto>(*credentialsMember, mPeers->Types());
+      if (!game.HasFailure() && !credentials.HasFailure() &&
+          mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
+        mOwner->ApplyGame(game.Value());
+        Begin();
+        mOwner->StoreGame(game.Value());
+        mOwner->StoreCredentials(credentials.Value());
+      }
+    }
+  }
+  if (mSpectating) {
+    mPeers->PostTask(kSpectateReconnectTask, 1.0, [this] {
+      // A spectate quit meanwhile has nothing left to rejoin.
+      if (mSpectating) {
+        mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
+      }
+    });
+    return true;
+  }
+  ClearRecord();
+  return false;
+}
+
+}  // namespace Nalo::Client::Gameflow
