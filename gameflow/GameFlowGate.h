@@ -124,6 +124,11 @@ class GameFlowGate {
   // Clears the stored lock and runs the owner's tick; refused while the
   // product is corrupted (the lock is then left to lapse).
   void ClearLock();
+  // UnlockPatcher, then ClearLock.
+  void ReleasePatcher() {
+    UnlockPatcher();
+    ClearLock();
+  }
   // Reads the stored lock afresh and answers whether it is active.
   [[nodiscard]] bool ReadLockIsActive();
 

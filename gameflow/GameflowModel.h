@@ -64,6 +64,9 @@ struct GameflowModel {
     sessionChanged = sessionChanged || changed;
     return changed;
   }
+  // The client runs (or shows its window); the other flag stays.
+  void MarkGameClientRunning() { SetGameClientState(true, session.Session().gameClient.visible); }
+  void MarkGameClientVisible() { SetGameClientState(session.Session().gameClient.running, true); }
 };
 
 }  // namespace Nalo::Client::Gameflow

@@ -101,7 +101,7 @@ class GameflowPlugin final : public AppModule,
   void ScheduleLockRefresh() override;
   bool RelaunchInProgressGame() override { return mLauncher->RelaunchInProgressGame(); }
 
-  // --- What the routes ask of the plugin -----------------------------------------------
+  // --- What the routes and the game client side ask of the plugin ----------------------
   void PublishWatchPhase() override;
   void PublishPlayerStatus() override;
 
@@ -113,14 +113,8 @@ class GameflowPlugin final : public AppModule,
   void OnLoginDataPacket(PluginResourceEventType type, const BindingProperty* packet);
   void OnQueues(PluginResourceEventType type, bool custom);
 
-  // --- Game client launcher owner ------------------------------------------------------
-  Api::GameflowPhase Phase() const override { return mModel.session.Phase(); }
-  bool IsGameBeingServed() const override { return mModel.session.IsGameBeingServed(); }
-  const std::optional<LCDS::GameDto>& StoredGame() const override { return mModel.session.Game(); }
-  const std::optional<LCDS::PlayerCredentialsDto>& StoredCredentials() const override {
-    return mModel.session.Credentials();
-  }
-  void StoreGame(const LCDS::GameDto& game) override { mModel.session.StoreGame(game); }
+  // --- What the game client side asks of the plugin ------------------------------------
+  void PublishSpectating() override;
   void StoreCredentials(const LCDS::PlayerCredentialsDto& credentials) override;
   // Applies `game` to the session and publishes it.
   void ApplyGame(const LCDS::GameDto& game) override;
@@ -130,27 +124,6 @@ class GameflowPlugin final : public AppModule,
   // Does not publish.
   void ApplyGameToSession(const LCDS::GameDto& game);
   void NotifyGame(const LCDS::GameDto& game) override { OnGameNotification(game); }
-  const Api::LoginSession& Login() const override { return mModel.login; }
-  const std::string& PlatformId() const override { return mModel.platformId; }
-  std::int64_t QueueId() const override { return mModel.session.Session().gameData.queue.id; }
-  const std::vector<std::string>& ExtraGameClientArgs() const override {
-    return mModel.extraGameClientArgs;
-  }
-  void SetLaunchState(LaunchState state) override { mModel.launchState = state; }
-  bool IsGameClientRunning() const override { return mModel.session.Session().gameClient.running; }
-  void SetGameClientRunning() override;
-  void SetGameClientVisible() override;
-  bool IsAvailable() const override { return mGate.GetAvailability().IsAvailable(); }
-  bool IsCorrupted() const override { return mGate.IsCorrupted(); }
-  void BlockForGameFlow() override;
-  void SetPatcherLock() override { mGate.SetLock(); }
-  void ReleasePatcher() override;
-  void DetectCorruption() override { mGate.DetectCorruption(); }
-  Api::GameflowWatchPhase WatchPhase() const override { return mModel.watchPhase; }
-  void PublishSpectating() override;
-  void SetMap(const Api::GameflowGameMap& map) override { mModel.session.SetMap(map); }
-  void SetWatchPhase(Api::GameflowWatchPhase phase) override;
-  void Tick() override { PublishChangesAndLaunchOutcomes(); }
 
   // --- Start-up ------------------------------------------------------------------------
   void SetAvailabilityBlocker(Api::GameflowAvailabilityState reason, bool blocked);

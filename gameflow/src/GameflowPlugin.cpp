@@ -32,9 +32,9 @@ constexpr double kTickIntervalSeconds = 0.5;
 GameflowPlugin::GameflowPlugin() : GameflowPlugin(SystemTickClock(), SystemWallClock()) {
   mProcesses = CreatePlatformProcessSystem();
   mLauncherPeers = CreateHostLauncherPeers(*this);
-  mLauncher = std::make_unique<GameClientLauncher>(*mProcesses,
-                                                   static_cast<GameClientOwner&>(*this),
-                                                   *mLauncherPeers, SystemTickClock());
+  mLauncher = std::make_unique<GameClientLauncher>(
+      *mProcesses, GameClientContext{mModel, mGate, static_cast<GameClientOwner&>(*this)},
+      *mLauncherPeers, SystemTickClock());
   mRoutes = std::make_unique<GameflowRoutes>(mModel, mGate, *mLauncher,
                                              static_cast<GameflowRoutes::Owner&>(*this));
 }
@@ -173,31 +173,8 @@ void GameflowPlugin::ApplyGame(const LCDS::GameDto& game) {
   PublishSession();
 }
 
-void GameflowPlugin::SetGameClientRunning() {
-  static_cast<void>(mModel.SetGameClientState(true, mModel.session.Session().gameClient.visible));
-}
-
-void GameflowPlugin::SetGameClientVisible() {
-  static_cast<void>(mModel.SetGameClientState(mModel.session.Session().gameClient.running, true));
-}
-
-void GameflowPlugin::BlockForGameFlow() {
-  SetAvailabilityBlocker(GameflowAvailabilityState::InGameFlow, true);
-  mModel.sessionChanged = true;
-}
-
-void GameflowPlugin::ReleasePatcher() {
-  mGate.UnlockPatcher();
-  mGate.ClearLock();
-}
-
 void GameflowPlugin::PublishSpectating() {
   PublishValue(kSpectatePath, mLauncher->IsSpectating());
-}
-
-void GameflowPlugin::SetWatchPhase(Api::GameflowWatchPhase phase) {
-  mModel.watchPhase = phase;
-  PublishWatchPhase();
 }
 
 // --- Availability, game flow and the patcher lock --------------------------------------------

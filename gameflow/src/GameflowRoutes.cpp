@@ -92,8 +92,7 @@ void GameflowRoutes::AcknowledgeFailedLaunch() {
     mModel->watchPhase = Api::GameflowWatchPhase::None;
     mOwner->PublishWatchPhase();
     if (mModel->session.Phase() == GameflowPhase::None) {
-      mGate->UnlockPatcher();
-      mGate->ClearLock();
+      mGate->ReleasePatcher();
     }
     return;
   }

@@ -38,16 +38,16 @@ const char* TrueFalse(bool value) {
 
 }  // namespace
 
-GameClientLauncher::GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers,
-                                       const TickClock& clock)
+GameClientLauncher::GameClientLauncher(ProcessSystem& processes, const GameClientContext& gameflow,
+                                       Peers& peers, const TickClock& clock)
     : mProcesses(&processes),
-      mOwner(&owner),
+      mGameflow(gameflow),
       mPeers(&peers),
-      mWatched(std::make_unique<WatchedProcess>(processes, owner, peers)),
-      mSpectate(std::make_unique<Spectate>(owner, peers, clock, [this] {
+      mWatched(std::make_unique<WatchedProcess>(processes, gameflow, peers)),
+      mSpectate(std::make_unique<Spectate>(gameflow, peers, clock, [this] {
         return LaunchGameClient();
       })),
-      mTutorials(std::make_unique<Tutorials>(owner, peers)) {}
+      mTutorials(std::make_unique<Tutorials>(gameflow, peers)) {}
 
 GameClientLauncher::~GameClientLauncher() = default;
 
@@ -89,9 +89,9 @@ std::optional<Api::GameflowGameMap> GameClientLauncher::LookUpMap(const Api::Que
 }
 
 void GameClientLauncher::EvaluateGameLaunch() {
-  const bool active = mOwner->IsGameBeingServed();
-  const bool inGame = Api::IsGamePhase(mOwner->Phase());
-  const bool credentials = mOwner->StoredCredentials().has_value();
+  const bool active = mGameflow.model.session.IsGameBeingServed();
+  const bool inGame = Api::IsGamePhase(mGameflow.model.session.Phase());
+  const bool credentials = mGameflow.model.session.Credentials().has_value();
   if (credentials && active && !inGame) {
     Log(LogLevel::Okay, kLogGroupGeneral, "All criteria met for game launch.");
     auto launched = LaunchGameOrSpectate(false);
@@ -107,7 +107,8 @@ void GameClientLauncher::EvaluateGameLaunch() {
 }
 
 MaybeType<Failure, void> GameClientLauncher::LaunchGameOrSpectate(bool relaunch) {
-  const std::optional<LCDS::PlayerCredentialsDto>& credentials = mOwner->StoredCredentials();
+  const std::optional<LCDS::PlayerCredentialsDto>& credentials =
+      mGameflow.model.session.Credentials();
   if (credentials.has_value() && credentials->observer) {
     return mSpectate->Launch(std::nullopt, relaunch, false);
   }
@@ -128,21 +129,25 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
     ~Done() {
       launcher->mLaunchRunning = false;
       if (!launched) {
-        launcher->mOwner->SetLaunchState(LaunchState::Launching);
+        launcher->mGameflow.model.launchState = LaunchState::Launching;
       }
     }
   } done{this};
-  mOwner->BlockForGameFlow();
-  mOwner->SetLaunchState(LaunchState::Launching);
-  mOwner->PostEvent(GameflowEvent::GameStarted);
-  const std::optional<LCDS::PlayerCredentialsDto>& credentials = mOwner->StoredCredentials();
+  // Game flow is blocked for the game; the next tick publishes the session.
+  mGameflow.gate.GetAvailability().SetBlocker(Api::GameflowAvailabilityState::InGameFlow, true);
+  mGameflow.model.sessionChanged = true;
+  mGameflow.model.launchState = LaunchState::Launching;
+  mGameflow.owner.PostEvent(GameflowEvent::GameStarted);
+  const std::optional<LCDS::PlayerCredentialsDto>& credentials =
+      mGameflow.model.session.Credentials();
   if (!credentials.has_value()) {
     Log(LogLevel::Error, kLogGroupDebug, "No credentials available, cannot continue.");
     return Failure(500, "No player credentials available.");
   }
   const bool observer = credentials->observer;
-  if (!observer && mOwner->StoredGame().has_value()) {
-    static_cast<void>(mPeers->SetGameMessage(mOwner->StoredGame()->id, "GAME_START_CLIENT"));
+  if (!observer && mGameflow.model.session.Game().has_value()) {
+    static_cast<void>(
+        mPeers->SetGameMessage(mGameflow.model.session.Game()->id, "GAME_START_CLIENT"));
     Log(LogLevel::Always, kLogGroupDebug, "Game Message Ack'ed.");
   }
   auto args = CreateGameClientArgs();
@@ -161,24 +166,24 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
     return Failure(code >= 400 && code < 600 ? code : 500, text);
   }
   Log(LogLevel::Always, kLogGroupDebug, "Game Client Launched.");
-  mOwner->SetLaunchState(LaunchState::Launched);
+  mGameflow.model.launchState = LaunchState::Launched;
   done.launched = true;
-  mOwner->SetGameClientRunning();
-  mOwner->PostEvent(GameflowEvent::GameLaunched);
-  mOwner->Tick();
+  mGameflow.model.MarkGameClientRunning();
+  mGameflow.owner.PostEvent(GameflowEvent::GameLaunched);
+  mGameflow.owner.PublishChangesAndLaunchOutcomes();
   if (!observer) {
-    mOwner->SetPatcherLock();
+    mGameflow.gate.SetLock();
   }
   mWatched->WatchWindow(pid.Value());
   mWatched->WatchExit(observer ? "spectator" : "game", pid.Value(), [this] {
-    mOwner->SetLaunchState(LaunchState::Exited);
-    mOwner->Tick();
+    mGameflow.model.launchState = LaunchState::Exited;
+    mGameflow.owner.PublishChangesAndLaunchOutcomes();
   });
   return {};
 }
 
 MaybeType<Failure, std::vector<std::string>> GameClientLauncher::CreateGameClientArgs() {
-  const std::optional<LCDS::PlayerCredentialsDto>& stored = mOwner->StoredCredentials();
+  const std::optional<LCDS::PlayerCredentialsDto>& stored = mGameflow.model.session.Credentials();
   if (!stored.has_value()) {
     Log(LogLevel::Error, kLogGroupDebug,
         "Trying to create command line parameters without player credentials.");
@@ -186,8 +191,8 @@ MaybeType<Failure, std::vector<std::string>> GameClientLauncher::CreateGameClien
   }
   // A copy: the settings request below lets other callbacks run.
   const LCDS::PlayerCredentialsDto credentials = *stored;
-  const std::uint64_t playerId = mOwner->Login().summonerId;
-  const std::string platformId = mOwner->PlatformId();
+  const std::uint64_t playerId = mGameflow.model.login.summonerId;
+  const std::string platformId = mGameflow.model.platformId;
   std::string highlights;
   if (credentials.observer) {
     // Without the settings the spectate simply saves no highlights.
@@ -273,7 +278,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
   }
   auto list = Convert<std::vector<std::string>>(hostArgs.Value(), mPeers->Types());
   inputs.useZump = list.HasFailure() || HostAllowsZump(list.Value());
-  inputs.extraArgs = mOwner->ExtraGameClientArgs();
+  inputs.extraArgs = mGameflow.model.extraGameClientArgs;
   // Read again for the extra arguments; a failure now only means none.
   auto again = mPeers->Get(detail::kCommandLinePath);
   if (!again.HasFailure()) {
@@ -286,7 +291,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
   if (!toggles.HasFailure()) {
     inputs.toggles = ToggleArguments(toggles.Value());
   }
-  if (const auto& credentials = mOwner->StoredCredentials()) {
+  if (const auto& credentials = mGameflow.model.session.Credentials()) {
     inputs.keys = {credentials->encryptionKey, credentials->observerEncryptionKey};
   }
   if (withHostCredentials) {
@@ -336,14 +341,15 @@ void GameClientLauncher::OnUxCrashCount(const BindingProperty* value) {
   const std::int64_t crashCount = count != nullptr ? count->AsSigned(0) : 0;
   // The phase by its name, as JSON writes it: "None" from "\"None\"".
   std::string phaseName;
-  if (!ToJson(mOwner->Phase(), mPeers->Types(), phaseName).Failed() && phaseName.size() >= 2 &&
-      phaseName.front() == '"') {
+  if (!ToJson(mGameflow.model.session.Phase(), mPeers->Types(), phaseName).Failed() &&
+      phaseName.size() >= 2 && phaseName.front() == '"') {
     phaseName = phaseName.substr(1, phaseName.size() - 2);
   }
-  mPeers->SendTelemetry("ncp-be-tav-gameflow.ux-crash",
-                        {{"queueId", std::to_string(mOwner->QueueId())},
-                         {"phase", phaseName},
-                         {"crashCount", std::to_string(crashCount)}});
+  mPeers->SendTelemetry(
+      "ncp-be-tav-gameflow.ux-crash",
+      {{"queueId", std::to_string(mGameflow.model.session.Session().gameData.queue.id)},
+       {"phase", phaseName},
+       {"crashCount", std::to_string(crashCount)}});
 }
 
 }  // namespace Nalo::Client::Gameflow

@@ -46,9 +46,9 @@ MaybeType<Failure, T> ConvertMember(const BindingProperty& answer, std::string_v
 
 }  // namespace
 
-Spectate::Spectate(GameClientOwner& owner, GameClientPeers& peers, const TickClock& clock,
-                   LaunchClient launchClient)
-    : mOwner(&owner),
+Spectate::Spectate(const GameClientContext& gameflow, GameClientPeers& peers,
+                   const TickClock& clock, LaunchClient launchClient)
+    : mGameflow(gameflow),
       mPeers(&peers),
       mClock(&clock),
       mLaunchClient(std::move(launchClient)),
@@ -85,26 +85,26 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
     }
     name = internalName->StringValue();
   }
-  const GameflowPhase phase = mOwner->Phase();
+  const GameflowPhase phase = mGameflow.model.session.Phase();
   if (phase != GameflowPhase::None && phase != GameflowPhase::ChampSelect) {
     return Failure(403, "Already in gameflow.");
   }
   if (mSpectating) {
     return Failure(403, "Already spectating.");
   }
-  if (mOwner->WatchPhase() != Api::GameflowWatchPhase::None) {
+  if (mGameflow.model.watchPhase != Api::GameflowWatchPhase::None) {
     return Failure(403, "A watch is already running.");
   }
-  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+  if (!mGameflow.gate.Enter(AvailabilityCheck::Apply)) {
     return Failure(500, "Failed to enter gameflow.");
   }
-  const std::optional<LCDS::GameDto>& stored = mOwner->StoredGame();
+  const std::optional<LCDS::GameDto>& stored = mGameflow.model.session.Game();
   const bool ownPractice =
       stored.has_value() && stored->gameType == "PRACTICE_GAME" && !summonerName.has_value();
   auto answer =
       mPeers->RetrieveSpectatorGame(ownPractice ? std::nullopt : std::optional<std::string>(name));
   if (answer.HasFailure()) {
-    mOwner->ExitGameFlow();
+    mGameflow.gate.Exit();
     return std::move(answer).GetFailure();
   }
   const BindingProperty game = answer.Value();
@@ -117,23 +117,23 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
   }
   auto converted = ConvertMember<LCDS::GameDto>(game, "game", mPeers->Types());
   if (converted.HasFailure()) {
-    mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+    mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
     return std::move(converted).GetFailure();
   }
-  mOwner->ApplyGame(converted.Value());
+  mGameflow.owner.ApplyGame(converted.Value());
   if (delay <= 0) {
     Begin();
-    mOwner->StoreGame(converted.Value());
+    mGameflow.model.session.StoreGame(converted.Value());
     auto credentials =
         ConvertMember<LCDS::PlayerCredentialsDto>(game, "playerCredentials", mPeers->Types());
     if (credentials.HasFailure()) {
-      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
       return std::move(credentials).GetFailure();
     }
-    mOwner->StoreCredentials(credentials.Value());
+    mGameflow.owner.StoreCredentials(credentials.Value());
     auto launched = mLaunchClient();
     if (launched.HasFailure()) {
-      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
       return launched;
     }
     Log(LogLevel::Always, kLogGroupDebug, "Saving spectator reconnect info.");
@@ -144,9 +144,9 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
     }
     return {};
   }
-  if (mOwner->Phase() == GameflowPhase::None) {
+  if (mGameflow.model.session.Phase() == GameflowPhase::None) {
     mPeers->Publish(detail::kDelayedSpectateLaunchPath, &game);
-    mOwner->PostEvent(GameflowEvent::EnteredDelayedSpectate);
+    mGameflow.owner.PostEvent(GameflowEvent::EnteredDelayedSpectate);
   }
   mPeers->SetTimer(kReconnectDelayTimer, static_cast<double>(delay),
                    [this, name, summonerName, relaunch] {
@@ -170,14 +170,14 @@ MaybeType<Failure, void> Spectate::Quit() {
   if (!mSpectating) {
     return Failure(404, "Not spectating");
   }
-  mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+  mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
   return {};
 }
 
 void Spectate::End() {
   mPeers->RemoveTimer(kReconnectDelayTimer);
   mSpectating = false;
-  if (const std::optional<LCDS::GameDto>& game = mOwner->StoredGame()) {
+  if (const std::optional<LCDS::GameDto>& game = mGameflow.model.session.Game()) {
     std::string duration;
     if (mWatchStarted) {
       mWatch.Stop();
@@ -206,11 +206,11 @@ bool Spectate::TryReconnect() {
       auto credentials =
           detail::Convert<LCDS::PlayerCredentialsDto>(*credentialsMember, mPeers->Types());
       if (!game.HasFailure() && !credentials.HasFailure() &&
-          mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
-        mOwner->ApplyGame(game.Value());
+          mGameflow.gate.Enter(AvailabilityCheck::Skip)) {
+        mGameflow.owner.ApplyGame(game.Value());
         Begin();
-        mOwner->StoreGame(game.Value());
-        mOwner->StoreCredentials(credentials.Value());
+        mGameflow.model.session.StoreGame(game.Value());
+        mGameflow.owner.StoreCredentials(credentials.Value());
       }
     }
   }
@@ -218,7 +218,7 @@ bool Spectate::TryReconnect() {
     mPeers->PostTask(kSpectateReconnectTask, 1.0, [this] {
       // A spectate quit meanwhile has nothing left to rejoin.
       if (mSpectating) {
-        mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
+        mGameflow.owner.PostEvent(GameflowEvent::ReconnectAvailable);
       }
     });
     return true;

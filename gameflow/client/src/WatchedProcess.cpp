@@ -97,7 +97,7 @@ void WatchedProcess::WatchWindow(std::uint32_t pid) {
       return;
     }
     if (mProcesses->WindowOfProcess(*mWindowPid) == ProcessWindowState::Foreground) {
-      mOwner->SetGameClientVisible();
+      mGameflow.model.MarkGameClientVisible();
       mWindowPid.reset();
       mPeers->RemoveTimer(kWindowTimer);
     }
@@ -125,7 +125,7 @@ void WatchedProcess::WatchExit(std::string_view mode, std::uint32_t pid,
     SetRecord(std::nullopt);
     static_cast<void>(mPeers->Post(kUxShowPath, nullptr));
     action();
-    mOwner->DetectCorruption();
+    mGameflow.gate.DetectCorruption();
   });
 }
 
