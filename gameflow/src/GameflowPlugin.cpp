@@ -13,15 +13,18 @@
 #include "diagnostics/Log.h"
 #include "diagnostics/LogManager.h"
 #include "gameflow/GameflowTypeRegistration.h"
-#include "gameflow/src/GameflowWireNames.h"
+#include "gameflow/GameflowWireNames.h"
 #include "gameflow/src/HostPeers.h"
 #include "plugin/PluginEntry.h"
 
 namespace Nalo::Client::Gameflow {
 
-using namespace detail;
+using namespace Wire;
 using Api::GameflowAvailabilityState;
 using Api::GameflowPhase;
+using detail::CreateHostLauncherPeers;
+using detail::CreateHostPatcherPeers;
+using detail::RequestValue;
 
 namespace {
 

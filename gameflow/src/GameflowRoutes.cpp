@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
-#include "gameflow/src/GameflowWireNames.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
 
-using namespace detail;
+using namespace Wire;
 using Api::GameflowPhase;
 
 namespace {

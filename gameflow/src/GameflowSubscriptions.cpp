@@ -7,11 +7,11 @@
 
 #include "diagnostics/Log.h"
 #include "gameflow/GameflowPlugin.h"
-#include "gameflow/src/GameflowWireNames.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
 
-using namespace detail;
+using namespace Wire;
 using Api::GameflowAvailabilityState;
 using Api::GameflowPhase;
 

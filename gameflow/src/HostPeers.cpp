@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
-#include "gameflow/src/GameflowWireNames.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow::detail {
+
+using namespace Wire;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "gameflow/client/src/Spectate.h"
 #include "gameflow/client/src/Tutorials.h"
 #include "gameflow/client/src/WatchedProcess.h"
-#include "gameflow/src/SharedPaths.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -20,14 +20,6 @@ using detail::Convert;
 
 namespace {
 
-constexpr std::string_view kPatcherPathsPath = "/patcher/v1/products/tavora/paths";
-constexpr std::string_view kGameClientFolderKey = "tav_game_client_sln";
-constexpr std::string_view kReplaysSettingsPath = "/tav-settings/v1/local/tav-replays";
-constexpr std::string_view kRegionLocalePath = "/naloclient/region-locale";
-constexpr std::string_view kAppPortPath = "/naloclient/app-port";
-constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
-constexpr std::string_view kTogglesPath =
-    "/tav-platform-config/v1/namespaces/GameClientCmdLineToggles";
 // The refusal when the host's command line can't be read: an ERROR line
 // naming the code, and the launch fails.
 constexpr std::string_view kUseZumpRefusal = "ALE-DEA0FC88";
@@ -196,7 +188,7 @@ MaybeType<Failure, std::vector<std::string>> GameClientLauncher::CreateGameClien
   std::string highlights;
   if (credentials.observer) {
     // Without the settings the spectate simply saves no highlights.
-    auto settings = mPeers->Get(kReplaysSettingsPath);
+    auto settings = mPeers->Get(Wire::kReplaysSettingsPath);
     if (!settings.HasFailure()) {
       auto replays = Convert<Api::ReplaysSettingsResource>(settings.Value(), mPeers->Types());
       if (!replays.HasFailure()) {
@@ -224,12 +216,12 @@ MaybeType<Failure, std::uint32_t> GameClientLauncher::FindOrLaunchGameProcess(
 
 MaybeType<Failure, std::uint32_t> GameClientLauncher::LaunchGameProcess(
     const std::vector<std::string>& args, bool withHostCredentials) {
-  auto paths = mPeers->Get(kPatcherPathsPath);
+  auto paths = mPeers->Get(Wire::kPatcherPathsPath);
   if (paths.HasFailure()) {
     return Failure(paths.GetFailure().Code(),
                    "Could not get path to Tavora game client: " + paths.GetFailure().Text());
   }
-  const BindingProperty* folder = paths.Value().Find(kGameClientFolderKey);
+  const BindingProperty* folder = paths.Value().Find(Wire::kGameClientFolderKey);
   if (folder == nullptr || folder->Kind() != BindingKind::String) {
     return Failure(500, "Could not find path to Tavora game client in paths from patcher");
   }
@@ -268,7 +260,7 @@ MaybeType<Failure, std::uint32_t> GameClientLauncher::LaunchGameProcess(
 MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
     const std::vector<std::string>& args, bool withHostCredentials) {
   ClientCommandLineInputs inputs{.gameArgs = args};
-  auto hostArgs = mPeers->Get(detail::kCommandLinePath);
+  auto hostArgs = mPeers->Get(Wire::kCommandLinePath);
   if (hostArgs.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug,
         "%s: the host's command line is not available, so whether to use Zump is unknown: %s",
@@ -280,14 +272,14 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
   inputs.useZump = list.HasFailure() || HostAllowsZump(list.Value());
   inputs.extraArgs = mGameflow.model.extraGameClientArgs;
   // Read again for the extra arguments; a failure now only means none.
-  auto again = mPeers->Get(detail::kCommandLinePath);
+  auto again = mPeers->Get(Wire::kCommandLinePath);
   if (!again.HasFailure()) {
     auto extra = Convert<std::vector<std::string>>(again.Value(), mPeers->Types());
     if (!extra.HasFailure()) {
       inputs.commandLineArgs = HostExtraClientArgs(extra.Value(), mPeers->Types());
     }
   }
-  auto toggles = mPeers->Get(kTogglesPath);
+  auto toggles = mPeers->Get(Wire::kTogglesPath);
   if (!toggles.HasFailure()) {
     inputs.toggles = ToggleArguments(toggles.Value());
   }
@@ -295,7 +287,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
     inputs.keys = {credentials->encryptionKey, credentials->observerEncryptionKey};
   }
   if (withHostCredentials) {
-    auto port = mPeers->Get(kAppPortPath);
+    auto port = mPeers->Get(Wire::kAppPortPath);
     if (port.HasFailure()) {
       return Failure(port.GetFailure().Code(),
                      "Could not retrieve the AppPort: " + port.GetFailure().Text());
@@ -304,7 +296,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
     std::string portText = portValue.Kind() == BindingKind::String
                                ? std::string(portValue.StringValue())
                                : std::to_string(portValue.AsSigned(0));
-    auto token = mPeers->Get(kAuthTokenPath);
+    auto token = mPeers->Get(Wire::kAuthTokenPath);
     if (token.HasFailure()) {
       return Failure(token.GetFailure().Code(),
                      "Could not retrieve the AuthToken. " + token.GetFailure().Text());
@@ -316,7 +308,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
 }
 
 MaybeType<Failure, void> GameClientLauncher::GetAndWriteGameLocale(const std::string& directory) {
-  auto answer = mPeers->Get(kRegionLocalePath);
+  auto answer = mPeers->Get(Wire::kRegionLocalePath);
   if (answer.HasFailure()) {
     return Failure::Located(__func__, __FILE__, __LINE__,
                             "Failed to get the locale: '" + answer.GetFailure().Text() + "'.");
@@ -346,7 +338,7 @@ void GameClientLauncher::OnUxCrashCount(const BindingProperty* value) {
     phaseName = phaseName.substr(1, phaseName.size() - 2);
   }
   mPeers->SendTelemetry(
-      "ncp-be-tav-gameflow.ux-crash",
+      Wire::kUxCrashTelemetryEvent,
       {{"queueId", std::to_string(mGameflow.model.session.Session().gameData.queue.id)},
        {"phase", phaseName},
        {"crashCount", std::to_string(crashCount)}});

@@ -13,7 +13,7 @@
 #include "gameflow/client/src/PeerValue.h"
 #include "gameflow/client/src/Spectate.h"
 #include "gameflow/client/src/WatchedProcess.h"
-#include "gameflow/src/SharedPaths.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -121,7 +121,7 @@ void GameClientLauncher::RelaunchAfterLogin() {
     Log(LogLevel::Okay, kLogGroupGeneral, "Spectate reconnect info detected.");
     return;
   }
-  auto credentials = mPeers->Get(detail::kLoginInGameCredentialsPath);
+  auto credentials = mPeers->Get(Wire::kLoginInGameCredentialsPath);
   if (!credentials.HasFailure()) {
     if (!RelaunchInProgressGame()) {
       Log(LogLevel::Error, kLogGroupDebug, "Failed to relaunch game.");

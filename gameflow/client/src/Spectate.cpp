@@ -7,7 +7,7 @@
 #include "binding/Json.h"
 #include "diagnostics/Log.h"
 #include "gameflow/client/src/PeerValue.h"
-#include "gameflow/src/SharedPaths.h"
+#include "gameflow/GameflowWireNames.h"
 #include "plugin/SecretRedaction.h"
 
 namespace Nalo::Client::Gameflow {
@@ -16,11 +16,6 @@ namespace {
 
 using Api::GameflowPhase;
 
-constexpr std::string_view kSpectateRecordPath =
-    "/data-store/v1/install-settings/gameflow-spectate-reconnect-info";
-constexpr std::string_view kCurrentSummonerPath = "/tav-summoner/v1/current-summoner";
-constexpr std::string_view kReconnectDelayTimer = "tav-gameflow.reconnectDelay";
-constexpr std::string_view kSpectateReconnectTask = "tav-gameflow.spectate-reconnect";
 
 BindingProperty Bool(bool value) {
   BindingProperty property;
@@ -61,13 +56,13 @@ void Spectate::Begin() {
   mWatch = Stopwatch(*mClock);
   mWatchStarted = true;
   const BindingProperty flag = Bool(true);
-  mPeers->Publish(detail::kSpectatePath, &flag);
+  mPeers->Publish(Wire::kSpectatePath, &flag);
 }
 
 void Spectate::ClearRecord() {
   BindingProperty empty;
   empty.SetString(std::string_view());
-  static_cast<void>(mPeers->Post(kSpectateRecordPath, &empty));
+  static_cast<void>(mPeers->Post(Wire::kSpectateRecordPath, &empty));
 }
 
 MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerName, bool relaunch,
@@ -77,7 +72,7 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
   if (summonerName.has_value()) {
     name = *summonerName;
   } else {
-    auto summoner = mPeers->Get(kCurrentSummonerPath);
+    auto summoner = mPeers->Get(Wire::kCurrentSummonerPath);
     const BindingProperty* internalName =
         summoner.HasFailure() ? nullptr : summoner.Value().Find("internalName");
     if (internalName == nullptr) {
@@ -137,7 +132,7 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
       return launched;
     }
     Log(LogLevel::Always, kLogGroupDebug, "Saving spectator reconnect info.");
-    auto saved = mPeers->Post(kSpectateRecordPath, &game);
+    auto saved = mPeers->Post(Wire::kSpectateRecordPath, &game);
     if (saved.HasFailure()) {
       Log(LogLevel::Error, kLogGroupDebug, "Failed to set spectate reconnect info: %s",
           saved.GetFailure().Text().c_str());
@@ -145,10 +140,10 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
     return {};
   }
   if (mGameflow.model.session.Phase() == GameflowPhase::None) {
-    mPeers->Publish(detail::kDelayedSpectateLaunchPath, &game);
+    mPeers->Publish(Wire::kDelayedSpectateLaunchPath, &game);
     mGameflow.owner.PostEvent(GameflowEvent::EnteredDelayedSpectate);
   }
-  mPeers->SetTimer(kReconnectDelayTimer, static_cast<double>(delay),
+  mPeers->SetTimer(Wire::kReconnectDelayTimer, static_cast<double>(delay),
                    [this, name, summonerName, relaunch] {
                      // The timer's callable goes with the timer: work on copies.
                      const std::string spectated = name;
@@ -161,7 +156,7 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
                        Log(LogLevel::Error, kLogGroupDebug, "Failed to launch delayed spectate: %s",
                            launched.GetFailure().Text().c_str());
                      }
-                     mPeers->RemoveTimer(kReconnectDelayTimer);
+                     mPeers->RemoveTimer(Wire::kReconnectDelayTimer);
                    });
   return {};
 }
@@ -175,7 +170,7 @@ MaybeType<Failure, void> Spectate::Quit() {
 }
 
 void Spectate::End() {
-  mPeers->RemoveTimer(kReconnectDelayTimer);
+  mPeers->RemoveTimer(Wire::kReconnectDelayTimer);
   mSpectating = false;
   if (const std::optional<LCDS::GameDto>& game = mGameflow.model.session.Game()) {
     std::string duration;
@@ -184,20 +179,20 @@ void Spectate::End() {
       duration = std::to_string(mWatch.ElapsedMilliseconds());
       mWatchStarted = false;
     }
-    mPeers->SendTelemetry("spectate-end", {{"durationMs", duration},
+    mPeers->SendTelemetry(Wire::kSpectateEndTelemetryEvent, {{"durationMs", duration},
                                            {"gameId", std::to_string(game->id)},
                                            {"queueType", game->queueTypeName},
                                            {"gameMode", game->gameMode},
                                            {"gameType", game->gameType}});
   }
   const BindingProperty flag = Bool(false);
-  mPeers->Publish(detail::kSpectatePath, &flag);
+  mPeers->Publish(Wire::kSpectatePath, &flag);
   Log(LogLevel::Always, kLogGroupDebug, "Clearing spectator reconnect info.");
   ClearRecord();
 }
 
 bool Spectate::TryReconnect() {
-  auto record = mPeers->Get(kSpectateRecordPath);
+  auto record = mPeers->Get(Wire::kSpectateRecordPath);
   if (!record.HasFailure() && record.Value().Kind() == BindingKind::Structure) {
     const BindingProperty* gameMember = record.Value().Find("game");
     const BindingProperty* credentialsMember = record.Value().Find("playerCredentials");
@@ -215,7 +210,7 @@ bool Spectate::TryReconnect() {
     }
   }
   if (mSpectating) {
-    mPeers->PostTask(kSpectateReconnectTask, 1.0, [this] {
+    mPeers->PostTask(Wire::kSpectateReconnectTask, 1.0, [this] {
       // A spectate quit meanwhile has nothing left to rejoin.
       if (mSpectating) {
         mGameflow.owner.PostEvent(GameflowEvent::ReconnectAvailable);

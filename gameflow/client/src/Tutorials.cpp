@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "diagnostics/Log.h"
+#include "gameflow/GameflowWireNames.h"
 #include "gameflow/client/src/MapLookup.h"
-#include "gameflow/src/SharedPaths.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -16,8 +16,8 @@ using Api::GameflowPhase;
 constexpr std::int32_t kBattleTrainingMapId = 11;
 
 std::string_view ResourcePath(TutorialKind kind) {
-  return kind == TutorialKind::BattleTraining ? detail::kBattleTrainingPath
-                                              : detail::kBasicTutorialPath;
+  return kind == TutorialKind::BattleTraining ? Wire::kBattleTrainingPath
+                                              : Wire::kBasicTutorialPath;
 }
 
 }  // namespace

@@ -1,20 +1,19 @@
 #pragma once
-// Every text the gameflow puts on the wire or reads from it, in one place:
-// the resources this plugin serves and publishes, the resources of the core
-// and of other plugins it reads, subscribes to and posts to, the platform
-// server's destination and methods, the names of its tasks and timers, and
-// the host's command-line options it looks for.
+// Every text the gameflow and its game client side put on the wire or read
+// from it, in one place: the resources this plugin serves and publishes, the
+// resources of the core and of other plugins it reads, subscribes to and posts
+// to, the platform server's destination and methods, telemetry events, the
+// names of its tasks and timers, and the host's command-line options it looks
+// for.
 //
-// The events' wire names ("GAMEFLOW_EVENT.…") are the enumeration's table in
-// GameflowEvent.cpp, and the platform's record class names are declared with
-// their records (gameflow/LCDS/).
+// Declared elsewhere because others read them too: the events' wire names
+// ("GAMEFLOW_EVENT.…", GameflowEvent.h), the platform's record class names
+// (with their records in gameflow/LCDS/) and the data store's process record
+// (ProcessRecord.h, which the host's scenarios read).
 
 #include <string_view>
 
-// The resources that the game client side shares with the rest of the plugin.
-#include "gameflow/src/SharedPaths.h"
-
-namespace Nalo::Client::Gameflow::detail {
+namespace Nalo::Client::Gameflow::Wire {
 
 // --- Resources of this plugin --------------------------------------------------------------
 inline constexpr std::string_view kAvailabilityPath = "/tav-gameflow/v1/availability";
@@ -48,6 +47,11 @@ inline constexpr std::string_view kBattleTrainingStopPath = "/tav-gameflow/v1/ba
 inline constexpr std::string_view kBasicTutorialStartPath = "/tav-gameflow/v1/basic-tutorial/start";
 inline constexpr std::string_view kPlayerStatusPath =
     "/tav-gameflow/v1/gameflow-metadata/player-status";
+inline constexpr std::string_view kSpectatePath = "/tav-gameflow/v1/spectate";
+inline constexpr std::string_view kDelayedSpectateLaunchPath =
+    "/tav-gameflow/v1/spectate/delayed-launch";
+inline constexpr std::string_view kBasicTutorialPath = "/tav-gameflow/v1/basic-tutorial";
+inline constexpr std::string_view kBattleTrainingPath = "/tav-gameflow/v1/battle-training";
 
 // The body and query arguments of those routes.
 inline constexpr std::string_view kExtraGameClientArgsArgument = "extraGameClientArgs";
@@ -85,6 +89,29 @@ inline constexpr std::string_view kSignalStartPatchingDelayedPath =
 inline constexpr std::string_view kPatcherLockPath =
     "/data-store/v1/install-settings/gameflow-patcher-lock";
 inline constexpr std::string_view kReloadPostGamePath = "/tav-game-settings/v1/reload-post-game";
+inline constexpr std::string_view kLoginInGameCredentialsPath = "/tav-login/v1/login-in-game-creds";
+inline constexpr std::string_view kCommandLinePath = "/naloclient/command-line-args";
+inline constexpr std::string_view kRegionLocalePath = "/naloclient/region-locale";
+inline constexpr std::string_view kAppPortPath = "/naloclient/app-port";
+inline constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
+inline constexpr std::string_view kUxMinimizePath = "/naloclient/ux-minimize";
+inline constexpr std::string_view kUxShowPath = "/naloclient/ux-show";
+inline constexpr std::string_view kPatcherPathsPath = "/patcher/v1/products/tavora/paths";
+// The member of the patcher's paths that names the game client's folder.
+inline constexpr std::string_view kGameClientFolderKey = "tav_game_client_sln";
+inline constexpr std::string_view kReplaysSettingsPath = "/tav-settings/v1/local/tav-replays";
+inline constexpr std::string_view kTogglesPath =
+    "/tav-platform-config/v1/namespaces/GameClientCmdLineToggles";
+inline constexpr std::string_view kSpectateRecordPath =
+    "/data-store/v1/install-settings/gameflow-spectate-reconnect-info";
+inline constexpr std::string_view kCurrentSummonerPath = "/tav-summoner/v1/current-summoner";
+// Followed by the map id, or by the map id, the game mode and the mutators.
+inline constexpr std::string_view kMapPath = "/tav-maps/v1/map/";
+inline constexpr std::string_view kMapByModePath = "/tav-maps/v2/map/";
+
+// --- Telemetry -----------------------------------------------------------------------------
+inline constexpr std::string_view kUxCrashTelemetryEvent = "ncp-be-tav-gameflow.ux-crash";
+inline constexpr std::string_view kSpectateEndTelemetryEvent = "spectate-end";
 
 // Members of the login data packet.
 inline constexpr std::string_view kBannedUntilKey = "bannedUntilDateMillis";
@@ -103,9 +130,17 @@ inline constexpr std::string_view kCreateTutorialGame = "createTutorialGame";
 inline constexpr std::string_view kTickTimer = "tav-gameflow.tick";
 inline constexpr std::string_view kSetPatcherLockTask = "tav-gameflow.set-patcher-lock";
 inline constexpr std::string_view kRerouteTask = "tav-gameflow.reroute-check-into-tournament";
+inline constexpr std::string_view kWindowTimer = "tav-gameflow.check-window-visibility";
+// Followed by "game", "spectator" or "watch".
+inline constexpr std::string_view kMonitorTimerPrefix = "tav-gameflow.monitor-process-id.";
+inline constexpr std::string_view kReconnectDelayTimer = "tav-gameflow.reconnectDelay";
+inline constexpr std::string_view kSpectateReconnectTask = "tav-gameflow.spectate-reconnect";
 
 // --- The host's command line ---------------------------------------------------------------
 inline constexpr std::string_view kExitAfterUnlockCheckArgument =
     "--exit-after-gameflow-patcher-unlock-check";
+inline constexpr std::string_view kNoZumpArgument = "--no-zump";
+// Followed by the arguments, as JSON.
+inline constexpr std::string_view kExtraArgsOption = "--extra-game-client-args=";
 
-}  // namespace Nalo::Client::Gameflow::detail
+}  // namespace Nalo::Client::Gameflow::Wire
