@@ -5,12 +5,16 @@
 //
 // Entering stops the patcher's checks, writes the patcher lock and marks
 // availability InGameFlow; leaving unlocks the patcher, clears the lock and
-// recomputes availability. The gate owns availability and the lock's cached
-// state; it reaches the patcher and the data store through PatcherPeers and
-// the rest of the plugin through GameFlowGate::Owner, so it can be tested with
-// fakes of both and a manual clock.
+// recomputes availability. The gate also follows the patcher's product state:
+// the Patching blocker, a corrupted product (leave the chart for None, ask for
+// a repair) and its repair (enter game flow again and relaunch the game in
+// progress). The gate owns availability, the lock's cached state and the
+// corrupted mark; it reads the gameflow's state from the model, reaches the
+// patcher and the data store through PatcherPeers and the rest of the plugin
+// through GameFlowGate::Owner, so it can be tested with fakes of both and a
+// manual clock.
 //
-//   GameFlowGate gate(peers, SystemWallClock(), owner);
+//   GameFlowGate gate(peers, SystemWallClock(), model, owner);
 //   if (gate.Enter(AvailabilityCheck::Apply)) PostEvent(GameflowEvent::RequestedLobby);
 //
 // Every failing request is logged and leaves the gate consistent: entering
@@ -26,6 +30,8 @@
 #include "gameflow/Api/PatcherProductState.h"
 #include "gameflow/Availability.h"
 #include "gameflow/GameflowChart.h"
+#include "gameflow/GameflowEvent.h"
+#include "gameflow/GameflowModel.h"
 #include "gameflow/PatcherLock.h"
 #include "gameflow/WallClock.h"
 
@@ -48,6 +54,15 @@ class PatcherPeers {
   [[nodiscard]] virtual MaybeType<Failure, void> ClearStoredLock() = 0;
   // GET the data store's lock as it is stored.
   [[nodiscard]] virtual MaybeType<Failure, BindingProperty> StoredLock() = 0;
+  // POST detect-corruption-request: the patcher checks the game's files and
+  // answers its product state.
+  [[nodiscard]] virtual MaybeType<Failure, Api::PatcherProductState> DetectCorruption() = 0;
+  // POST partial-repair-request; the patcher reports the repair through its
+  // state resource.
+  [[nodiscard]] virtual MaybeType<Failure, void> RequestPartialRepair() = 0;
+  // POST start-patching-request; the patcher reports the update through its
+  // state resource.
+  [[nodiscard]] virtual MaybeType<Failure, void> StartPatching() = 0;
 
  protected:
   PatcherPeers() = default;
@@ -63,12 +78,16 @@ class GameFlowGate {
   class Owner {
    public:
     virtual ~Owner() = default;
-    // A game record is stored and its game is being served.
-    [[nodiscard]] virtual bool IsGameBeingServed() const = 0;
-    // Publishes what changed (the lock's status, availability).
-    virtual void Tick() = 0;
+    // Publishes what changed (the lock's status, availability) and follows
+    // the launch: the plugin's tick.
+    virtual void PublishChangesAndLaunchOutcomes() = 0;
     // Arranges for the lock to be written again in 30 seconds.
     virtual void ScheduleLockRefresh() = 0;
+    // Dispatches `event` through the chart; answers whether a row handled it.
+    virtual bool PostEvent(GameflowEvent event) = 0;
+    // Relaunches the game client of the game in progress once a corrupted
+    // product is repaired; answers whether it did.
+    virtual bool RelaunchInProgressGame() = 0;
 
    protected:
     Owner() = default;
@@ -78,9 +97,10 @@ class GameFlowGate {
     Owner& operator=(Owner&&) = default;
   };
 
-  // All three must outlive the gate.
-  GameFlowGate(PatcherPeers& peers, const WallClock& clock, Owner& owner) noexcept
-      : mPeers(&peers), mLock(clock), mOwner(&owner) {}
+  // All four must outlive the gate.
+  GameFlowGate(PatcherPeers& peers, const WallClock& clock, const GameflowModel& model,
+               Owner& owner) noexcept
+      : mPeers(&peers), mLock(clock), mModel(&model), mOwner(&owner) {}
 
   // Logs "Entering game flow". Answers true at once when already in game
   // flow; false when the product is corrupted, when `check` is Apply and an
@@ -104,8 +124,26 @@ class GameFlowGate {
   // Clears the stored lock and runs the owner's tick; refused while the
   // product is corrupted (the lock is then left to lapse).
   void ClearLock();
+  // UnlockPatcher, then ClearLock.
+  void ReleasePatcher() {
+    UnlockPatcher();
+    ClearLock();
+  }
   // Reads the stored lock afresh and answers whether it is active.
   [[nodiscard]] bool ReadLockIsActive();
+
+  // Follows the patcher's product state. Outside game flow, a product that is
+  // not up to date blocks availability (Patching). An idle patcher that finds
+  // the product corrupted marks it corrupted, posts CORRUPTION_DETECTED,
+  // blocks availability, unlocks the patcher and asks for a partial repair. A
+  // corrupted product that is repaired and up to date enters game flow again
+  // (without the availability checks) and relaunches the game in progress;
+  // when either fails, game flow is left. Otherwise an available update is
+  // started while the phase is None.
+  void FollowPatcherState(const Api::PatcherProductState& state);
+  // Asks the patcher to check for corruption and follows the state it
+  // answers; a failing request is logged (WARN) and changes nothing.
+  void DetectCorruption();
 
   [[nodiscard]] Availability& GetAvailability() noexcept { return mAvailability; }
   [[nodiscard]] const Availability& GetAvailability() const noexcept { return mAvailability; }
@@ -117,6 +155,7 @@ class GameFlowGate {
   PatcherPeers* mPeers;
   Availability mAvailability;
   PatcherLock mLock;
+  const GameflowModel* mModel;
   Owner* mOwner;
   bool mCorrupted = false;
 };

@@ -9,16 +9,18 @@
 // dashboard's chart) are written from it by tools/chart/, and a test fails
 // when the checked-in diagram no longer matches.
 //
-//   GameflowMachine machine(&owner, kGameflowMachineName, &GameflowChartRoot(),
+//   GameflowChartContext context{model, owner};
+//   GameflowMachine machine(&context, kGameflowMachineName, &GameflowChartRoot(),
 //                           FormatGameflowEvent);
-//   Nalo::Hsm::EventQueue<GameflowChartOwner, GameflowEvent> events(machine);
+//   Nalo::Hsm::EventQueue<GameflowChartContext, GameflowEvent> events(machine);
 //   events.Start();                                   // Gameflow, then None
 //   events.Post(GameflowEvent::RequestedLobby);       // None -> LobbyRequested
 //
 // Every entry action logs "Gameflow: entering state '<name>'" and every exit
 // action "Gameflow: exiting state '<name>'", at level ALWAYS. The actions
-// reach the plugin only through GameflowChartOwner, so the chart can be run
-// against a recording owner in tests.
+// change the gameflow's state in the GameflowModel they are given and reach
+// the plugin only through GameflowChartOwner, so the chart can be run against
+// a plain model and a recording owner in tests.
 
 #include <optional>
 #include <span>
@@ -27,6 +29,7 @@
 
 #include "gameflow/Api/GameflowPhase.h"
 #include "gameflow/GameflowEvent.h"
+#include "gameflow/GameflowModel.h"
 #include "hsm/StateMachine.h"
 
 namespace Nalo::Client::Gameflow {
@@ -34,26 +37,16 @@ namespace Nalo::Client::Gameflow {
 // Whether entering game flow checks availability and the patcher first.
 enum class AvailabilityCheck { Skip, Apply };
 
-// The operations the chart's actions perform. Called only from inside a
-// dispatch; none of them may call the machine back (events they need to raise
-// go through the event queue or a posted task).
+// What the chart's actions ask of the plugin beyond the gameflow's state.
+// Called only from inside a dispatch; none of them may call the machine back
+// (events they need to raise go through the event queue or a posted task).
 class GameflowChartOwner {
  public:
   virtual ~GameflowChartOwner() = default;
 
-  // The phase the session shows now.
-  [[nodiscard]] virtual Api::GameflowPhase Phase() const = 0;
-  // Stores `phase` in the session and publishes the whole session, also when
-  // the phase did not change.
-  virtual void SetPhase(Api::GameflowPhase phase) = 0;
-  // Forgets the stored game and credentials and replaces the session with a
-  // default one, without publishing.
-  virtual void ResetSession() = 0;
-  // Forgets the stored player credentials.
-  virtual void DiscardCredentials() = 0;
-
-  [[nodiscard]] virtual bool IsTournamentRunning() const = 0;
-  virtual void SetTournamentRunning(bool running) = 0;
+  // Publishes the whole session as the model holds it, also when the phase
+  // did not change.
+  virtual void PublishSession() = 0;
   // Posts the task that walks the machine back into CheckedIntoTournament
   // once the current dispatch is over.
   virtual void PostTournamentReroute() = 0;
@@ -77,7 +70,16 @@ class GameflowChartOwner {
   GameflowChartOwner& operator=(GameflowChartOwner&&) = default;
 };
 
-using GameflowMachine = Hsm::StateMachine<GameflowChartOwner, GameflowEvent>;
+// What the machine runs against: the gameflow's state, which the actions read
+// and change directly (the phase, the session's reset, the credentials, the
+// tournament flag), and the owner for everything else. Both must outlive the
+// machine.
+struct GameflowChartContext {
+  GameflowModel& model;
+  GameflowChartOwner& owner;
+};
+
+using GameflowMachine = Hsm::StateMachine<GameflowChartContext, GameflowEvent>;
 
 inline constexpr std::string_view kGameflowMachineName = "GameflowStateMachine";
 

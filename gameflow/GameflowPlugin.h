@@ -1,12 +1,13 @@
 #pragma once
 // GameflowPlugin: the plugin object of "tav-gameflow". It owns the gameflow's
-// state and wires its parts together: the state chart (GameflowChart.h) run
-// through a run-to-completion event queue, the session model
-// (GameflowSessionModel.h), entering and leaving game flow with availability
-// and the patcher lock (GameFlowGate.h), and the game client side
-// (client/GameLauncher.h). It registers the REST routes under /tav-gameflow/v1/,
-// subscribes to the resources and platform messages that drive the gameflow,
-// and publishes the session, availability and patcher-lock resources.
+// state (GameflowModel.h) and wires its parts together: the state chart
+// (GameflowChart.h) run through a run-to-completion event queue, entering and
+// leaving game flow with availability, the patcher lock and corruption
+// (GameFlowGate.h), and the game client side (client/GameLauncher.h). It registers
+// the REST routes under /tav-gameflow/v1/ (GameflowRoutes.cpp), subscribes to
+// the resources and platform messages that drive the gameflow
+// (GameflowSubscriptions.cpp), and publishes the session, availability and
+// patcher-lock resources.
 //
 // Built as libtav_gameflow.so with the export load_tav_gameflow. The core
 // calls everything on the plugin thread; PostEvent may also be called from
@@ -19,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ProcessSystem.h"
+#include "diagnostics/Log.h"
 #include "gameflow/Api/GameflowAvailability.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/GameflowWatchPhase.h"
@@ -28,11 +29,13 @@
 #include "gameflow/Api/PlayerStatus.h"
 #include "gameflow/GameFlowGate.h"
 #include "gameflow/GameflowChart.h"
-#include "gameflow/GameflowSessionModel.h"
+#include "gameflow/GameflowModel.h"
+#include "gameflow/GameflowRoutes.h"
 #include "gameflow/WallClock.h"
 #include "gameflow/client/GameClientLauncher.h"
 #include "gameflow/client/GameLauncher.h"
 #include "hsm/EventQueue.h"
+#include "platform/ProcessSystem.h"
 #include "plugin/AppModule.h"
 
 namespace Nalo::Client::Gameflow {
@@ -40,7 +43,8 @@ namespace Nalo::Client::Gameflow {
 class GameflowPlugin final : public AppModule,
                              private GameflowChartOwner,
                              private GameFlowGate::Owner,
-                             private GameClientLauncher::Owner {
+                             private GameflowRoutes::Owner,
+                             private GameClientOwner {
  public:
   // The production clocks, the system's processes and the game client launcher.
   GameflowPlugin();
@@ -67,24 +71,13 @@ class GameflowPlugin final : public AppModule,
   // Answers whether a row handled it.
   bool PostEvent(GameflowEvent event) override;
 
-  // Fills the session's queue from `game`: its type, map, mode, players per
-  // team and category, the game-type configuration looked up by its id (kept
-  // at its default, with a WARN line, when the lookup fails), and the map.
-  // Does not publish.
-  void ApplyGameToSession(const LCDS::GameDto& game);
-
  private:
   // The clocks only; the default constructor then builds the launcher, which
   // reaches back into the plugin. `tickClock` and `wallClock` must outlive it.
   GameflowPlugin(const TickClock& tickClock, const WallClock& wallClock);
 
-  // --- Chart owner ---------------------------------------------------------------------
-  Api::GameflowPhase Phase() const override { return mSessionModel.Phase(); }
-  void SetPhase(Api::GameflowPhase phase) override;
-  void ResetSession() override { mSessionModel.Reset(); }
-  void DiscardCredentials() override { mSessionModel.DiscardCredentials(); }
-  bool IsTournamentRunning() const override { return mTournamentRunning; }
-  void SetTournamentRunning(bool running) override { mTournamentRunning = running; }
+  // --- What the chart asks of the plugin ------------------------------------------------
+  void PublishSession() override;
   void PostTournamentReroute() override;
   bool EnterGameFlow(AvailabilityCheck check) override { return mGate.Enter(check); }
   void ExitGameFlow() override { mGate.Exit(); }
@@ -96,125 +89,73 @@ class GameflowPlugin final : public AppModule,
     return running;
   }
 
-  // --- Routes --------------------------------------------------------------------------
-  Api::GameflowAvailability GetAvailability();
-  MaybeType<Failure, void> PostReconnect() { return mLauncher->Reconnect(); }
-  void AcknowledgeFailedLaunch();
-  std::vector<std::string> GetExtraGameClientArgs();
-  void SetExtraGameClientArgs(std::vector<std::string> arguments);
-  MaybeType<Failure, Api::GameflowSession> GetSession();
-  bool GetActivePatcherLock();
-  void PostSessionEvent(std::string name);
-  void PostDodge(Api::GameflowGameDodge dodge);
-  void PostGameConfiguration(Api::Queue queue);
-  bool RequestLobby();
-  bool RequestTournamentCheckin();
-  void PostTournamentEnded();
-  void PostTick();
-  bool SetPreEndGameTransition(bool enabled);
-  Api::GameflowWatchPhase GetWatchPhase();
-  bool GetSpectating();
-  void GetDelayedSpectateLaunch();
-  void PostClientReceivedMessage(std::string message) { mLauncher->SetClientVestoMessage(message); }
-  MaybeType<Failure, void> PostWatchLaunch(std::vector<std::string> args) {
-    return mLauncher->WatchLaunch(args);
-  }
-  MaybeType<Failure, void> PostSpectateLaunch(std::string summonerName) {
-    return mLauncher->SpectateLaunch(std::move(summonerName));
-  }
-  MaybeType<Failure, void> PostSpectateQuit() { return mLauncher->SpectateQuit(); }
-  MaybeType<Failure, void> PostBattleTrainingStart() {
-    return mLauncher->TutorialStart(TutorialKind::BattleTraining);
-  }
-  MaybeType<Failure, void> PostBattleTrainingStop() { return mLauncher->BattleTrainingStop(); }
-  MaybeType<Failure, void> PostBasicTutorialStart() {
-    return mLauncher->TutorialStart(TutorialKind::BasicTutorial);
-  }
-  bool GetBasicTutorial();
-  bool GetBattleTraining();
-  void SetPlayerStatus(Api::PlayerStatus status);
-  Api::PlayerStatus GetPlayerStatus();
+  // --- What the game-flow gate asks of the plugin ----------------------------------------
+  // The periodic work, run by the 0.5-second timer "tav-gameflow.tick", by
+  // POST /tav-gameflow/v1/tick and after every change of the patcher lock:
+  // publishes the lock's status (unlocking the patcher when it lapsed),
+  // availability and the game client's state when they changed; turns the
+  // end of the client into EXITED_TUTORIAL or a reconnect offer and a reload
+  // of the post-game settings, and a launch that returned without launching
+  // into GAME_FAILED_TO_LAUNCH.
+  void PublishChangesAndLaunchOutcomes() override;
+  void ScheduleLockRefresh() override;
+  bool RelaunchInProgressGame() override { return mLauncher->RelaunchInProgressGame(); }
 
-  // --- Handlers ------------------------------------------------------------------------
+  // --- What the routes and the game client side ask of the plugin ----------------------
+  void PublishWatchPhase() override;
+  void PublishPlayerStatus() override;
+
+  // --- Subscriptions (GameflowSubscriptions.cpp) ------------------------------------------
   void SubscribeAll();
   void OnGameNotification(const LCDS::GameDto& game);
   void OnPlayerCredentialsNotification(const LCDS::PlayerCredentialsDto& credentials);
   void OnLoginSession(PluginResourceEventType type, const Api::LoginSession* session);
   void OnLoginDataPacket(PluginResourceEventType type, const BindingProperty* packet);
-  void OnPatcherProductState(const Api::PatcherProductState& state);
   void OnQueues(PluginResourceEventType type, bool custom);
 
-  // --- Game flow gate owner ------------------------------------------------------------
-  bool IsGameBeingServed() const override { return mSessionModel.IsGameBeingServed(); }
-  // The periodic work: publishes the lock's status, availability and the
-  // game client's state when they changed, and turns launch results into
-  // events.
-  void Tick() override;
-  void ScheduleLockRefresh() override;
-
-  // --- Game client launcher owner ------------------------------------------------------
-  const std::optional<LCDS::GameDto>& StoredGame() const override { return mSessionModel.Game(); }
-  const std::optional<LCDS::PlayerCredentialsDto>& StoredCredentials() const override {
-    return mSessionModel.Credentials();
-  }
-  void StoreGame(const LCDS::GameDto& game) override { mSessionModel.StoreGame(game); }
-  void StoreCredentials(const LCDS::PlayerCredentialsDto& credentials) override;
-  void ApplyGame(const LCDS::GameDto& game) override;
-  void NotifyGame(const LCDS::GameDto& game) override { OnGameNotification(game); }
-  const Api::LoginSession& Login() const override { return mLoginSession; }
-  const std::string& PlatformId() const override { return mPlatformId; }
-  std::int64_t QueueId() const override { return mSessionModel.Session().gameData.queue.id; }
-  const std::vector<std::string>& ExtraGameClientArgs() const override {
-    return mExtraGameClientArgs;
-  }
-  void SetLaunchState(LaunchState state) override { mLaunchState = state; }
-  bool IsGameClientRunning() const override { return mSessionModel.Session().gameClient.running; }
-  void SetGameClientRunning() override;
-  void SetGameClientVisible() override;
-  bool IsAvailable() const override { return mGate.GetAvailability().IsAvailable(); }
-  bool IsCorrupted() const override { return mGate.IsCorrupted(); }
-  void BlockForGameFlow() override;
-  void SetPatcherLock() override { mGate.SetLock(); }
-  void ReleasePatcher() override;
-  void DetectCorruption() override;
-  Api::GameflowWatchPhase WatchPhase() const override { return mWatchPhase; }
+  // --- What the game client side asks of the plugin ------------------------------------
   void PublishSpectating() override;
-  void SetMap(const Api::GameflowGameMap& map) override { mSessionModel.SetMap(map); }
-  void SetWatchPhase(Api::GameflowWatchPhase phase) override;
+  void StoreCredentials(const LCDS::PlayerCredentialsDto& credentials) override;
+  // Applies `game` to the session and publishes it.
+  void ApplyGame(const LCDS::GameDto& game) override;
+  // Fills the session's queue from `game`: its type, map, mode, players per
+  // team and category, the game-type configuration looked up by its id (kept
+  // at its default, with a WARN line, when the lookup fails), and the map.
+  // Does not publish.
+  void ApplyGameToSession(const LCDS::GameDto& game);
+  void NotifyGame(const LCDS::GameDto& game) override { OnGameNotification(game); }
 
   // --- Start-up ------------------------------------------------------------------------
   void SetAvailabilityBlocker(Api::GameflowAvailabilityState reason, bool blocked);
   void ExitIfAskedAfterUnlockCheck();
 
-  // --- Publishing ----------------------------------------------------------------------
-  void PublishSession() override;
+  // Publishes `value` at `uri`; a failure is logged.
   template <class T>
-  void PublishValue(std::string_view uri, const T& value);
+  void PublishValue(std::string_view uri, const T& value) {
+    auto published = Publish(uri, value);
+    if (published.HasFailure()) {
+      Log(LogLevel::Error, kLogGroupDebug, "Couldn't publish %.*s: %s",
+          static_cast<int>(uri.size()), uri.data(), published.GetFailure().Text().c_str());
+    }
+  }
 
-  bool mSessionChanged = false;
-  GameflowSessionModel mSessionModel;
-  bool mQueuesReceived = false;
-  bool mCustomQueuesReceived = false;
-  bool mPreEndGameTransitionEnabled = false;
-  Api::PlayerStatus mPlayerStatus;
-  std::vector<std::string> mExtraGameClientArgs;
-  LaunchState mLaunchState = LaunchState::Idle;
-  std::string mPlatformId;
-  Api::LoginSession mLoginSession;
-  Api::GameflowWatchPhase mWatchPhase = Api::GameflowWatchPhase::None;
-  bool mTournamentRunning = false;
+  // The gameflow's own state; every part below reads and changes it.
+  GameflowModel mModel;
   // Set once OnInitialize has started the chart: shutdown work that talks to
   // peers needs a bound core.
   bool mInitialized = false;
   // What the real launcher works with; empty with an injected launcher.
   std::unique_ptr<ProcessSystem> mProcesses;
-  std::unique_ptr<GameClientLauncher::Peers> mLauncherPeers;
+  std::unique_ptr<GameClientPeers> mLauncherPeers;
   std::unique_ptr<GameLauncher> mLauncher;
+  // Built once the launcher is.
+  std::unique_ptr<GameflowRoutes> mRoutes;
   std::unique_ptr<PatcherPeers> mPatcherPeers;
   // Availability, the patcher lock and the corrupted mark.
   GameFlowGate mGate;
+  GameflowChartContext mChartContext;
   GameflowMachine mMachine;
-  Hsm::EventQueue<GameflowChartOwner, GameflowEvent> mEvents;
+  Hsm::EventQueue<GameflowChartContext, GameflowEvent> mEvents;
 };
 
 }  // namespace Nalo::Client::Gameflow

@@ -7,11 +7,13 @@
 // store), watches the process and its window, and offers a reconnect once the
 // client ends while the game goes on.
 //
-// It reaches the gameflow through GameClientOwner, the other plugins and the
+// It reads and changes the gameflow's state in the model and enters game flow
+// through the gate (GameClientContext), asks the plugin for events and
+// publications through GameClientOwner, reaches the other plugins and the
 // core's timers through GameClientPeers, and the machine through a
-// ProcessSystem, so that tests drive it with fakes of all three:
+// ProcessSystem, so that tests drive it with fakes:
 //
-//   GameClientLauncher launcher(processes, owner, peers, clock);
+//   GameClientLauncher launcher(processes, {model, gate, owner}, peers, clock);
 //   launcher.EvaluateGameLaunch();  // spawns the client when the game is served
 //
 // Spectates (observer credentials, now or after the platform's delay), watches
@@ -46,8 +48,10 @@ class GameClientLauncher final : public GameLauncher {
   using Owner = GameClientOwner;
   using Peers = GameClientPeers;
 
-  // All four must outlive the launcher; `clock` times spectates.
-  GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers, const TickClock& clock);
+  // All four (and what `gameflow` names) must outlive the launcher; `clock`
+  // times spectates.
+  GameClientLauncher(ProcessSystem& processes, const GameClientContext& gameflow, Peers& peers,
+                     const TickClock& clock);
   // The rooms' timers call back into the launcher.
   GameClientLauncher(const GameClientLauncher&) = delete;
   GameClientLauncher& operator=(const GameClientLauncher&) = delete;
@@ -97,7 +101,7 @@ class GameClientLauncher final : public GameLauncher {
   bool CanReconnect() const;
 
   ProcessSystem* mProcesses;
-  Owner* mOwner;
+  GameClientContext mGameflow;
   Peers* mPeers;
   bool mLaunchRunning = false;
   // A game client found running after a restart that is not watched yet.

@@ -18,15 +18,12 @@
 #include "diagnostics/MaybeType.h"
 #include "gameflow/Api/GameflowSession.h"
 #include "gameflow/Api/Queue.h"
+#include "gameflow/GameflowModel.h"
 
 namespace Nalo::Client::Gameflow {
 
 // The tutorial a running tutorial game is; the numbers are the platform's.
 enum class TutorialKind : std::int32_t { BasicTutorial = 0, BattleTraining = 1 };
-
-// Where a launch of the game client stands; the tick turns Launching (a launch
-// that never completed) and Exited (the client ended) into events.
-enum class LaunchState : std::int32_t { Idle = 0, Launching = 1, Launched = 2, Exited = 3 };
 
 class GameLauncher {
  public:

@@ -45,7 +45,7 @@ void GameFlowGate::Exit() {
     Log(LogLevel::Always, kLogGroupDebug, "Game flow is already inactive.");
     return;
   }
-  if (mOwner->IsGameBeingServed() && !mCorrupted) {
+  if (mModel->session.IsGameBeingServed() && !mCorrupted) {
     Log(LogLevel::Warn, kLogGroupDebug,
         "The game is still being served. Request to exit game flow is denied.");
     return;
@@ -83,7 +83,7 @@ void GameFlowGate::SetLock() {
   } else {
     mLock.Remember(expiry);
   }
-  mOwner->Tick();
+  mOwner->PublishChangesAndLaunchOutcomes();
   mOwner->ScheduleLockRefresh();
 }
 
@@ -100,7 +100,7 @@ void GameFlowGate::ClearLock() {
     Log(LogLevel::Error, kLogGroupDebug, "Failed to clear gameflow patcher lock: %s",
         cleared.GetFailure().Text().c_str());
   }
-  mOwner->Tick();
+  mOwner->PublishChangesAndLaunchOutcomes();
 }
 
 bool GameFlowGate::ReadLockIsActive() {
@@ -111,6 +111,50 @@ bool GameFlowGate::ReadLockIsActive() {
   }
   mLock.RememberStored(stored.Value());
   return mLock.IsActive();
+}
+
+void GameFlowGate::FollowPatcherState(const Api::PatcherProductState& state) {
+  if (mAvailability.CurrentState() != State::InGameFlow) {
+    mAvailability.SetBlocker(State::Patching, !state.isUpToDate);
+  }
+  if (state.action == Api::PatcherProductStateAction::Idle && !mCorrupted && state.isCorrupted) {
+    mCorrupted = true;
+    Log(LogLevel::Always, kLogGroupDebug, "Corruption detected, attempting repair.");
+    mOwner->PostEvent(GameflowEvent::CorruptionDetected);
+    mAvailability.SetBlocker(State::Patching, true);
+    UnlockPatcher();
+    // The patcher reports the repair through its state resource.
+    static_cast<void>(mPeers->RequestPartialRepair());
+    return;
+  }
+  if (mCorrupted && !state.isCorrupted && state.isUpToDate) {
+    mCorrupted = false;
+    Log(LogLevel::Always, kLogGroupDebug,
+        "Corruption was fixed, attempting to relaunch and reconnect to the original game (if it "
+        "exists).");
+    if (!Enter(AvailabilityCheck::Skip)) {
+      Log(LogLevel::Error, kLogGroupDebug,
+          "Unable to reenter flow after fixing corruption. Game was not relaunched.");
+      Exit();
+    } else if (!mOwner->RelaunchInProgressGame()) {
+      Exit();
+    }
+    return;
+  }
+  if (state.isUpdateAvailable && mModel->session.Phase() == Api::GameflowPhase::None) {
+    // The patcher reports the update through its state resource.
+    static_cast<void>(mPeers->StartPatching());
+  }
+}
+
+void GameFlowGate::DetectCorruption() {
+  auto state = mPeers->DetectCorruption();
+  if (state.HasFailure()) {
+    Log(LogLevel::Warn, kLogGroupDebug, "Patcher failed detect corruption request: %s",
+        state.GetFailure().Text().c_str());
+    return;
+  }
+  FollowPatcherState(state.Value());
 }
 
 }  // namespace Nalo::Client::Gameflow

@@ -27,11 +27,11 @@ constexpr std::optional<GameflowPhase> kNoPhase = std::nullopt;
 
 void TournamentCheckout(const Machine& machine) {
   Log(LogLevel::Always, kLogGroupDebug, "Explicit checkout from Tournament, unlocking gameflow");
-  machine.GetOwner()->SetTournamentRunning(false);
+  machine.GetOwner()->model.tournamentRunning = false;
 }
 
 extern const GameflowChartState kNone;
-void ReturnToNone(GameflowChartOwner& owner);
+void ReturnToNone(const GameflowChartContext& context);
 
 // The root's rows to None are internal while None is current, so None's entry
 // (which forgets the game and leaves game flow) does not run again: a tutorial
@@ -44,11 +44,11 @@ void LeaveGameFlowInNone(const Machine& machine, bool ended) {
 }
 
 void EndTutorial(const Machine& machine) {
-  LeaveGameFlowInNone(machine, machine.GetOwner()->EndTutorial());
+  LeaveGameFlowInNone(machine, machine.GetOwner()->owner.EndTutorial());
 }
 
 void EndSpectating(const Machine& machine) {
-  GameflowChartOwner& owner = *machine.GetOwner();
+  GameflowChartOwner& owner = machine.GetOwner()->owner;
   const bool spectating = owner.IsSpectating();
   owner.EndSpectating();
   LeaveGameFlowInNone(machine, spectating);
@@ -221,20 +221,27 @@ const std::array<const GameflowChartState*, 18> kStates = {
 
 // --- Entry and exit ------------------------------------------------------------------
 
-void ReturnToNone(GameflowChartOwner& owner) {
+// Stores `phase` in the session and publishes the whole session.
+void PublishPhase(const GameflowChartContext& context, GameflowPhase phase) {
+  context.model.session.SetPhase(phase);
+  context.owner.PublishSession();
+}
+
+void ReturnToNone(const GameflowChartContext& context) {
+  GameflowChartOwner& owner = context.owner;
   Log(LogLevel::Always, kLogGroupDebug, "Resetting gameflow session resource");
-  owner.ResetSession();
-  if (owner.IsTournamentRunning()) {
+  context.model.session.Reset();
+  if (context.model.tournamentRunning) {
     Log(LogLevel::Always, kLogGroupDebug,
         "gameflow transitioned to None but Tournament is still going, putting us back into "
         "CheckedIntoTournament (this is normal)");
-    owner.SetPhase(GameflowPhase::CheckedIntoTournament);
+    PublishPhase(context, GameflowPhase::CheckedIntoTournament);
     // Entry actions must not post events: the walk back to
     // CheckedIntoTournament runs as a task once this dispatch is over.
     owner.PostTournamentReroute();
     return;
   }
-  owner.SetPhase(GameflowPhase::None);
+  PublishPhase(context, GameflowPhase::None);
   owner.ExitGameFlow();
   if (owner.IsSpectating()) {
     owner.EndSpectating();
@@ -243,14 +250,16 @@ void ReturnToNone(GameflowChartOwner& owner) {
 
 void EnterState(const Machine& machine) {
   const auto& state = static_cast<const GameflowChartState&>(*machine.GetCurrentState());
-  GameflowChartOwner& owner = *machine.GetOwner();
+  const GameflowChartContext& context = *machine.GetOwner();
+  GameflowChartOwner& owner = context.owner;
+  GameflowModel& model = context.model;
   Log(LogLevel::Always, kLogGroupDebug, "Gameflow: entering state '%s'", state.Name().c_str());
   std::optional<GameflowPhase> phase = state.PhaseOnEntry();
   switch (state.Work()) {
     case EntryWork::None:
       break;
     case EntryWork::ResetSession:
-      ReturnToNone(owner);
+      ReturnToNone(context);
       return;
     case EntryWork::EndSpectatingFirst:
       if (owner.IsSpectating()) {
@@ -258,8 +267,8 @@ void EnterState(const Machine& machine) {
       }
       break;
     case EntryWork::JoinTournament:
-      owner.SetTournamentRunning(true);
-      if (owner.Phase() == GameflowPhase::CheckedIntoTournament) {
+      model.tournamentRunning = true;
+      if (model.session.Phase() == GameflowPhase::CheckedIntoTournament) {
         phase.reset();
       }
       break;
@@ -269,11 +278,11 @@ void EnterState(const Machine& machine) {
       static_cast<void>(owner.EnterGameFlow(AvailabilityCheck::Skip));
       break;
     case EntryWork::DiscardCredentials:
-      owner.DiscardCredentials();
+      model.session.DiscardCredentials();
       break;
   }
   if (phase.has_value()) {
-    owner.SetPhase(*phase);
+    PublishPhase(context, *phase);
   }
 }
 

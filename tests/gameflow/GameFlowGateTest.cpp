@@ -59,6 +59,14 @@ class FakePeers final : public PatcherPeers {
     }
     return stored;
   }
+  MaybeType<Failure, Api::PatcherProductState> DetectCorruption() override {
+    if (auto failure = Record("detect")) {
+      return *failure;
+    }
+    return state;
+  }
+  MaybeType<Failure, void> RequestPartialRepair() override { return Answer("repair"); }
+  MaybeType<Failure, void> StartPatching() override { return Answer("patch"); }
 
   Api::PatcherProductState state{.isUpToDate = true};
   BindingProperty stored;
@@ -86,20 +94,37 @@ class FakePeers final : public PatcherPeers {
 
 class FakeOwner final : public GameFlowGate::Owner {
  public:
-  bool IsGameBeingServed() const override { return served; }
-  void Tick() override { ++ticks; }
+  void PublishChangesAndLaunchOutcomes() override { ++ticks; }
   void ScheduleLockRefresh() override { ++refreshes; }
+  bool PostEvent(GameflowEvent event) override {
+    events.push_back(event);
+    return true;
+  }
+  bool RelaunchInProgressGame() override {
+    ++relaunches;
+    return relaunch;
+  }
 
-  bool served = false;
   int ticks = 0;
   int refreshes = 0;
+  std::vector<GameflowEvent> events;
+  int relaunches = 0;
+  bool relaunch = true;
 };
 
 struct Fixture {
   ManualClock clock;
   FakePeers peers;
+  GameflowModel model;
   FakeOwner owner;
-  GameFlowGate gate{peers, clock, owner};
+  GameFlowGate gate{peers, clock, model, owner};
+
+  // A game record whose game is being served.
+  void ServeGame() {
+    LCDS::GameDto game;
+    game.gameState = kGameStateInProgress;
+    model.session.StoreGame(game);
+  }
 
   // The state after start-up with the queues received and an idle patcher.
   Fixture() {
@@ -215,7 +240,7 @@ TEST(GameFlowGate, AServedGameKeepsGameFlowOpenUnlessTheProductIsCorrupted) {
   Fixture f;
   ASSERT_TRUE(f.gate.Enter(AvailabilityCheck::Apply));
   f.peers.requests.clear();
-  f.owner.served = true;
+  f.ServeGame();
   f.gate.Exit();
   EXPECT_THAT(f.peers.requests, IsEmpty());
   EXPECT_EQ(f.gate.GetAvailability().CurrentState(), State::InGameFlow);

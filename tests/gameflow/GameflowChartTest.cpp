@@ -1,5 +1,5 @@
 // The gameflow chart against its rules: every resting state crossed with every
-// event (where the machine ends, which phase it publishes, which actions run),
+// event (the entry work that runs, what it forgets, which phase it publishes),
 // and the diagram in docs/ against the table it is written from.
 
 #include <gmock/gmock.h>
@@ -23,24 +23,15 @@ namespace {
 using Api::GameflowPhase;
 using enum GameflowEvent;
 
-// Records what the chart asks of its owner, in order.
+// Records what the chart asks of its owner, in order; a publication records
+// the phase the model shows.
 class RecordingOwner final : public GameflowChartOwner {
  public:
-  GameflowPhase Phase() const override { return mPhase; }
-  void SetPhase(GameflowPhase phase) override {
-    mPhase = phase;
-    published.push_back(phase);
+  explicit RecordingOwner(const GameflowModel& model) : mModel(&model) {}
+
+  void PublishSession() override {
+    published.push_back(mModel->session.Phase());
     actions.push_back("SetPhase");
-  }
-  void ResetSession() override {
-    mPhase = GameflowPhase::None;
-    actions.push_back("ResetSession");
-  }
-  void DiscardCredentials() override { actions.push_back("DiscardCredentials"); }
-  bool IsTournamentRunning() const override { return tournament; }
-  void SetTournamentRunning(bool running) override {
-    tournament = running;
-    actions.push_back(running ? "JoinTournament" : "LeaveTournament");
   }
   void PostTournamentReroute() override { actions.push_back("PostTournamentReroute"); }
   bool EnterGameFlow(AvailabilityCheck check) override {
@@ -66,22 +57,28 @@ class RecordingOwner final : public GameflowChartOwner {
 
   std::vector<std::string> actions;
   std::vector<GameflowPhase> published;
-  bool tournament = false;
   bool spectating = false;
   bool tutorial = false;
 
  private:
-  GameflowPhase mPhase = GameflowPhase::None;
+  const GameflowModel* mModel;
 };
 
 struct Harness {
-  RecordingOwner owner;
-  GameflowMachine machine{&owner, std::string(kGameflowMachineName), &GameflowChartRoot(),
+  GameflowModel model;
+  RecordingOwner owner{model};
+  GameflowChartContext context{model, owner};
+  GameflowMachine machine{&context, std::string(kGameflowMachineName), &GameflowChartRoot(),
                           FormatGameflowEvent};
-  Hsm::EventQueue<GameflowChartOwner, GameflowEvent> events{machine};
+  Hsm::EventQueue<GameflowChartContext, GameflowEvent> events{machine};
 
   Harness() { events.Start(); }
   std::string State() const { return machine.GetCurrentState()->Name(); }
+  // Stores a game and credentials, to see what an entry forgets.
+  void StoreRecords() {
+    model.session.StoreGame(LCDS::GameDto());
+    model.session.StoreCredentials(LCDS::PlayerCredentialsDto());
+  }
 };
 
 // How to reach each state that the machine rests in ("Gameflow" and
@@ -105,140 +102,23 @@ const std::map<std::string, std::vector<GameflowEvent>> kPaths = {
     {"TerminatedInError", {TerminatedInError}},
 };
 
-constexpr std::string_view kStay = "(stay)";
-
-// The handled events of each state, as the chart's rows give them: target
-// state, or kStay for a row that accepts the event and changes nothing. The
-// root's rows apply wherever a state has none of its own.
-const std::map<std::string, std::map<GameflowEvent, std::string_view>> kRows = {
-    {"Gameflow",
-     {{TerminatedInError, "TerminatedInError"},
-      {CorruptionDetected, "None"},
-      {ExitedTutorial, "None"},
-      {ExitedSpectating, "None"}}},
-    {"None",
-     {{FailedLobby, kStay},
-      {TournamentEnded, kStay},
-      {RequestedLobby, "LobbyRequested"},
-      {TournamentCheckinRequested, "TournamentCheckinRequested"},
-      {ReconnectAvailable, "ReconnectAvailable"},
-      {GameStarted, "GameStart"},
-      {EnteredChampSelect, "ChampSelect"},
-      {EnteredDelayedSpectate, "ChampSelect"}}},
-    {"LobbyRequested", {{EnteredLobby, "Lobby"}, {FailedLobby, "None"}}},
-    {"Lobby",
-     {{ExitedLobby, "None"},
-      {EnteredQueue, "Matchmaking"},
-      {TournamentCheckinRequested, "TournamentCheckinRequested"},
-      {EnteredChampSelect, "ChampSelect"},
-      {GameStarted, "GameStart"},
-      {EnteredLobby, kStay},
-      {RequestedLobby, kStay},
-      {FailedLobby, kStay},
-      {QuitToLobby, kStay},
-      {StatsDismissed, kStay}}},
-    {"Matchmaking",
-     {{ExitedLobby, "None"},
-      {ExitedQueue, "Lobby"},
-      {TournamentCheckinRequested, "TournamentCheckinRequested"},
-      {EnteredReadyCheck, "ReadyCheck"},
-      {EnteredQueue, kStay}}},
-    {"TournamentCheckinRequested",
-     {{CheckedOutOfTournament, "None"},
-      {FailedTournamentCheckin, "None"},
-      {TournamentEnded, "None"},
-      {CheckedInForTournament, "CheckedIntoTournament"},
-      {TournamentCheckinRequested, kStay},
-      {RequestedLobby, kStay}}},
-    {"CheckedIntoTournament",
-     {{CheckedOutOfTournament, "None"},
-      {TournamentEnded, "None"},
-      {EnteredReadyCheck, "ReadyCheck"},
-      {EnteredQueue, kStay},
-      {TournamentCheckinRequested, kStay},
-      {CheckedInForTournament, kStay},
-      {RequestedLobby, kStay}}},
-    {"ReadyCheck",
-     {{ExitedLobby, "None"},
-      {PartyDodged, "Lobby"},
-      {StrangerDodged, "Matchmaking"},
-      {TournamentDodged, "CheckedIntoTournament"},
-      {EnteredChampSelect, "ChampSelect"},
-      {ExitedQueue, "Lobby"},
-      {ExitedKorvaQueue, "CheckedIntoTournament"},
-      {EnteredReadyCheck, kStay}}},
-    {"ChampSelect",
-     {{ExitedLobby, "None"},
-      {PartyDodged, "Lobby"},
-      {StrangerDodged, "Matchmaking"},
-      {TournamentDodged, "CheckedIntoTournament"},
-      {GameStartFailed, "None"},
-      {QuitToLobby, "Lobby"},
-      {GameStarted, "GameStart"},
-      {GameCompleted, "WaitingForStats"}}},
-    {"GameStart",
-     {{GameLaunched, "InProgress"}, {GameFailedToLaunch, "FailedToLaunch"}, {ExitedLobby, kStay}}},
-    {"FailedToLaunch", {{ReconnectAvailable, "ReconnectAvailable"}}},
-    {"InProgress",
-     {{ReconnectAvailable, "ReconnectAvailable"},
-      {GameCompleted, "WaitingForStats"},
-      {StatsReceived, "PreEndOfGame"},
-      {ExitedLobby, kStay}}},
-    {"ReconnectAvailable",
-     {{GameStarted, "GameStart"},
-      {GameCompleted, "WaitingForStats"},
-      {StatsReceived, "PreEndOfGame"}}},
-    {"WaitingForStats",
-     {{RequestedLobby, "LobbyRequested"},
-      {EnteredReadyCheck, "ReadyCheck"},
-      {StatsReceived, "PreEndOfGame"},
-      {PreEndOfGameCompleted, "EndOfGame"},
-      {StatsDismissed, "None"}}},
-    {"PreEndOfGame",
-     {{PreEndOfGameCompleted, "EndOfGame"},
-      {RequestedLobby, "LobbyRequested"},
-      {EnteredReadyCheck, "ReadyCheck"},
-      {StatsDismissed, "None"}}},
-    {"EndOfGame",
-     {{RequestedLobby, "LobbyRequested"},
-      {EnteredReadyCheck, "ReadyCheck"},
-      {StatsDismissed, "None"}}},
-    {"TerminatedInError", {{Terminated, "None"}}},
-};
-
-// The phase each state publishes on entry; absent for none.
-const std::map<std::string, GameflowPhase> kPhases = {
-    {"None", GameflowPhase::None},
-    {"Lobby", GameflowPhase::Lobby},
-    {"Matchmaking", GameflowPhase::Matchmaking},
-    {"TournamentCheckinRequested", GameflowPhase::CheckedIntoTournament},
-    {"CheckedIntoTournament", GameflowPhase::CheckedIntoTournament},
-    {"ReadyCheck", GameflowPhase::ReadyCheck},
-    {"ChampSelect", GameflowPhase::ChampSelect},
-    {"GameStart", GameflowPhase::GameStart},
-    {"FailedToLaunch", GameflowPhase::FailedToLaunch},
-    {"InProgress", GameflowPhase::InProgress},
-    {"ReconnectAvailable", GameflowPhase::Reconnect},
-    {"WaitingForStats", GameflowPhase::WaitingForStats},
-    {"PreEndOfGame", GameflowPhase::PreEndOfGame},
-    {"EndOfGame", GameflowPhase::EndOfGame},
-    {"TerminatedInError", GameflowPhase::TerminatedInError},
-};
-
-bool InPostGame(const std::string& state) {
-  return state == "WaitingForStats" || state == "PreEndOfGame" || state == "EndOfGame" ||
-         state == "TerminatedInError";
-}
-
-// The row for `event` in `state` or the root; nothing when unhandled.
-std::optional<std::string_view> RowFor(const std::string& state, GameflowEvent event) {
-  for (const std::string& holder : {state, std::string("Gameflow")}) {
-    const auto& rows = kRows.at(holder);
-    if (auto found = rows.find(event); found != rows.end()) {
-      return found->second;
+// The row the chart takes for `event` in `state`: the state's own, else its
+// parents' up to the root; null when none handles it.
+const GameflowMachine::Transition* RowFor(const GameflowMachine::State& state,
+                                          GameflowEvent event) {
+  for (const GameflowMachine::State* holder = &state; holder != nullptr;
+       holder = holder->Parent()) {
+    for (const GameflowMachine::Transition& row : GameflowChartRows()) {
+      if (row.source == holder && row.event == event) {
+        return &row;
+      }
     }
   }
-  return std::nullopt;
+  return nullptr;
+}
+
+bool InPostGame(const GameflowMachine::State& state) {
+  return state.Parent() == FindGameflowChartState("PostGame");
 }
 
 std::ptrdiff_t IndexOf(const std::vector<std::string>& actions, std::string_view action) {
@@ -256,48 +136,52 @@ TEST(GameflowChart, EveryStateCrossedWithEveryEvent) {
         harness.events.Post(step);
       }
       ASSERT_EQ(harness.State(), state);
-      const bool tournament = harness.owner.tournament;
-      const GameflowPhase phaseBefore = harness.owner.Phase();
+      const GameflowChartState& source = *FindGameflowChartState(state);
+      const bool tournament = harness.model.tournamentRunning;
+      const GameflowPhase phaseBefore = harness.model.session.Phase();
+      harness.StoreRecords();
       harness.owner.Clear();
 
       const Hsm::PostOutcome outcome = harness.events.Post(event);
-      const std::optional<std::string_view> row = RowFor(state, event);
+      const GameflowMachine::Transition* row = RowFor(source, event);
       const std::vector<std::string>& actions = harness.owner.actions;
-      if (!row.has_value()) {
+      const bool gameKept = harness.model.session.Game().has_value();
+      const bool credentialsKept = harness.model.session.Credentials().has_value();
+      if (row == nullptr) {
         EXPECT_EQ(outcome, Hsm::PostOutcome::Ignored);
         EXPECT_EQ(harness.State(), state);
         EXPECT_THAT(actions, testing::IsEmpty());
+        EXPECT_TRUE(gameKept && credentialsKept);
         continue;
       }
       EXPECT_EQ(outcome, Hsm::PostOutcome::Handled);
-      const std::string target = *row == kStay ? state : std::string(*row);
+      const std::string target = row->target == nullptr ? state : row->target->Name();
       EXPECT_EQ(harness.State(), target);
 
-      // The row's own action.
-      const bool checkout =
-          (event == CheckedOutOfTournament || event == FailedTournamentCheckin) &&
-          (state == "TournamentCheckinRequested" || state == "CheckedIntoTournament");
+      // The row's own action runs first.
+      const bool checkout = GameflowChartActionName(*row) == "tournament checkout";
       if (event == ExitedTutorial) {
         EXPECT_EQ(IndexOf(actions, "EndTutorial"), 0);
       } else if (event == ExitedSpectating) {
         EXPECT_EQ(IndexOf(actions, "EndSpectating"), 0);
       } else if (checkout) {
-        EXPECT_EQ(IndexOf(actions, "LeaveTournament"), 0);
+        EXPECT_FALSE(harness.model.tournamentRunning);
       }
 
       // Nothing runs here, so a tutorial or spectate end in None is internal
       // like any other row of the root there.
       if (target == state) {
-        // Internal: no entry ran, nothing was published, the phase stays.
+        // Internal: no entry ran, nothing was published or forgotten.
         EXPECT_THAT(harness.owner.published, testing::IsEmpty());
-        EXPECT_EQ(harness.owner.Phase(), phaseBefore);
+        EXPECT_EQ(harness.model.session.Phase(), phaseBefore);
+        EXPECT_TRUE(gameKept && credentialsKept);
         continue;
       }
       // Entering None resets the session and either exits game flow or, while
       // a tournament runs, shows CheckedIntoTournament and reroutes.
       if (target == "None") {
         const bool stillInTournament = tournament && !checkout;
-        EXPECT_GE(IndexOf(actions, "ResetSession"), 0);
+        EXPECT_FALSE(gameKept || credentialsKept);
         EXPECT_EQ(IndexOf(actions, "PostTournamentReroute") >= 0, stillInTournament);
         EXPECT_EQ(IndexOf(actions, "ExitGameFlow") >= 0, !stillInTournament);
         EXPECT_THAT(harness.owner.published,
@@ -308,19 +192,21 @@ TEST(GameflowChart, EveryStateCrossedWithEveryEvent) {
       if (target == "GameStart") {
         EXPECT_LT(IndexOf(actions, "EnterGameFlow(Skip)"), IndexOf(actions, "SetPhase"));
       }
-      EXPECT_EQ(IndexOf(actions, "DiscardCredentials") >= 0,
-                InPostGame(target) && !InPostGame(state));
-      EXPECT_EQ(IndexOf(actions, "JoinTournament") >= 0, target == "CheckedIntoTournament");
-      const auto phase = kPhases.find(target);
-      if (phase == kPhases.end()) {
+      const GameflowChartState& entered = *FindGameflowChartState(target);
+      // Entering the post-game states forgets the credentials, never the game.
+      EXPECT_TRUE(gameKept);
+      EXPECT_EQ(credentialsKept, !InPostGame(entered) || InPostGame(source));
+      EXPECT_EQ(harness.model.tournamentRunning, tournament || target == "CheckedIntoTournament");
+      const std::optional<GameflowPhase> phase = entered.PhaseOnEntry();
+      if (!phase.has_value()) {
         EXPECT_THAT(harness.owner.published, testing::IsEmpty());
-        EXPECT_EQ(harness.owner.Phase(), phaseBefore);
+        EXPECT_EQ(harness.model.session.Phase(), phaseBefore);
       } else if (target == "CheckedIntoTournament" &&
                  phaseBefore == GameflowPhase::CheckedIntoTournament) {
         // Already shown: not published again.
         EXPECT_THAT(harness.owner.published, testing::IsEmpty());
       } else {
-        EXPECT_THAT(harness.owner.published, testing::ElementsAre(phase->second));
+        EXPECT_THAT(harness.owner.published, testing::ElementsAre(*phase));
       }
     }
   }
@@ -330,8 +216,7 @@ TEST(GameflowChart, StartEntersNoneAndStopExitsUpToTheRoot) {
   Harness harness;
   EXPECT_EQ(harness.State(), "None");
   EXPECT_THAT(harness.owner.published, testing::ElementsAre(GameflowPhase::None));
-  EXPECT_THAT(harness.owner.actions,
-              testing::ElementsAre("ResetSession", "SetPhase", "ExitGameFlow"));
+  EXPECT_THAT(harness.owner.actions, testing::ElementsAre("SetPhase", "ExitGameFlow"));
   harness.events.Post(GameStarted);
   harness.events.Post(GameLaunched);
   harness.events.Post(GameCompleted);
@@ -348,10 +233,12 @@ TEST(GameflowChart, SpectatingEndsBeforeLobbyAndEndOfGamePublishAndOnReturnToNon
   EXPECT_THAT(harness.owner.actions, testing::ElementsAre("EndSpectating", "SetPhase"));
 
   harness.owner.spectating = true;
+  harness.StoreRecords();
   harness.owner.Clear();
   harness.events.Post(ExitedLobby);
+  EXPECT_FALSE(harness.model.session.Game().has_value());
   EXPECT_THAT(harness.owner.actions,
-              testing::ElementsAre("ResetSession", "SetPhase", "ExitGameFlow", "EndSpectating"));
+              testing::ElementsAre("SetPhase", "ExitGameFlow", "EndSpectating"));
 }
 
 TEST(GameflowChart, OnlyATutorialOrSpectateThatEndsInNoneLeavesGameFlow) {
@@ -359,15 +246,17 @@ TEST(GameflowChart, OnlyATutorialOrSpectateThatEndsInNoneLeavesGameFlow) {
     SCOPED_TRACE(std::string(GameflowEventName(event)));
     const std::string end = event == ExitedTutorial ? "EndTutorial" : "EndSpectating";
     Harness harness;
+    harness.StoreRecords();
     harness.owner.Clear();
     harness.events.Post(event);
     EXPECT_THAT(harness.owner.actions, testing::ElementsAre(end));
+    EXPECT_TRUE(harness.model.session.Game().has_value());
 
     (event == ExitedTutorial ? harness.owner.tutorial : harness.owner.spectating) = true;
     harness.owner.Clear();
     harness.events.Post(event);
-    EXPECT_THAT(harness.owner.actions,
-                testing::ElementsAre(end, "ResetSession", "SetPhase", "ExitGameFlow"));
+    EXPECT_FALSE(harness.model.session.Game().has_value());
+    EXPECT_THAT(harness.owner.actions, testing::ElementsAre(end, "SetPhase", "ExitGameFlow"));
     EXPECT_THAT(harness.owner.published, testing::ElementsAre(GameflowPhase::None));
   }
 }
@@ -378,7 +267,7 @@ TEST(GameflowChart, TournamentRerouteWalksBackWithoutRepublishing) {
   harness.events.Post(CheckedInForTournament);
   harness.events.Post(TournamentEnded);  // the flag is still set: bounce
   EXPECT_EQ(harness.State(), "None");
-  EXPECT_EQ(harness.owner.Phase(), GameflowPhase::CheckedIntoTournament);
+  EXPECT_EQ(harness.model.session.Phase(), GameflowPhase::CheckedIntoTournament);
   // What the reroute task posts.
   harness.owner.Clear();
   harness.events.Post(TournamentCheckinRequested);

@@ -4,14 +4,13 @@
 #include <utility>
 
 #include "binding/Json.h"
+#include "gameflow/GameflowWireNames.h"
 #include "gameflow/client/src/PeerValue.h"
 
 namespace Nalo::Client::Gameflow {
 
 namespace {
 
-constexpr std::string_view kNoZumpArgument = "--no-zump";
-constexpr std::string_view kExtraArgsOption = "--extra-game-client-args=";
 
 }  // namespace
 
@@ -96,14 +95,15 @@ std::string RedactedArguments(const std::vector<std::string>& arguments,
 }
 
 bool HostAllowsZump(const std::vector<std::string>& hostArgs) {
-  return std::find(hostArgs.begin(), hostArgs.end(), kNoZumpArgument) == hostArgs.end();
+  return std::find(hostArgs.begin(), hostArgs.end(), Wire::kNoZumpArgument) == hostArgs.end();
 }
 
 std::vector<std::string> HostExtraClientArgs(const std::vector<std::string>& hostArgs,
                                              const BindingTypeRegistry& types) {
   for (const std::string& argument : hostArgs) {
-    if (argument.starts_with(kExtraArgsOption)) {
-      BindingResult parsed = ParseJson(std::string_view(argument).substr(kExtraArgsOption.size()));
+    if (argument.starts_with(Wire::kExtraArgsOption)) {
+      BindingResult parsed =
+          ParseJson(std::string_view(argument).substr(Wire::kExtraArgsOption.size()));
       if (parsed.Failed()) {
         return {};
       }

@@ -12,7 +12,7 @@
 #include "gameflow/client/src/Spectate.h"
 #include "gameflow/client/src/Tutorials.h"
 #include "gameflow/client/src/WatchedProcess.h"
-#include "gameflow/src/SharedPaths.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -20,14 +20,6 @@ using detail::Convert;
 
 namespace {
 
-constexpr std::string_view kPatcherPathsPath = "/patcher/v1/products/tavora/paths";
-constexpr std::string_view kGameClientFolderKey = "tav_game_client_sln";
-constexpr std::string_view kReplaysSettingsPath = "/tav-settings/v1/local/tav-replays";
-constexpr std::string_view kRegionLocalePath = "/naloclient/region-locale";
-constexpr std::string_view kAppPortPath = "/naloclient/app-port";
-constexpr std::string_view kAuthTokenPath = "/naloclient/auth-token";
-constexpr std::string_view kTogglesPath =
-    "/tav-platform-config/v1/namespaces/GameClientCmdLineToggles";
 // The refusal when the host's command line can't be read: an ERROR line
 // naming the code, and the launch fails.
 constexpr std::string_view kUseZumpRefusal = "ALE-DEA0FC88";
@@ -38,16 +30,16 @@ const char* TrueFalse(bool value) {
 
 }  // namespace
 
-GameClientLauncher::GameClientLauncher(ProcessSystem& processes, Owner& owner, Peers& peers,
-                                       const TickClock& clock)
+GameClientLauncher::GameClientLauncher(ProcessSystem& processes, const GameClientContext& gameflow,
+                                       Peers& peers, const TickClock& clock)
     : mProcesses(&processes),
-      mOwner(&owner),
+      mGameflow(gameflow),
       mPeers(&peers),
-      mWatched(std::make_unique<WatchedProcess>(processes, owner, peers)),
-      mSpectate(std::make_unique<Spectate>(owner, peers, clock, [this] {
+      mWatched(std::make_unique<WatchedProcess>(processes, gameflow, peers)),
+      mSpectate(std::make_unique<Spectate>(gameflow, peers, clock, [this] {
         return LaunchGameClient();
       })),
-      mTutorials(std::make_unique<Tutorials>(owner, peers)) {}
+      mTutorials(std::make_unique<Tutorials>(gameflow, peers)) {}
 
 GameClientLauncher::~GameClientLauncher() = default;
 
@@ -89,9 +81,9 @@ std::optional<Api::GameflowGameMap> GameClientLauncher::LookUpMap(const Api::Que
 }
 
 void GameClientLauncher::EvaluateGameLaunch() {
-  const bool active = mOwner->IsGameBeingServed();
-  const bool inGame = Api::IsGamePhase(mOwner->Phase());
-  const bool credentials = mOwner->StoredCredentials().has_value();
+  const bool active = mGameflow.model.session.IsGameBeingServed();
+  const bool inGame = Api::IsGamePhase(mGameflow.model.session.Phase());
+  const bool credentials = mGameflow.model.session.Credentials().has_value();
   if (credentials && active && !inGame) {
     Log(LogLevel::Okay, kLogGroupGeneral, "All criteria met for game launch.");
     auto launched = LaunchGameOrSpectate(false);
@@ -107,7 +99,8 @@ void GameClientLauncher::EvaluateGameLaunch() {
 }
 
 MaybeType<Failure, void> GameClientLauncher::LaunchGameOrSpectate(bool relaunch) {
-  const std::optional<LCDS::PlayerCredentialsDto>& credentials = mOwner->StoredCredentials();
+  const std::optional<LCDS::PlayerCredentialsDto>& credentials =
+      mGameflow.model.session.Credentials();
   if (credentials.has_value() && credentials->observer) {
     return mSpectate->Launch(std::nullopt, relaunch, false);
   }
@@ -128,21 +121,25 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
     ~Done() {
       launcher->mLaunchRunning = false;
       if (!launched) {
-        launcher->mOwner->SetLaunchState(LaunchState::Launching);
+        launcher->mGameflow.model.launchState = LaunchState::Launching;
       }
     }
   } done{this};
-  mOwner->BlockForGameFlow();
-  mOwner->SetLaunchState(LaunchState::Launching);
-  mOwner->PostEvent(GameflowEvent::GameStarted);
-  const std::optional<LCDS::PlayerCredentialsDto>& credentials = mOwner->StoredCredentials();
+  // Game flow is blocked for the game; the next tick publishes the session.
+  mGameflow.gate.GetAvailability().SetBlocker(Api::GameflowAvailabilityState::InGameFlow, true);
+  mGameflow.model.sessionChanged = true;
+  mGameflow.model.launchState = LaunchState::Launching;
+  mGameflow.owner.PostEvent(GameflowEvent::GameStarted);
+  const std::optional<LCDS::PlayerCredentialsDto>& credentials =
+      mGameflow.model.session.Credentials();
   if (!credentials.has_value()) {
     Log(LogLevel::Error, kLogGroupDebug, "No credentials available, cannot continue.");
     return Failure(500, "No player credentials available.");
   }
   const bool observer = credentials->observer;
-  if (!observer && mOwner->StoredGame().has_value()) {
-    static_cast<void>(mPeers->SetGameMessage(mOwner->StoredGame()->id, "GAME_START_CLIENT"));
+  if (!observer && mGameflow.model.session.Game().has_value()) {
+    static_cast<void>(
+        mPeers->SetGameMessage(mGameflow.model.session.Game()->id, "GAME_START_CLIENT"));
     Log(LogLevel::Always, kLogGroupDebug, "Game Message Ack'ed.");
   }
   auto args = CreateGameClientArgs();
@@ -161,24 +158,24 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
     return Failure(code >= 400 && code < 600 ? code : 500, text);
   }
   Log(LogLevel::Always, kLogGroupDebug, "Game Client Launched.");
-  mOwner->SetLaunchState(LaunchState::Launched);
+  mGameflow.model.launchState = LaunchState::Launched;
   done.launched = true;
-  mOwner->SetGameClientRunning();
-  mOwner->PostEvent(GameflowEvent::GameLaunched);
-  mOwner->Tick();
+  mGameflow.model.MarkGameClientRunning();
+  mGameflow.owner.PostEvent(GameflowEvent::GameLaunched);
+  mGameflow.owner.PublishChangesAndLaunchOutcomes();
   if (!observer) {
-    mOwner->SetPatcherLock();
+    mGameflow.gate.SetLock();
   }
   mWatched->WatchWindow(pid.Value());
   mWatched->WatchExit(observer ? "spectator" : "game", pid.Value(), [this] {
-    mOwner->SetLaunchState(LaunchState::Exited);
-    mOwner->Tick();
+    mGameflow.model.launchState = LaunchState::Exited;
+    mGameflow.owner.PublishChangesAndLaunchOutcomes();
   });
   return {};
 }
 
 MaybeType<Failure, std::vector<std::string>> GameClientLauncher::CreateGameClientArgs() {
-  const std::optional<LCDS::PlayerCredentialsDto>& stored = mOwner->StoredCredentials();
+  const std::optional<LCDS::PlayerCredentialsDto>& stored = mGameflow.model.session.Credentials();
   if (!stored.has_value()) {
     Log(LogLevel::Error, kLogGroupDebug,
         "Trying to create command line parameters without player credentials.");
@@ -186,12 +183,12 @@ MaybeType<Failure, std::vector<std::string>> GameClientLauncher::CreateGameClien
   }
   // A copy: the settings request below lets other callbacks run.
   const LCDS::PlayerCredentialsDto credentials = *stored;
-  const std::uint64_t playerId = mOwner->Login().summonerId;
-  const std::string platformId = mOwner->PlatformId();
+  const std::uint64_t playerId = mGameflow.model.login.summonerId;
+  const std::string platformId = mGameflow.model.platformId;
   std::string highlights;
   if (credentials.observer) {
     // Without the settings the spectate simply saves no highlights.
-    auto settings = mPeers->Get(kReplaysSettingsPath);
+    auto settings = mPeers->Get(Wire::kReplaysSettingsPath);
     if (!settings.HasFailure()) {
       auto replays = Convert<Api::ReplaysSettingsResource>(settings.Value(), mPeers->Types());
       if (!replays.HasFailure()) {
@@ -219,12 +216,12 @@ MaybeType<Failure, std::uint32_t> GameClientLauncher::FindOrLaunchGameProcess(
 
 MaybeType<Failure, std::uint32_t> GameClientLauncher::LaunchGameProcess(
     const std::vector<std::string>& args, bool withHostCredentials) {
-  auto paths = mPeers->Get(kPatcherPathsPath);
+  auto paths = mPeers->Get(Wire::kPatcherPathsPath);
   if (paths.HasFailure()) {
     return Failure(paths.GetFailure().Code(),
                    "Could not get path to Tavora game client: " + paths.GetFailure().Text());
   }
-  const BindingProperty* folder = paths.Value().Find(kGameClientFolderKey);
+  const BindingProperty* folder = paths.Value().Find(Wire::kGameClientFolderKey);
   if (folder == nullptr || folder->Kind() != BindingKind::String) {
     return Failure(500, "Could not find path to Tavora game client in paths from patcher");
   }
@@ -263,7 +260,7 @@ MaybeType<Failure, std::uint32_t> GameClientLauncher::LaunchGameProcess(
 MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
     const std::vector<std::string>& args, bool withHostCredentials) {
   ClientCommandLineInputs inputs{.gameArgs = args};
-  auto hostArgs = mPeers->Get(detail::kCommandLinePath);
+  auto hostArgs = mPeers->Get(Wire::kCommandLinePath);
   if (hostArgs.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug,
         "%s: the host's command line is not available, so whether to use Zump is unknown: %s",
@@ -273,24 +270,24 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
   }
   auto list = Convert<std::vector<std::string>>(hostArgs.Value(), mPeers->Types());
   inputs.useZump = list.HasFailure() || HostAllowsZump(list.Value());
-  inputs.extraArgs = mOwner->ExtraGameClientArgs();
+  inputs.extraArgs = mGameflow.model.extraGameClientArgs;
   // Read again for the extra arguments; a failure now only means none.
-  auto again = mPeers->Get(detail::kCommandLinePath);
+  auto again = mPeers->Get(Wire::kCommandLinePath);
   if (!again.HasFailure()) {
     auto extra = Convert<std::vector<std::string>>(again.Value(), mPeers->Types());
     if (!extra.HasFailure()) {
       inputs.commandLineArgs = HostExtraClientArgs(extra.Value(), mPeers->Types());
     }
   }
-  auto toggles = mPeers->Get(kTogglesPath);
+  auto toggles = mPeers->Get(Wire::kTogglesPath);
   if (!toggles.HasFailure()) {
     inputs.toggles = ToggleArguments(toggles.Value());
   }
-  if (const auto& credentials = mOwner->StoredCredentials()) {
+  if (const auto& credentials = mGameflow.model.session.Credentials()) {
     inputs.keys = {credentials->encryptionKey, credentials->observerEncryptionKey};
   }
   if (withHostCredentials) {
-    auto port = mPeers->Get(kAppPortPath);
+    auto port = mPeers->Get(Wire::kAppPortPath);
     if (port.HasFailure()) {
       return Failure(port.GetFailure().Code(),
                      "Could not retrieve the AppPort: " + port.GetFailure().Text());
@@ -299,7 +296,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
     std::string portText = portValue.Kind() == BindingKind::String
                                ? std::string(portValue.StringValue())
                                : std::to_string(portValue.AsSigned(0));
-    auto token = mPeers->Get(kAuthTokenPath);
+    auto token = mPeers->Get(Wire::kAuthTokenPath);
     if (token.HasFailure()) {
       return Failure(token.GetFailure().Code(),
                      "Could not retrieve the AuthToken. " + token.GetFailure().Text());
@@ -311,7 +308,7 @@ MaybeType<Failure, ClientCommandLine> GameClientLauncher::GatherCommandLine(
 }
 
 MaybeType<Failure, void> GameClientLauncher::GetAndWriteGameLocale(const std::string& directory) {
-  auto answer = mPeers->Get(kRegionLocalePath);
+  auto answer = mPeers->Get(Wire::kRegionLocalePath);
   if (answer.HasFailure()) {
     return Failure::Located(__func__, __FILE__, __LINE__,
                             "Failed to get the locale: '" + answer.GetFailure().Text() + "'.");
@@ -336,14 +333,15 @@ void GameClientLauncher::OnUxCrashCount(const BindingProperty* value) {
   const std::int64_t crashCount = count != nullptr ? count->AsSigned(0) : 0;
   // The phase by its name, as JSON writes it: "None" from "\"None\"".
   std::string phaseName;
-  if (!ToJson(mOwner->Phase(), mPeers->Types(), phaseName).Failed() && phaseName.size() >= 2 &&
-      phaseName.front() == '"') {
+  if (!ToJson(mGameflow.model.session.Phase(), mPeers->Types(), phaseName).Failed() &&
+      phaseName.size() >= 2 && phaseName.front() == '"') {
     phaseName = phaseName.substr(1, phaseName.size() - 2);
   }
-  mPeers->SendTelemetry("ncp-be-tav-gameflow.ux-crash",
-                        {{"queueId", std::to_string(mOwner->QueueId())},
-                         {"phase", phaseName},
-                         {"crashCount", std::to_string(crashCount)}});
+  mPeers->SendTelemetry(
+      Wire::kUxCrashTelemetryEvent,
+      {{"queueId", std::to_string(mGameflow.model.session.Session().gameData.queue.id)},
+       {"phase", phaseName},
+       {"crashCount", std::to_string(crashCount)}});
 }
 
 }  // namespace Nalo::Client::Gameflow

@@ -3,15 +3,17 @@
 #include <utility>
 
 #include "diagnostics/Log.h"
+#include "gameflow/GameflowWireNames.h"
 #include "gameflow/client/src/PeerValue.h"
 
 namespace Nalo::Client::Gameflow {
 
 std::string MapPath(const Api::Queue& queue) {
   if (queue.gameMode.empty()) {
-    return "/tav-maps/v1/map/" + std::to_string(queue.mapId);
+    return std::string(Wire::kMapPath) + std::to_string(queue.mapId);
   }
-  std::string path = "/tav-maps/v2/map/" + std::to_string(queue.mapId) + "/" + queue.gameMode;
+  std::string path =
+      std::string(Wire::kMapByModePath) + std::to_string(queue.mapId) + "/" + queue.gameMode;
   if (!queue.gameMutator.empty()) {
     path += "/" + queue.gameMutator;
   } else if (!queue.assetMutator.empty()) {

@@ -13,7 +13,7 @@
 #include "gameflow/client/src/PeerValue.h"
 #include "gameflow/client/src/Spectate.h"
 #include "gameflow/client/src/WatchedProcess.h"
-#include "gameflow/src/SharedPaths.h"
+#include "gameflow/GameflowWireNames.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -36,24 +36,26 @@ bool IsLoggedIn(const Api::LoginSession& login) {
 }  // namespace
 
 bool GameClientLauncher::CanReconnect() const {
-  return mOwner->IsGameBeingServed() && !mOwner->IsGameClientRunning() && mOwner->IsAvailable() &&
-         mOwner->StoredCredentials().has_value() && !mOwner->IsCorrupted();
+  return mGameflow.model.session.IsGameBeingServed() &&
+         !mGameflow.model.session.Session().gameClient.running &&
+         mGameflow.gate.GetAvailability().IsAvailable() &&
+         mGameflow.model.session.Credentials().has_value() && !mGameflow.gate.IsCorrupted();
 }
 
 void GameClientLauncher::OfferReconnect() {
-  if (CanReconnect() && mOwner->Phase() != GameflowPhase::Reconnect) {
-    mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
+  if (CanReconnect() && mGameflow.model.session.Phase() != GameflowPhase::Reconnect) {
+    mGameflow.owner.PostEvent(GameflowEvent::ReconnectAvailable);
   }
 }
 
 MaybeType<Failure, void> GameClientLauncher::Reconnect() {
   Log(LogLevel::Always, kLogGroupDebug, "Attempting to reconnect to existing game");
   OfferReconnect();
-  if (mOwner->Phase() != GameflowPhase::Reconnect) {
+  if (mGameflow.model.session.Phase() != GameflowPhase::Reconnect) {
     return Failure(403, "Reconnect is not available.");
   }
   auto launched = LaunchGameClient();
-  mOwner->PublishSpectating();
+  mGameflow.owner.PublishSpectating();
   if (launched.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug, "Failed to launch reconnect: %s",
         launched.GetFailure().Text().c_str());
@@ -64,7 +66,7 @@ MaybeType<Failure, void> GameClientLauncher::Reconnect() {
 }
 
 void GameClientLauncher::SetClientVestoMessage(std::string_view message) {
-  const std::optional<LCDS::GameDto>& game = mOwner->StoredGame();
+  const std::optional<LCDS::GameDto>& game = mGameflow.model.session.Game();
   if (!game.has_value()) {
     Log(LogLevel::Error, kLogGroupDebug,
         "Failed to set client vesto message because of invalid game.");
@@ -86,18 +88,18 @@ bool GameClientLauncher::RelaunchInProgressGame() {
   }
   const LCDS::ReconnectInfoDto& reconnect = info.Value();
   if (reconnect.game.gameState != kGameStateInProgress) {
-    mOwner->NotifyGame(reconnect.game);
+    mGameflow.owner.NotifyGame(reconnect.game);
     return false;
   }
-  if (!mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
+  if (!mGameflow.gate.Enter(AvailabilityCheck::Skip)) {
     Log(LogLevel::Error, kLogGroupDebug,
         "%s: game flow could not be entered for the game in progress; it is not relaunched.",
         kInProgressGameRefusal.data());
     return false;
   }
-  mOwner->StoreGame(reconnect.game);
-  mOwner->StoreCredentials(reconnect.playerCredentials);
-  mOwner->ApplyGame(reconnect.game);
+  mGameflow.model.session.StoreGame(reconnect.game);
+  mGameflow.owner.StoreCredentials(reconnect.playerCredentials);
+  mGameflow.owner.ApplyGame(reconnect.game);
   auto launched = LaunchGameOrSpectate(true);
   if (launched.HasFailure()) {
     Log(LogLevel::Error, kLogGroupDebug, "Failed to launch game: %s",
@@ -107,11 +109,11 @@ bool GameClientLauncher::RelaunchInProgressGame() {
 }
 
 void GameClientLauncher::RelaunchAfterLogin() {
-  if (!IsLoggedIn(mOwner->Login())) {
+  if (!IsLoggedIn(mGameflow.model.login)) {
     Log(LogLevel::Okay, kLogGroupGeneral, "Did not relaunch game because user was not logged in.");
     return;
   }
-  if (mOwner->IsCorrupted()) {
+  if (mGameflow.gate.IsCorrupted()) {
     Log(LogLevel::Okay, kLogGroupGeneral, "Did not relaunch game due to product corruption.");
     return;
   }
@@ -119,7 +121,7 @@ void GameClientLauncher::RelaunchAfterLogin() {
     Log(LogLevel::Okay, kLogGroupGeneral, "Spectate reconnect info detected.");
     return;
   }
-  auto credentials = mPeers->Get(detail::kLoginInGameCredentialsPath);
+  auto credentials = mPeers->Get(Wire::kLoginInGameCredentialsPath);
   if (!credentials.HasFailure()) {
     if (!RelaunchInProgressGame()) {
       Log(LogLevel::Error, kLogGroupDebug, "Failed to relaunch game.");
@@ -128,11 +130,11 @@ void GameClientLauncher::RelaunchAfterLogin() {
   }
   auto running = mWatched->FindRunning({});
   if (running.HasFailure()) {
-    mOwner->ReleasePatcher();
+    mGameflow.gate.ReleasePatcher();
     return;
   }
   // Unavailable game flow would only stop the patcher and let it go again.
-  if (!mOwner->IsAvailable() || WatchLaunch({}).HasFailure()) {
+  if (!mGameflow.gate.GetAvailability().IsAvailable() || WatchLaunch({}).HasFailure()) {
     // The game still runs: the patcher stays locked, and the watch is tried
     // again whenever availability changes, until it starts or the client ends.
     Log(LogLevel::Always, kLogGroupDebug,
@@ -140,7 +142,7 @@ void GameClientLauncher::RelaunchAfterLogin() {
         running.Value());
     // A fresh lock starts the refreshes that keep it while the client waits;
     // the lock from before the restart may lapse before the watch can start.
-    mOwner->SetPatcherLock();
+    mGameflow.gate.SetLock();
     mRestoredClient = running.Value();
   }
 }
@@ -154,51 +156,55 @@ void GameClientLauncher::FollowRestoredClient(bool availabilityChanged) {
   if (!mWatched->IsRunningGameClient(pid)) {
     Log(LogLevel::Always, kLogGroupDebug, "Client is no longer running.");
     mWatched->SetRecord(std::nullopt);
-    mOwner->ReleasePatcher();
+    mGameflow.gate.ReleasePatcher();
     return;
   }
-  if (availabilityChanged && mOwner->IsAvailable() && !WatchLaunch({}).HasFailure()) {
+  if (availabilityChanged && mGameflow.gate.GetAvailability().IsAvailable() &&
+      !WatchLaunch({}).HasFailure()) {
     return;  // the watch follows the client from now on
   }
   mRestoredClient = pid;
 }
 
 MaybeType<Failure, void> GameClientLauncher::WatchLaunch(const std::vector<std::string>& args) {
-  const GameflowPhase phase = mOwner->Phase();
+  const GameflowPhase phase = mGameflow.model.session.Phase();
   if (phase != GameflowPhase::None && phase != GameflowPhase::Lobby &&
       phase != GameflowPhase::EndOfGame) {
     return Failure(403, "Already in gameflow.");
   }
-  if (mOwner->WatchPhase() != Api::GameflowWatchPhase::None) {
+  if (mGameflow.model.watchPhase != Api::GameflowWatchPhase::None) {
     return Failure(403, "A watch is already running.");
   }
   if (mSpectate->IsSpectating()) {
     return Failure(403, "Already spectating.");
   }
-  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+  if (!mGameflow.gate.Enter(AvailabilityCheck::Apply)) {
     return Failure(500, "Failed to enter gameflow.");
   }
   auto pid = FindOrLaunchGameProcess(args, false);
   if (pid.HasFailure()) {
-    mOwner->SetWatchPhase(Api::GameflowWatchPhase::WatchFailedToLaunch);
-    if (mOwner->Phase() == GameflowPhase::None) {
-      mOwner->ExitGameFlow();
+    mGameflow.model.watchPhase = Api::GameflowWatchPhase::WatchFailedToLaunch;
+    mGameflow.owner.PublishWatchPhase();
+    if (mGameflow.model.session.Phase() == GameflowPhase::None) {
+      mGameflow.gate.Exit();
     }
     return Failure(500, "Failed to launch the watch client: " + pid.GetFailure().Text());
   }
   mRestoredClient.reset();
   mWatched->WatchExit("watch", pid.Value(), [this] {
-    if (mOwner->Phase() == GameflowPhase::None) {
-      mOwner->ExitGameFlow();
+    if (mGameflow.model.session.Phase() == GameflowPhase::None) {
+      mGameflow.gate.Exit();
     }
-    mOwner->SetWatchPhase(Api::GameflowWatchPhase::None);
+    mGameflow.model.watchPhase = Api::GameflowWatchPhase::None;
+    mGameflow.owner.PublishWatchPhase();
   });
-  mOwner->SetWatchPhase(Api::GameflowWatchPhase::WatchInProgress);
+  mGameflow.model.watchPhase = Api::GameflowWatchPhase::WatchInProgress;
+  mGameflow.owner.PublishWatchPhase();
   return {};
 }
 
 void GameClientLauncher::OnLoginInGameCredentials(const BindingProperty* value) {
-  if (value == nullptr || IsLoggedIn(mOwner->Login())) {
+  if (value == nullptr || IsLoggedIn(mGameflow.model.login)) {
     return;
   }
   const BindingProperty* inGame = value->Find("inGame");
@@ -214,14 +220,14 @@ void GameClientLauncher::OnLoginInGameCredentials(const BindingProperty* value) 
         "Invalid login-in-game-creds. Cannot re-launch an in-progress game at this time.");
     return;
   }
-  if (!mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
+  if (!mGameflow.gate.Enter(AvailabilityCheck::Skip)) {
     Log(LogLevel::Error, kLogGroupDebug,
         "%s: game flow could not be entered for the login's in-game credentials; the game is not "
         "relaunched.",
         kInGameCredentialsRefusal.data());
     return;
   }
-  mOwner->StoreCredentials(credentials.Value());
+  mGameflow.owner.StoreCredentials(credentials.Value());
   static_cast<void>(LaunchGameClient());
 }
 

@@ -7,7 +7,7 @@
 #include "binding/Json.h"
 #include "diagnostics/Log.h"
 #include "gameflow/client/src/PeerValue.h"
-#include "gameflow/src/SharedPaths.h"
+#include "gameflow/GameflowWireNames.h"
 #include "plugin/SecretRedaction.h"
 
 namespace Nalo::Client::Gameflow {
@@ -16,11 +16,6 @@ namespace {
 
 using Api::GameflowPhase;
 
-constexpr std::string_view kSpectateRecordPath =
-    "/data-store/v1/install-settings/gameflow-spectate-reconnect-info";
-constexpr std::string_view kCurrentSummonerPath = "/tav-summoner/v1/current-summoner";
-constexpr std::string_view kReconnectDelayTimer = "tav-gameflow.reconnectDelay";
-constexpr std::string_view kSpectateReconnectTask = "tav-gameflow.spectate-reconnect";
 
 BindingProperty Bool(bool value) {
   BindingProperty property;
@@ -46,9 +41,9 @@ MaybeType<Failure, T> ConvertMember(const BindingProperty& answer, std::string_v
 
 }  // namespace
 
-Spectate::Spectate(GameClientOwner& owner, GameClientPeers& peers, const TickClock& clock,
-                   LaunchClient launchClient)
-    : mOwner(&owner),
+Spectate::Spectate(const GameClientContext& gameflow, GameClientPeers& peers,
+                   const TickClock& clock, LaunchClient launchClient)
+    : mGameflow(gameflow),
       mPeers(&peers),
       mClock(&clock),
       mLaunchClient(std::move(launchClient)),
@@ -61,13 +56,13 @@ void Spectate::Begin() {
   mWatch = Stopwatch(*mClock);
   mWatchStarted = true;
   const BindingProperty flag = Bool(true);
-  mPeers->Publish(detail::kSpectatePath, &flag);
+  mPeers->Publish(Wire::kSpectatePath, &flag);
 }
 
 void Spectate::ClearRecord() {
   BindingProperty empty;
   empty.SetString(std::string_view());
-  static_cast<void>(mPeers->Post(kSpectateRecordPath, &empty));
+  static_cast<void>(mPeers->Post(Wire::kSpectateRecordPath, &empty));
 }
 
 MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerName, bool relaunch,
@@ -77,7 +72,7 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
   if (summonerName.has_value()) {
     name = *summonerName;
   } else {
-    auto summoner = mPeers->Get(kCurrentSummonerPath);
+    auto summoner = mPeers->Get(Wire::kCurrentSummonerPath);
     const BindingProperty* internalName =
         summoner.HasFailure() ? nullptr : summoner.Value().Find("internalName");
     if (internalName == nullptr) {
@@ -85,26 +80,26 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
     }
     name = internalName->StringValue();
   }
-  const GameflowPhase phase = mOwner->Phase();
+  const GameflowPhase phase = mGameflow.model.session.Phase();
   if (phase != GameflowPhase::None && phase != GameflowPhase::ChampSelect) {
     return Failure(403, "Already in gameflow.");
   }
   if (mSpectating) {
     return Failure(403, "Already spectating.");
   }
-  if (mOwner->WatchPhase() != Api::GameflowWatchPhase::None) {
+  if (mGameflow.model.watchPhase != Api::GameflowWatchPhase::None) {
     return Failure(403, "A watch is already running.");
   }
-  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+  if (!mGameflow.gate.Enter(AvailabilityCheck::Apply)) {
     return Failure(500, "Failed to enter gameflow.");
   }
-  const std::optional<LCDS::GameDto>& stored = mOwner->StoredGame();
+  const std::optional<LCDS::GameDto>& stored = mGameflow.model.session.Game();
   const bool ownPractice =
       stored.has_value() && stored->gameType == "PRACTICE_GAME" && !summonerName.has_value();
   auto answer =
       mPeers->RetrieveSpectatorGame(ownPractice ? std::nullopt : std::optional<std::string>(name));
   if (answer.HasFailure()) {
-    mOwner->ExitGameFlow();
+    mGameflow.gate.Exit();
     return std::move(answer).GetFailure();
   }
   const BindingProperty game = answer.Value();
@@ -117,38 +112,38 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
   }
   auto converted = ConvertMember<LCDS::GameDto>(game, "game", mPeers->Types());
   if (converted.HasFailure()) {
-    mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+    mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
     return std::move(converted).GetFailure();
   }
-  mOwner->ApplyGame(converted.Value());
+  mGameflow.owner.ApplyGame(converted.Value());
   if (delay <= 0) {
     Begin();
-    mOwner->StoreGame(converted.Value());
+    mGameflow.model.session.StoreGame(converted.Value());
     auto credentials =
         ConvertMember<LCDS::PlayerCredentialsDto>(game, "playerCredentials", mPeers->Types());
     if (credentials.HasFailure()) {
-      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
       return std::move(credentials).GetFailure();
     }
-    mOwner->StoreCredentials(credentials.Value());
+    mGameflow.owner.StoreCredentials(credentials.Value());
     auto launched = mLaunchClient();
     if (launched.HasFailure()) {
-      mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+      mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
       return launched;
     }
     Log(LogLevel::Always, kLogGroupDebug, "Saving spectator reconnect info.");
-    auto saved = mPeers->Post(kSpectateRecordPath, &game);
+    auto saved = mPeers->Post(Wire::kSpectateRecordPath, &game);
     if (saved.HasFailure()) {
       Log(LogLevel::Error, kLogGroupDebug, "Failed to set spectate reconnect info: %s",
           saved.GetFailure().Text().c_str());
     }
     return {};
   }
-  if (mOwner->Phase() == GameflowPhase::None) {
-    mPeers->Publish(detail::kDelayedSpectateLaunchPath, &game);
-    mOwner->PostEvent(GameflowEvent::EnteredDelayedSpectate);
+  if (mGameflow.model.session.Phase() == GameflowPhase::None) {
+    mPeers->Publish(Wire::kDelayedSpectateLaunchPath, &game);
+    mGameflow.owner.PostEvent(GameflowEvent::EnteredDelayedSpectate);
   }
-  mPeers->SetTimer(kReconnectDelayTimer, static_cast<double>(delay),
+  mPeers->SetTimer(Wire::kReconnectDelayTimer, static_cast<double>(delay),
                    [this, name, summonerName, relaunch] {
                      // The timer's callable goes with the timer: work on copies.
                      const std::string spectated = name;
@@ -161,7 +156,7 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
                        Log(LogLevel::Error, kLogGroupDebug, "Failed to launch delayed spectate: %s",
                            launched.GetFailure().Text().c_str());
                      }
-                     mPeers->RemoveTimer(kReconnectDelayTimer);
+                     mPeers->RemoveTimer(Wire::kReconnectDelayTimer);
                    });
   return {};
 }
@@ -170,34 +165,34 @@ MaybeType<Failure, void> Spectate::Quit() {
   if (!mSpectating) {
     return Failure(404, "Not spectating");
   }
-  mOwner->PostEvent(GameflowEvent::ExitedSpectating);
+  mGameflow.owner.PostEvent(GameflowEvent::ExitedSpectating);
   return {};
 }
 
 void Spectate::End() {
-  mPeers->RemoveTimer(kReconnectDelayTimer);
+  mPeers->RemoveTimer(Wire::kReconnectDelayTimer);
   mSpectating = false;
-  if (const std::optional<LCDS::GameDto>& game = mOwner->StoredGame()) {
+  if (const std::optional<LCDS::GameDto>& game = mGameflow.model.session.Game()) {
     std::string duration;
     if (mWatchStarted) {
       mWatch.Stop();
       duration = std::to_string(mWatch.ElapsedMilliseconds());
       mWatchStarted = false;
     }
-    mPeers->SendTelemetry("spectate-end", {{"durationMs", duration},
+    mPeers->SendTelemetry(Wire::kSpectateEndTelemetryEvent, {{"durationMs", duration},
                                            {"gameId", std::to_string(game->id)},
                                            {"queueType", game->queueTypeName},
                                            {"gameMode", game->gameMode},
                                            {"gameType", game->gameType}});
   }
   const BindingProperty flag = Bool(false);
-  mPeers->Publish(detail::kSpectatePath, &flag);
+  mPeers->Publish(Wire::kSpectatePath, &flag);
   Log(LogLevel::Always, kLogGroupDebug, "Clearing spectator reconnect info.");
   ClearRecord();
 }
 
 bool Spectate::TryReconnect() {
-  auto record = mPeers->Get(kSpectateRecordPath);
+  auto record = mPeers->Get(Wire::kSpectateRecordPath);
   if (!record.HasFailure() && record.Value().Kind() == BindingKind::Structure) {
     const BindingProperty* gameMember = record.Value().Find("game");
     const BindingProperty* credentialsMember = record.Value().Find("playerCredentials");
@@ -206,19 +201,19 @@ bool Spectate::TryReconnect() {
       auto credentials =
           detail::Convert<LCDS::PlayerCredentialsDto>(*credentialsMember, mPeers->Types());
       if (!game.HasFailure() && !credentials.HasFailure() &&
-          mOwner->EnterGameFlow(AvailabilityCheck::Skip)) {
-        mOwner->ApplyGame(game.Value());
+          mGameflow.gate.Enter(AvailabilityCheck::Skip)) {
+        mGameflow.owner.ApplyGame(game.Value());
         Begin();
-        mOwner->StoreGame(game.Value());
-        mOwner->StoreCredentials(credentials.Value());
+        mGameflow.model.session.StoreGame(game.Value());
+        mGameflow.owner.StoreCredentials(credentials.Value());
       }
     }
   }
   if (mSpectating) {
-    mPeers->PostTask(kSpectateReconnectTask, 1.0, [this] {
+    mPeers->PostTask(Wire::kSpectateReconnectTask, 1.0, [this] {
       // A spectate quit meanwhile has nothing left to rejoin.
       if (mSpectating) {
-        mOwner->PostEvent(GameflowEvent::ReconnectAvailable);
+        mGameflow.owner.PostEvent(GameflowEvent::ReconnectAvailable);
       }
     });
     return true;

@@ -23,7 +23,7 @@ class Spectate {
   using LaunchClient = std::function<MaybeType<Failure, void>()>;
 
   // All three must outlive the object; `clock` times the spectate.
-  Spectate(GameClientOwner& owner, GameClientPeers& peers, const TickClock& clock,
+  Spectate(const GameClientContext& gameflow, GameClientPeers& peers, const TickClock& clock,
            LaunchClient launchClient);
   // The delay's timer calls back into the object.
   Spectate(const Spectate&) = delete;
@@ -49,7 +49,7 @@ class Spectate {
   void Begin();
   void ClearRecord();
 
-  GameClientOwner* mOwner;
+  GameClientContext mGameflow;
   GameClientPeers* mPeers;
   const TickClock* mClock;
   LaunchClient mLaunchClient;

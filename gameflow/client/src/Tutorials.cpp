@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "diagnostics/Log.h"
+#include "gameflow/GameflowWireNames.h"
 #include "gameflow/client/src/MapLookup.h"
-#include "gameflow/src/SharedPaths.h"
 
 namespace Nalo::Client::Gameflow {
 
@@ -16,21 +16,21 @@ using Api::GameflowPhase;
 constexpr std::int32_t kBattleTrainingMapId = 11;
 
 std::string_view ResourcePath(TutorialKind kind) {
-  return kind == TutorialKind::BattleTraining ? detail::kBattleTrainingPath
-                                              : detail::kBasicTutorialPath;
+  return kind == TutorialKind::BattleTraining ? Wire::kBattleTrainingPath
+                                              : Wire::kBasicTutorialPath;
 }
 
 }  // namespace
 
 MaybeType<Failure, void> Tutorials::Start(TutorialKind kind) {
-  const GameflowPhase phase = mOwner->Phase();
+  const GameflowPhase phase = mGameflow.model.session.Phase();
   if (phase != GameflowPhase::None && phase != GameflowPhase::Lobby) {
     return Failure(403, "Tutorial must be triggered from Lobby or New Player page.");
   }
   if (mRunning.has_value()) {
     return Failure(403, "Tutorial is already running.");
   }
-  if (!mOwner->EnterGameFlow(AvailabilityCheck::Apply)) {
+  if (!mGameflow.gate.Enter(AvailabilityCheck::Apply)) {
     return Failure(500, "Failed to enter gameflow.");
   }
   mRunning = kind;
@@ -43,21 +43,21 @@ MaybeType<Failure, void> Tutorials::Start(TutorialKind kind) {
     queue.mapId = kBattleTrainingMapId;
     queue.gameMode = "TUTORIAL";
     if (auto map = LookUpMap(*mPeers, queue)) {
-      mOwner->SetMap(*map);
+      mGameflow.model.session.SetMap(*map);
     }
   }
-  mOwner->PublishSession();
+  mGameflow.owner.PublishSession();
   auto game = mPeers->CreateTutorialGame(static_cast<std::int32_t>(kind));
   if (game.HasFailure()) {
     mRunning.reset();
     mPeers->Publish(path, nullptr);
     Log(LogLevel::Error, kLogGroupDebug, "Failed to launch battle training: %s",
         game.GetFailure().Text().c_str());
-    mOwner->ExitGameFlow();
+    mGameflow.gate.Exit();
     return Failure(500, game.GetFailure().Text());
   }
-  mOwner->StoreGame(game.Value());
-  mOwner->ApplyGame(game.Value());
+  mGameflow.model.session.StoreGame(game.Value());
+  mGameflow.owner.ApplyGame(game.Value());
   return {};
 }
 
@@ -65,7 +65,7 @@ MaybeType<Failure, void> Tutorials::StopBattleTraining() {
   if (mRunning != TutorialKind::BattleTraining) {
     return Failure(500, "Not in battle training.");
   }
-  mOwner->PostEvent(GameflowEvent::ExitedTutorial);
+  mGameflow.owner.PostEvent(GameflowEvent::ExitedTutorial);
   return {};
 }
 

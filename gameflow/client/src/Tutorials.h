@@ -17,8 +17,8 @@ namespace Nalo::Client::Gameflow {
 class Tutorials {
  public:
   // Both must outlive the object.
-  Tutorials(GameClientOwner& owner, GameClientPeers& peers) noexcept
-      : mOwner(&owner), mPeers(&peers) {}
+  Tutorials(const GameClientContext& gameflow, GameClientPeers& peers) noexcept
+      : mGameflow(gameflow), mPeers(&peers) {}
 
   // From None or Lobby only, one tutorial at a time.
   [[nodiscard]] MaybeType<Failure, void> Start(TutorialKind kind);
@@ -29,7 +29,7 @@ class Tutorials {
   void End();
 
  private:
-  GameClientOwner* mOwner;
+  GameClientContext mGameflow;
   GameClientPeers* mPeers;
   std::optional<TutorialKind> mRunning;
 };

@@ -5,6 +5,7 @@
 
 #include "binding/BindingConvert.h"
 #include "diagnostics/Log.h"
+#include "gameflow/GameflowWireNames.h"
 #include "gameflow/ProcessRecord.h"
 #include "gameflow/client/ClientFiles.h"
 #include "gameflow/client/src/PeerValue.h"
@@ -13,10 +14,6 @@ namespace Nalo::Client::Gameflow {
 
 namespace {
 
-constexpr std::string_view kUxMinimizePath = "/naloclient/ux-minimize";
-constexpr std::string_view kUxShowPath = "/naloclient/ux-show";
-constexpr std::string_view kWindowTimer = "tav-gameflow.check-window-visibility";
-constexpr std::string_view kMonitorTimerPrefix = "tav-gameflow.monitor-process-id.";
 constexpr double kMonitorPeriodSeconds = 0.1;
 
 }  // namespace
@@ -91,23 +88,23 @@ MaybeType<Failure, std::uint32_t> WatchedProcess::FindRunning(
 
 void WatchedProcess::WatchWindow(std::uint32_t pid) {
   mWindowPid = pid;
-  mPeers->SetTimer(kWindowTimer, kMonitorPeriodSeconds, [this] {
+  mPeers->SetTimer(Wire::kWindowTimer, kMonitorPeriodSeconds, [this] {
     if (!mWindowPid.has_value()) {
-      mPeers->RemoveTimer(kWindowTimer);
+      mPeers->RemoveTimer(Wire::kWindowTimer);
       return;
     }
     if (mProcesses->WindowOfProcess(*mWindowPid) == ProcessWindowState::Foreground) {
-      mOwner->SetGameClientVisible();
+      mGameflow.model.MarkGameClientVisible();
       mWindowPid.reset();
-      mPeers->RemoveTimer(kWindowTimer);
+      mPeers->RemoveTimer(Wire::kWindowTimer);
     }
   });
 }
 
 void WatchedProcess::WatchExit(std::string_view mode, std::uint32_t pid,
                                std::function<void()> exitAction) {
-  static_cast<void>(mPeers->Post(kUxMinimizePath, nullptr));
-  const std::string timer = std::string(kMonitorTimerPrefix) + std::string(mode);
+  static_cast<void>(mPeers->Post(Wire::kUxMinimizePath, nullptr));
+  const std::string timer = std::string(Wire::kMonitorTimerPrefix) + std::string(mode);
   mPeers->SetTimer(timer, kMonitorPeriodSeconds, [this, timer, pid, exitAction] {
     if (mProcesses->WaitForProcess(pid, std::chrono::milliseconds(1)) ==
         ProcessWaitOutcome::StillRunning) {
@@ -120,12 +117,12 @@ void WatchedProcess::WatchExit(std::string_view mode, std::uint32_t pid,
     // A window that never came up belongs to no process any more.
     if (mWindowPid == pid) {
       mWindowPid.reset();
-      mPeers->RemoveTimer(kWindowTimer);
+      mPeers->RemoveTimer(Wire::kWindowTimer);
     }
     SetRecord(std::nullopt);
-    static_cast<void>(mPeers->Post(kUxShowPath, nullptr));
+    static_cast<void>(mPeers->Post(Wire::kUxShowPath, nullptr));
     action();
-    mOwner->DetectCorruption();
+    mGameflow.gate.DetectCorruption();
   });
 }
 

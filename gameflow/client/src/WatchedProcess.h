@@ -23,8 +23,9 @@ namespace Nalo::Client::Gameflow {
 class WatchedProcess {
  public:
   // All three must outlive the object.
-  WatchedProcess(ProcessSystem& processes, GameClientOwner& owner, GameClientPeers& peers) noexcept
-      : mProcesses(&processes), mOwner(&owner), mPeers(&peers) {}
+  WatchedProcess(ProcessSystem& processes, const GameClientContext& gameflow,
+                 GameClientPeers& peers) noexcept
+      : mProcesses(&processes), mGameflow(gameflow), mPeers(&peers) {}
   // The timers call back into the object.
   WatchedProcess(const WatchedProcess&) = delete;
   WatchedProcess& operator=(const WatchedProcess&) = delete;
@@ -51,7 +52,7 @@ class WatchedProcess {
 
  private:
   ProcessSystem* mProcesses;
-  GameClientOwner* mOwner;
+  GameClientContext mGameflow;
   GameClientPeers* mPeers;
   // The pid whose window the visibility check looks for.
   std::optional<std::uint32_t> mWindowPid;
