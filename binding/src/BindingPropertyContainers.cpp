@@ -1,8 +1,6 @@
 // Collections and structures of a BindingProperty: making them, growing a
 // collection, and finding, adding and removing members by name.
 
-#include "binding/BindingProperty.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <utility>
 
 #include "binding/BindingLimits.h"
+#include "binding/BindingProperty.h"
 #include "binding/BindingStore.h"
 
 namespace Nalo {

@@ -1,8 +1,6 @@
 // Reading a BindingProperty: its size, its value as each scalar kind (with
 // the conversions between kinds), equality, and visiting.
 
-#include "binding/BindingProperty.h"
-
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <limits>
 
 #include "binding/Base64.h"
+#include "binding/BindingProperty.h"
 #include "binding/BindingStore.h"
 #include "binding/BindingVisitor.h"
 

@@ -125,7 +125,6 @@ void WriteValue(Writer& writer, const BindingProperty& value, const BindingTypeR
   }
 }
 
-
 }  // namespace
 
 std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* registry,

@@ -19,11 +19,11 @@ constexpr std::size_t kStartTimeFieldAfterName = 19;
 // A link to a program whose file was removed or replaced ends in this.
 constexpr std::string_view kDeletedSuffix = " (deleted)";
 
-bool IsValidPid(std::uint32_t pid) {
+}  // namespace
+
+bool IsValidPid(std::uint32_t pid) noexcept {
   return pid != 0 && pid <= static_cast<std::uint32_t>(INT_MAX);
 }
-
-}  // namespace
 
 bool WriteAll(int file, std::string_view data) noexcept {
   while (!data.empty()) {
