@@ -4,17 +4,7 @@
 
 #include "binding/Json.h"
 
-// RapidJSON 1.1's internal stack computes `null + size` before its first
-// allocation (its capacity check in Stack::Reserve). The pointer is never
-// used, but clang's UBSan reports it on every parse; the check is switched
-// off for RapidJSON's functions only.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((no_sanitize("pointer-overflow"))), apply_to = function)
-#endif
-#include <rapidjson/reader.h>
-#if defined(__clang__)
-#pragma clang attribute pop
-#endif
+#include "binding/src/RapidJson.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
