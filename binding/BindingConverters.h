@@ -56,41 +56,43 @@ template <class T>
 void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input,
                  std::string_view fieldName, const BindingTypeDescriptor* descriptor,
                  const BindingTypeRegistry& registry) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     if (input.IsEmpty()) {
       native.reset();
       return;
     }
     ConvertFrom(context, native.emplace(), input, fieldName, descriptor, registry);
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     bool value = false;
     if (BoolFromProperty(context, input, fieldName, value)) {
       native = value;
     }
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
     std::int64_t value = 0;
-    if (SignedFromProperty(context, input, fieldName, id, std::numeric_limits<T>::min(),
+    if (SignedFromProperty(context, input, fieldName, kId, std::numeric_limits<T>::min(),
                            std::numeric_limits<T>::max(), value)) {
       native = static_cast<T>(value);
     }
   } else if constexpr (BindingInteger<T>) {
     std::uint64_t value = 0;
-    if (UnsignedFromProperty(context, input, fieldName, id, std::numeric_limits<T>::max(), value)) {
+    if (UnsignedFromProperty(context, input, fieldName, kId, std::numeric_limits<T>::max(),
+                             value)) {
       native = static_cast<T>(value);
     }
   } else if constexpr (std::is_floating_point_v<T>) {
     double value = 0;
-    if (FloatingFromProperty(context, input, fieldName, id, std::numeric_limits<T>::max(), value)) {
+    if (FloatingFromProperty(context, input, fieldName, kId, std::numeric_limits<T>::max(),
+                             value)) {
       native = static_cast<T>(value);
     }
-  } else if constexpr (id == BindingTypeId::String) {
+  } else if constexpr (kId == BindingTypeId::String) {
     static_cast<void>(StringFromProperty(context, input, fieldName, registry, native));
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     native.assign(input);
-  } else if constexpr (id == BindingTypeId::Blob) {
+  } else if constexpr (kId == BindingTypeId::Blob) {
     static_cast<void>(BlobFromProperty(context, input, fieldName, native));
-  } else if constexpr (id == BindingTypeId::Vector) {
+  } else if constexpr (kId == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
     native.clear();
     if (!CheckVectorInput(context, input, fieldName)) {
@@ -115,7 +117,7 @@ void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input
         return;
       }
     }
-  } else if constexpr (id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::Map) {
     native.clear();
     if (!CheckMapInput(context, input, fieldName)) {
       return;
@@ -133,7 +135,7 @@ void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input
         return;
       }
     }
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     std::int32_t value = 0;
     if (EnumFromProperty(context, input, fieldName, descriptor, value)) {
       native = static_cast<T>(value);
@@ -147,10 +149,10 @@ template <class T>
 [[nodiscard]] bool WriteValue(BindingProperty& target, const T& native,
                               const BindingTypeDescriptor* descriptor,
                               const BindingTypeRegistry& registry, std::string& error) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     return !native.has_value() || WriteValue(target, *native, descriptor, registry, error);
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     target.SetBool(native);
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
     target.SetSigned(native);
@@ -158,13 +160,13 @@ template <class T>
     target.SetUnsigned(native);
   } else if constexpr (std::is_floating_point_v<T>) {
     target.SetFloat(native);
-  } else if constexpr (id == BindingTypeId::String) {
+  } else if constexpr (kId == BindingTypeId::String) {
     target.SetString(std::string_view(native));
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     target.assign(native);
-  } else if constexpr (id == BindingTypeId::Blob) {
+  } else if constexpr (kId == BindingTypeId::Blob) {
     target.SetBlob(native);
-  } else if constexpr (id == BindingTypeId::Vector) {
+  } else if constexpr (kId == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
     target.MakeCollection();
     target.reserve(native.size());
@@ -174,14 +176,14 @@ template <class T>
         return false;
       }
     }
-  } else if constexpr (id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::Map) {
     target.MakeStructure();
     for (const auto& [key, value] : native) {
       if (!WriteValue(target.member(std::string_view(key)), value, descriptor, registry, error)) {
         return false;
       }
     }
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     target.SetEnum(static_cast<std::int32_t>(native), descriptor);
   } else {
     return WriteStruct(target, &native, descriptor, registry, error);
@@ -191,24 +193,24 @@ template <class T>
 
 template <class T>
 NativeValueClass ClassifyValue(const T& native, const BindingTypeDescriptor* descriptor) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   const auto defaultWhen = [](bool isDefault) {
     return isDefault ? NativeValueClass::Default : NativeValueClass::Other;
   };
   if constexpr (kIsOptional<T>) {
     return native.has_value() ? ClassifyValue(*native, descriptor) : NativeValueClass::Empty;
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     return defaultWhen(!native);
   } else if constexpr (BindingInteger<T>) {
     return defaultWhen(native == 0);
   } else if constexpr (std::is_floating_point_v<T>) {
     return defaultWhen(static_cast<double>(native) == 0);
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     return ClassifyProperty(native);
-  } else if constexpr (id == BindingTypeId::String || id == BindingTypeId::Blob ||
-                       id == BindingTypeId::Vector || id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::String || kId == BindingTypeId::Blob ||
+                       kId == BindingTypeId::Vector || kId == BindingTypeId::Map) {
     return defaultWhen(native.empty());
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     return defaultWhen(static_cast<std::int32_t>(native) == 0);
   } else {
     return ClassifyStruct(&native, descriptor);
@@ -238,14 +240,14 @@ template <class Writer, class T>
 // same order, without the tree.
 template <class Writer, class T>
 bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescriptor* descriptor) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     if (!native.has_value()) {
       writer.Null();
       return true;
     }
     return WriteNativeValue(writer, *native, descriptor);
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     writer.Bool(native);
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
     writer.Int64(native);
@@ -253,13 +255,13 @@ bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescript
     writer.Uint64(native);
   } else if constexpr (std::is_floating_point_v<T>) {
     writer.Double(static_cast<double>(native));
-  } else if constexpr (id == BindingTypeId::String) {
+  } else if constexpr (kId == BindingTypeId::String) {
     writer.String(native);
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     writer.Value(native);
-  } else if constexpr (id == BindingTypeId::Blob) {
+  } else if constexpr (kId == BindingTypeId::Blob) {
     writer.Blob(native);
-  } else if constexpr (id == BindingTypeId::Vector) {
+  } else if constexpr (kId == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
     writer.StartArray(native.size());
     for (std::size_t i = 0; i < native.size(); ++i) {
@@ -271,7 +273,7 @@ bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescript
       writer.EndElement();
     }
     writer.EndArray();
-  } else if constexpr (id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::Map) {
     for (const auto& entry : native) {
       if (entry.first.find('\0') != std::string::npos) [[unlikely]] {
         return WriteNativeThroughTree(writer, native, descriptor);
@@ -308,7 +310,7 @@ bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescript
       }
     }
     writer.EndObject();
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     writer.Enum(static_cast<std::int32_t>(native), descriptor);
   } else {
     return writer.Struct(&native, descriptor);

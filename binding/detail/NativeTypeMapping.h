@@ -77,16 +77,16 @@ consteval BindingTypeId TypeIdOf() {
   } else if constexpr (std::same_as<T, bool>) {
     return BindingTypeId::Bool;
   } else if constexpr (BindingInteger<T>) {
-    constexpr bool isSigned = std::is_signed_v<T>;
+    constexpr bool kIsSigned = std::is_signed_v<T>;
     if constexpr (sizeof(T) == 1) {
-      return isSigned ? BindingTypeId::Int8 : BindingTypeId::Uint8;
+      return kIsSigned ? BindingTypeId::Int8 : BindingTypeId::Uint8;
     } else if constexpr (sizeof(T) == 2) {
-      return isSigned ? BindingTypeId::Int16 : BindingTypeId::Uint16;
+      return kIsSigned ? BindingTypeId::Int16 : BindingTypeId::Uint16;
     } else if constexpr (sizeof(T) == 4) {
-      return isSigned ? BindingTypeId::Int32 : BindingTypeId::Uint32;
+      return kIsSigned ? BindingTypeId::Int32 : BindingTypeId::Uint32;
     } else {
       static_assert(sizeof(T) == 8, "integers wider than 64 bits can't be bound");
-      return isSigned ? BindingTypeId::Int64 : BindingTypeId::Uint64;
+      return kIsSigned ? BindingTypeId::Int64 : BindingTypeId::Uint64;
     }
   } else if constexpr (std::same_as<T, float>) {
     return BindingTypeId::Float;
@@ -146,8 +146,8 @@ struct LeafType<std::optional<E>> {
 
 template <class T>
 constexpr bool IsRegisteredCode() {
-  constexpr BindingTypeId id = TypeIdOf<T>();
-  return id == BindingTypeId::Enum || id == BindingTypeId::Struct;
+  constexpr BindingTypeId kId = TypeIdOf<T>();
+  return kId == BindingTypeId::Enum || kId == BindingTypeId::Struct;
 }
 
 // The static type record of the innermost registered type of `T`, or null.
