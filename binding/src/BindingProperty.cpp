@@ -39,7 +39,9 @@ BindingProperty::BindingProperty(const BindingProperty& other) {
 }
 
 BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
-  assign(other);
+  if (this != &other) {
+    assign(other);
+  }
   return *this;
 }
 
@@ -198,8 +200,9 @@ void BindingProperty::SetBlob(std::span<const std::uint8_t> bytes) {
   auto* blob = static_cast<detail::BlobPayload*>(store.Allocate(sizeof(detail::BlobPayload)));
   blob->store = &store;
   blob->size = bytes.size();
-  blob->bytes = bytes.empty() ? nullptr : static_cast<std::uint8_t*>(store.Allocate(bytes.size()));
+  blob->bytes = nullptr;
   if (!bytes.empty()) {
+    blob->bytes = static_cast<std::uint8_t*>(store.Allocate(bytes.size()));
     std::memcpy(blob->bytes, bytes.data(), bytes.size());
   }
   ReleasePayload();

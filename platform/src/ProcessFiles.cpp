@@ -11,7 +11,7 @@
 namespace Nalo::detail {
 namespace {
 
-constexpr std::size_t kMaxSmallFileSize = 64 * 1024;
+constexpr std::size_t kMaxSmallFileSize = std::size_t{64} * 1024;
 constexpr std::string_view kProcSelfStat = "/proc/self/stat";
 // Fields of /proc/<pid>/stat after the command name's closing parenthesis:
 // the state is the first, the start time the twentieth.
