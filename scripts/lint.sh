@@ -31,10 +31,13 @@ trap 'rm -f "$output"' EXIT
 
 # run-clang-tidy exits non-zero when a file fails to compile; the summary
 # below reports that as an error finding.
+checks=()
+if [ -n "${LINT_CHECKS:-}" ]; then
+  checks=(-checks="$LINT_CHECKS")
+fi
 # The compile commands are GCC's: clang does not know every warning option.
 run-clang-tidy -p "$build" -j "${LINT_JOBS:-$(nproc)}" -quiet \
-  -extra-arg=-Wno-unknown-warning-option \
-  ${LINT_CHECKS:+-checks="$LINT_CHECKS"} \
+  -extra-arg=-Wno-unknown-warning-option "${checks[@]}" \
   -header-filter="^$root/($all)/" \
   "^$root/($joined)/" >"$output" 2>&1 || true
 
