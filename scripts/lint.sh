@@ -25,7 +25,7 @@ if [ ! -f "$build/compile_commands.json" ]; then
 fi
 
 joined="$(IFS='|'; echo "${folders[*]}")"
-all="$(IFS='|'; echo "abi|bench|binding|diagnostics|fuzz|gameflow|host|hsm|platform|plugin|routing|tests|tools")"
+all="abi|bench|binding|diagnostics|fuzz|gameflow|host|hsm|platform|plugin|routing|tests|tools"
 output="$(mktemp)"
 trap 'rm -f "$output"' EXIT
 
