@@ -7,12 +7,14 @@
 #   make bench      build optimised and run the benchmarks
 #   make fuzz       build the libFuzzer targets and run each for FUZZ_SECONDS
 #   make test-browser  the dashboard in headless Chromium, a whole match through the page
+#   make lint       clang-tidy with .clang-tidy's checks over the project's sources
+#                   (LINT_FOLDERS="binding platform" for some folders only)
 
 FUZZ_SECONDS ?= 30
 FUZZ_SKIP ?=
 BENCH_FILTER ?= .
 
-.PHONY: setup run demo test test-asan test-windows bench fuzz format clean
+.PHONY: setup run demo test test-asan test-windows bench fuzz lint format clean
 
 setup:
 	@./scripts/setup.sh
@@ -54,6 +56,11 @@ fuzz: setup
 .PHONY: test-browser
 test-browser: setup
 	./scripts/run-browser-tests.sh
+
+LINT_FOLDERS ?=
+
+lint: setup
+	./scripts/lint.sh $(LINT_FOLDERS)
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

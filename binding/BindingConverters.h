@@ -1,6 +1,7 @@
 #pragma once
 // BindingConverter<T>: the field converter of each native type the binding
-// supports, and the compile-time mapping from native types to type codes.
+// supports (the mapping from native types to type codes that it rests on is
+// in detail/NativeTypeMapping.h).
 //
 // Supported native types and their codes:
 //   bool                                  "bool"
@@ -41,11 +42,10 @@
 #include "binding/BindingFieldConverter.h"
 #include "binding/BindingProperty.h"
 #include "binding/BindingResult.h"
-#include "binding/BindingStaticType.h"
-#include "binding/BindingTypeIdentifier.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/detail/BindingConversionRules.h"
 #include "binding/detail/NativeJsonWriter.h"
+#include "binding/detail/NativeTypeMapping.h"
 #include "binding/detail/NativeVisit.h"
 
 namespace Nalo {
@@ -53,217 +53,46 @@ namespace Nalo {
 namespace detail {
 
 template <class T>
-struct ContainerTraits {
-  using Element = void;
-  static constexpr bool kIsVector = false;
-  static constexpr bool kIsMap = false;
-  static constexpr bool kIsOptional = false;
-};
-template <class E>
-struct ContainerTraits<std::vector<E>> : ContainerTraits<void> {
-  using Element = E;
-  static constexpr bool kIsVector = true;
-};
-template <class E>
-struct ContainerTraits<std::unordered_map<std::string, E>> : ContainerTraits<void> {
-  using Element = E;
-  static constexpr bool kIsMap = true;
-};
-template <class E>
-struct ContainerTraits<std::map<std::string, E>> : ContainerTraits<void> {
-  using Element = E;
-  static constexpr bool kIsMap = true;
-};
-template <class E>
-struct ContainerTraits<std::optional<E>> : ContainerTraits<void> {
-  using Element = E;
-  static constexpr bool kIsOptional = true;
-};
-
-template <class T>
-inline constexpr bool kIsOptional = ContainerTraits<T>::kIsOptional;
-
-// Any standard map, whatever its key: only string keys can be bound.
-template <class T>
-inline constexpr bool kIsStandardMap = false;
-template <class K, class E, class... Rest>
-inline constexpr bool kIsStandardMap<std::map<K, E, Rest...>> = true;
-template <class K, class E, class... Rest>
-inline constexpr bool kIsStandardMap<std::unordered_map<K, E, Rest...>> = true;
-
-template <class T>
-concept BindingInteger = std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char> &&
-                         !std::same_as<T, wchar_t> && !std::same_as<T, char8_t> &&
-                         !std::same_as<T, char16_t> && !std::same_as<T, char32_t>;
-
-template <class>
-inline constexpr bool kUnsupported = false;
-
-// The type code of `T` (of its value, for an optional).
-template <class T>
-consteval BindingTypeId TypeIdOf() {
-  using Traits = ContainerTraits<T>;
-  if constexpr (Traits::kIsOptional) {
-    return TypeIdOf<typename Traits::Element>();
-  } else if constexpr (std::same_as<T, bool>) {
-    return BindingTypeId::Bool;
-  } else if constexpr (BindingInteger<T>) {
-    constexpr bool isSigned = std::is_signed_v<T>;
-    if constexpr (sizeof(T) == 1) {
-      return isSigned ? BindingTypeId::Int8 : BindingTypeId::Uint8;
-    } else if constexpr (sizeof(T) == 2) {
-      return isSigned ? BindingTypeId::Int16 : BindingTypeId::Uint16;
-    } else if constexpr (sizeof(T) == 4) {
-      return isSigned ? BindingTypeId::Int32 : BindingTypeId::Uint32;
-    } else {
-      static_assert(sizeof(T) == 8, "integers wider than 64 bits can't be bound");
-      return isSigned ? BindingTypeId::Int64 : BindingTypeId::Uint64;
-    }
-  } else if constexpr (std::same_as<T, float>) {
-    return BindingTypeId::Float;
-  } else if constexpr (std::same_as<T, double>) {
-    return BindingTypeId::Double;
-  } else if constexpr (std::same_as<T, std::string>) {
-    return BindingTypeId::String;
-  } else if constexpr (std::same_as<T, BindingProperty>) {
-    return BindingTypeId::Object;
-  } else if constexpr (std::same_as<T, std::vector<std::uint8_t>>) {
-    return BindingTypeId::Blob;
-  } else if constexpr (Traits::kIsVector) {
-    return BindingTypeId::Vector;
-  } else if constexpr (Traits::kIsMap) {
-    return BindingTypeId::Map;
-  } else if constexpr (kIsStandardMap<T>) {
-    static_assert(kUnsupported<T>,
-                  "a map is bound only as std::map or std::unordered_map with std::string keys");
-    return BindingTypeId::None;
-  } else if constexpr (std::is_enum_v<T>) {
-    static_assert(sizeof(T) <= sizeof(std::int32_t), "bound enumerations hold 32-bit values");
-    return BindingTypeId::Enum;
-  } else if constexpr (std::is_class_v<T>) {
-    return BindingTypeId::Struct;
-  } else {
-    static_assert(kUnsupported<T>, "this native type can't be bound");
-    return BindingTypeId::None;
-  }
-}
-
-// The innermost type of `T` once optionals and containers (but not blobs)
-// are peeled off.
-template <class T>
-struct LeafType {
-  using Type = T;
-};
-template <class E>
-struct LeafType<std::vector<E>> {
-  using Type = typename LeafType<E>::Type;
-};
-template <>
-struct LeafType<std::vector<std::uint8_t>> {
-  using Type = std::vector<std::uint8_t>;
-};
-template <class E>
-struct LeafType<std::unordered_map<std::string, E>> {
-  using Type = typename LeafType<E>::Type;
-};
-template <class E>
-struct LeafType<std::map<std::string, E>> {
-  using Type = typename LeafType<E>::Type;
-};
-template <class E>
-struct LeafType<std::optional<E>> {
-  using Type = typename LeafType<E>::Type;
-};
-
-template <class T>
-constexpr bool IsRegisteredCode() {
-  constexpr BindingTypeId id = TypeIdOf<T>();
-  return id == BindingTypeId::Enum || id == BindingTypeId::Struct;
-}
-
-// The static type record of the innermost registered type of `T`, or null.
-template <class T>
-constexpr const BindingStaticType* LeafStaticType() {
-  using Leaf = typename LeafType<T>::Type;
-  if constexpr (IsRegisteredCode<Leaf>()) {
-    return &StaticTypeOf<Leaf>();
-  } else {
-    return nullptr;
-  }
-}
-
-// The descriptor converters of `T` need: its innermost registered type's.
-template <class T>
-const BindingTypeDescriptor* LeafDescriptor(const BindingTypeRegistry& registry) {
-  const BindingStaticType* leaf = LeafStaticType<T>();
-  return leaf != nullptr ? registry.descriptorFor(leaf->id) : nullptr;
-}
-
-template <class T>
-BindingTypeIdentifier IdentifierOf(const BindingTypeRegistry& registry) {
-  using Value = std::conditional_t<kIsOptional<T>, typename ContainerTraits<T>::Element, T>;
-  BindingTypeIdentifier identifier{TypeIdOf<Value>(), BindingTypeId::None,
-                                   LeafDescriptor<Value>(registry)};
-  if constexpr (ContainerTraits<Value>::kIsVector || ContainerTraits<Value>::kIsMap) {
-    if constexpr (TypeIdOf<Value>() != BindingTypeId::Blob) {
-      identifier.elementType = TypeIdOf<typename ContainerTraits<Value>::Element>();
-    }
-  }
-  return identifier;
-}
-
-// The field's identifier and, for a container, its element's.
-template <class T>
-void DescribeType(const BindingTypeRegistry& registry, BindingTypeIdentifier& type,
-                  BindingTypeIdentifier& element) {
-  using Value = std::conditional_t<kIsOptional<T>, typename ContainerTraits<T>::Element, T>;
-  type = IdentifierOf<Value>(registry);
-  element = {};
-  if constexpr ((ContainerTraits<Value>::kIsVector || ContainerTraits<Value>::kIsMap) &&
-                TypeIdOf<Value>() != BindingTypeId::Blob) {
-    element = IdentifierOf<typename ContainerTraits<Value>::Element>(registry);
-  }
-}
-
-template <class T>
 void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input,
                  std::string_view fieldName, const BindingTypeDescriptor* descriptor,
                  const BindingTypeRegistry& registry) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     if (input.IsEmpty()) {
       native.reset();
       return;
     }
     ConvertFrom(context, native.emplace(), input, fieldName, descriptor, registry);
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     bool value = false;
     if (BoolFromProperty(context, input, fieldName, value)) {
       native = value;
     }
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
     std::int64_t value = 0;
-    if (SignedFromProperty(context, input, fieldName, id, std::numeric_limits<T>::min(),
+    if (SignedFromProperty(context, input, fieldName, kId, std::numeric_limits<T>::min(),
                            std::numeric_limits<T>::max(), value)) {
       native = static_cast<T>(value);
     }
   } else if constexpr (BindingInteger<T>) {
     std::uint64_t value = 0;
-    if (UnsignedFromProperty(context, input, fieldName, id, std::numeric_limits<T>::max(), value)) {
+    if (UnsignedFromProperty(context, input, fieldName, kId, std::numeric_limits<T>::max(),
+                             value)) {
       native = static_cast<T>(value);
     }
   } else if constexpr (std::is_floating_point_v<T>) {
     double value = 0;
-    if (FloatingFromProperty(context, input, fieldName, id, std::numeric_limits<T>::max(), value)) {
+    if (FloatingFromProperty(context, input, fieldName, kId, std::numeric_limits<T>::max(),
+                             value)) {
       native = static_cast<T>(value);
     }
-  } else if constexpr (id == BindingTypeId::String) {
+  } else if constexpr (kId == BindingTypeId::String) {
     static_cast<void>(StringFromProperty(context, input, fieldName, registry, native));
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     native.assign(input);
-  } else if constexpr (id == BindingTypeId::Blob) {
+  } else if constexpr (kId == BindingTypeId::Blob) {
     static_cast<void>(BlobFromProperty(context, input, fieldName, native));
-  } else if constexpr (id == BindingTypeId::Vector) {
+  } else if constexpr (kId == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
     native.clear();
     if (!CheckVectorInput(context, input, fieldName)) {
@@ -288,7 +117,7 @@ void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input
         return;
       }
     }
-  } else if constexpr (id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::Map) {
     native.clear();
     if (!CheckMapInput(context, input, fieldName)) {
       return;
@@ -306,7 +135,7 @@ void ConvertFrom(BindingResult& context, T& native, const BindingProperty& input
         return;
       }
     }
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     std::int32_t value = 0;
     if (EnumFromProperty(context, input, fieldName, descriptor, value)) {
       native = static_cast<T>(value);
@@ -320,10 +149,10 @@ template <class T>
 [[nodiscard]] bool WriteValue(BindingProperty& target, const T& native,
                               const BindingTypeDescriptor* descriptor,
                               const BindingTypeRegistry& registry, std::string& error) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     return !native.has_value() || WriteValue(target, *native, descriptor, registry, error);
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     target.SetBool(native);
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
     target.SetSigned(native);
@@ -331,13 +160,13 @@ template <class T>
     target.SetUnsigned(native);
   } else if constexpr (std::is_floating_point_v<T>) {
     target.SetFloat(native);
-  } else if constexpr (id == BindingTypeId::String) {
+  } else if constexpr (kId == BindingTypeId::String) {
     target.SetString(std::string_view(native));
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     target.assign(native);
-  } else if constexpr (id == BindingTypeId::Blob) {
+  } else if constexpr (kId == BindingTypeId::Blob) {
     target.SetBlob(native);
-  } else if constexpr (id == BindingTypeId::Vector) {
+  } else if constexpr (kId == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
     target.MakeCollection();
     target.reserve(native.size());
@@ -347,14 +176,14 @@ template <class T>
         return false;
       }
     }
-  } else if constexpr (id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::Map) {
     target.MakeStructure();
     for (const auto& [key, value] : native) {
       if (!WriteValue(target.member(std::string_view(key)), value, descriptor, registry, error)) {
         return false;
       }
     }
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     target.SetEnum(static_cast<std::int32_t>(native), descriptor);
   } else {
     return WriteStruct(target, &native, descriptor, registry, error);
@@ -364,24 +193,24 @@ template <class T>
 
 template <class T>
 NativeValueClass ClassifyValue(const T& native, const BindingTypeDescriptor* descriptor) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   const auto defaultWhen = [](bool isDefault) {
     return isDefault ? NativeValueClass::Default : NativeValueClass::Other;
   };
   if constexpr (kIsOptional<T>) {
     return native.has_value() ? ClassifyValue(*native, descriptor) : NativeValueClass::Empty;
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     return defaultWhen(!native);
   } else if constexpr (BindingInteger<T>) {
     return defaultWhen(native == 0);
   } else if constexpr (std::is_floating_point_v<T>) {
     return defaultWhen(static_cast<double>(native) == 0);
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     return ClassifyProperty(native);
-  } else if constexpr (id == BindingTypeId::String || id == BindingTypeId::Blob ||
-                       id == BindingTypeId::Vector || id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::String || kId == BindingTypeId::Blob ||
+                       kId == BindingTypeId::Vector || kId == BindingTypeId::Map) {
     return defaultWhen(native.empty());
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     return defaultWhen(static_cast<std::int32_t>(native) == 0);
   } else {
     return ClassifyStruct(&native, descriptor);
@@ -411,14 +240,14 @@ template <class Writer, class T>
 // same order, without the tree.
 template <class Writer, class T>
 bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescriptor* descriptor) {
-  constexpr BindingTypeId id = TypeIdOf<T>();
+  constexpr BindingTypeId kId = TypeIdOf<T>();
   if constexpr (kIsOptional<T>) {
     if (!native.has_value()) {
       writer.Null();
       return true;
     }
     return WriteNativeValue(writer, *native, descriptor);
-  } else if constexpr (id == BindingTypeId::Bool) {
+  } else if constexpr (kId == BindingTypeId::Bool) {
     writer.Bool(native);
   } else if constexpr (BindingInteger<T> && std::is_signed_v<T>) {
     writer.Int64(native);
@@ -426,13 +255,13 @@ bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescript
     writer.Uint64(native);
   } else if constexpr (std::is_floating_point_v<T>) {
     writer.Double(static_cast<double>(native));
-  } else if constexpr (id == BindingTypeId::String) {
+  } else if constexpr (kId == BindingTypeId::String) {
     writer.String(native);
-  } else if constexpr (id == BindingTypeId::Object) {
+  } else if constexpr (kId == BindingTypeId::Object) {
     writer.Value(native);
-  } else if constexpr (id == BindingTypeId::Blob) {
+  } else if constexpr (kId == BindingTypeId::Blob) {
     writer.Blob(native);
-  } else if constexpr (id == BindingTypeId::Vector) {
+  } else if constexpr (kId == BindingTypeId::Vector) {
     using Element = typename ContainerTraits<T>::Element;
     writer.StartArray(native.size());
     for (std::size_t i = 0; i < native.size(); ++i) {
@@ -444,7 +273,7 @@ bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescript
       writer.EndElement();
     }
     writer.EndArray();
-  } else if constexpr (id == BindingTypeId::Map) {
+  } else if constexpr (kId == BindingTypeId::Map) {
     for (const auto& entry : native) {
       if (entry.first.find('\0') != std::string::npos) [[unlikely]] {
         return WriteNativeThroughTree(writer, native, descriptor);
@@ -481,7 +310,7 @@ bool WriteNativeValue(Writer& writer, const T& native, const BindingTypeDescript
       }
     }
     writer.EndObject();
-  } else if constexpr (id == BindingTypeId::Enum) {
+  } else if constexpr (kId == BindingTypeId::Enum) {
     writer.Enum(static_cast<std::int32_t>(native), descriptor);
   } else {
     return writer.Struct(&native, descriptor);

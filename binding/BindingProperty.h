@@ -129,7 +129,7 @@ class BindingProperty {
   [[nodiscard]] std::uint64_t GetUnsigned(std::uint64_t fallback) const noexcept;
   [[nodiscard]] double GetFloat(double fallback) const noexcept;
 
-  // Lenient readers; see BindingProperty.cpp for the rule of each kind.
+  // Lenient readers; see src/BindingPropertyReading.cpp for the rule of each kind.
   [[nodiscard]] bool AsBool() const noexcept;
   [[nodiscard]] std::int64_t AsSigned(std::int64_t fallback = 0) const noexcept;
   [[nodiscard]] std::uint64_t AsUnsigned(std::uint64_t fallback = 0) const noexcept;

@@ -78,10 +78,10 @@ constexpr BindingStaticType MakeStaticType(std::uint32_t id, std::string_view na
 
 template <class T>
 inline constexpr BindingStaticType kStaticType = [] {
-  constexpr std::string_view name = NativeTypeName(NativeTypeSignature<T>());
-  constexpr std::uint32_t id = Fnv1a32(name);
-  static_assert(id != kNoStaticTypeId, "this type's name hashes to the reserved no-type id");
-  return MakeStaticType(id, name);
+  constexpr std::string_view kName = NativeTypeName(NativeTypeSignature<T>());
+  constexpr std::uint32_t kId = Fnv1a32(kName);
+  static_assert(kId != kNoStaticTypeId, "this type's name hashes to the reserved no-type id");
+  return MakeStaticType(kId, kName);
 }();
 
 inline constexpr BindingStaticType kNoStaticType = MakeStaticType(kNoStaticTypeId, {});

@@ -33,12 +33,12 @@ inline constexpr std::size_t kMaxFormattedLength = 4096;
 class FormatArgument {
  public:
   template <std::signed_integral T>
-  FormatArgument(T value) noexcept : mKind(Kind::Signed), mSigned(value) {}
+  FormatArgument(T value) noexcept : mKind(Kind::Signed), mValue{.signedValue = value} {}
   template <std::unsigned_integral T>
   requires(!std::same_as<T, bool>) FormatArgument(T value)
-  noexcept : mKind(Kind::Unsigned), mUnsigned(value) {}
-  FormatArgument(double value) noexcept : mKind(Kind::Floating), mFloating(value) {}
-  FormatArgument(std::string_view text) noexcept : mKind(Kind::Text), mText(text) {}
+  noexcept : mKind(Kind::Unsigned), mValue{.unsignedValue = value} {}
+  FormatArgument(double value) noexcept : mKind(Kind::Floating), mValue{.floatingValue = value} {}
+  FormatArgument(std::string_view text) noexcept : mKind(Kind::Text), mValue{.text = text} {}
   FormatArgument(const char* text) noexcept : FormatArgument(std::string_view(text)) {}
   FormatArgument(const std::string& text) noexcept : FormatArgument(std::string_view(text)) {}
 
@@ -48,13 +48,16 @@ class FormatArgument {
  private:
   enum class Kind : std::uint8_t { Signed, Unsigned, Floating, Text };
 
-  Kind mKind;
-  union {
-    std::int64_t mSigned;
-    std::uint64_t mUnsigned;
-    double mFloating;
-    std::string_view mText;
+  // The member that mKind names.
+  union Value {
+    std::int64_t signedValue;
+    std::uint64_t unsignedValue;
+    double floatingValue;
+    std::string_view text;
   };
+
+  Kind mKind;
+  Value mValue;
 };
 
 // Fills `format` with `arguments` by the rules above. Never fails.

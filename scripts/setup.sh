@@ -14,6 +14,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libyaml-cpp-dev libmsgpack-dev
   libboost-dev libboost-filesystem-dev libcpp-httplib-dev
   clang lld libclang-rt-14-dev
+  # make lint: clang-tidy and its parallel runner, run-clang-tidy.
+  clang-tidy
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   # The Windows build: the DLL and its tests are 32-bit programs run by Wine.
   wine wine32:i386 dpkg-dev

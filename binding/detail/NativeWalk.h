@@ -61,6 +61,8 @@ bool WriteNativeStruct(Writer& writer, const void* native,
     writer.EndObject();
   } else {
     constexpr std::size_t kInlineFields = 64;
+    // Left unset: the loop below writes each entry it later reads.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init)
     std::array<bool, kInlineFields> inlineOmitted;
     std::unique_ptr<bool[]> moreOmitted;
     bool* omitted = inlineOmitted.data();

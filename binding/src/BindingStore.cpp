@@ -234,7 +234,10 @@ void BindingStore::Free(void* block, std::size_t size) noexcept {
   if (bytes >= sizeClass.inlineBlocks && bytes < sizeClass.inlineBlocks + kInlinePageBytes) {
     page = &sizeClass.inlinePage;
   } else {
-    page = reinterpret_cast<Page*>(reinterpret_cast<std::uintptr_t>(bytes) & ~(kPageBytes - 1));
+    // Pages are aligned to their size: the block's offset in its page is the
+    // low bits of its address.
+    const std::size_t offset = reinterpret_cast<std::uintptr_t>(bytes) & (kPageBytes - 1);
+    page = reinterpret_cast<Page*>(bytes - offset);
   }
   assert(page->used > 0 && "a pool block was freed twice or into the wrong size class");
   const bool wasFull = page->Full();
@@ -355,6 +358,7 @@ detail::InternedString* BindingStore::Insert(std::string_view bytes, std::uint32
   if (mInternedCount + 1 > mBucketCount) {
     GrowBuckets();
   }
+  assert(mBuckets != nullptr && "the table has buckets once it holds an entry");
   const std::size_t allocationSize = RoundUp(sizeof(detail::InternedString) + bytes.size() + 1, 8);
   auto* entry = static_cast<detail::InternedString*>(Allocate(allocationSize));
   auto* text = reinterpret_cast<char*>(entry + 1);
@@ -382,6 +386,7 @@ void BindingStore::Release(detail::InternedString* entry) noexcept {
 }
 
 void BindingStore::GrowBuckets() {
+  assert((mBuckets != nullptr) == (mBucketCount != 0) && "buckets exist exactly when counted");
   std::size_t count = mBucketCount == 0 ? kInitialBuckets : mBucketCount;
   while (count < mInternedCount + 1) {
     count *= 2;

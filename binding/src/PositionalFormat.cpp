@@ -21,16 +21,16 @@ void AppendNumber(std::string& output, T value) {
 void FormatArgument::AppendTo(std::string& output) const {
   switch (mKind) {
     case Kind::Signed:
-      AppendNumber(output, mSigned);
+      AppendNumber(output, mValue.signedValue);
       break;
     case Kind::Unsigned:
-      AppendNumber(output, mUnsigned);
+      AppendNumber(output, mValue.unsignedValue);
       break;
     case Kind::Floating:
-      AppendNumber(output, mFloating);
+      AppendNumber(output, mValue.floatingValue);
       break;
     case Kind::Text:
-      output.append(mText);
+      output.append(mValue.text);
       break;
   }
 }

@@ -160,7 +160,7 @@ class YamlTreeBuilder {
   struct Anchor {
     std::shared_ptr<const PathNode> path;
     std::string text;
-    bool isContainer;
+    bool isContainer = false;
   };
 
   using AnchorTable = std::unordered_map<std::string, Anchor>;

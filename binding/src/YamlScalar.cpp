@@ -211,16 +211,15 @@ bool ResolvePlainNumber(std::string_view text, BindingProperty& target) noexcept
     return false;
   }
   const double value = negative ? -magnitude : magnitude;
-  if (exact == ExactInteger::TooWide || std::trunc(value) != value) {
-    // An integer written out beyond the 64-bit kinds stays a float, even
-    // where a double rounds it back into their range.
-    target.SetFloat(value);
-  } else if (value < 0 && value >= -kTwoPow63) {
+  // An integer written out beyond the 64-bit kinds stays a float, even where
+  // a double rounds it back into their range.
+  const bool integral = exact != ExactInteger::TooWide && std::trunc(value) == value;
+  if (integral && value < 0 && value >= -kTwoPow63) {
     target.SetSigned(static_cast<std::int64_t>(value));
-  } else if (value >= 0 && value < kTwoPow64) {
+  } else if (integral && value >= 0 && value < kTwoPow64) {
     target.SetUnsigned(static_cast<std::uint64_t>(value));
   } else {
-    // Integral but beyond the 64-bit kinds.
+    // Not integral, or integral but beyond the 64-bit kinds.
     target.SetFloat(value);
   }
   return true;

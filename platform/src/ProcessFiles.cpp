@@ -11,7 +11,7 @@
 namespace Nalo::detail {
 namespace {
 
-constexpr std::size_t kMaxSmallFileSize = 64 * 1024;
+constexpr std::size_t kMaxSmallFileSize = std::size_t{64} * 1024;
 constexpr std::string_view kProcSelfStat = "/proc/self/stat";
 // Fields of /proc/<pid>/stat after the command name's closing parenthesis:
 // the state is the first, the start time the twentieth.
@@ -19,11 +19,11 @@ constexpr std::size_t kStartTimeFieldAfterName = 19;
 // A link to a program whose file was removed or replaced ends in this.
 constexpr std::string_view kDeletedSuffix = " (deleted)";
 
-bool IsValidPid(std::uint32_t pid) {
+}  // namespace
+
+bool IsValidPid(std::uint32_t pid) noexcept {
   return pid != 0 && pid <= static_cast<std::uint32_t>(INT_MAX);
 }
-
-}  // namespace
 
 bool WriteAll(int file, std::string_view data) noexcept {
   while (!data.empty()) {

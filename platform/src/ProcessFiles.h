@@ -9,6 +9,9 @@
 
 namespace Nalo::detail {
 
+// Whether `pid` can name a process: not 0 and within pid_t's range.
+[[nodiscard]] bool IsValidPid(std::uint32_t pid) noexcept;
+
 // Writes all of `data` to `file`, retrying after interruptions. False (with
 // errno set) when a write fails.
 bool WriteAll(int file, std::string_view data) noexcept;

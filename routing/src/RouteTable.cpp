@@ -62,6 +62,8 @@ void WriteUnhandled(NaloResponse& response, std::string_view what) noexcept {
 // constructed.
 class ArgumentValues {
  public:
+  // mInline is left raw on purpose.
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init)
   explicit ArgumentValues(std::size_t count) : mCount(count) {
     if (count <= kInlineArgumentCount) {
       auto* first = reinterpret_cast<BindingProperty*>(mInline);
@@ -88,6 +90,7 @@ class ArgumentValues {
   std::size_t mCount;
   BindingProperty* mValues = nullptr;
   std::vector<BindingProperty> mHeap;
+  // Raw storage: the constructor builds the values it needs in it.
   alignas(BindingProperty) std::byte mInline[kInlineArgumentCount * sizeof(BindingProperty)];
 };
 

@@ -54,17 +54,6 @@ class RecordingVisitor final : public BindingVisitor {
   void EndObject() override { trace += "} "; }
 };
 
-TEST(BindingKind, NamesAndCodes) {
-  const std::vector<std::string_view> names = {"empty",      "bool",     "signed", "unsigned",
-                                               "float",      "string",   "blob",   "enum",
-                                               "collection", "structure"};
-  for (std::size_t code = 0; code < names.size(); ++code) {
-    EXPECT_EQ(BindingKindName(static_cast<BindingKind>(code)), names[code]);
-  }
-  EXPECT_EQ(BindingKindName(static_cast<BindingKind>(10)), "");
-  EXPECT_EQ(BindingKindName(static_cast<BindingKind>(255)), "");
-}
-
 TEST(BindingProperty, MutableAccessConvertsTheValue) {
   BindingProperty boolean;
   boolean.SetBool(true);
@@ -94,23 +83,6 @@ TEST(BindingProperty, MutableAccessConvertsTheValue) {
   boolean.member(std::string_view("x\0y", 3)).SetBool(false);
   EXPECT_EQ(boolean.size(), 1u);
   EXPECT_FALSE(boolean.member("x").BoolValue());
-}
-
-TEST(BindingProperty, SizeByKind) {
-  BindingProperty value;
-  EXPECT_EQ(value.size(), 0u);
-  value.SetFloat(2.5);
-  EXPECT_EQ(value.size(), 1u);
-  value.SetString("four");
-  EXPECT_EQ(value.size(), 4u);
-  const std::uint8_t bytes[] = {1, 2, 3};
-  value.SetBlob(bytes);
-  EXPECT_EQ(value.size(), 3u);
-  value.SetEnum(7, nullptr);
-  EXPECT_EQ(value.size(), 1u);
-  value.member("a");
-  value.member("b");
-  EXPECT_EQ(value.size(), 2u);
 }
 
 TEST(BindingProperty, StructureMembersAreInByteOrder) {
@@ -211,13 +183,6 @@ TEST(BindingProperty, StringsAreInternedOncePerTree) {
   // Setting a value from its own string is safe.
   counted.SetString(counted.StringValue());
   EXPECT_EQ(counted.size(), 3u);
-}
-
-TEST(BindingStore, InternHashIsFnv1aUpToTheFirstNul) {
-  EXPECT_EQ(BindingStore::Hash(""), 0x811c9dc5u);
-  EXPECT_EQ(BindingStore::Hash("a"), 0xe40c292cu);
-  EXPECT_EQ(BindingStore::Hash("foobar"), 0xbf9cf968u);
-  EXPECT_EQ(BindingStore::Hash(std::string_view("a\0b", 3)), BindingStore::Hash("a"));
 }
 
 TEST(BindingProperty, PoolsReturnEveryBlock) {

@@ -195,23 +195,6 @@ TEST_F(Help, FullRecords) {
             R"("values":[]}]})");
 }
 
-TEST_F(Help, FullListsTheBuiltinTypes) {
-  const std::vector<const BindingTypeDescriptor*> types = mRegistry.Descriptors();
-  BindingResult help = renderHelp({}, types, {}, BindingHelpFormat::Full, mRegistry);
-  ASSERT_THAT(help, BindingSucceeded());
-  std::vector<std::string> names;
-  for (const BindingProperty& type : help.Value().Find("types")->Elements()) {
-    names.emplace_back(type.Find("name")->StringValue());
-  }
-  EXPECT_THAT(names, ::testing::ElementsAre(
-                         "BindingAsyncCancelEvent", "BindingAsyncFailureEvent", "BindingAsyncState",
-                         "BindingCallbackEvent", "BindingFullApiHelp", "BindingFullArgumentHelp",
-                         "BindingFullEnumValueHelp", "BindingFullEventHelp", "BindingFullFieldHelp",
-                         "BindingFullFunctionHelp", "BindingFullTypeHelp",
-                         "BindingFullTypeIdentifier", "BindingGenericAsyncEvent",
-                         "BindingGenericEvent", "BindingHelpFormat", "DemoBoard", "DemoTile"));
-}
-
 TEST(HelpWithoutBuiltins, FullNeedsTheHelpTypes) {
   BindingTypeRegistry registry;
   EXPECT_THAT(renderHelp({}, {}, BuiltinEvents(registry), BindingHelpFormat::Full, registry),
