@@ -59,7 +59,8 @@ struct Served {
     options.peers = Nalo::Host::PeerSetup::Realistic;
     options.stateFolder = pattern;
     host = std::make_unique<Nalo::Host::Host>(std::move(options));
-    thread = std::make_unique<Nalo::Host::Http::PluginThread>(*host, Nalo::Host::ClockMode::Virtual);
+    thread =
+        std::make_unique<Nalo::Host::Http::PluginThread>(*host, Nalo::Host::ClockMode::Virtual);
     Nalo::Host::Http::HttpFrontOptions front;
     front.token = "fuzz";
     front.clock = Nalo::Host::ClockMode::Virtual;
@@ -154,8 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "the connection didn't end once the client had finished sending");
   close(connection);
   if (!answer.empty()) {
-    Check(answer.rfind("HTTP/1.1 ", 0) == 0 && answer.size() >= 12 &&
-              answer[9] >= '1' && answer[9] <= '5',
+    Check(answer.rfind("HTTP/1.1 ", 0) == 0 && answer.size() >= 12 && answer[9] >= '1' &&
+              answer[9] <= '5',
           "an answer without a status line");
   }
   return 0;

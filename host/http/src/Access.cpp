@@ -73,14 +73,13 @@ bool ConstantTimeEquals(std::string_view given, std::string_view expected) noexc
   return difference == 0;
 }
 
-
 }  // namespace
 
 std::optional<detail::Answer> Session::Screen() {
   const auto& request = Request();
   const std::string_view target = View(request.target());
-  if (auto file = mFront.mUi.Answer(View(request.method_string()),
-                                    target.substr(0, target.find('?')))) {
+  if (auto file =
+          mFront.mUi.Answer(View(request.method_string()), target.substr(0, target.find('?')))) {
     detail::Answer page;
     page.status = static_cast<unsigned>(file->status);
     page.json = std::move(file->body);
@@ -99,15 +98,15 @@ std::optional<detail::Answer> Session::Screen() {
     detail::Answer preflight;
     preflight.status = 204;
     preflight.close = !mParser->is_done();
-    preflight.headers = {{"Access-Control-Allow-Methods",
-                          "GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS"},
-                         {"Access-Control-Allow-Headers", "Authorization, Content-Type"},
-                         {"Access-Control-Max-Age", "600"}};
+    preflight.headers = {
+        {"Access-Control-Allow-Methods", "GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS"},
+        {"Access-Control-Allow-Headers", "Authorization, Content-Type"},
+        {"Access-Control-Max-Age", "600"}};
     return preflight;
   }
   bool authorized = false;
-  for (auto [it, end] = request.equal_range(http::field::authorization);
-       it != end && !authorized; ++it) {
+  for (auto [it, end] = request.equal_range(http::field::authorization); it != end && !authorized;
+       ++it) {
     authorized = AuthorizationMatches(View(it->value()), Options().token);
   }
   if (!authorized) {

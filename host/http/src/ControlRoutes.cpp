@@ -26,21 +26,21 @@ void Session::ServeControl(const std::string& path) {
   const http::verb method = request.method();
   BindingProperty body;
   if (!request.body().empty()) {
-    BindingResult parsed =
-        Http::ReadBody(View(request[http::field::content_type]), request.body());
+    BindingResult parsed = Http::ReadBody(View(request[http::field::content_type]), request.body());
     if (parsed.Failed()) {
-      Answer refused = Refusal(kBadRequest, Failure(kBadRequest, Message::kBadControlBody,
-                                                    {{"path", path}, {"error", parsed.ErrorMessage()}})
-                                                .Message());
+      Answer refused =
+          Refusal(kBadRequest, Failure(kBadRequest, Message::kBadControlBody,
+                                       {{"path", path}, {"error", parsed.ErrorMessage()}})
+                                   .Message());
       Reply(std::move(refused));
       return;
     }
     body = std::move(parsed.Value());
   }
   const auto missing = [&](std::string_view member) {
-    Reply(Refusal(kBadRequest,
-                  Failure(kBadRequest, Message::kMissing, {{"path", path}, {"member", member}})
-                      .Message()));
+    Reply(Refusal(
+        kBadRequest,
+        Failure(kBadRequest, Message::kMissing, {{"path", path}, {"member", member}}).Message()));
   };
   const auto text = [&body](std::string_view member) {
     const BindingProperty* found = body.Find(member);
@@ -153,12 +153,11 @@ void Session::ServeControl(const std::string& path) {
     step->member("status").SetUnsigned(static_cast<std::uint64_t>(code));
     step->member("error").SetString(text("error").empty() ? "Injected fault." : text("error"));
     work = [step, recorder](Host& host) {
-      host.GetPeers().InjectFault(
-          step->Find("path")->AsString(),
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(step->Find("count")->AsUnsigned(),
-                                                             UINT32_MAX)),
-          static_cast<std::uint32_t>(step->Find("status")->AsUnsigned()),
-          step->Find("error")->AsString());
+      host.GetPeers().InjectFault(step->Find("path")->AsString(),
+                                  static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                      step->Find("count")->AsUnsigned(), UINT32_MAX)),
+                                  static_cast<std::uint32_t>(step->Find("status")->AsUnsigned()),
+                                  step->Find("error")->AsString());
       if (recorder != nullptr) {
         recorder->Step(host.NowNanoseconds(), "fault", *step);
       }
@@ -197,10 +196,9 @@ void Session::ServeControl(const std::string& path) {
     };
   } else {
     Answer refused = Refusal(
-        kNotFound,
-        Failure(kNotFound, Message::kNoControl,
-                {{"method", std::string(request.method_string())}, {"path", path}})
-            .Message());
+        kNotFound, Failure(kNotFound, Message::kNoControl,
+                           {{"method", std::string(request.method_string())}, {"path", path}})
+                       .Message());
     refused.close = false;
     Reply(std::move(refused));
     return;

@@ -4,7 +4,10 @@
 // calls handed to the plugin thread. HttpFront.cpp listens, admits and
 // stops; each connection is a Session (Session.h).
 
-#include <utility>  // before Asio, whose awaitable.hpp needs std::exchange
+// First: Asio's awaitable.hpp uses std::exchange without including it.
+// clang-format off
+#include <utility>
+// clang-format on
 
 #include <atomic>
 #include <boost/asio.hpp>
@@ -16,7 +19,6 @@
 #include <set>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "host/http/HttpFront.h"

@@ -39,28 +39,26 @@ void HttpFront::Impl::CallPlugin(const std::shared_ptr<Session>& session,
     std::lock_guard lock(mCallsMutex);
     ++mPendingCalls;
   }
-  mThread.Post(std::move(work),
-               [this, executor = session->Executor(), then = std::move(then),
-                carriedOn = std::move(carriedOn)](bool ran) mutable {
-                 // Run right after the work, on the plugin thread.
-                 if (!ran || !carriedOn || !*carriedOn) {
-                   asio::post(executor, [then = std::move(then), ran] { then(ran); });
-                 }
-                 // Notified under the lock: Stop may return as soon as it is released.
-                 std::lock_guard lock(mCallsMutex);
-                 --mPendingCalls;
-                 mCallsDone.notify_all();
-               });
+  mThread.Post(std::move(work), [this, executor = session->Executor(), then = std::move(then),
+                                 carriedOn = std::move(carriedOn)](bool ran) mutable {
+    // Run right after the work, on the plugin thread.
+    if (!ran || !carriedOn || !*carriedOn) {
+      asio::post(executor, [then = std::move(then), ran] { then(ran); });
+    }
+    // Notified under the lock: Stop may return as soon as it is released.
+    std::lock_guard lock(mCallsMutex);
+    --mPendingCalls;
+    mCallsDone.notify_all();
+  });
 }
 
 MaybeType<Failure, void> HttpFront::Impl::Start() {
   const auto failed = [this](const std::string& error) {
     beast::error_code ignored;
     mAcceptor.close(ignored);
-    return Failure(500, Message::kBind,
-                   {{"address", mOptions.address},
-                    {"port", std::to_string(mOptions.port)},
-                    {"error", error}});
+    return Failure(
+        500, Message::kBind,
+        {{"address", mOptions.address}, {"port", std::to_string(mOptions.port)}, {"error", error}});
   };
   beast::error_code error;
   const asio::ip::address address = asio::ip::make_address(mOptions.address, error);
@@ -97,33 +95,33 @@ MaybeType<Failure, void> HttpFront::Impl::Start() {
 }
 
 void HttpFront::Impl::Accept() {
-  mAcceptor.async_accept(asio::make_strand(mContext), [this](beast::error_code error,
-                                                             tcp::socket socket) {
-    if (!mAcceptor.is_open()) {
-      return;
-    }
-    if (error) {
-      // Out of descriptors, say: try again a little later rather than spin.
-      mAcceptPause.expires_after(std::chrono::milliseconds(50));
-      mAcceptPause.async_wait([this](beast::error_code waited) {
-        if (!waited) {
-          Accept();
-        }
-      });
-      return;
-    }
-    beast::error_code ignored;
-    CloseOnExec(socket.native_handle());
-    socket.set_option(tcp::no_delay(true), ignored);
-    if (mConnections.load() < mOptions.maxConnections) {
-      std::make_shared<Session>(*this, std::move(socket), false)->Start();
-    } else if (mRefusing.load() < mOptions.maxConnections) {
-      std::make_shared<Session>(*this, std::move(socket), true)->Start();
-    } else {
-      socket.close(ignored);
-    }
-    Accept();
-  });
+  mAcceptor.async_accept(asio::make_strand(mContext),
+                         [this](beast::error_code error, tcp::socket socket) {
+                           if (!mAcceptor.is_open()) {
+                             return;
+                           }
+                           if (error) {
+                             // Out of descriptors, say: try again a little later rather than spin.
+                             mAcceptPause.expires_after(std::chrono::milliseconds(50));
+                             mAcceptPause.async_wait([this](beast::error_code waited) {
+                               if (!waited) {
+                                 Accept();
+                               }
+                             });
+                             return;
+                           }
+                           beast::error_code ignored;
+                           CloseOnExec(socket.native_handle());
+                           socket.set_option(tcp::no_delay(true), ignored);
+                           if (mConnections.load() < mOptions.maxConnections) {
+                             std::make_shared<Session>(*this, std::move(socket), false)->Start();
+                           } else if (mRefusing.load() < mOptions.maxConnections) {
+                             std::make_shared<Session>(*this, std::move(socket), true)->Start();
+                           } else {
+                             socket.close(ignored);
+                           }
+                           Accept();
+                         });
 }
 
 void HttpFront::Impl::Stop() {

@@ -18,7 +18,9 @@ using tcp = asio::ip::tcp;
 using namespace detail;
 
 Session::Session(HttpFront::Impl& front, tcp::socket socket, bool refused)
-    : mFront(front), mStream(std::move(socket)), mRefused(refused),
+    : mFront(front),
+      mStream(std::move(socket)),
+      mRefused(refused),
       mKeepAlive(mStream.get_executor()) {
   (mRefused ? mFront.mRefusing : mFront.mConnections).fetch_add(1);
   std::lock_guard lock(mFront.mSessionsMutex);
@@ -37,11 +39,10 @@ Session::~Session() {
 
 void Session::Start() {
   if (mRefused) {
-    detail::Answer busy = Refusal(
-        kUnavailable,
-        Failure(kUnavailable, Message::kBusy,
-                {{"count", std::to_string(mFront.mOptions.maxConnections)}})
-            .Message());
+    detail::Answer busy =
+        Refusal(kUnavailable, Failure(kUnavailable, Message::kBusy,
+                                      {{"count", std::to_string(mFront.mOptions.maxConnections)}})
+                                  .Message());
     busy.headers.emplace_back("Retry-After", "1");
     Reply(std::move(busy));
     return;
@@ -58,14 +59,13 @@ void Session::Close() {
 
 void Session::ReadHeader() {
   mParser.emplace();
-  mParser->header_limit(static_cast<std::uint32_t>(
-      std::min<std::size_t>(Options().maxHeaderBytes, UINT32_MAX)));
+  mParser->header_limit(
+      static_cast<std::uint32_t>(std::min<std::size_t>(Options().maxHeaderBytes, UINT32_MAX)));
   mParser->body_limit(static_cast<std::uint64_t>(Options().maxBodyBytes));
   mStream.expires_after(Options().headerTimeout);
-  http::async_read_header(mStream, mBuffer, *mParser,
-                          [self = shared_from_this()](beast::error_code error, std::size_t) {
-                            self->OnHeader(error);
-                          });
+  http::async_read_header(
+      mStream, mBuffer, *mParser,
+      [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnHeader(error); });
 }
 
 void Session::ReadFailed(beast::error_code error) {
@@ -76,10 +76,9 @@ void Session::ReadFailed(beast::error_code error) {
     return;
   }
   if (error == http::error::body_limit) {
-    Reply(Refusal(kTooLarge,
-                  Failure(kTooLarge, Message::kBodyTooLarge,
-                          {{"limit", std::to_string(Options().maxBodyBytes)}})
-                      .Message()));
+    Reply(Refusal(kTooLarge, Failure(kTooLarge, Message::kBodyTooLarge,
+                                     {{"limit", std::to_string(Options().maxBodyBytes)}})
+                                 .Message()));
     return;
   }
   if (error == http::error::header_limit) {
@@ -92,10 +91,9 @@ void Session::ReadFailed(beast::error_code error) {
                         .Message()));
       return;
     }
-    Reply(Refusal(kHeadersTooLarge,
-                  Failure(kHeadersTooLarge, Message::kHeadersTooLarge,
-                          {{"limit", std::to_string(Options().maxHeaderBytes)}})
-                      .Message()));
+    Reply(Refusal(kHeadersTooLarge, Failure(kHeadersTooLarge, Message::kHeadersTooLarge,
+                                            {{"limit", std::to_string(Options().maxHeaderBytes)}})
+                                        .Message()));
     return;
   }
   Reply(Refusal(kBadRequest, Message::kUnreadable));
@@ -127,8 +125,8 @@ void Session::OnHeader(beast::error_code error) {
     Reply(std::move(*screened));
     return;
   }
-  if (auto checked = CheckRequestLine(View(request.method_string()), View(request.target()),
-                                      Options().limits);
+  if (auto checked =
+          CheckRequestLine(View(request.method_string()), View(request.target()), Options().limits);
       checked.HasFailure()) {
     Reply(Refusal(checked.GetFailure().Code(), checked.GetFailure().Message()));
     return;
@@ -145,15 +143,15 @@ void Session::OnHeader(beast::error_code error) {
   if (beast::iequals(request[http::field::expect], "100-continue")) {
     mOutgoing = "HTTP/1.1 100 Continue\r\n\r\n";
     mStream.expires_after(Options().writeTimeout);
-    asio::async_write(mStream, asio::buffer(mOutgoing),
-                      [self = shared_from_this(), allowance](beast::error_code written,
-                                                             std::size_t) {
-                        if (written) {
-                          self->Shutdown();
-                        } else {
-                          self->ReadBody(allowance);
-                        }
-                      });
+    asio::async_write(
+        mStream, asio::buffer(mOutgoing),
+        [self = shared_from_this(), allowance](beast::error_code written, std::size_t) {
+          if (written) {
+            self->Shutdown();
+          } else {
+            self->ReadBody(allowance);
+          }
+        });
     return;
   }
   ReadBody(allowance);
@@ -202,7 +200,8 @@ void Session::Dispatch() {
   incoming.body = std::move(Request().body());
   auto translated = TranslateRequest(incoming, Options().limits);
   if (translated.HasFailure()) {
-    detail::Answer refused = Refusal(translated.GetFailure().Code(), translated.GetFailure().Message());
+    detail::Answer refused =
+        Refusal(translated.GetFailure().Code(), translated.GetFailure().Message());
     refused.close = false;
     Reply(std::move(refused));
     return;
@@ -236,8 +235,8 @@ void Session::Dispatch() {
         if (recorder != nullptr) {
           recorder->Before();
         }
-        const Response response = host.Request(call->method, call->path, call->body,
-                                               call->contentType, call->headers);
+        const Response response =
+            host.Request(call->method, call->path, call->body, call->contentType, call->headers);
         if (recorder != nullptr) {
           recorder->Request(host.NowNanoseconds(), call->method, call->path, call->contentType,
                             call->body, response);
@@ -247,8 +246,8 @@ void Session::Dispatch() {
         answer.reason = response.reason;
         answer.json = ResponseJson(response);
         outcome->text = Render(answer, rendering);
-        const ssize_t sent = ::send(socket, outcome->text.data(), outcome->text.size(),
-                                    MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(socket, outcome->text.data(), outcome->text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         outcome->sent = sent > 0 ? static_cast<std::size_t>(sent) : 0;
         if (outcome->keepAlive && outcome->sent == outcome->text.size()) {
           try {

@@ -6,7 +6,10 @@
 // request, or an event stream (EventStreams.cpp), or a control route
 // (ControlRoutes.cpp). Every member runs on the connection's strand.
 
-#include <utility>  // before Asio, whose awaitable.hpp needs std::exchange
+// First: Asio's awaitable.hpp uses std::exchange without including it.
+// clang-format off
+#include <utility>
+// clang-format on
 
 #include <array>
 #include <atomic>
@@ -43,9 +46,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
  private:
   const HttpFrontOptions& Options() const { return mFront.mOptions; }
-  boost::beast::http::request<boost::beast::http::string_body>& Request() {
-    return mParser->get();
-  }
+  boost::beast::http::request<boost::beast::http::string_body>& Request() { return mParser->get(); }
 
   // The read and answer loop (Session.cpp).
   void ReadHeader();
