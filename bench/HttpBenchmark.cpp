@@ -10,12 +10,14 @@
 // Every client thread keeps one connection open and writes the request
 // bytes itself, so that the client's own costs stay out of the figures.
 // Requests per second is items_per_second; p50 and p99 are latencies in
-// microseconds. Real time, since the work happens on the servers' threads.
+// microseconds; cpu_us_per_request is the process's CPU time per request.
+// Real time, since the work happens on the servers' threads.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -378,12 +380,23 @@ Servers& Shared() {
   return servers;
 }
 
+// User and system time of every thread of the process so far.
+double ProcessCpuMicroseconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto micro = [](const timeval& time) {
+    return static_cast<double>(time.tv_sec) * 1e6 + static_cast<double>(time.tv_usec);
+  };
+  return micro(usage.ru_utime) + micro(usage.ru_stime);
+}
+
 void Measure(benchmark::State& state, int port, const std::string& token) {
   Connection connection(port);
   const std::string request = RequestBytes(token);
   std::string answer;
   std::vector<double> latencies;
   latencies.reserve(100000);
+  const double cpuBefore = ProcessCpuMicroseconds();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     const int status = connection.RoundTrip(request, answer);
@@ -395,6 +408,7 @@ void Measure(benchmark::State& state, int port, const std::string& token) {
     benchmark::DoNotOptimize(answer.data());
     latencies.push_back(std::chrono::duration<double, std::micro>(end - start).count());
   }
+  const double cpu = ProcessCpuMicroseconds() - cpuBefore;
   std::sort(latencies.begin(), latencies.end());
   const auto at = [&latencies](double share) {
     return latencies.empty()
@@ -404,6 +418,13 @@ void Measure(benchmark::State& state, int port, const std::string& token) {
   };
   state.counters["p50_us"] = benchmark::Counter(at(0.50), benchmark::Counter::kAvgThreads);
   state.counters["p99_us"] = benchmark::Counter(at(0.99), benchmark::Counter::kAvgThreads);
+  // The CPU time of the whole process (clients and servers) per request:
+  // unlike requests per second, waiting for a core on a busy machine
+  // doesn't count in it.
+  const double requests =
+      static_cast<double>(state.iterations()) * static_cast<double>(state.threads());
+  state.counters["cpu_us_per_request"] =
+      benchmark::Counter(requests > 0 ? cpu / requests : 0.0, benchmark::Counter::kAvgThreads);
   state.SetItemsProcessed(state.iterations());
 }
 

