@@ -60,8 +60,8 @@
 #include "binding/Json.h"
 #include "abi/HostValue.h"
 #include "gameflow/Api/GameflowSession.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/http/EventHub.h"
 #include "host/http/HttpFront.h"
 #include "host/http/PluginThread.h"

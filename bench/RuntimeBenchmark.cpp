@@ -12,8 +12,8 @@
 #include <iostream>
 
 #include "binding/Json.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 
 namespace {
 

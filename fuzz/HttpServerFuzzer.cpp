@@ -35,7 +35,7 @@
 #include <string>
 #include <thread>
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/http/EventHub.h"
 #include "host/http/HttpFront.h"
 #include "host/http/PluginThread.h"

@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 
 namespace Nalo::Host::Http {
 

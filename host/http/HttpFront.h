@@ -48,7 +48,7 @@
 
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/http/EventHub.h"
 #include "host/http/PluginThread.h"
 #include "host/http/Recorder.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/http/HttpFront.h"
 
 namespace Nalo::Host::Http {

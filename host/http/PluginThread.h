@@ -24,7 +24,7 @@
 #include <future>
 #include <mutex>
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 
 namespace Nalo::Host::Http {
 

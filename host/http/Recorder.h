@@ -34,7 +34,7 @@
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "host/Host.h"
+#include "host/core/Host.h"
 
 namespace Nalo::Host::Http {
 

@@ -18,7 +18,7 @@
 #include "binding/BindingResult.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "host/Host.h"
+#include "host/core/Host.h"
 
 namespace Nalo::Host::Http {
 

@@ -24,8 +24,8 @@
 #include "binding/BindingProperty.h"
 #include "diagnostics/Failure.h"
 #include "diagnostics/MaybeType.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 
 namespace Nalo::Host {
 

@@ -22,8 +22,8 @@
 
 #include "binding/Json.h"
 #include "gameflow/GameflowEvent.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 
 namespace Nalo::Client::Gameflow {
 namespace {

@@ -14,7 +14,7 @@
 #include "Session.h"
 #include "binding/BindingProperty.h"
 #include "binding/Json.h"
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 
 namespace Nalo::Host::Http {
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "FrontMessages.h"
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/http/RequestTranslation.h"
 
 namespace Nalo::Host::Http {

@@ -2,7 +2,7 @@
 // header's lcds table): one answer in the step's own members, or a list of
 // them under "answers", one per call in order.
 
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/scenario/src/StepReading.h"
 
 namespace Nalo::Host::detail {

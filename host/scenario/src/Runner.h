@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "binding/BindingProperty.h"
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/scenario/Scenario.h"
 
 namespace Nalo::Host::detail {

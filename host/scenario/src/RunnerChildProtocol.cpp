@@ -15,7 +15,7 @@
 #include <deque>
 
 #include "binding/Json.h"
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/ChildRun.h"
 #include "host/scenario/src/Runner.h"
 

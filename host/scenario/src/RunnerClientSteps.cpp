@@ -19,7 +19,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/ChildRun.h"
 #include "host/scenario/ValueMatch.h"
 #include "host/scenario/src/Runner.h"

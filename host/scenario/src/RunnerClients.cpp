@@ -12,7 +12,7 @@
 
 #include "binding/Json.h"
 #include "gameflow/ProcessRecord.h"
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/ChildRun.h"
 #include "host/scenario/src/Runner.h"
 #include "tools/stand-in-client/StandInClientInstall.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/ValueMatch.h"
 #include "host/scenario/src/Runner.h"
 

@@ -5,7 +5,7 @@
 #include <cctype>
 
 #include "binding/Json.h"
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/src/Runner.h"
 
 namespace Nalo::Host::detail {

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "host/Peers.h"
+#include "host/peers/Peers.h"
 #include "host/scenario/src/Runner.h"
 
 namespace Nalo::Host::detail {

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "binding/Json.h"
-#include "host/Host.h"
+#include "host/core/Host.h"
 #include "host/scenario/src/StepReading.h"
 
 namespace Nalo::Host::detail {

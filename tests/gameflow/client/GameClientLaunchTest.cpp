@@ -27,8 +27,8 @@
 #include "binding/Json.h"
 #include "gameflow/ProcessRecord.h"
 #include "platform/ProcessSystem.h"
-#include "host/Host.h"
-#include "host/Peers.h"
+#include "host/core/Host.h"
+#include "host/peers/Peers.h"
 #include "tools/stand-in-client/StandInClientInstall.h"
 
 namespace Nalo::Client::Gameflow {
