@@ -46,11 +46,9 @@ class HttpFront::Impl {
   void Stop();
 
   // Runs `work` on the plugin thread, then `then` on the session's strand
-  // (with false when the plugin thread stopped first), unless `work` set
-  // `*carriedOn`: it then went on with the connection itself.
+  // (with false when the plugin thread stopped first).
   void CallPlugin(const std::shared_ptr<Session>& session, std::function<void(Host&)> work,
-                  std::function<void(bool ran)> then,
-                  std::shared_ptr<const bool> carriedOn = nullptr);
+                  std::function<void(bool ran)> then);
 
   void Log(std::string_view line) const {
     if (mOptions.log) {

@@ -33,23 +33,19 @@ void CloseOnExec(int descriptor) {
 
 void HttpFront::Impl::CallPlugin(const std::shared_ptr<Session>& session,
                                  std::function<void(Host&)> work,
-                                 std::function<void(bool ran)> then,
-                                 std::shared_ptr<const bool> carriedOn) {
+                                 std::function<void(bool ran)> then) {
   {
     std::lock_guard lock(mCallsMutex);
     ++mPendingCalls;
   }
-  mThread.Post(std::move(work), [this, executor = session->Executor(), then = std::move(then),
-                                 carriedOn = std::move(carriedOn)](bool ran) mutable {
-    // Run right after the work, on the plugin thread.
-    if (!ran || !carriedOn || !*carriedOn) {
-      asio::post(executor, [then = std::move(then), ran] { then(ran); });
-    }
-    // Notified under the lock: Stop may return as soon as it is released.
-    std::lock_guard lock(mCallsMutex);
-    --mPendingCalls;
-    mCallsDone.notify_all();
-  });
+  mThread.Post(std::move(work),
+               [this, executor = session->Executor(), then = std::move(then)](bool ran) mutable {
+                 asio::post(executor, [then = std::move(then), ran] { then(ran); });
+                 // Notified under the lock: Stop may return as soon as it is released.
+                 std::lock_guard lock(mCallsMutex);
+                 --mPendingCalls;
+                 mCallsDone.notify_all();
+               });
 }
 
 MaybeType<Failure, void> HttpFront::Impl::Start() {

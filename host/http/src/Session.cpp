@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <exception>
 #include <utility>
 
 #include "FrontMessages.h"
@@ -211,17 +210,12 @@ void Session::Dispatch() {
     call->method = "GET";  // answered like GET, without its body
   }
   // The plugin thread renders the answer and writes it to the socket
-  // itself, without waiting: nothing else touches the session until the
-  // call is done (Stop waits for it too). When the whole answer went out
-  // on a connection that stays open, the plugin thread also starts reading
-  // the next request, whose completion comes to the strand: this spares
-  // every such request a wake-up of an I/O thread. Otherwise what didn't
-  // fit, or the close, is done from the strand.
+  // itself, without waiting: nothing else touches the socket until the
+  // strand hears back, and what didn't fit is written from the strand.
   struct Outcome {
     std::string text;
     std::size_t sent = 0;
     bool keepAlive = false;
-    bool carriedOn = false;  // the plugin thread went on reading
   };
   auto outcome = std::make_shared<Outcome>();
   Rendering rendering = RenderingNow();
@@ -230,8 +224,7 @@ void Session::Dispatch() {
   const int socket = mStream.socket().native_handle();
   mFront.CallPlugin(
       shared_from_this(),
-      [self = shared_from_this(), call, outcome, recorder, socket,
-       rendering = std::move(rendering)](Host& host) {
+      [call, outcome, recorder, socket, rendering = std::move(rendering)](Host& host) {
         if (recorder != nullptr) {
           recorder->Before();
         }
@@ -249,14 +242,6 @@ void Session::Dispatch() {
         const ssize_t sent =
             ::send(socket, outcome->text.data(), outcome->text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         outcome->sent = sent > 0 ? static_cast<std::size_t>(sent) : 0;
-        if (outcome->keepAlive && outcome->sent == outcome->text.size()) {
-          try {
-            self->ReadHeader();
-            outcome->carriedOn = true;
-          } catch (const std::exception&) {
-            // Out of memory starting the read: the strand tries again.
-          }
-        }
       },
       [self = shared_from_this(), outcome](bool ran) {
         if (!ran) {
@@ -265,8 +250,7 @@ void Session::Dispatch() {
         }
         self->mOutgoing = std::move(outcome->text);
         self->WriteAnswer(outcome->sent, outcome->keepAlive);
-      },
-      std::shared_ptr<const bool>(outcome, &outcome->carriedOn));
+      });
 }
 
 detail::Rendering Session::RenderingNow() {
