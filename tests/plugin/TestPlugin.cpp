@@ -80,7 +80,6 @@ class TestPlugin final : public AppModule {
     auto routes = Routes().Bind(*this);
     routes.Get("/tav-testplugin/v1/journal", &TestPlugin::GetJournal);
     routes.Get("/tav-testplugin/v1/bench-deliveries", &TestPlugin::BenchDeliveries);
-    routes.Post("/tav-testplugin/v1/journal/clear", &TestPlugin::ClearJournal);
     routes.Get("/tav-testplugin/v1/items/{name}", &TestPlugin::GetItem, InPath("name"));
     routes.Post("/tav-testplugin/v1/items", &TestPlugin::PostItem, InBody("item"));
     routes.Delete("/tav-testplugin/v1/items/{name}", &TestPlugin::DeleteItem, InPath("name"));
@@ -237,7 +236,6 @@ class TestPlugin final : public AppModule {
   std::vector<std::uint64_t> ReadClocks() {
     return {NowNanoseconds(), NowMillisecondsSinceEpoch()};
   }
-  void ClearJournal() { mJournal.clear(); }
 
   MaybeType<Failure, Item> GetItem(std::string name) {
     const auto found = mItems.find(name);
