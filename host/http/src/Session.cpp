@@ -280,7 +280,7 @@ detail::Rendering Session::RenderingNow() {
   return rendering;
 }
 
-void Session::Reply(detail::Answer answer) {
+void Session::Reply(const detail::Answer& answer) {
   const Rendering rendering = RenderingNow();
   const bool keepAlive = rendering.keepAlive && !answer.close;
   mOutgoing = Render(answer, rendering);
