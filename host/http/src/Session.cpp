@@ -280,7 +280,9 @@ detail::Rendering Session::RenderingNow() {
   return rendering;
 }
 
-void Session::Reply(const detail::Answer& answer) {
+// Callers hand their answer over (std::move); it is only read here.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
+void Session::Reply(detail::Answer answer) {
   const Rendering rendering = RenderingNow();
   const bool keepAlive = rendering.keepAlive && !answer.close;
   mOutgoing = Render(answer, rendering);

@@ -56,7 +56,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void Dispatch();
   void AddCors(detail::Answer& answer);
   detail::Rendering RenderingNow();
-  void Reply(const detail::Answer& answer);
+  void Reply(detail::Answer answer);
   void WriteAnswer(std::size_t from, bool keepAlive);
   void AfterAnswer(bool keepAlive);
   void Shutdown();
