@@ -64,7 +64,7 @@ struct Served {
     Nalo::Host::Http::HttpFrontOptions front;
     front.token = "fuzz";
     front.clock = Nalo::Host::ClockMode::Virtual;
-    front.maxBodyBytes = 64 * 1024;
+    front.maxBodyBytes = std::size_t{64} * 1024;
     // Far beyond any run: see the top of the file.
     front.headerTimeout = std::chrono::hours(1);
     front.bodyTimeout = std::chrono::hours(1);

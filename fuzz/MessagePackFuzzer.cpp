@@ -48,6 +48,8 @@ bool Same(const Nalo::BindingProperty& left, const Nalo::BindingProperty& right)
     case Nalo::BindingKind::Float: {
       const double a = left.GetFloat(0);
       const double b = right.GetFloat(0);
+      // Bit for bit on purpose: NaN equals itself, and -0 differs from 0.
+      // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison)
       return std::memcmp(&a, &b, sizeof a) == 0;
     }
     case Nalo::BindingKind::Blob:

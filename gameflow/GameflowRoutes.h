@@ -68,9 +68,9 @@ class GameflowRoutes {
   void SetExtraGameClientArgs(std::vector<std::string> arguments);
   MaybeType<Failure, Api::GameflowSession> GetSession();
   bool GetActivePatcherLock();
-  void PostSessionEvent(std::string name);
-  void PostDodge(Api::GameflowGameDodge dodge);
-  void PostGameConfiguration(Api::Queue queue);
+  void PostSessionEvent(const std::string& name);
+  void PostDodge(const Api::GameflowGameDodge& dodge);
+  void PostGameConfiguration(const Api::Queue& queue);
   bool RequestLobby();
   bool RequestTournamentCheckin();
   void PostTournamentEnded();
@@ -79,8 +79,10 @@ class GameflowRoutes {
   Api::GameflowWatchPhase GetWatchPhase();
   bool GetSpectating();
   void GetDelayedSpectateLaunch();
-  void PostClientReceivedMessage(std::string message) { mLauncher->SetClientVestoMessage(message); }
-  MaybeType<Failure, void> PostWatchLaunch(std::vector<std::string> args) {
+  void PostClientReceivedMessage(const std::string& message) {
+    mLauncher->SetClientVestoMessage(message);
+  }
+  MaybeType<Failure, void> PostWatchLaunch(const std::vector<std::string>& args) {
     return mLauncher->WatchLaunch(args);
   }
   MaybeType<Failure, void> PostSpectateLaunch(std::string summonerName) {

@@ -26,7 +26,7 @@
 namespace Nalo::Client::Gameflow {
 
 // How long a written lock lasts: 15 minutes.
-inline constexpr std::uint64_t kPatcherLockValidityMilliseconds = 15 * 60 * 1000;
+inline constexpr std::uint64_t kPatcherLockValidityMilliseconds = std::uint64_t{15} * 60 * 1000;
 // How often a lock is rewritten while a game is under way: 30 seconds.
 inline constexpr std::uint64_t kPatcherLockRefreshNanoseconds = 30ULL * 1000 * 1000 * 1000;
 

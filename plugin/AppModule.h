@@ -78,6 +78,10 @@ class AppModule : public ModuleBase {
  public:
   explicit AppModule(const TickClock& clock = SystemTickClock());
   ~AppModule() override;
+  AppModule(const AppModule&) = delete;
+  AppModule& operator=(const AppModule&) = delete;
+  AppModule(AppModule&&) = delete;
+  AppModule& operator=(AppModule&&) = delete;
 
   // Slot 13: registers the subclass's types and routes, during Register.
   virtual void RegisterApi() {}

@@ -235,6 +235,10 @@ class ModuleBase : public EventSubscriber {
   // `clock` is "now" for tasks and timers and must outlive the module.
   explicit ModuleBase(const TickClock& clock = SystemTickClock());
   ~ModuleBase() override;
+  ModuleBase(const ModuleBase&) = delete;
+  ModuleBase& operator=(const ModuleBase&) = delete;
+  ModuleBase(ModuleBase&&) = delete;
+  ModuleBase& operator=(ModuleBase&&) = delete;
 
   // --- Resource subscriptions (slots 0 and 1) ---------------------------------
 

@@ -123,7 +123,7 @@ bool GameflowRoutes::GetActivePatcherLock() {
   return mGate->ReadLockIsActive();
 }
 
-void GameflowRoutes::PostSessionEvent(std::string name) {
+void GameflowRoutes::PostSessionEvent(const std::string& name) {
   if (name.empty()) {
     Log(LogLevel::Error, kLogGroupDebug, "Empty gameflow update event.");
     return;
@@ -143,7 +143,7 @@ void GameflowRoutes::PostSessionEvent(std::string name) {
   mOwner->PostEvent(*event);
 }
 
-void GameflowRoutes::PostDodge(Api::GameflowGameDodge dodge) {
+void GameflowRoutes::PostDodge(const Api::GameflowGameDodge& dodge) {
   switch (mModel->session.RecordDodge(dodge)) {
     case DodgeOutcome::Invalid:
       Log(LogLevel::Error, kLogGroupDebug, "Received invalid dodge data.");
@@ -164,7 +164,7 @@ void GameflowRoutes::PostDodge(Api::GameflowGameDodge dodge) {
   mOwner->PublishSession();
 }
 
-void GameflowRoutes::PostGameConfiguration(Api::Queue queue) {
+void GameflowRoutes::PostGameConfiguration(const Api::Queue& queue) {
   if (mModel->session.Phase() == GameflowPhase::None) {
     Log(LogLevel::Error, kLogGroupDebug, "Invalid gameflow session.");
     return;

@@ -66,9 +66,9 @@ struct HttpFrontOptions {
   // preflight requests are answered; no other origin ever does.
   std::string corsOrigin;
   // Largest body read, whatever its transfer coding (413 beyond).
-  std::size_t maxBodyBytes = 1024 * 1024;
+  std::size_t maxBodyBytes = std::size_t{1024} * 1024;
   // Header bytes (request line included) read at most (431 beyond).
-  std::size_t maxHeaderBytes = 64 * 1024;
+  std::size_t maxHeaderBytes = std::size_t{64} * 1024;
   TranslationLimits limits;
   // From the connection's start or the end of the previous answer until the
   // last header byte: an idle keep-alive connection is closed after it.
@@ -76,7 +76,7 @@ struct HttpFrontOptions {
   // The body must arrive within this plus its length at bodyBytesPerSecond
   // (a chunked body: the largest one's).
   std::chrono::milliseconds bodyTimeout{5000};
-  std::size_t bodyBytesPerSecond = 64 * 1024;
+  std::size_t bodyBytesPerSecond = std::size_t{64} * 1024;
   // Writing one answer, or one piece of an event stream.
   std::chrono::milliseconds writeTimeout{5000};
   // Connections held at once, event streams included; beyond that a new

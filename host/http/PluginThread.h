@@ -41,6 +41,7 @@ class PluginThread {
   PluginThread& operator=(const PluginThread&) = delete;
   PluginThread(PluginThread&&) = delete;
   PluginThread& operator=(PluginThread&&) = delete;
+  ~PluginThread() = default;
 
   // Runs the loop on the calling thread until Stop(). `afterWork` runs on
   // this thread after each round of work (due tasks or calls), so that the

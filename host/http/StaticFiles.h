@@ -36,7 +36,7 @@ struct StaticAnswer {
 
 class StaticFiles {
  public:
-  static constexpr std::size_t kMaxFileBytes = 8 * 1024 * 1024;
+  static constexpr std::size_t kMaxFileBytes = std::size_t{8} * 1024 * 1024;
 
   // An empty or missing folder serves nothing (every answer is nullopt).
   explicit StaticFiles(std::filesystem::path folder);

@@ -143,7 +143,13 @@ std::string RenderGameflowChartMermaid() {
         continue;
       }
       const std::string source = state == &root ? "AnyState" : state->Name();
-      text += "  " + source + " --> " + row.target->Name() + " : " + label + "\n";
+      text.append("  ")
+          .append(source)
+          .append(" --> ")
+          .append(row.target->Name())
+          .append(" : ")
+          .append(label)
+          .append("\n");
     }
     if (!accepted.empty()) {
       text += "  " + state->Name() + " --> " + state->Name() + " : " + accepted + "\n";

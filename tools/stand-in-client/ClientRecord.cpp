@@ -21,7 +21,7 @@ constexpr std::string_view kRecordFileName = "stand-in-client.record";
 // Relative to the working directory: the file the launcher writes the game's
 // locale into.
 constexpr const char* kLocaleFile = "data/cfg/defaults/locale.cfg";
-constexpr std::size_t kMaxFileSize = 64 * 1024;
+constexpr std::size_t kMaxFileSize = std::size_t{64} * 1024;
 
 void AppendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');

@@ -116,6 +116,11 @@ MaybeType<Failure, void> GameClientLauncher::LaunchGameClient() {
   // From here on this launch owns the process record and the patcher lock.
   mRestoredClient.reset();
   struct Done {
+    explicit Done(GameClientLauncher* owner) : launcher(owner) {}
+    Done(const Done&) = delete;
+    Done& operator=(const Done&) = delete;
+    Done(Done&&) = delete;
+    Done& operator=(Done&&) = delete;
     GameClientLauncher* launcher;
     bool launched = false;
     ~Done() {

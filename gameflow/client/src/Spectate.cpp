@@ -146,8 +146,10 @@ MaybeType<Failure, void> Spectate::Launch(std::optional<std::string> summonerNam
   mPeers->SetTimer(Wire::kReconnectDelayTimer, static_cast<double>(delay),
                    [this, name, summonerName, relaunch] {
                      // The timer's callable goes with the timer: work on copies.
+                     // NOLINTBEGIN(performance-unnecessary-copy-initialization)
                      const std::string spectated = name;
                      const std::optional<std::string> requested = summonerName;
+                     // NOLINTEND(performance-unnecessary-copy-initialization)
                      const bool again = relaunch;
                      Log(LogLevel::Always, kLogGroupDebug, "Launching spectate of %s after delay.",
                          spectated.c_str());

@@ -102,7 +102,7 @@ void WatchedProcess::WatchWindow(std::uint32_t pid) {
 }
 
 void WatchedProcess::WatchExit(std::string_view mode, std::uint32_t pid,
-                               std::function<void()> exitAction) {
+                               const std::function<void()>& exitAction) {
   static_cast<void>(mPeers->Post(Wire::kUxMinimizePath, nullptr));
   const std::string timer = std::string(Wire::kMonitorTimerPrefix) + std::string(mode);
   mPeers->SetTimer(timer, kMonitorPeriodSeconds, [this, timer, pid, exitAction] {

@@ -48,7 +48,7 @@ class WatchedProcess {
   // Minimizes the host and looks every 100 ms whether `pid` ended; then clears
   // the record, shows the host, runs `exitAction` and checks for corruption.
   // `mode` names the timer ("game", "spectator", "watch").
-  void WatchExit(std::string_view mode, std::uint32_t pid, std::function<void()> exitAction);
+  void WatchExit(std::string_view mode, std::uint32_t pid, const std::function<void()>& exitAction);
 
  private:
   ProcessSystem* mProcesses;

@@ -151,6 +151,8 @@ std::uint8_t NALO_ABI_CALL CorePostTask(const NaloCoreApi* core, const char* lab
   const std::string text = label != nullptr ? label : "";
   host.Record(CoreEntry::PostTask, handle, text, flags, delaySeconds);
   const double seconds = delaySeconds > 0 ? delaySeconds : 0;
+  // Not negative, so adding a half rounds to the nearest nanosecond.
+  // NOLINTNEXTLINE(bugprone-incorrect-roundings)
   const auto delay = static_cast<std::uint64_t>(seconds * kNanosecondsPerSecond + 0.5);
   host.mQueue.Post(text, handle, delay, [callback, userData] { callback(userData); });
   return 1;

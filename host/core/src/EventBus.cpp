@@ -60,7 +60,7 @@ void EventBus::Deliver(std::uint64_t id, const EventPayload& payload) const {
     return;  // unsubscribed since the event was sent
   }
   // A copy: the callback may subscribe or unsubscribe.
-  const Subscription target = *found;
+  const Subscription target = *found;  // NOLINT(performance-unnecessary-copy-initialization)
   HostValue value = ToHostValue(*payload, mRegistry);
   NaloEvent record{};
   record.name = target.name.c_str();

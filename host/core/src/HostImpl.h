@@ -39,7 +39,7 @@ constexpr std::uint32_t kInternalError = 500;
 
 // A route of a loaded plugin, its pattern compiled once at load.
 struct CompiledRoute {
-  const NaloRoute* record;
+  const NaloRoute* record = nullptr;
   std::optional<std::regex> pattern;  // unset for a literal template
 };
 

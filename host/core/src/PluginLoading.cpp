@@ -94,6 +94,11 @@ MaybeType<Failure, void> Host::Impl::Load(const std::filesystem::path& path,
   NaloSetClockSource clockExport =
       mQueue.Mode() == ClockMode::Virtual ? plugin->library->ClockSourceExport() : nullptr;
   struct ClockInstallation {
+    explicit ClockInstallation(NaloSetClockSource& source) : install(source) {}
+    ClockInstallation(const ClockInstallation&) = delete;
+    ClockInstallation& operator=(const ClockInstallation&) = delete;
+    ClockInstallation(ClockInstallation&&) = delete;
+    ClockInstallation& operator=(ClockInstallation&&) = delete;
     NaloSetClockSource& install;
     ~ClockInstallation() {
       if (install != nullptr) {

@@ -394,6 +394,7 @@ int main(int count, char** values) {
   std::vector<std::string> arguments = {hostProgram,   "--plugin", plugin,         "--http",
                                         "127.0.0.1:0", "--state",  folder.string()};
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
   }

@@ -73,7 +73,7 @@ void Session::StartEvents(std::string_view target) {
       "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-cache\r\n"
       "X-Accel-Buffering: no\r\nTransfer-Encoding: chunked\r\n";
   for (const auto& [name, value] : head.headers) {
-    text += name + ": " + value + "\r\n";
+    text.append(name).append(": ").append(value).append("\r\n");
   }
   text += "\r\n";
   std::weak_ptr<Session> weak = weak_from_this();

@@ -25,7 +25,7 @@ constexpr std::string_view kAccessFileName = "http-front.json";
 // client still sends, for this long and up to this much, so that its
 // unread request doesn't turn the close into a reset that loses the answer.
 constexpr std::chrono::seconds kLingerTime{1};
-constexpr std::size_t kLingerBytes = 2 * 1024 * 1024;
+constexpr std::size_t kLingerBytes = std::size_t{2} * 1024 * 1024;
 
 namespace Message {
 constexpr std::string_view kUnauthorized =

@@ -5,6 +5,7 @@
 
 #include <iostream>
 #include <thread>
+#include <utility>
 
 #include "platform/Clock.h"
 
@@ -54,6 +55,11 @@ int RunHttpHost(HttpHostOptions options) {
   }
   // A state folder made for this run goes with it, however it ends.
   struct FolderRemoval {
+    explicit FolderRemoval(std::filesystem::path removed) : folder(std::move(removed)) {}
+    FolderRemoval(const FolderRemoval&) = delete;
+    FolderRemoval& operator=(const FolderRemoval&) = delete;
+    FolderRemoval(FolderRemoval&&) = delete;
+    FolderRemoval& operator=(FolderRemoval&&) = delete;
     std::filesystem::path folder;
     ~FolderRemoval() {
       if (!folder.empty()) {
@@ -134,6 +140,9 @@ int RunHttpHost(HttpHostOptions options) {
   front.Stop();
   // The waiter may still be waiting when the plugin thread stopped for
   // another reason; wake it.
+  // SIGTERM is one of the signals it waits for (and blocked in every thread),
+  // so this ends its wait rather than the process.
+  // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread)
   pthread_kill(signalWaiter.native_handle(), SIGTERM);
   signalWaiter.join();
   if (recorder) {

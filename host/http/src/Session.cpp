@@ -264,6 +264,8 @@ detail::Rendering Session::RenderingNow() {
   return rendering;
 }
 
+// Callers hand their answer over (std::move); it is only read here.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void Session::Reply(detail::Answer answer) {
   const Rendering rendering = RenderingNow();
   const bool keepAlive = rendering.keepAlive && !answer.close;

@@ -111,6 +111,7 @@ std::vector<const LogLine*> NearestLines(std::string_view wanted, std::span<cons
   scored.resize(std::min(scored.size(), kShown));
   std::ranges::sort(scored, {}, &std::pair<std::size_t, std::size_t>::second);
   std::vector<const LogLine*> nearest;
+  nearest.reserve(scored.size());
   for (const auto& entry : scored) {
     nearest.push_back(&lines[entry.second]);
   }
