@@ -5,7 +5,6 @@
 
 #include "diagnostics/Log.h"
 #include "diagnostics/LogGroup.h"
-#include "platform/Clock.h"
 #include "platform/Platform.h"
 
 namespace Nalo {
@@ -27,30 +26,6 @@ class DispatchScope {
   DispatchScope(DispatchScope&&) = delete;
   DispatchScope& operator=(DispatchScope&&) = delete;
 };
-
-// The local time of a log line. The calendar fields change once a second, and
-// converting to them is the dear part (time zone rules), so each thread keeps
-// the fields of the last second it converted and fills in the milliseconds.
-LocalTime LogLineTime() noexcept {
-  thread_local std::uint64_t cachedSecond = ~std::uint64_t{0};
-  thread_local LocalTime cached{};
-  constexpr std::uint64_t kMillisecondsPerSecond = 1000;
-  constexpr std::uint64_t kSecondsPerMinute = 60;
-  const std::uint64_t milliseconds = NowMillisecondsSinceEpoch();
-  const std::uint64_t second = milliseconds / kMillisecondsPerSecond;
-  if (second != cachedSecond) {
-    // The conversion reads the clock again; kept only when that reading
-    // fell in the same second (no zone is offset by part of a minute).
-    const LocalTime converted = detail::Platform::LocalTimeNow();
-    if (static_cast<std::uint64_t>(converted.second) != second % kSecondsPerMinute) {
-      return converted;
-    }
-    cachedSecond = second;
-    cached = converted;
-  }
-  cached.millisecond = static_cast<std::int32_t>(milliseconds % kMillisecondsPerSecond);
-  return cached;
-}
 
 }  // namespace
 
@@ -103,7 +78,7 @@ void LogManager::LogV(LogLevel level, std::uint64_t groups, const char* format,
   const std::size_t messageLength =
       length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof message - 1);
   message[messageLength] = '\0';
-  const LogTargetRecord record{.time = LogLineTime(),
+  const LogTargetRecord record{.time = detail::Platform::LocalTimeNow(),
                                .level = static_cast<std::int32_t>(level),
                                .groups = groups,
                                .message = message,

@@ -384,7 +384,7 @@ TEST_F(HttpProgram, ARecordedSessionReplaysAsAScenario) {
       c.drive(*client);
       client.reset();  // an idle connection would hold a worker until its keep-alive ends
       host.Signal(SIGTERM);
-      ASSERT_EQ(host.Wait(), 0);
+      ASSERT_EQ(host.Wait(), 0) << host.Errors();
     }
     const std::string text = ReadFile(recording);
     EXPECT_THAT(text, testing::HasSubstr("  - request: "));
