@@ -43,8 +43,14 @@ inline bool Eventually(const std::function<bool()>& condition,
 // A raw connection, for what a well-behaved client never sends.
 class RawConnection {
  public:
-  explicit RawConnection(int port, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+  // `receiveBuffer`, when not 0, is the socket's receive buffer: a small
+  // one makes the server's writes stop short.
+  explicit RawConnection(int port, std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                         int receiveBuffer = 0)
       : mSocket(socket(AF_INET, SOCK_STREAM, 0)) {
+    if (receiveBuffer != 0) {
+      setsockopt(mSocket, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));

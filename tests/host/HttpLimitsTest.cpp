@@ -212,6 +212,66 @@ TEST(HttpLimits, ParserLimitsAndFramingHoldWhateverTheTransferCoding) {
   EXPECT_EQ(StatusLine(raw.ReadAnswer()), "HTTP/1.1 200 OK");
 }
 
+// A client may send its next requests before the answers come: each is
+// answered whole and in order, whether the plugin thread wrote its answer
+// at once or the front finished writing it, and a refusal or a control
+// route among them waits its turn. Nothing is answered after a request
+// that closes the connection.
+TEST(HttpLimits, PipelinedRequestsAreAnsweredWholeAndInOrder) {
+  ServedHost served;
+  ASSERT_TRUE(served.Ready());
+  const std::string auth = "Authorization: Bearer " + served.Front().Token() + "\r\n";
+  // A MessagePack string of a million control characters, each written
+  // back in JSON as six bytes: more than a socket's send buffer takes (at
+  // most 4 MiB here), so the plugin thread's write stops short.
+  const std::size_t count = 1000000;
+  std::string packed = "\xdb";
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    packed += static_cast<char>((count >> shift) & 0xFF);
+  }
+  packed += std::string(count, '\x01');
+  std::string big = "\"";
+  for (std::size_t i = 0; i < count; ++i) {
+    big += "\\u0001";
+  }
+  big += "\"";
+  RawConnection raw(served.Front().Port(), 20s, 4096);
+  ASSERT_TRUE(raw.Send("PUT /lobby/v1/big HTTP/1.1\r\n" + auth +
+                       "Content-Type: application/x-msgpack\r\nContent-Length: " +
+                       std::to_string(packed.size()) + "\r\n\r\n" + packed));
+  EXPECT_EQ(StatusLine(raw.ReadAnswer()), "HTTP/1.1 204 No Content");
+  const std::string getBig = "GET /lobby/v1/big HTTP/1.1\r\n" + auth + "\r\n";
+  ASSERT_TRUE(raw.Send(getBig + getBig + "GET /tav-testplugin/v1/nothing HTTP/1.1\r\n" + auth +
+                       "\r\nGET /host/v1/status HTTP/1.1\r\n" + auth + "\r\n" + getBig +
+                       "GET /naloclient/command-line-args HTTP/1.1\r\n" + auth +
+                       "Connection: close\r\n\r\n" + getBig));
+  const auto body = [](const std::string& answer) {
+    return answer.substr(std::min(answer.size(), answer.find("\r\n\r\n") + 4));
+  };
+  for (int i = 0; i < 2; ++i) {
+    const std::string answer = raw.ReadAnswer();
+    EXPECT_EQ(StatusLine(answer), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(body(answer) == big) << "answer " << i << " is " << answer.size() << " bytes";
+  }
+  EXPECT_EQ(StatusLine(raw.ReadAnswer()), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(StatusLine(raw.ReadAnswer()), "HTTP/1.1 200 OK");  // the control route
+  EXPECT_TRUE(body(raw.ReadAnswer()) == big);
+  const std::string last = raw.ReadAnswer();
+  EXPECT_EQ(StatusLine(last), "HTTP/1.1 200 OK");
+  EXPECT_EQ(body(last), "[]");
+  EXPECT_EQ(raw.ReadToEnd(), "");
+  EXPECT_TRUE(raw.Closed());
+
+  // A request refused before it reaches the core ends the connection once
+  // the answer before it is out.
+  RawConnection refused(served.Front().Port(), 20s, 4096);
+  ASSERT_TRUE(refused.Send(getBig + "GET /lobby/v1/x#part HTTP/1.1\r\n" + auth + "\r\n" + getBig));
+  EXPECT_TRUE(body(refused.ReadAnswer()) == big);
+  EXPECT_EQ(StatusLine(refused.ReadAnswer()), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(refused.ReadToEnd(), "");
+  EXPECT_TRUE(refused.Closed());
+}
+
 TEST(HttpLimits, HeadAnswersLikeGetWithoutTheBodyAndCorsExposesTheReason) {
   HttpFrontOptions options;
   options.corsOrigin = "http://localhost:5173";

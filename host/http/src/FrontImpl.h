@@ -49,6 +49,10 @@ class HttpFront::Impl {
   // (with false when the plugin thread stopped first).
   void CallPlugin(const std::shared_ptr<Session>& session, std::function<void(Host&)> work,
                   std::function<void(bool ran)> then);
+  // Runs `work` on the plugin thread and `finished` right after it on that
+  // thread (or with false, without `work`, on the thread that found the
+  // plugin thread stopped). Stop waits for `finished`.
+  void RunOnPluginThread(std::function<void(Host&)> work, std::function<void(bool ran)> finished);
 
   void Log(std::string_view line) const {
     if (mOptions.log) {

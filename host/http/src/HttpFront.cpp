@@ -34,18 +34,25 @@ void CloseOnExec(int descriptor) {
 void HttpFront::Impl::CallPlugin(const std::shared_ptr<Session>& session,
                                  std::function<void(Host&)> work,
                                  std::function<void(bool ran)> then) {
+  RunOnPluginThread(std::move(work),
+                    [executor = session->Executor(), then = std::move(then)](bool ran) mutable {
+                      asio::post(executor, [then = std::move(then), ran] { then(ran); });
+                    });
+}
+
+void HttpFront::Impl::RunOnPluginThread(std::function<void(Host&)> work,
+                                        std::function<void(bool ran)> finished) {
   {
     std::lock_guard lock(mCallsMutex);
     ++mPendingCalls;
   }
-  mThread.Post(std::move(work),
-               [this, executor = session->Executor(), then = std::move(then)](bool ran) mutable {
-                 asio::post(executor, [then = std::move(then), ran] { then(ran); });
-                 // Notified under the lock: Stop may return as soon as it is released.
-                 std::lock_guard lock(mCallsMutex);
-                 --mPendingCalls;
-                 mCallsDone.notify_all();
-               });
+  mThread.Post(std::move(work), [this, finished = std::move(finished)](bool ran) {
+    finished(ran);
+    // Notified under the lock: Stop may return as soon as it is released.
+    std::lock_guard lock(mCallsMutex);
+    --mPendingCalls;
+    mCallsDone.notify_all();
+  });
 }
 
 MaybeType<Failure, void> HttpFront::Impl::Start() {

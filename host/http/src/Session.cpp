@@ -20,7 +20,8 @@ Session::Session(HttpFront::Impl& front, tcp::socket socket, bool refused)
     : mFront(front),
       mStream(std::move(socket)),
       mRefused(refused),
-      mKeepAlive(mStream.get_executor()) {
+      mKeepAlive(mStream.get_executor()),
+      mHeaderDeadline(mStream.get_executor()) {
   (mRefused ? mFront.mRefusing : mFront.mConnections).fetch_add(1);
   std::lock_guard lock(mFront.mSessionsMutex);
   mFront.mSessions.insert(this);
@@ -52,19 +53,79 @@ void Session::Start() {
 void Session::Close() {
   beast::error_code ignored;
   mKeepAlive.cancel();
+  mHeaderDeadline.cancel();
   mStream.socket().shutdown(tcp::socket::shutdown_both, ignored);
   mStream.socket().close(ignored);
 }
 
 void Session::ReadHeader() {
+  StartHeaderRead(false);
+}
+
+void Session::ReadHeaderAhead() {
+  StartHeaderRead(true);
+}
+
+void Session::StartHeaderRead(bool ahead) {
   mParser.emplace();
   mParser->header_limit(
       static_cast<std::uint32_t>(std::min<std::size_t>(Options().maxHeaderBytes, UINT32_MAX)));
   mParser->body_limit(static_cast<std::uint64_t>(Options().maxBodyBytes));
-  mStream.expires_after(Options().headerTimeout);
-  http::async_read_header(
-      mStream, mBuffer, *mParser,
-      [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnHeader(error); });
+  mReadingAhead = ahead;
+  if (ahead) {
+    mStream.expires_never();
+    ArmHeaderDeadline();
+  } else {
+    mStream.expires_after(Options().headerTimeout);
+  }
+  http::async_read_header(mStream, mBuffer, *mParser,
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            self->OnHeaderRead(error);
+                          });
+}
+
+void Session::OnHeaderRead(beast::error_code error) {
+  if (mReadingAhead) {
+    int calling = kCalling;
+    if (mCall.compare_exchange_strong(calling, kNextWaiting)) {
+      mWaitingError = error;
+      return;  // FinishCall goes on once the answer is out
+    }
+    mReadingAhead = false;
+    mHeaderDeadline.cancel();
+  }
+  OnHeader(error);
+}
+
+void Session::ArmHeaderDeadline() {
+  mHeaderDeadline.expires_after(Options().headerTimeout);
+  mHeaderDeadline.async_wait([weak = weak_from_this()](beast::error_code error) {
+    const std::shared_ptr<Session> self = weak.lock();
+    if (error || !self) {
+      return;
+    }
+    if (self->mCall.load() != kNoCall) {
+      // The plugin thread may be writing to the socket: the connection
+      // ends once the answer is out and the next header still isn't in.
+      self->ArmHeaderDeadline();
+      return;
+    }
+    self->Shutdown();  // the pending read ends with operation_aborted
+  });
+}
+
+// On the strand, once the answer of the call is out: the next request's
+// header, if it was read meanwhile, is looked at now.
+void Session::FinishCall() {
+  if (mCall.exchange(kNoCall) == kNextWaiting) {
+    TakeWaitingHeader();
+  }
+}
+
+void Session::TakeWaitingHeader() {
+  mReadingAhead = false;
+  mHeaderDeadline.cancel();
+  OnHeader(mWaitingError);
 }
 
 void Session::ReadFailed(beast::error_code error) {
@@ -210,21 +271,25 @@ void Session::Dispatch() {
     call->method = "GET";  // answered like GET, without its body
   }
   // The plugin thread renders the answer and writes it to the socket
-  // itself, without waiting: nothing else touches the socket until the
-  // strand hears back, and what didn't fit is written from the strand.
+  // itself, without waiting: nothing else writes to the socket until the
+  // call is finished. When the whole answer went out on a kept connection,
+  // the call ends there, on the plugin thread, and the strand isn't woken
+  // for it; otherwise the strand writes the rest (or the refusal) and ends
+  // it. Meanwhile the strand reads the next request's header (ahead).
   struct Outcome {
     std::string text;
     std::size_t sent = 0;
-    bool keepAlive = false;
   };
   auto outcome = std::make_shared<Outcome>();
-  Rendering rendering = RenderingNow();
-  outcome->keepAlive = rendering.keepAlive;
+  auto rendering = std::make_shared<const Rendering>(RenderingNow());
+  const bool keepAlive = rendering->keepAlive;
   Recorder* recorder = Options().recorder;
   const int socket = mStream.socket().native_handle();
-  mFront.CallPlugin(
-      shared_from_this(),
-      [call, outcome, recorder, socket, rendering = std::move(rendering)](Host& host) {
+  if (keepAlive) {
+    mCall.store(kCalling);  // before the plugin thread may finish
+  }
+  mFront.RunOnPluginThread(
+      [call, outcome, recorder, socket, rendering](Host& host) {
         if (recorder != nullptr) {
           recorder->Before();
         }
@@ -238,19 +303,30 @@ void Session::Dispatch() {
         answer.status = response.status;
         answer.reason = response.reason;
         answer.json = ResponseJson(response);
-        outcome->text = Render(answer, rendering);
+        outcome->text = Render(answer, *rendering);
         const ssize_t sent =
             ::send(socket, outcome->text.data(), outcome->text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         outcome->sent = sent > 0 ? static_cast<std::size_t>(sent) : 0;
       },
-      [self = shared_from_this(), outcome](bool ran) {
-        if (!ran) {
-          self->Reply(Refusal(kUnavailable, Message::kStopping));
+      [self = shared_from_this(), outcome, rendering, keepAlive](bool ran) {
+        if (ran && keepAlive && outcome->sent == outcome->text.size()) {
+          if (self->mCall.exchange(kNoCall) == kNextWaiting) {
+            asio::post(self->Executor(), [self] { self->TakeWaitingHeader(); });
+          }
           return;
         }
-        self->mOutgoing = std::move(outcome->text);
-        self->WriteAnswer(outcome->sent, outcome->keepAlive);
+        asio::post(self->Executor(), [self, outcome, rendering, keepAlive, ran] {
+          if (!ran) {
+            self->Reply(Refusal(kUnavailable, Message::kStopping), *rendering);
+            return;
+          }
+          self->mOutgoing = std::move(outcome->text);
+          self->WriteAnswer(outcome->sent, keepAlive);
+        });
       });
+  if (keepAlive) {
+    ReadHeaderAhead();
+  }
 }
 
 detail::Rendering Session::RenderingNow() {
@@ -267,7 +343,10 @@ detail::Rendering Session::RenderingNow() {
 // Callers hand their answer over (std::move); it is only read here.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 void Session::Reply(detail::Answer answer) {
-  const Rendering rendering = RenderingNow();
+  Reply(answer, RenderingNow());
+}
+
+void Session::Reply(const detail::Answer& answer, const detail::Rendering& rendering) {
   const bool keepAlive = rendering.keepAlive && !answer.close;
   mOutgoing = Render(answer, rendering);
   WriteAnswer(0, keepAlive);
@@ -290,6 +369,17 @@ void Session::WriteAnswer(std::size_t from, bool keepAlive) {
 }
 
 void Session::AfterAnswer(bool keepAlive) {
+  if (mReadingAhead) {
+    // The answer of a call: the next header is being read already.
+    if (keepAlive) {
+      FinishCall();
+      return;
+    }
+    mReadingAhead = false;
+    mCall.store(kNoCall);
+    Shutdown();  // the read ahead ends with operation_aborted
+    return;
+  }
   if (keepAlive) {
     ReadHeader();
   } else {
@@ -300,6 +390,7 @@ void Session::AfterAnswer(bool keepAlive) {
 void Session::Shutdown() {
   beast::error_code ignored;
   mKeepAlive.cancel();
+  mHeaderDeadline.cancel();
   mStream.socket().shutdown(tcp::socket::shutdown_both, ignored);
   mStream.close();
 }

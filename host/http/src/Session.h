@@ -50,6 +50,14 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // The read and answer loop (Session.cpp).
   void ReadHeader();
+  // The next request's header, read while the plugin thread answers this
+  // one: it waits until the answer is out (FinishCall).
+  void ReadHeaderAhead();
+  void StartHeaderRead(bool ahead);
+  void OnHeaderRead(boost::beast::error_code error);
+  void ArmHeaderDeadline();
+  void FinishCall();
+  void TakeWaitingHeader();
   void ReadFailed(boost::beast::error_code error);
   void OnHeader(boost::beast::error_code error);
   void ReadBody(std::chrono::milliseconds allowance);
@@ -57,6 +65,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void AddCors(detail::Answer& answer);
   detail::Rendering RenderingNow();
   void Reply(detail::Answer answer);
+  void Reply(const detail::Answer& answer, const detail::Rendering& rendering);
   void WriteAnswer(std::size_t from, bool keepAlive);
   void AfterAnswer(bool keepAlive);
   void Shutdown();
@@ -92,6 +101,22 @@ class Session : public std::enable_shared_from_this<Session> {
   std::shared_ptr<std::atomic<bool>> mWakePosted = std::make_shared<std::atomic<bool>>(false);
   bool mWriting = false;
   bool mEnding = false;
+  // A request handed to the plugin thread (Dispatch). Its thread writes the
+  // answer itself; the next request's header is read meanwhile and waits
+  // for the answer to be out before it is looked at. Only the plugin
+  // thread's completion and the strand change it.
+  enum CallState : int {
+    kNoCall,       // no request is with the plugin thread
+    kCalling,      // one is: its answer isn't out yet
+    kNextWaiting,  // and the next request's header was read (or failed)
+  };
+  std::atomic<int> mCall{kNoCall};
+  bool mReadingAhead = false;
+  boost::beast::error_code mWaitingError;
+  // The deadline of a header read ahead. Beast's own would close the
+  // socket when it passes, perhaps while the plugin thread writes to it;
+  // this one closes only a connection that no call is answering.
+  boost::asio::steady_timer mHeaderDeadline;
 };
 
 }  // namespace Nalo::Host::Http
