@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "abi/HostValue.h"
 #include "binding/BindingProperty.h"
 
 namespace Nalo {
@@ -58,19 +59,33 @@ struct CallResult {
     return result;
   }
   // A result without a value, status 204.
+  // A result carrying a value already in the core's form, status 200.
+  [[nodiscard]] static CallResult WithWritten(HostValue written) {
+    CallResult result;
+    result.written = std::move(written);
+    return result;
+  }
+  // A result without a value, status 204.
   [[nodiscard]] static CallResult NoContent() {
     CallResult result;
     result.status = kNoContentStatus;
     return result;
   }
 
-  BindingProperty value;  // empty: no content
+  BindingProperty value;  // empty: no content (unless `written` holds it)
+  // A handler's native value, written straight in the core's form (no tree
+  // is built on the way); used when `value` is empty.
+  HostValue written;
   std::uint32_t status = kValueStatus;
   std::string reason;  // empty: the status's phrase (StatusReason.h)
   std::vector<ResponseHeader> headers;
   std::uint8_t flags = 0;   // passed to the core as it is
   std::uint8_t format = 0;  // 1, 2 or 3 are passed on; anything else as 0
   std::unique_ptr<ResponseStream> stream;
+
+  // The value as a tree, in whichever form it was given (a native value
+  // written for the core is read back); empty for no content.
+  [[nodiscard]] BindingProperty ValueTree() const;
 };
 
 }  // namespace Nalo

@@ -3,6 +3,7 @@
 // types become a BoundFunction. Private to the routing module; use the
 // registration functions of RouteTable.h.
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "abi/HostValue.h"
 #include "binding/BindingConvert.h"
 #include "binding/BindingConverters.h"
 #include "binding/BindingStaticType.h"
@@ -82,11 +84,16 @@ MaybeType<Failure, CallResult> EncodeValue(T&& value, const BindingTypeRegistry&
   } else if constexpr (std::is_same_v<Value, BindingProperty>) {
     return CallResult::WithValue(BindingProperty(std::forward<T>(value)));
   } else {
-    BindingResult converted = ToProperty(value, registry);
-    if (converted.Failed()) {
-      return Failure(kConversionFailureStatus, converted.ErrorMessage());
+    // Written as the core reads it, without a tree on the way; the block
+    // starts at the size the last result of this type took.
+    static std::atomic<std::size_t> lastSize{0};
+    HostValueBuilder builder(registry, lastSize.load(std::memory_order_relaxed));
+    BindingResult walked = VisitNative(value, registry, builder);
+    if (walked.Failed()) {
+      return Failure(kConversionFailureStatus, walked.ErrorMessage());
     }
-    return CallResult::WithValue(std::move(converted.Value()));
+    lastSize.store(builder.Used(), std::memory_order_relaxed);
+    return CallResult::WithWritten(builder.Take());
   }
 }
 

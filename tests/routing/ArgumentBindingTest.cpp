@@ -42,7 +42,7 @@ void ExpectOutcome(const MaybeType<Failure, CallResult>& result, const Outcome& 
     return;
   }
   ASSERT_THAT(result, Succeeded());
-  EXPECT_EQ(ToJson(result.Value().value), expected.json);
+  EXPECT_EQ(ToJson(result.Value().ValueTree()), expected.json);
 }
 
 // A GET /echo whose handler answers with the arguments it received.

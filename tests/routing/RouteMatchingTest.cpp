@@ -108,7 +108,7 @@ TEST(RouteTable, MatchingAndTieBreaks) {
     } else {
       EXPECT_THAT(result, Succeeded());
       if (result.HasValue()) {
-        EXPECT_EQ(result.Value().value.StringValue(), c.expected);
+        EXPECT_EQ(result.Value().ValueTree().StringValue(), c.expected);
       }
     }
   }
@@ -144,7 +144,7 @@ TEST(RouteTable, MethodsAndNamedCalls) {
     } else {
       EXPECT_THAT(result, Succeeded());
       if (result.HasValue()) {
-        EXPECT_EQ(result.Value().value.StringValue(), c.expected);
+        EXPECT_EQ(result.Value().ValueTree().StringValue(), c.expected);
       }
     }
   }
