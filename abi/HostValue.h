@@ -204,4 +204,13 @@ template <class T>
 // or when arrays and objects nest deeper than kMaxNestingDepth.
 [[nodiscard]] BindingResult FromHostValue(const NaloHostValue& value, std::string_view name);
 
+// Hands a host value to `visitor` exactly as FromHostValue(value, name)
+// .Value().accept(visitor) would, call for call, without building the tree
+// (WalkToJson in binding/Json.h writes it out). Only for a value that
+// FromHostValue reads and whose objects name their members in strictly
+// ascending byte order, as a plugin's walk writes them: on anything else
+// it answers false part way, and the caller reads the value with
+// FromHostValue instead (whose tree merges repeated names and orders them).
+[[nodiscard]] bool VisitHostValue(const NaloHostValue& value, BindingVisitor& visitor);
+
 }  // namespace Nalo

@@ -27,11 +27,14 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -459,6 +462,96 @@ BENCHMARK(HostSessionOverHttp)->UseRealTime()->Threads(1)->Threads(8)->Threads(3
 BENCHMARK(BareHandlerSameBytes)->UseRealTime()->Threads(1)->Threads(8)->Threads(32);
 BENCHMARK(RawTcpRoundTrip)->UseRealTime()->Threads(1)->Threads(8)->Threads(32);
 
+// --- Goals. -------------------------------------------------------------------------
+
+// The console output, keeping the counters of each run (the medians when
+// there are repetitions) for the goals printed after it.
+class GoalReporter final : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) {
+        continue;
+      }
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (median || run.run_type == Run::RT_Iteration) {
+        auto& kept = mCounters[run.run_name.str()];
+        if (median || kept.empty()) {
+          for (const auto& [name, counter] : run.counters) {
+            kept[name] = counter.value;
+          }
+        }
+      }
+    }
+  }
+
+  // A counter of the run named `name` ("HostSessionOverHttp/real_time/threads:8").
+  [[nodiscard]] std::optional<double> Counter(const std::string& name,
+                                              const std::string& counter) const {
+    const auto run = mCounters.find(name);
+    if (run == mCounters.end()) {
+      return std::nullopt;
+    }
+    const auto value = run->second.find(counter);
+    return value == run->second.end() ? std::nullopt : std::optional<double>(value->second);
+  }
+
+ private:
+  std::map<std::string, std::map<std::string, double>> mCounters;
+};
+
+std::string RunName(const char* benchmark, int clients) {
+  return std::string(benchmark) + "/real_time/threads:" + std::to_string(clients);
+}
+
+void PrintGoal(const std::string& goal, std::optional<double> measured, bool met) {
+  char figure[32] = "";
+  if (measured) {
+    std::snprintf(figure, sizeof figure, "%.2f", *measured);
+  }
+  std::printf("  %-68s %-6s %s\n", goal.c_str(), figure,
+              !measured ? "not run" : (met ? "met" : "MISSED"));
+}
+
+void PrintGoals(const GoalReporter& reporter) {
+  std::printf("\ngoals (medians; repetitions interleaved at random):\n");
+  for (const int clients : {8, 32}) {
+    const auto session =
+        reporter.Counter(RunName("HostSessionOverHttp", clients), "items_per_second");
+    const auto bare =
+        reporter.Counter(RunName("BareHandlerSameBytes", clients), "items_per_second");
+    const std::optional<double> ratio =
+        session && bare && *bare > 0 ? std::optional<double>(*session / *bare) : std::nullopt;
+    PrintGoal("session GET / bare handler, requests per second, " + std::to_string(clients) +
+                  " clients >= 0.5",
+              ratio, ratio && *ratio >= 0.5);
+  }
+  const auto session = reporter.Counter(RunName("HostSessionOverHttp", 1), "p50_us");
+  const auto raw = reporter.Counter(RunName("RawTcpRoundTrip", 1), "p50_us");
+  const std::optional<double> times =
+      session && raw && *raw > 0 ? std::optional<double>(*session / *raw) : std::nullopt;
+  PrintGoal("session GET p50 / raw TCP round trip p50, 1 client <= 3", times,
+            times && *times <= 3.0);
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // The servers' figures drift with the machine's load: repetitions of the
+  // three run interleaved, so that each ratio compares like with like. A
+  // flag on the command line says otherwise.
+  std::vector<char*> arguments(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  arguments.insert(arguments.begin() + 1, interleave.data());
+  int count = static_cast<int>(arguments.size());
+  benchmark::Initialize(&count, arguments.data());
+  if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
+    return 1;
+  }
+  GoalReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  PrintGoals(reporter);
+  benchmark::Shutdown();
+  return 0;
+}

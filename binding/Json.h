@@ -36,6 +36,8 @@
 //   English reasons; on error no partial tree is returned.
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -75,5 +77,17 @@ inline constexpr std::string_view kJsonLineFeed = "\n";
 [[nodiscard]] std::string ToJson(const BindingProperty& value,
                                  const BindingTypeRegistry* registry = nullptr,
                                  std::string_view lineSeparator = {});
+
+class BindingVisitor;
+
+// Writes compact JSON from a walk of a value held in another form (a host
+// value, say) without building its tree: `walk` makes on the visitor it is
+// given the calls BindingProperty::accept would make, and the text is what
+// ToJson(value, registry) writes, a walk of one Null() included ("null").
+// Empty when `walk` answers false (it stopped part way; the caller then
+// writes the value another way).
+[[nodiscard]] std::optional<std::string> WalkToJson(
+    const std::function<bool(BindingVisitor&)>& walk,
+    const BindingTypeRegistry* registry = nullptr);
 
 }  // namespace Nalo

@@ -32,6 +32,7 @@
 #include "binding/BindingHelp.h"
 #include "binding/BindingRegistration.h"
 #include "binding/BindingTypeRegistry.h"
+#include "binding/Json.h"
 #include "routing/ApiDescription.h"
 #include "routing/RouteTable.h"
 
@@ -138,6 +139,14 @@ void CheckResponse(const NaloResponse& response) {
     const Nalo::BindingResult value = Nalo::FromHostValue(body, "body");
     if (value.Failed()) {
       ReportFault("the body doesn't read back", value.ErrorMessage());
+    }
+    // Written out without the tree, as the HTTP front writes it, the body
+    // is the tree's JSON.
+    const std::optional<std::string> walked = Nalo::WalkToJson(
+        [&body](Nalo::BindingVisitor& visitor) { return Nalo::VisitHostValue(body, visitor); });
+    if (walked && value.Succeeded() && !value.Value().IsEmpty() &&
+        *walked != Nalo::ToJson(value.Value())) {
+      ReportFault("the body walked without its tree writes other JSON", *walked);
     }
   } else if (NaloHostValue body = response.body; body.kind != NALO_HOST_VALUE_NULL) {
     ReportFault("an error response with a body", response.error);

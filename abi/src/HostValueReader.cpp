@@ -1,5 +1,7 @@
 // FromHostValue: copies a host value the core passed in into a
 // BindingProperty tree, checking every pointer, count and depth on the way.
+// VisitHostValue: the same walk handed to a visitor, for values that need
+// no tree to come out in the tree's order.
 
 #include <cstddef>
 #include <span>
@@ -143,7 +145,104 @@ class HostValueReader {
   std::string mError;
 };
 
+// Walks a record as HostValueReader reads it and the tree it builds would
+// be walked; false where the tree would differ from the record (names out
+// of order or repeated) or the reader would refuse it.
+bool Walk(const NaloHostValue& record, BindingVisitor& visitor, std::size_t depth) {
+  switch (record.kind) {
+    case NALO_HOST_VALUE_NULL:
+      visitor.Null();
+      return true;
+    case NALO_HOST_VALUE_BOOL:
+      visitor.Bool(record.payload.boolean != 0);
+      return true;
+    case NALO_HOST_VALUE_SIGNED:
+      visitor.Int64(record.payload.signedInteger);
+      return true;
+    case NALO_HOST_VALUE_UNSIGNED:
+      visitor.Uint64(record.payload.unsignedInteger);
+      return true;
+    case NALO_HOST_VALUE_DOUBLE:
+      visitor.Double(record.payload.floating);
+      return true;
+    case NALO_HOST_VALUE_TEXT:
+    case NALO_HOST_VALUE_OWNED_TEXT: {
+      const char* data = record.payload.text.data;
+      const std::size_t length = record.payload.text.length;
+      if (data == nullptr && length != 0) {
+        return false;
+      }
+      visitor.String(std::string_view(length == 0 ? "" : data, length));
+      return true;
+    }
+    case NALO_HOST_VALUE_BYTES:
+    case NALO_HOST_VALUE_OWNED_BYTES: {
+      const std::uint8_t* data = record.payload.bytes.data;
+      const std::size_t length = record.payload.bytes.length;
+      if (data == nullptr && length != 0) {
+        return false;
+      }
+      visitor.Blob(std::span<const std::uint8_t>(data, length));
+      return true;
+    }
+    case NALO_HOST_VALUE_ARRAY: {
+      const NaloHostValue* elements = record.payload.array.elements;
+      const std::size_t count = record.payload.array.count;
+      if ((elements == nullptr && count != 0) || depth >= kMaxNestingDepth ||
+          count > kMaxCollectionSize) {
+        return false;
+      }
+      visitor.StartArray(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        visitor.StartElement();
+        if (!Walk(elements[i], visitor, depth + 1)) {
+          return false;
+        }
+        visitor.EndElement();
+      }
+      visitor.EndArray();
+      return true;
+    }
+    case NALO_HOST_VALUE_OBJECT: {
+      const NaloHostMember* members = record.payload.object.members;
+      const std::size_t count = record.payload.object.count;
+      if ((members == nullptr && count != 0) || depth >= kMaxNestingDepth) {
+        return false;
+      }
+      // The names must ascend before the first is written: the tree would
+      // hold them in another order, or fewer of them.
+      std::string_view previous;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (members[i].name == nullptr) {
+          return false;
+        }
+        const std::string_view name(members[i].name);
+        if (i > 0 && detail::MemberNameLess::Compare(previous, name) >= 0) {
+          return false;
+        }
+        previous = name;
+      }
+      visitor.StartObject(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        visitor.Key(members[i].name);
+        if (!Walk(members[i].value, visitor, depth + 1)) {
+          return false;
+        }
+        visitor.EndMember();
+      }
+      visitor.EndObject();
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+bool VisitHostValue(const NaloHostValue& value, BindingVisitor& visitor) {
+  return Walk(value, visitor, 0);
+}
 
 BindingResult FromHostValue(const NaloHostValue& value, std::string_view name) {
   BindingResult result;

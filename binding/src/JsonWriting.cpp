@@ -115,6 +115,20 @@ void WriteValue(Writer& writer, const BindingProperty& value, const BindingTypeR
 
 }  // namespace
 
+std::optional<std::string> WalkToJson(const std::function<bool(BindingVisitor&)>& walk,
+                                      const BindingTypeRegistry* registry) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  JsonWritingVisitor<rapidjson::Writer<rapidjson::StringBuffer>> visitor(writer, registry);
+  if (!walk(visitor)) {
+    return std::nullopt;
+  }
+  if (!visitor.Complete()) [[unlikely]] {
+    FatalWithDescription(kWriterRefusedExpression, kWriterRefusedDescription);
+  }
+  return std::string(TakeWrittenText(buffer));
+}
+
 std::string ToJson(const BindingProperty& value, const BindingTypeRegistry* registry,
                    std::string_view lineSeparator) {
   if (value.IsEmpty()) {

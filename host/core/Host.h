@@ -238,6 +238,11 @@ class Host {
   // (peers don't read headers).
   Response Request(std::string_view method, std::string_view path, std::string_view body,
                    std::string_view contentType, std::span<const Header> headers);
+  // The same for a caller that only writes the answer out (the HTTP
+  // front): a plugin's value comes as `bodyText` alone, written straight
+  // from the plugin's record when it can be, and `body` stays empty then.
+  Response RequestText(std::string_view method, std::string_view path, std::string_view body,
+                       std::string_view contentType, std::span<const Header> headers);
   // The same with one positional argument value instead of a body, as a
   // plugin sends it.
   Response RequestWithArgument(std::string_view method, std::string_view path,

@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,11 @@ namespace Nalo {
 namespace {
 
 enum class Color { Red = 0, Green = 3 };
+
+// The JSON of a record walked without a tree; empty when the walk declines.
+std::optional<std::string> WalkedJson(const NaloHostValue& record) {
+  return WalkToJson([&record](BindingVisitor& visitor) { return VisitHostValue(record, visitor); });
+}
 
 TEST(HostValue, KindsOfConvertedValues) {
   BindingTypeRegistry registry;
@@ -61,6 +68,13 @@ TEST(HostValue, KindsOfConvertedValues) {
     v.member("b").at(2).SetBool(false);
     v.member("a").MakeStructure();
   });
+  add("not a number", NALO_HOST_VALUE_DOUBLE, [](BindingProperty& v) { v.SetFloat(std::nan("")); });
+  add("nested", NALO_HOST_VALUE_OBJECT, [](BindingProperty& v) {
+    v.member("ab").member("z").SetString("\x01\"");
+    v.member("a").at(0).SetBlob(std::vector<std::uint8_t>{});
+    v.member("a").at(1).member("").SetFloat(-0.0);
+    v.member("b");
+  });
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -72,11 +86,14 @@ TEST(HostValue, KindsOfConvertedValues) {
     // Enums come back as what was sent: a name or a number.
     if (c.value.Kind() == BindingKind::Enum) {
       EXPECT_EQ(ToJson(back.Value()), ToJson(c.value, &registry));
-    } else if (c.value.Kind() == BindingKind::Blob) {
+    } else if (c.value.Kind() == BindingKind::Blob || c.value.Kind() == BindingKind::Float) {
+      // (NaN is no value's equal, its own included.)
       EXPECT_EQ(ToJson(back.Value()), ToJson(c.value));
     } else {
       EXPECT_EQ(back.Value(), c.value);
     }
+    // Walked without the tree, a built value writes the tree's JSON.
+    EXPECT_EQ(WalkedJson(host.Record()), back.Value().IsEmpty() ? "null" : ToJson(back.Value()));
   }
 }
 
@@ -110,6 +127,16 @@ TEST(HostValue, CoreTextsAreRead) {
   object.payload.object.members = members;
   object.payload.object.count = 4;
   EXPECT_EQ(ToJson(FromHostValue(object, "x").Value()), R"({"a":1,"ab":"ab","b":2})");
+  // Such an object can't be walked without the tree; in order, it can.
+  EXPECT_EQ(WalkedJson(object), std::nullopt);
+  object.payload.object.count = 2;  // b, a
+  EXPECT_EQ(WalkedJson(object), std::nullopt);
+  members[0].name = "a";
+  members[1].name = "a";
+  EXPECT_EQ(WalkedJson(object), std::nullopt) << "a repeated name";
+  members[1].name = "ab";
+  members[1].value = bytesValue;
+  EXPECT_EQ(WalkedJson(object), R"({"a":0,"ab":""})");
 }
 
 TEST(HostValue, ConversionFailures) {
@@ -165,6 +192,7 @@ TEST(HostValue, ConversionFailures) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_THAT(FromHostValue(*c.value, "arg"), IsBindingError(c.message));
+    EXPECT_EQ(WalkedJson(*c.value), std::nullopt);
   }
 }
 

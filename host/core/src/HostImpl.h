@@ -131,6 +131,9 @@ class Host::Impl {
   std::vector<CoreCall> mCoreCalls;
   // The headers of the outside request being routed, for its dispatch.
   std::vector<NaloHeader> mOutsideHeaders;
+  // The outside request being routed wants its answer as text alone
+  // (RequestText); taken by its dispatch.
+  bool mTextOnly = false;
 };
 
 }  // namespace Nalo::Host

@@ -84,7 +84,7 @@ RouteTarget FindTarget(std::span<const std::unique_ptr<Host::Impl::Plugin>> plug
 Response Dispatch(const detail::CompiledRoute& route, std::uint32_t method, std::string_view path,
                   std::span<const NaloRequestArgument> arguments, std::string_view contentType,
                   std::string_view body, std::uint32_t caller,
-                  std::span<const NaloHeader> outsideHeaders) {
+                  std::span<const NaloHeader> outsideHeaders, bool textOnly) {
   const std::string pathText(path);
   const std::string contentTypeText(contentType);
   NaloRequest request{};
@@ -102,7 +102,7 @@ Response Dispatch(const detail::CompiledRoute& route, std::uint32_t method, std:
   }
   NaloResponse raw{};
   route.record->dispatch(route.record->handlerData, &raw, &request);
-  return detail::ReadPluginResponse(raw, path);
+  return detail::ReadPluginResponse(raw, path, textOnly);
 }
 
 }  // namespace
@@ -120,8 +120,9 @@ Response Host::Impl::Route(std::uint32_t method, std::string_view path,
       fault->reason = detail::ReasonPhrase(fault->status);
       return std::move(*fault);
     }
+    const bool textOnly = caller == 0 && std::exchange(mTextOnly, false);
     return Dispatch(*target.route, method, path, arguments, contentType, body, caller,
-                    mOutsideHeaders);
+                    mOutsideHeaders, textOnly);
   }
   // To the peers: whatever the answer, the request is recorded.
   std::vector<BindingProperty> values;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "abi/HostValue.h"
@@ -97,7 +99,7 @@ void OpenTextStream(NaloResponse& response, std::string text, std::size_t piece,
   response.close = &CloseTextStream;
 }
 
-Response ReadPluginResponse(NaloResponse& raw, std::string_view path) {
+Response ReadPluginResponse(NaloResponse& raw, std::string_view path, bool textOnly) {
   Response response;
   response.status = raw.status;
   response.reason = raw.reason != nullptr ? raw.reason : std::string(ReasonPhrase(raw.status));
@@ -135,6 +137,13 @@ Response ReadPluginResponse(NaloResponse& raw, std::string_view path) {
     } else {
       response.body.SetString(std::string_view(response.bodyText));
     }
+  } else if (std::optional<std::string> text =
+                 textOnly && raw.body.kind != NALO_HOST_VALUE_NULL
+                     ? WalkToJson([&raw](BindingVisitor& visitor) {
+                         return VisitHostValue(raw.body, visitor);
+                       })
+                     : std::nullopt) {
+    response.bodyText = std::move(*text);
   } else {
     BindingResult value = FromHostValue(raw.body, "<response>");
     if (value.Succeeded()) {

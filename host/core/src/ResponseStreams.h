@@ -47,7 +47,9 @@ void OpenTextStream(NaloResponse& response, std::string text, std::size_t piece,
 // A plugin's answer to a request for `path` as a Response: a streamed body
 // is read to its end and parsed as JSON (kept as text when it isn't), a
 // host value body is read as a value. A stream that fails or a body that
-// can't be read answers 500. Releases `raw`.
-[[nodiscard]] Response ReadPluginResponse(NaloResponse& raw, std::string_view path);
+// can't be read answers 500. Releases `raw`. `textOnly`: a host value body
+// is written straight to `bodyText` when it can be, and `body` left empty.
+[[nodiscard]] Response ReadPluginResponse(NaloResponse& raw, std::string_view path,
+                                          bool textOnly = false);
 
 }  // namespace Nalo::Host::detail

@@ -155,9 +155,6 @@ std::string ResponseJson(const Response& response) {
   if (!response.error.empty()) {
     return ErrorJson(response.status, response.error);
   }
-  if (response.body.IsEmpty()) {
-    return {};
-  }
   // A streamed body that wasn't JSON is kept as a string value: write it
   // as a JSON string, never as the raw text.
   if (response.body.Kind() == BindingKind::String &&

@@ -293,8 +293,14 @@ void Session::Dispatch() {
         if (recorder != nullptr) {
           recorder->Before();
         }
+        // The recording keeps the answer's value; otherwise its text is all
+        // that is written out.
         const Response response =
-            host.Request(call->method, call->path, call->body, call->contentType, call->headers);
+            recorder != nullptr
+                ? host.Request(call->method, call->path, call->body, call->contentType,
+                               call->headers)
+                : host.RequestText(call->method, call->path, call->body, call->contentType,
+                                   call->headers);
         if (recorder != nullptr) {
           recorder->Request(host.NowNanoseconds(), call->method, call->path, call->contentType,
                             call->body, response);
