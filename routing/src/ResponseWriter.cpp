@@ -125,7 +125,7 @@ void WriteResponse(NaloResponse& response, MaybeType<Failure, CallResult> outcom
   response.format = result.format >= 1 && result.format <= 3 ? result.format : 0;
   SetReason(response, result.reason);
   response.body = result.value.IsEmpty() ? result.written.Release()
-                                          : ToHostValue(result.value, registry).Release();
+                                         : ToHostValue(result.value, registry).Release();
   if (!result.headers.empty()) {
     auto* headers = new NaloHeader[result.headers.size()]();
     response.headers = headers;

@@ -140,8 +140,8 @@ TEST(HttpLimits, ParserLimitsAndFramingHoldWhateverTheTransferCoding) {
     }
     return body + "0\r\n\r\n";
   };
-  const std::string put = "PUT /lobby/v1/x HTTP/1.1\r\n" + auth +
-                          "Content-Type: application/json\r\n";
+  const std::string put =
+      "PUT /lobby/v1/x HTTP/1.1\r\n" + auth + "Content-Type: application/json\r\n";
   struct Case {
     std::string name;
     std::string request;
@@ -168,23 +168,22 @@ TEST(HttpLimits, ParserLimitsAndFramingHoldWhateverTheTransferCoding) {
        "GET /events?prefix=" + std::string(4100, 'a') + " HTTP/1.1\r\n" + auth + "\r\n",
        "HTTP/1.1 414"},
       {"a target longer than the header limit",
-       "GET /lobby/" + std::string(70000, 'a') + " HTTP/1.1\r\n" + auth + "\r\n",
-       "HTTP/1.1 414"},
-      {"two different Content-Lengths",
-       put + "Content-Length: 3\r\nContent-Length: 4\r\n\r\n1234", "HTTP/1.1 400"},
+       "GET /lobby/" + std::string(70000, 'a') + " HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 414"},
+      {"two different Content-Lengths", put + "Content-Length: 3\r\nContent-Length: 4\r\n\r\n1234",
+       "HTTP/1.1 400"},
       {"Content-Length with chunked",
        put + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n1\r\n1\r\n0\r\n\r\n",
        "HTTP/1.1 400"},
       {"a malformed Content-Length", put + "Content-Length: 3x\r\n\r\n123", "HTTP/1.1 400"},
-      {"a transfer coding other than chunked",
-       put + "Transfer-Encoding: gzip\r\n\r\n123", "HTTP/1.1 400"},
+      {"a transfer coding other than chunked", put + "Transfer-Encoding: gzip\r\n\r\n123",
+       "HTTP/1.1 400"},
       {"POST without a body",
        "POST /tav-testplugin/v1/timers/t?interval=1&mode=plain HTTP/1.1\r\n" + auth + "\r\n",
        "HTTP/1.1 204"},
       {"a fragment", "GET /lobby/v1/x#part HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 400"},
       {"an unknown method", "BREW /lobby/v1/x HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 405"},
-      {"an unknown method on a control route",
-       "BREW /host/v1/status HTTP/1.1\r\n" + auth + "\r\n", "HTTP/1.1 405"},
+      {"an unknown method on a control route", "BREW /host/v1/status HTTP/1.1\r\n" + auth + "\r\n",
+       "HTTP/1.1 405"},
       {"garbage", "NONSENSE\r\n\r\n", "HTTP/1.1 400"},
       {"bare line feeds", "GET /lobby/v1/x HTTP/1.1\n" + auth.substr(0, auth.size() - 2) + "\n\n",
        "HTTP/1.1 400"},
@@ -192,8 +191,8 @@ TEST(HttpLimits, ParserLimitsAndFramingHoldWhateverTheTransferCoding) {
       {"an HTTP/2 preface", "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n", "HTTP/1.1 4"},
       {"a chunk size that isn't hexadecimal", put + "Transfer-Encoding: chunked\r\n\r\nzz\r\n",
        "HTTP/1.1 400"},
-      {"a huge chunk size",
-       put + "Transfer-Encoding: chunked\r\n\r\nffffffffffffffffff\r\n", "HTTP/1.1 4"},
+      {"a huge chunk size", put + "Transfer-Encoding: chunked\r\n\r\nffffffffffffffffff\r\n",
+       "HTTP/1.1 4"},
       {"a NUL byte in the path", std::string("GET /lobby/\0x HTTP/1.1\r\n", 24) + auth + "\r\n",
        "HTTP/1.1 400"},
       {"a control byte in the path", "GET /lobby/\x01x HTTP/1.1\r\n" + auth + "\r\n",
@@ -321,9 +320,9 @@ TEST(HttpLimits, ControlRoutesReadBodiesByTheirTypeAndCheckFaults) {
   EXPECT_EQ(client->Get("/lobby/v1/y")->status, 503);
   EXPECT_EQ(client->Get("/lobby/v1/z")->status, 503);
   // A peer path reads MessagePack and YAML as a plugin's route does.
-  ASSERT_EQ(client->Put("/lobby/v1/m", std::string("\x81\xa1v\x07", 4), "application/x-msgpack")
-                ->status,
-            204);
+  ASSERT_EQ(
+      client->Put("/lobby/v1/m", std::string("\x81\xa1v\x07", 4), "application/x-msgpack")->status,
+      204);
   EXPECT_EQ(client->Get("/lobby/v1/m")->body, R"({"v":7})");
   ASSERT_EQ(client->Put("/lobby/v1/m", "v: 8\n", "Application/X-YAML")->status, 204);
   EXPECT_EQ(client->Get("/lobby/v1/m")->body, R"({"v":8})");
@@ -338,8 +337,9 @@ TEST(HttpLimits, SessionGetsStayFastBesideSlowClientsAndEventStreams) {
   const int port = served.Front().Port();
   const std::string auth = "Authorization: Bearer " + served.Front().Token() + "\r\n";
   auto client = served.Client();
-  ASSERT_EQ(client->Post("/tav-gameflow/v1/session/event",
-                         "\"GAMEFLOW_EVENT.ENTERED_CHAMP_SELECT\"", "application/json")
+  ASSERT_EQ(client
+                ->Post("/tav-gameflow/v1/session/event", "\"GAMEFLOW_EVENT.ENTERED_CHAMP_SELECT\"",
+                       "application/json")
                 ->status,
             204);
   std::vector<std::unique_ptr<RawConnection>> held;
@@ -351,7 +351,8 @@ TEST(HttpLimits, SessionGetsStayFastBesideSlowClientsAndEventStreams) {
   }
   for (int i = 0; i < 200; ++i) {
     held.push_back(std::make_unique<RawConnection>(port));
-    ASSERT_TRUE(held.back()->Send("GET /events?prefix=/tav-gameflow/ HTTP/1.1\r\n" + auth + "\r\n"));
+    ASSERT_TRUE(
+        held.back()->Send("GET /events?prefix=/tav-gameflow/ HTTP/1.1\r\n" + auth + "\r\n"));
   }
   ASSERT_TRUE(Eventually([&] { return served.Hub().StreamCount() == 200; }));
   std::atomic<bool> measuring{true};

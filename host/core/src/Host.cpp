@@ -128,9 +128,8 @@ Response Host::Request(std::string_view method, std::string_view path, std::stri
   return response;
 }
 
-Response Host::RequestText(std::string_view method, std::string_view path,
-                           std::string_view body, std::string_view contentType,
-                           std::span<const Header> headers) {
+Response Host::RequestText(std::string_view method, std::string_view path, std::string_view body,
+                           std::string_view contentType, std::span<const Header> headers) {
   mImpl->mTextOnly = true;
   Response response = Request(method, path, body, contentType, headers);
   mImpl->mTextOnly = false;

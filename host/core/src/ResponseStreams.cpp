@@ -137,12 +137,11 @@ Response ReadPluginResponse(NaloResponse& raw, std::string_view path, bool textO
     } else {
       response.body.SetString(std::string_view(response.bodyText));
     }
-  } else if (std::optional<std::string> text =
-                 textOnly && raw.body.kind != NALO_HOST_VALUE_NULL
-                     ? WalkToJson([&raw](BindingVisitor& visitor) {
-                         return VisitHostValue(raw.body, visitor);
-                       })
-                     : std::nullopt) {
+  } else if (std::optional<std::string> text = textOnly && raw.body.kind != NALO_HOST_VALUE_NULL
+                                                   ? WalkToJson([&raw](BindingVisitor& visitor) {
+                                                       return VisitHostValue(raw.body, visitor);
+                                                     })
+                                                   : std::nullopt) {
     response.bodyText = std::move(*text);
   } else {
     BindingResult value = FromHostValue(raw.body, "<response>");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "FrontMessages.h"
 #include "binding/BindingProperty.h"
 #include "binding/BodyReading.h"
 #include "binding/Json.h"
@@ -20,8 +21,6 @@ namespace Message {
 constexpr std::string_view kMethod = "The method {method} is not served.";
 constexpr std::string_view kTargetLength =
     "The request target is {length} bytes long; at most {limit} are served.";
-constexpr std::string_view kHeaderCount =
-    "The request has {count} headers; at most {limit} are read.";
 constexpr std::string_view kNotAbsolute = "The request target must be a path starting with \"/\".";
 constexpr std::string_view kBadByte =
     "The request target holds a byte that must be percent-encoded at offset {offset}.";
@@ -104,7 +103,7 @@ MaybeType<Failure, TranslatedRequest> TranslateRequest(const IncomingRequest& re
     return checked.GetFailure();
   }
   if (request.headers.size() > limits.maxHeaderCount) {
-    return Failure(kTooManyHeaders, Message::kHeaderCount,
+    return Failure(kTooManyHeaders, detail::Message::kHeaderCount,
                    {{"count", std::to_string(request.headers.size())},
                     {"limit", std::to_string(limits.maxHeaderCount)}});
   }

@@ -295,12 +295,11 @@ void Session::Dispatch() {
         }
         // The recording keeps the answer's value; otherwise its text is all
         // that is written out.
-        const Response response =
-            recorder != nullptr
-                ? host.Request(call->method, call->path, call->body, call->contentType,
-                               call->headers)
-                : host.RequestText(call->method, call->path, call->body, call->contentType,
-                                   call->headers);
+        const Response response = recorder != nullptr
+                                      ? host.Request(call->method, call->path, call->body,
+                                                     call->contentType, call->headers)
+                                      : host.RequestText(call->method, call->path, call->body,
+                                                         call->contentType, call->headers);
         if (recorder != nullptr) {
           recorder->Request(host.NowNanoseconds(), call->method, call->path, call->contentType,
                             call->body, response);
