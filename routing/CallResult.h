@@ -58,7 +58,6 @@ struct CallResult {
     result.value = std::move(value);
     return result;
   }
-  // A result without a value, status 204.
   // A result carrying a value already in the core's form, status 200.
   [[nodiscard]] static CallResult WithWritten(HostValue written) {
     CallResult result;

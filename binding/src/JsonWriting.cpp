@@ -2,6 +2,10 @@
 // and a registered native value straight into the caller's string
 // (NativeJsonWriter). Reading is in JsonReading.cpp.
 
+#include "binding/Json.h"
+
+#include "binding/src/RapidJson.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -17,11 +21,9 @@
 #include "binding/BindingTypeDescriptor.h"
 #include "binding/BindingTypeRegistry.h"
 #include "binding/BindingVisitor.h"
-#include "binding/Json.h"
 #include "binding/detail/BindingConversionRules.h"
 #include "binding/detail/NativeJsonWriter.h"
 #include "binding/detail/NativeWalk.h"
-#include "binding/src/RapidJson.h"
 #include "diagnostics/Fatal.h"
 #include "diagnostics/JsonAllocator.h"
 

@@ -118,8 +118,8 @@ class EventPayload {
   // An empty value.
   EventPayload() = default;
   template <class T>
-  requires std::convertible_to<T*, const BindingProperty*> EventPayload(
-      std::shared_ptr<T> value)  // NOLINT(google-explicit-constructor)
+    requires std::convertible_to<T*, const BindingProperty*>
+  EventPayload(std::shared_ptr<T> value)  // NOLINT(google-explicit-constructor)
       : mState(MakeState(std::shared_ptr<const BindingProperty>(std::move(value)))) {}
   // The host's own: a payload of `state`.
   explicit EventPayload(std::shared_ptr<State> state) noexcept : mState(std::move(state)) {}
@@ -146,9 +146,9 @@ class EventPayload {
 // An event a plugin sent with NaloCoreApi.sendEvent or a peer published,
 // in the order they were sent.
 struct PublishedEvent {
-  std::string name;       // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
-  EventPayload payload;   // the whole payload
-  std::string uri;        // payload "uri" of a resource event, else empty
+  std::string name;  // "OnJsonApiEvent_tav-gameflow_v1_session", "OnJsonApiEvent", ...
+  EventPayload payload;  // the whole payload
+  std::string uri;                                 // payload "uri" of a resource event, else empty
   std::string eventType;  // "Create", "Update", "Delete" for resource events, else empty
   std::uint64_t atNanoseconds = 0;
   std::uint32_t senderHandle = 0;  // 0 for a peer of the host

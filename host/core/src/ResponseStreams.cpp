@@ -61,6 +61,15 @@ void NALO_ABI_CALL CloseTextStream(void* handle) noexcept {
   delete stream;
 }
 
+// A plugin's value written as JSON without a tree on the way, when it can
+// be (VisitHostValue); empty for no value.
+std::optional<std::string> JsonWithoutTree(const NaloHostValue& body) {
+  if (body.kind == NALO_HOST_VALUE_NULL) {
+    return std::nullopt;
+  }
+  return WalkToJson([&body](BindingVisitor& visitor) { return VisitHostValue(body, visitor); });
+}
+
 }  // namespace
 
 std::string_view ReasonPhrase(std::uint32_t status) {
@@ -137,11 +146,8 @@ Response ReadPluginResponse(NaloResponse& raw, std::string_view path, bool textO
     } else {
       response.body.SetString(std::string_view(response.bodyText));
     }
-  } else if (std::optional<std::string> text = textOnly && raw.body.kind != NALO_HOST_VALUE_NULL
-                                                   ? WalkToJson([&raw](BindingVisitor& visitor) {
-                                                       return VisitHostValue(raw.body, visitor);
-                                                     })
-                                                   : std::nullopt) {
+  } else if (std::optional<std::string> text =
+                 textOnly ? JsonWithoutTree(raw.body) : std::nullopt) {
     response.bodyText = std::move(*text);
   } else {
     BindingResult value = FromHostValue(raw.body, "<response>");
