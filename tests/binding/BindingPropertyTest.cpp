@@ -318,6 +318,7 @@ TEST(BindingProperty, CopiesKeepEveryByteOfAString) {
     return value;
   }();
 
+  // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the copy is what is tested
   const BindingProperty copyConstructed(counted);
   BindingProperty structureCopy(structure);
 
@@ -429,6 +430,7 @@ TEST(BindingProperty, MovesKeepEveryValue) {
   EXPECT_TRUE(list.Elements()[0].IsEmpty());
 
   std::vector<BindingProperty> values;
+  values.reserve(100);
   for (int i = 0; i < 100; ++i) {
     values.push_back(String("value " + std::to_string(i)));
   }

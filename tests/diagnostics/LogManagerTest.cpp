@@ -233,6 +233,7 @@ TEST(LogManager, ThreadsLogWhileATargetIsReconfigured) {
   constexpr int kThreads = 3;
   constexpr int kLinesPerThread = 300;
   std::vector<std::thread> workers;
+  workers.reserve(kThreads);
   for (int worker = 0; worker < kThreads; ++worker) {
     workers.emplace_back([&manager, worker] {
       for (int line = 0; line < kLinesPerThread; ++line) {

@@ -68,9 +68,9 @@ TEST(Availability, TheSmallestBlockerWinsAndOnlyChangesAreMarked) {
 
 TEST(PatcherLock, ActiveOnlyUpToFifteenMinutesAhead) {
   struct Case {
-    const char* name;
+    const char* name = nullptr;
     std::optional<std::int64_t> offset;  // expiry - now, in milliseconds
-    bool active;
+    bool active = false;
   };
   const Case cases[] = {
       {"no lock", std::nullopt, false},
@@ -128,7 +128,7 @@ TEST(PatcherLock, StoredValuesThatNoGameflowWroteAreNoLock) {
       {"negative", number(std::int64_t{-5}), std::nullopt},
       {"negative float", number(-5.0), std::nullopt},
       {"fractional", number(1.5), std::nullopt},
-      {"a year ahead", number(clock.now + 365 * 24 * 60 * kMinute), std::nullopt},
+      {"a year ahead", number(clock.now + std::int64_t{365} * 24 * 60 * kMinute), std::nullopt},
       {"sixteen minutes ahead", number(clock.now + 16 * kMinute), std::nullopt},
       {"one minute ahead", number(clock.now + kMinute), clock.now + kMinute},
       {"one minute ahead, signed", number(static_cast<std::int64_t>(clock.now + kMinute)),

@@ -187,6 +187,8 @@ static void NALO_ABI_CALL Dispatch(void* handlerData, NaloResponse* response,
   } else if (strncmp(action, "fetch", 5) == 0 && query != NULL) {
     Fetch(response, query + 1);
   } else if (strncmp(action, "later", 5) == 0 && query != NULL) {
+    /* The task's number travels as its context. */
+    /* NOLINTNEXTLINE(performance-no-int-to-ptr) */
     gCore->postTask(gCore, "later", &OnTask, (void*)(size_t)++gTaskCount, atof(query + 1), 0);
     response->status = 204;
     response->reason = "No Content";

@@ -18,7 +18,6 @@ namespace Nalo::Host {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -129,7 +128,7 @@ class HostWithFixture : public ::testing::Test {
     mHost = std::make_unique<Host>(std::move(options));
     ASSERT_FALSE(mHost->Load(FIXTURE_PLUGIN).HasFailure());
   }
-  Host& host() { return *mHost; }
+  Host& TheHost() { return *mHost; }
 
  private:
   std::unique_ptr<Host> mHost;
@@ -137,14 +136,14 @@ class HostWithFixture : public ::testing::Test {
 
 TEST_F(HostWithFixture, RequestsReachThePluginsRoutesOrThePeers) {
   Load();
-  const Response echoed = host().Request("POST", "/hostfixture/v1/echo", "hello");
+  const Response echoed = TheHost().Request("POST", "/hostfixture/v1/echo", "hello");
   EXPECT_EQ(echoed.status, 200u);
   EXPECT_EQ(echoed.body.StringValue(), "hello");
-  const Response unknown = host().Request("GET", "/hostfixture/v1/nothing");
+  const Response unknown = TheHost().Request("GET", "/hostfixture/v1/nothing");
   EXPECT_EQ(unknown.status, 404u);
   EXPECT_EQ(unknown.error, "Invalid function");
   // Not the plugin's: the resource peer answers.
-  EXPECT_EQ(host().Request("GET", "/hostfixture2/v1/echo").error,
+  EXPECT_EQ(TheHost().Request("GET", "/hostfixture2/v1/echo").error,
             "No value at /hostfixture2/v1/echo.");
 }
 
@@ -152,18 +151,18 @@ TEST_F(HostWithFixture, ResponseBodiesArriveInPiecesAndThePluginYieldsBetweenThe
   HostOptions options;
   options.streamPieceSize = 5;
   Load(options);
-  host().GetPeers().SeedResource("/peer/v1/thing", Text("abcdefghijkl"));  // 14 bytes of JSON
-  const Response fetched = host().Request("GET", "/hostfixture/v1/fetch?/peer/v1/thing");
+  TheHost().GetPeers().SeedResource("/peer/v1/thing", Text("abcdefghijkl"));  // 14 bytes of JSON
+  const Response fetched = TheHost().Request("GET", "/hostfixture/v1/fetch?/peer/v1/thing");
   EXPECT_EQ(fetched.body.StringValue(), "3:\"abcdefghijkl\"");
-  EXPECT_THAT(Entries(host(), CoreEntry::BeginWait), ElementsAre("Wait: yield", "Wait: yield"));
-  EXPECT_EQ(Entries(host(), CoreEntry::Pump).size(), 2u);
-  EXPECT_EQ(Entries(host(), CoreEntry::EndWait).size(), 2u);
-  EXPECT_THAT(Entries(host(), CoreEntry::Request), ElementsAre("GET /peer/v1/thing"));
+  EXPECT_THAT(Entries(TheHost(), CoreEntry::BeginWait), ElementsAre("Wait: yield", "Wait: yield"));
+  EXPECT_EQ(Entries(TheHost(), CoreEntry::Pump).size(), 2u);
+  EXPECT_EQ(Entries(TheHost(), CoreEntry::EndWait).size(), 2u);
+  EXPECT_THAT(Entries(TheHost(), CoreEntry::Request), ElementsAre("GET /peer/v1/thing"));
 }
 
 TEST_F(HostWithFixture, EventsFanOutToSubscribersOnly) {
   Load();
-  Peers& peers = host().GetPeers();
+  Peers& peers = TheHost().GetPeers();
   peers.SetResource("/peer/v1/thing/a", Text("1"));
   peers.SetResource("/peer/v1/thing/a", Text("2"));
   peers.SetResource("/peer/v1/other", Text("3"));
@@ -171,7 +170,7 @@ TEST_F(HostWithFixture, EventsFanOutToSubscribersOnly) {
   peers.PushLcds("com.example.Game", Text("{}"));
   peers.PushLcds("com.example.Other", Text("{}"));
   EXPECT_THAT(
-      FixtureLines(host()),
+      FixtureLines(TheHost()),
       ElementsAre("initialized", "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Create",
                   "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Update",
                   "event OnJsonApiEvent_peer_v1_thing /peer/v1/thing/a Delete",
@@ -183,10 +182,10 @@ TEST_F(HostWithFixture, EventsFanOutToSubscribersOnly) {
 TEST_F(HostWithFixture, ARecordAtTheAddressOfTheLastOneIsReadForWhatItHolds) {
   Load();
   for (const char* body : {"first", "other", "other", ""}) {
-    EXPECT_EQ(host().Request("POST", "/hostfixture/v1/publish", body).status, 204u);
+    EXPECT_EQ(TheHost().Request("POST", "/hostfixture/v1/publish", body).status, 204u);
   }
   std::vector<std::string> data;
-  for (const PublishedEvent& event : host().PublishedEvents()) {
+  for (const PublishedEvent& event : TheHost().PublishedEvents()) {
     EXPECT_EQ(event.name, "OnJsonApiEvent_hostfixture_v1_value");
     EXPECT_EQ(event.uri, "/hostfixture/v1/value");
     EXPECT_EQ(event.senderHandle, 1u);
@@ -198,31 +197,31 @@ TEST_F(HostWithFixture, ARecordAtTheAddressOfTheLastOneIsReadForWhatItHolds) {
 
 TEST_F(HostWithFixture, AWaitThatFindsNothingDueLetsVirtualTimePass) {
   Load();
-  const Response woke = host().Request("GET", "/hostfixture/v1/wait");
+  const Response woke = TheHost().Request("GET", "/hostfixture/v1/wait");
   EXPECT_EQ(woke.body.StringValue(), "woke");
-  EXPECT_EQ(host().NowNanoseconds(), 10'000'000'000u);
-  EXPECT_THAT(Entries(host(), CoreEntry::BeginWait), ElementsAre("Wait: future<fixture>"));
+  EXPECT_EQ(TheHost().NowNanoseconds(), 10'000'000'000u);
+  EXPECT_THAT(Entries(TheHost(), CoreEntry::BeginWait), ElementsAre("Wait: future<fixture>"));
 }
 
 TEST_F(HostWithFixture, ShutdownCancelsThePluginsTasks) {
   Load();
-  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/later?5").status, 204u);
-  host().Shutdown();
-  EXPECT_EQ(host().PendingTaskCount(), 0u);
-  EXPECT_THAT(Entries(host(), CoreEntry::Unsubscribe),
+  EXPECT_EQ(TheHost().Request("POST", "/hostfixture/v1/later?5").status, 204u);
+  TheHost().Shutdown();
+  EXPECT_EQ(TheHost().PendingTaskCount(), 0u);
+  EXPECT_THAT(Entries(TheHost(), CoreEntry::Unsubscribe),
               ElementsAre("OnJsonApiEvent_peer_v1_thing", "OnLcdsEvent_com_example_Game"));
-  EXPECT_EQ(host().Request("GET", "/hostfixture/v1/echo").status, 404u);
+  EXPECT_EQ(TheHost().Request("GET", "/hostfixture/v1/echo").status, 404u);
 }
 
 TEST_F(HostWithFixture, FaultsAnswerForThePluginsRoutesTooWithoutReachingThePlugin) {
   Load();
-  host().GetPeers().InjectFault("/hostfixture/v1/echo", 1, 500, "Plugin down.");
-  const Response faulty = host().Request("POST", "/hostfixture/v1/echo", "hello");
+  TheHost().GetPeers().InjectFault("/hostfixture/v1/echo", 1, 500, "Plugin down.");
+  const Response faulty = TheHost().Request("POST", "/hostfixture/v1/echo", "hello");
   EXPECT_EQ(faulty.status, 500u);
   EXPECT_EQ(faulty.error, "Plugin down.");
-  EXPECT_TRUE(Entries(host(), CoreEntry::Request).empty());
-  EXPECT_TRUE(host().GetPeers().Requests().empty());
-  EXPECT_EQ(host().Request("POST", "/hostfixture/v1/echo", "again").body.StringValue(), "again");
+  EXPECT_TRUE(Entries(TheHost(), CoreEntry::Request).empty());
+  EXPECT_TRUE(TheHost().GetPeers().Requests().empty());
+  EXPECT_EQ(TheHost().Request("POST", "/hostfixture/v1/echo", "again").body.StringValue(), "again");
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ class RawConnection {
 class ServedHost {
  public:
   explicit ServedHost(HttpFrontOptions front = {}, ClockMode clock = ClockMode::Real,
-                      std::string plugin = NALO_TEST_PLUGIN_PATH) {
+                      const std::string& plugin = NALO_TEST_PLUGIN_PATH) {
     std::string pattern = (std::filesystem::temp_directory_path() / "nalo-http-XXXXXX").string();
     mFolder = mkdtemp(pattern.data());
     HostOptions options;

@@ -468,6 +468,7 @@ TEST(HttpFront, ManyClientsAtOnce) {
   constexpr int kRequests = 20000;
   std::atomic<int> errors{0};
   std::vector<std::thread> clients;
+  clients.reserve(kClients);
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&, c] {
       auto client = served.Client();

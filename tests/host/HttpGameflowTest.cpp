@@ -14,7 +14,6 @@
 namespace Nalo::Host::Http {
 namespace {
 
-using Testing::Eventually;
 using Testing::ServedHost;
 
 std::string Phase(const std::string& sessionJson) {
@@ -39,6 +38,7 @@ TEST(HttpGameflow, ThirtyTwoClientsPostEventsAndReadTheSession) {
                                      "\"GAMEFLOW_EVENT.ENTERED_QUEUE\""};
   std::atomic<int> errors{0};
   std::vector<std::thread> clients;
+  clients.reserve(kClients);
   for (int c = 0; c < kClients; ++c) {
     clients.emplace_back([&] {
       auto client = served.Client();

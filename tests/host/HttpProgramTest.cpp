@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "HttpFrontFixture.h"
@@ -48,6 +49,7 @@ constexpr std::chrono::seconds kProgramLimit{20};
 pid_t Spawn(std::vector<std::string> arguments, const std::filesystem::path& folder) {
   arguments.insert(arguments.begin(), HOST_PROGRAM);
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
   }
@@ -86,8 +88,8 @@ class HostProcess {
               std::string plugin = NALO_TEST_PLUGIN_PATH)
       : mFolder(folder) {
     std::filesystem::remove(folder / "http-front.json");
-    std::vector<std::string> arguments = {"--plugin", plugin, "--http", "127.0.0.1:0", "--state",
-                                          folder.string()};
+    std::vector<std::string> arguments = {"--plugin",    std::move(plugin), "--http",
+                                          "127.0.0.1:0", "--state",         folder.string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     mPid = Spawn(arguments, folder);
     mStarted = mPid > 0;

@@ -37,7 +37,7 @@ BindingProperty Json(std::string_view text) {
 }
 
 std::filesystem::path FreshFolder(std::string_view name) {
-  const std::filesystem::path folder =
+  std::filesystem::path folder =
       std::filesystem::temp_directory_path() /
       ("nalo-host-" + std::to_string(getpid()) + "-" + std::string(name));
   std::filesystem::remove_all(folder);

@@ -30,6 +30,8 @@ class OrphanCatcher {
     prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
   }
   OrphanCatcher(const OrphanCatcher&) = delete;
+  OrphanCatcher(OrphanCatcher&&) = delete;
+  OrphanCatcher& operator=(OrphanCatcher&&) = delete;
   OrphanCatcher& operator=(const OrphanCatcher&) = delete;
 };
 

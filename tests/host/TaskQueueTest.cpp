@@ -19,7 +19,7 @@ constexpr std::uint64_t kSecond = 1'000'000'000;
 TEST(TaskQueue, RunsByDueTimeThenPostingOrderAtTheirOwnTime) {
   TaskQueue queue(ClockMode::Virtual);
   std::vector<std::string> ran;
-  const auto record = [&](std::string name) {
+  const auto record = [&](const std::string& name) {
     return
         [&ran, &queue, name] { ran.push_back(name + "@" + std::to_string(queue.Now() / kSecond)); };
   };

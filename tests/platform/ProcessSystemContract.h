@@ -96,7 +96,10 @@ class ProcessSystemContract : public ::testing::Test {
     mDriver.TearDown();
   }
 
-  // Starts the client; the fixture ends it at the end of the case.
+  // Starts the client; the fixture ends it at the end of the case. Both
+  // values are moved into the request (the check misreads the designated
+  // initializers).
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   ProcessHandle& Start(std::vector<std::string> arguments = {}, std::string workingDirectory = {}) {
     auto spawned = mSystem->Spawn({.executable = mDriver.Client(),
                                    .workingDirectory = std::move(workingDirectory),

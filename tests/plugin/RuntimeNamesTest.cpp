@@ -20,7 +20,7 @@ TEST(PluginApiVersion, TextAndCompatibility) {
 
   struct Case {
     PluginApiVersion core;
-    bool compatible;
+    bool compatible = false;
   };
   const Case cases[] = {{{18, 0, 0, "", ""}, true},
                         {{18, 5, 0, "", ""}, true},
@@ -52,7 +52,7 @@ TEST(EventNames, ResourceAndLcdsNames) {
   struct Case {
     std::string_view uri, name;
   };
-  constexpr Case cases[] = {
+  constexpr Case kCases[] = {
       {"/tav-gameflow/v1/session", "OnJsonApiEvent_tav-gameflow_v1_session"},
       {"/tav-gameflow/v1/session/deeper/still", "OnJsonApiEvent_tav-gameflow_v1_session"},
       {"tav-gameflow//v1/session", "OnJsonApiEvent_tav-gameflow_v1_session"},
@@ -61,7 +61,7 @@ TEST(EventNames, ResourceAndLcdsNames) {
       {"/a", "OnJsonApiEvent_a"},
       {"", "OnJsonApiEvent"},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : kCases) {
     SCOPED_TRACE(c.uri);
     EXPECT_EQ(ResourceEventName(c.uri), c.name);
   }
@@ -73,12 +73,12 @@ TEST(EventNames, UriPatterns) {
     std::string_view pattern, uri;
     bool matches;
   };
-  constexpr Case cases[] = {
+  constexpr Case kCases[] = {
       {"/a/*/c", "/a/b/c", true}, {"/a/*/c", "/a//c", true}, {"/a/*", "/a/b", true},
       {"/a/*", "/a/", false},     {"/a/*", "/a/b/c", false}, {"/a/*/c", "/a/b/d", false},
       {"/a/b", "/a/b", true},     {"/a/b", "/a/bc", false},  {"/a/*x", "/a/bx", false},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(c.pattern) + " " + std::string(c.uri));
     EXPECT_EQ(MatchesUriPattern(c.pattern, c.uri), c.matches);
   }

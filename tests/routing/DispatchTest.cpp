@@ -44,6 +44,8 @@ class CountingStream final : public ResponseStream {
   ~CountingStream() override { ++*mClosed; }
   CountingStream(const CountingStream&) = delete;
   CountingStream& operator=(const CountingStream&) = delete;
+  CountingStream(CountingStream&&) = delete;
+  CountingStream& operator=(CountingStream&&) = delete;
 
   bool Read(std::span<std::uint8_t> buffer, std::size_t& delivered, bool& more) override {
     delivered = std::min({buffer.size(), mPiece, mLeft});
@@ -213,6 +215,7 @@ TEST(DispatchManyValues, EveryHeaderAndArgumentIsBound) {
       InHeader("a"), InHeader("b"), InHeader("c"), InHeader("d"), InHeader("e"), InHeader("f"),
       InHeader("g"), InHeader("h"));
   std::vector<std::string> texts;
+  texts.reserve(32);
   for (int i = 0; i < 24; ++i) {
     texts.push_back("x-filler-" + std::to_string(i));
   }
@@ -220,6 +223,7 @@ TEST(DispatchManyValues, EveryHeaderAndArgumentIsBound) {
     texts.push_back(std::string(1, name));
   }
   std::vector<NaloHeader> headers;
+  headers.reserve(texts.size());
   for (const std::string& text : texts) {
     headers.push_back({text.c_str(), text.c_str()});
   }

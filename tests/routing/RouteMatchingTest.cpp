@@ -27,6 +27,7 @@ void RegisterEchoRoutes(RouteTable& table, const std::vector<std::string_view>& 
     const std::vector<std::string> parameters = toRegex(templates[i]).parameters;
     switch (parameters.size()) {
       case 0:
+        // NOLINTNEXTLINE(performance-no-automatic-move): each call answers a copy
         table.Add(method, templates[i], [prefix] { return prefix; });
         break;
       case 1:
@@ -37,6 +38,7 @@ void RegisterEchoRoutes(RouteTable& table, const std::vector<std::string_view>& 
       default:
         table.Add(
             method, templates[i],
+            // NOLINTNEXTLINE(performance-inefficient-string-concatenation)
             [prefix](std::string a, std::string b) { return prefix + a + "|" + b; },
             InPath(parameters[0]), InPath(parameters[1]));
         break;
