@@ -391,7 +391,8 @@ TEST(BindingProperty, AssignsFromAnAncestorOrADescendant) {
   moved.member("m").SetUnsigned(1);
   const BindingProperty movedBefore(moved);
   moved.member("m") = std::move(moved);
-  EXPECT_EQ(moved.member("m"), movedBefore);  // NOLINT(bugprone-use-after-move)
+  // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
+  EXPECT_EQ(moved.member("m"), movedBefore);
 
   // Nothing is left behind in the store.
   v.Reset();

@@ -202,7 +202,8 @@ TEST(HostValue, OwnershipMovesWithTheRecord) {
   value.member("list").at(3).SetString("text");
   HostValue first = ToHostValue(value, registry);
   HostValue second = std::move(first);
-  // NOLINTNEXTLINE(bugprone-use-after-move): what a move leaves behind is the point
+  // What a move leaves behind is the point.
+  // NOLINTNEXTLINE(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
   const NaloHostValueKind movedFrom = first.Record().kind;
   const NaloHostValueKind movedTo = second.Record().kind;
   EXPECT_EQ(movedFrom, NALO_HOST_VALUE_NULL);

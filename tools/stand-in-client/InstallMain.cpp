@@ -47,8 +47,11 @@ int main(int argc, char** argv) {
     std::cerr << installed.GetFailure().Message() << "\n";
     return 1;
   }
+  // The installer sets both; an unset one is printed empty, never read.
   for (const char* name : {StandIn::kClientFolderVariable, StandIn::kWindowsFolderVariable}) {
-    std::cout << name << "=" << ShellQuoted(std::getenv(name)) << "; export " << name << "\n";
+    const char* value = std::getenv(name);
+    std::cout << name << "=" << ShellQuoted(value != nullptr ? value : "") << "; export " << name
+              << "\n";
   }
   return 0;
 }
