@@ -29,6 +29,18 @@ constexpr std::string_view kTooDeep =
     "Couldn't assign value to '%1' because the input nests deeper than %2 levels.";
 }  // namespace Message
 
+// The rules a record must keep to be read, shared by the reader (which
+// names the one broken) and the walk (which declines).
+bool PointerHolds(const void* data, std::size_t length) noexcept {
+  return data != nullptr || length == 0;
+}
+bool DepthHolds(std::size_t depth) noexcept {
+  return depth < kMaxNestingDepth;
+}
+bool CountHolds(std::size_t count) noexcept {
+  return count <= kMaxCollectionSize;
+}
+
 class HostValueReader {
  public:
   explicit HostValueReader(std::string_view name) : mName(name) {}
@@ -120,21 +132,21 @@ class HostValueReader {
 
  private:
   bool CheckPointer(const void* data, std::size_t length) {
-    if (data == nullptr && length != 0) {
+    if (!PointerHolds(data, length)) {
       mError = FormatPositional(Message::kNullPointer, {mName, length});
       return false;
     }
     return true;
   }
   bool CheckDepth(std::size_t depth) {
-    if (depth >= kMaxNestingDepth) {
+    if (!DepthHolds(depth)) {
       mError = FormatPositional(Message::kTooDeep, {mName, kMaxNestingDepth});
       return false;
     }
     return true;
   }
   bool CheckCount(std::size_t count) {
-    if (count > kMaxCollectionSize) {
+    if (!CountHolds(count)) {
       mError = FormatPositional(Message::kIncompatibleKind, {mName, ""});
       return false;
     }
@@ -169,7 +181,7 @@ bool Walk(const NaloHostValue& record, BindingVisitor& visitor, std::size_t dept
     case NALO_HOST_VALUE_OWNED_TEXT: {
       const char* data = record.payload.text.data;
       const std::size_t length = record.payload.text.length;
-      if (data == nullptr && length != 0) {
+      if (!PointerHolds(data, length)) {
         return false;
       }
       visitor.String(std::string_view(length == 0 ? "" : data, length));
@@ -179,7 +191,7 @@ bool Walk(const NaloHostValue& record, BindingVisitor& visitor, std::size_t dept
     case NALO_HOST_VALUE_OWNED_BYTES: {
       const std::uint8_t* data = record.payload.bytes.data;
       const std::size_t length = record.payload.bytes.length;
-      if (data == nullptr && length != 0) {
+      if (!PointerHolds(data, length)) {
         return false;
       }
       visitor.Blob(std::span<const std::uint8_t>(data, length));
@@ -188,8 +200,7 @@ bool Walk(const NaloHostValue& record, BindingVisitor& visitor, std::size_t dept
     case NALO_HOST_VALUE_ARRAY: {
       const NaloHostValue* elements = record.payload.array.elements;
       const std::size_t count = record.payload.array.count;
-      if ((elements == nullptr && count != 0) || depth >= kMaxNestingDepth ||
-          count > kMaxCollectionSize) {
+      if (!PointerHolds(elements, count) || !DepthHolds(depth) || !CountHolds(count)) {
         return false;
       }
       visitor.StartArray(count);
@@ -206,7 +217,7 @@ bool Walk(const NaloHostValue& record, BindingVisitor& visitor, std::size_t dept
     case NALO_HOST_VALUE_OBJECT: {
       const NaloHostMember* members = record.payload.object.members;
       const std::size_t count = record.payload.object.count;
-      if ((members == nullptr && count != 0) || depth >= kMaxNestingDepth) {
+      if (!PointerHolds(members, count) || !DepthHolds(depth)) {
         return false;
       }
       // The names must ascend before the first is written: the tree would
